@@ -1,0 +1,49 @@
+# make        builds the native (fake platform, sanitizers) and the Windows (mingw) builds
+# make test   runs every test: native, contract, Windows and end-to-end under Wine
+# make bench  runs the benchmarks under Wine
+# make demo   runs a real client under supervision under Wine
+JOBS ?= $(shell nproc)
+SETUP_STAMP := build/.setup-done
+XVFB := xvfb-run -a -s "-screen 0 1280x1024x24"
+
+.PHONY: all native windows test test-native test-windows bench demo format clean
+
+all: native windows
+
+$(SETUP_STAMP): scripts/setup.sh
+	./scripts/setup.sh
+	@mkdir -p build && touch $@
+
+native: $(SETUP_STAMP)
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j $(JOBS)
+
+windows: $(SETUP_STAMP)
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows -j $(JOBS)
+
+test: all
+	$(MAKE) --no-print-directory test-native
+	$(MAKE) --no-print-directory test-windows
+
+test-native:
+	ctest --preset native -j $(JOBS)
+
+# One Xvfb for the whole Windows run: windows, tray icons and message boxes need a display.
+# The prefix's wineserver is stopped afterwards so that no Wine process outlives the display.
+test-windows:
+	./scripts/wine-prefix.sh $(CURDIR)/build/windows/wineprefix
+	$(XVFB) ctest --preset windows -j $(JOBS); rc=$$?; \
+	  WINEPREFIX=$(CURDIR)/build/windows/wineprefix /usr/lib/wine/wineserver -k 2>/dev/null; exit $$rc
+
+bench: windows
+	./scripts/bench.sh
+
+demo: windows
+	./scripts/demo.sh
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

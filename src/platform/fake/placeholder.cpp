@@ -1,0 +1,1 @@
+// Placeholder until the backend has sources of its own.

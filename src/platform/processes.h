@@ -1,0 +1,81 @@
+#pragma once
+// Child processes, the process environment and the program's own module.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/scoped.h"
+#include "platform/types.h"
+
+namespace keldran {
+
+struct ProcessHandleTag;
+using ProcessHandle = Handle<ProcessHandleTag>;
+struct ThreadHandleTag;
+using ThreadHandle = Handle<ThreadHandleTag>;
+struct LibraryHandleTag;
+using LibraryHandle = Handle<LibraryHandleTag>;
+
+namespace wait_result {
+constexpr std::uint32_t kObject0 = 0;
+constexpr std::uint32_t kAbandoned = 0x80;
+constexpr std::uint32_t kTimeout = 258;
+constexpr std::uint32_t kFailed = 0xFFFFFFFFu;
+}  // namespace wait_result
+
+constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
+
+namespace show_window {
+constexpr std::uint16_t kHide = 0;
+constexpr std::uint16_t kShow = 5;
+}  // namespace show_window
+
+struct ProcessInformation {
+  ProcessHandle process;
+  ThreadHandle thread;
+  std::uint32_t processId = 0;
+  std::uint32_t threadId = 0;
+};
+
+class IProcesses {
+ public:
+  virtual ~IProcesses() = default;
+
+  // CreateProcessA with no application name, no inheritance, creation flags 0 and a startup
+  // information that only sets the show state. environment: a block of NUL-terminated
+  // "name=value" strings ending with a second NUL, or none to inherit the host's.
+  [[nodiscard]] virtual Win32Error CreateProcess(const std::string& commandLine,
+                                                 std::uint16_t showWindow,
+                                                 const std::optional<std::string>& environment,
+                                                 const std::string& currentDirectory,
+                                                 ProcessInformation* info) = 0;
+  // WaitForSingleObject on a process: one of wait_result.
+  virtual std::uint32_t WaitForProcess(ProcessHandle process, std::uint32_t milliseconds) = 0;
+  virtual bool TerminateProcess(ProcessHandle process, std::uint32_t exitCode) = 0;
+  virtual bool GetExitCode(ProcessHandle process, std::uint32_t* exitCode) = 0;
+  virtual void CloseProcess(ProcessHandle process) = 0;
+  virtual void CloseThread(ThreadHandle thread) = 0;
+
+  virtual bool SetEnvironmentVariable(const std::string& name, const std::string& value) = 0;
+  virtual std::optional<std::string> GetEnvironmentVariable(const std::string& name) = 0;
+
+  // GetModuleFileNameA of the program (260 characters at most).
+  virtual std::string ModuleFileName() = 0;
+  // GetCommandLineA.
+  virtual std::string CommandLine() = 0;
+  virtual std::uint32_t CurrentProcessId() = 0;
+
+  // A DLL's self-registration entry (DllRegisterServer and kin): load, call, free.
+  [[nodiscard]] virtual Win32Error LoadLibrary(const std::string& path, LibraryHandle* lib) = 0;
+  // kProcNotFound when the export is missing; otherwise *result holds what it returned.
+  [[nodiscard]] virtual Win32Error CallEntryPoint(LibraryHandle lib, const std::string& name,
+                                                  HResult* result) = 0;
+  virtual void FreeLibrary(LibraryHandle lib) = 0;
+};
+
+using ScopedProcessHandle = Scoped<IProcesses, ProcessHandle, &IProcesses::CloseProcess>;
+using ScopedThreadHandle = Scoped<IProcesses, ThreadHandle, &IProcesses::CloseThread>;
+using ScopedLibrary = Scoped<IProcesses, LibraryHandle, &IProcesses::FreeLibrary>;
+
+}  // namespace keldran

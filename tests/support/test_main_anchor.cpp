@@ -1,0 +1,1 @@
+// Keeps the Windows test binary non-empty before it has tests of its own.
