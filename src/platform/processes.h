@@ -17,15 +17,6 @@ using ThreadHandle = Handle<ThreadHandleTag>;
 struct LibraryHandleTag;
 using LibraryHandle = Handle<LibraryHandleTag>;
 
-namespace wait_result {
-constexpr std::uint32_t kObject0 = 0;
-constexpr std::uint32_t kAbandoned = 0x80;
-constexpr std::uint32_t kTimeout = 258;
-constexpr std::uint32_t kFailed = 0xFFFFFFFFu;
-}  // namespace wait_result
-
-constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
-
 namespace show_window {
 constexpr std::uint16_t kHide = 0;
 constexpr std::uint16_t kShow = 5;

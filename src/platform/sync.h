@@ -43,7 +43,7 @@ class ISync {
   [[nodiscard]] virtual Win32Error CreateNamedMutex(const std::string& name,
                                                     const std::string& sddl,
                                                     MutexHandle* mutex) = 0;
-  // WaitForSingleObject: one of wait_result (processes.h).
+  // WaitForSingleObject: one of wait_result.
   virtual std::uint32_t WaitForMutex(MutexHandle mutex, std::uint32_t milliseconds) = 0;
   virtual bool ReleaseMutex(MutexHandle mutex) = 0;
   virtual void CloseMutex(MutexHandle mutex) = 0;

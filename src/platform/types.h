@@ -61,6 +61,16 @@ constexpr Win32Error kInvalidWindowHandle = 1400;
 constexpr Win32Error kTimeout = 1460;
 }  // namespace win32_error
 
+// What WaitForSingleObject answers.
+namespace wait_result {
+constexpr std::uint32_t kObject0 = 0;
+constexpr std::uint32_t kAbandoned = 0x80;
+constexpr std::uint32_t kTimeout = 258;
+constexpr std::uint32_t kFailed = 0xFFFFFFFFu;
+}  // namespace wait_result
+
+constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
+
 // An opaque handle value of one kind; 0 means "none" for every kind (the Win32 backend maps
 // INVALID_HANDLE_VALUE to 0 so callers have one test).
 template <class Tag>

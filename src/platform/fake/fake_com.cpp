@@ -1,0 +1,189 @@
+#include "platform/fake/fake_com.h"
+
+#include <cstdio>
+
+namespace keldran::fake {
+namespace {
+
+class FakeRunningHost final : public IRunningHost {
+ public:
+  explicit FakeRunningHost(std::function<HResult()> onRequestStop)
+      : onRequestStop_(std::move(onRequestStop)) {}
+  HResult RequestStop() override { return onRequestStop_(); }
+
+ private:
+  std::function<HResult()> onRequestStop_;
+};
+
+}  // namespace
+
+FakeCom::FakeCom(FaultPlan& faults, FakeSystemTexts& texts) : FakeArea(faults, texts) {}
+
+FakeCom::~FakeCom() = default;
+
+ObjectRef FakeCom::MakeObject(const std::string& label) {
+  return ObjectRef(new FakeObject{label}, [](void* p) { delete static_cast<FakeObject*>(p); });
+}
+
+HResult FakeCom::Initialize() {
+  std::lock_guard lock(mutex_);
+  if (auto hr = InjectedHResult("CoInitialize")) return *hr;
+  // The first call on a thread gives S_OK, later ones S_FALSE.
+  return initializeCalls_++ == 0 ? kSOk : kSFalse;
+}
+
+HResult FakeCom::InitializeSecurity() {
+  std::lock_guard lock(mutex_);
+  if (auto hr = InjectedHResult("CoInitializeSecurity")) return *hr;
+  ++securityCalls_;
+  return kSOk;
+}
+
+HResult FakeCom::RegisterInRunningObjectTable(const std::string& monikerName,
+                                              const ObjectRef& object, std::uint32_t flags,
+                                              std::uint32_t* cookie) {
+  std::lock_guard lock(mutex_);
+  *cookie = 0;
+  char attempt[32];
+  std::snprintf(attempt, sizeof attempt, " flags=%u", flags);
+  attempts_.push_back(monikerName + attempt);
+  if (auto hr = InjectedHResult("GetRunningObjectTable")) return *hr;
+  if (auto hr = InjectedHResult("CreateFileMoniker")) return *hr;
+  if (auto hr = InjectedHResult("IRunningObjectTable::Register")) return *hr;
+  if (!object) return kEInvalidArg;
+  *cookie = nextCookie_++;
+  table_.push_back(Registration{monikerName, object.get(), flags, *cookie});
+  return kSOk;
+}
+
+HResult FakeCom::RevokeFromRunningObjectTable(std::uint32_t cookie) {
+  std::lock_guard lock(mutex_);
+  if (auto hr = InjectedHResult("GetRunningObjectTable")) return *hr;
+  for (auto it = table_.begin(); it != table_.end(); ++it) {
+    if (it->cookie == cookie) {
+      table_.erase(it);
+      return kSOk;
+    }
+  }
+  return kEInvalidArg;
+}
+
+HResult FakeCom::FindInRunningObjectTable(const std::string& monikerName,
+                                          std::unique_ptr<IRunningHost>* host) {
+  std::lock_guard lock(mutex_);
+  host->reset();
+  if (auto hr = InjectedHResult("GetRunningObjectTable")) return *hr;
+  if (auto hr = InjectedHResult("CreateFileMoniker")) return *hr;
+  const std::string key = FoldCase(monikerName);
+  auto foreign = foreign_.find(key);
+  bool found = foreign != foreign_.end();
+  for (const auto& r : table_) found = found || FoldCase(r.name) == key;
+  if (!found) return kSOk;
+  std::function<HResult()> onStop = foreign != foreign_.end() ? foreign->second : [] {
+    return kSOk;
+  };
+  *host = std::make_unique<FakeRunningHost>([this, key, onStop] {
+    {
+      std::lock_guard inner(mutex_);
+      ++stopCalls_[key];
+    }
+    return onStop();
+  });
+  return kSOk;
+}
+
+HResult FakeCom::CreateGuidText(std::string* text) {
+  std::lock_guard lock(mutex_);
+  if (auto hr = InjectedHResult("CoCreateGuid")) return *hr;
+  char buffer[48];
+  std::snprintf(buffer, sizeof buffer, "{5EED0000-0000-4000-8000-%012llX}",
+                static_cast<unsigned long long>(nextGuid_++));
+  *text = buffer;
+  return kSOk;
+}
+
+HResult FakeCom::CreateLocalServerObject(const std::string& clsid, const std::string& iid,
+                                         ObjectRef* object) {
+  std::lock_guard lock(mutex_);
+  *object = ObjectRef();
+  localServerRequests_.push_back(clsid + " " + iid);
+  if (Failed(localServerResult_)) return localServerResult_;
+  *object = MakeObject("local server " + clsid);
+  return localServerResult_;
+}
+
+HResult FakeCom::RegisterTypeLibrary(const std::string& modulePath) {
+  std::lock_guard lock(mutex_);
+  if (auto hr = InjectedHResult("RegisterTypeLib")) return *hr;
+  typeLibraries_.push_back(modulePath);
+  return kSOk;
+}
+
+HResult FakeCom::UnregisterTypeLibrary(const std::string& libid, std::uint16_t, std::uint16_t) {
+  std::lock_guard lock(mutex_);
+  if (auto hr = InjectedHResult("UnRegisterTypeLib")) return *hr;
+  typeLibraries_.push_back("-" + libid);
+  return kSOk;
+}
+
+std::vector<FakeCom::Registration> FakeCom::Table() const {
+  std::lock_guard lock(mutex_);
+  return table_;
+}
+
+bool FakeCom::IsRegistered(const std::string& monikerName) const {
+  std::lock_guard lock(mutex_);
+  for (const auto& r : table_) {
+    if (FoldCase(r.name) == FoldCase(monikerName)) return true;
+  }
+  return false;
+}
+
+void FakeCom::AddForeignHost(const std::string& monikerName,
+                             std::function<HResult()> onRequestStop) {
+  std::lock_guard lock(mutex_);
+  foreign_[FoldCase(monikerName)] = std::move(onRequestStop);
+}
+
+void FakeCom::RemoveForeignHost(const std::string& monikerName) {
+  std::lock_guard lock(mutex_);
+  foreign_.erase(FoldCase(monikerName));
+}
+
+int FakeCom::RequestStopCalls(const std::string& monikerName) const {
+  std::lock_guard lock(mutex_);
+  auto it = stopCalls_.find(FoldCase(monikerName));
+  return it == stopCalls_.end() ? 0 : it->second;
+}
+
+int FakeCom::InitializeCalls() const {
+  std::lock_guard lock(mutex_);
+  return initializeCalls_;
+}
+
+int FakeCom::SecurityCalls() const {
+  std::lock_guard lock(mutex_);
+  return securityCalls_;
+}
+
+std::vector<std::string> FakeCom::RegisteredTypeLibraries() const {
+  std::lock_guard lock(mutex_);
+  return typeLibraries_;
+}
+
+std::vector<std::string> FakeCom::RegistrationAttempts() const {
+  std::lock_guard lock(mutex_);
+  return attempts_;
+}
+
+void FakeCom::SetLocalServerResult(HResult result) {
+  std::lock_guard lock(mutex_);
+  localServerResult_ = result;
+}
+
+std::vector<std::string> FakeCom::LocalServerRequests() const {
+  std::lock_guard lock(mutex_);
+  return localServerRequests_;
+}
+
+}  // namespace keldran::fake

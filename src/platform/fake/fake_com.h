@@ -1,0 +1,81 @@
+#pragma once
+// COM for the fake backend: a running-object table keyed by file-moniker name (compared without
+// regard to case, as file monikers are), predictable GUIDs, recorded type-library registrations
+// and scripted creation of foreign objects.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/com.h"
+#include "platform/fake/fake_support.h"
+
+namespace keldran::fake {
+
+// What the fake's ObjectRefs point to; tests can make their own with MakeObject.
+struct FakeObject {
+  std::string label;
+};
+
+class FakeCom final : public ICom, private FakeArea {
+ public:
+  FakeCom(FaultPlan& faults, FakeSystemTexts& texts);
+  ~FakeCom() override;
+
+  HResult Initialize() override;
+  HResult InitializeSecurity() override;
+  HResult RegisterInRunningObjectTable(const std::string& monikerName, const ObjectRef& object,
+                                       std::uint32_t flags, std::uint32_t* cookie) override;
+  HResult RevokeFromRunningObjectTable(std::uint32_t cookie) override;
+  HResult FindInRunningObjectTable(const std::string& monikerName,
+                                   std::unique_ptr<IRunningHost>* host) override;
+  HResult CreateGuidText(std::string* text) override;
+  HResult CreateLocalServerObject(const std::string& clsid, const std::string& iid,
+                                  ObjectRef* object) override;
+  HResult RegisterTypeLibrary(const std::string& modulePath) override;
+  HResult UnregisterTypeLibrary(const std::string& libid, std::uint16_t major,
+                                std::uint16_t minor) override;
+
+  static ObjectRef MakeObject(const std::string& label);
+
+  struct Registration {
+    std::string name;
+    const void* object;
+    std::uint32_t flags;
+    std::uint32_t cookie;
+  };
+  std::vector<Registration> Table() const;
+  bool IsRegistered(const std::string& monikerName) const;
+  // A host of another process, registered under the name; its RequestStop calls the function.
+  void AddForeignHost(const std::string& monikerName, std::function<HResult()> onRequestStop);
+  void RemoveForeignHost(const std::string& monikerName);
+  // RequestStop calls that reached hosts found under the name.
+  int RequestStopCalls(const std::string& monikerName) const;
+  int InitializeCalls() const;
+  int SecurityCalls() const;
+  std::vector<std::string> RegisteredTypeLibraries() const;
+  std::vector<std::string> RegistrationAttempts() const;  // "name flags=n" per Register call
+  void SetLocalServerResult(HResult result);
+  std::vector<std::string> LocalServerRequests() const;  // "clsid iid"
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<Registration> table_;
+  std::uint32_t nextCookie_ = 0x100;
+  std::map<std::string, std::function<HResult()>> foreign_;
+  std::map<std::string, int> stopCalls_;
+  int initializeCalls_ = 0;
+  int securityCalls_ = 0;
+  std::uint64_t nextGuid_ = 1;
+  std::vector<std::string> typeLibraries_;
+  std::vector<std::string> attempts_;
+  HResult localServerResult_ = static_cast<HResult>(0x80040154u);  // REGDB_E_CLASSNOTREG
+  std::vector<std::string> localServerRequests_;
+};
+
+}  // namespace keldran::fake

@@ -1,0 +1,104 @@
+#pragma once
+// Scripted child processes in virtual time. A test registers programs by path with how they
+// behave (exit after some time with a code, run until killed, fail to start); CreateProcess of
+// an unregistered program fails like a missing file. The host's environment, module path and
+// command line are plain settable values.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/fake/fake_clock.h"
+#include "platform/fake/fake_support.h"
+#include "platform/processes.h"
+
+namespace keldran::fake {
+
+struct FakeChild {
+  std::uint32_t processId = 0;
+  std::string commandLine;
+  std::string program;  // the program path taken from the command line
+  std::uint16_t showWindow = 0;
+  std::string currentDirectory;
+  std::map<std::string, std::string> environment;  // as the child inherited it
+  std::optional<std::string> environmentBlock;     // when CreateProcess was given one
+  std::uint64_t startedAt = 0;                     // virtual ms
+  bool running = true;
+  bool terminated = false;  // ended by TerminateProcess
+  std::uint32_t exitCode = 259;  // STILL_ACTIVE while running
+  std::optional<std::uint64_t> endedAt;
+};
+
+struct FakeProgram {
+  // Ends by itself after this many virtual milliseconds, with exitCode; none: runs until killed.
+  std::optional<std::uint64_t> exitAfter;
+  std::uint32_t exitCode = 0;
+  // Called once the child has started (for tests that make the child act on the host).
+  std::function<void(FakeChild&)> onStart;
+};
+
+class FakeProcesses final : public IProcesses, private FakeArea {
+ public:
+  FakeProcesses(FaultPlan& faults, FakeSystemTexts& texts, FakeClock& clock);
+  ~FakeProcesses() override;
+
+  Win32Error CreateProcess(const std::string& commandLine, std::uint16_t showWindow,
+                           const std::optional<std::string>& environment,
+                           const std::string& currentDirectory, ProcessInformation* info) override;
+  std::uint32_t WaitForProcess(ProcessHandle process, std::uint32_t milliseconds) override;
+  bool TerminateProcess(ProcessHandle process, std::uint32_t exitCode) override;
+  bool GetExitCode(ProcessHandle process, std::uint32_t* exitCode) override;
+  void CloseProcess(ProcessHandle process) override;
+  void CloseThread(ThreadHandle thread) override;
+  bool SetEnvironmentVariable(const std::string& name, const std::string& value) override;
+  std::optional<std::string> GetEnvironmentVariable(const std::string& name) override;
+  std::string ModuleFileName() override;
+  std::string CommandLine() override;
+  std::uint32_t CurrentProcessId() override;
+  Win32Error LoadLibrary(const std::string& path, LibraryHandle* lib) override;
+  Win32Error CallEntryPoint(LibraryHandle lib, const std::string& name, HResult* result) override;
+  void FreeLibrary(LibraryHandle lib) override;
+
+  // Test set-up.
+  void AddProgram(const std::string& path, FakeProgram program);
+  void SetModuleFileName(const std::string& path);
+  void SetCommandLine(const std::string& commandLine);
+  // A library with its entry points and what each returns.
+  void AddLibrary(const std::string& path, std::map<std::string, HResult> entryPoints);
+
+  // Observation.
+  std::vector<FakeChild> Children() const;
+  std::optional<FakeChild> LastChild() const;
+  // Ends a running child as if it exited by itself.
+  void ExitChild(std::uint32_t processId, std::uint32_t exitCode);
+  std::size_t OpenHandleCount() const;
+  std::vector<std::string> EntryPointCalls() const;  // "path!name"
+  std::size_t LoadedLibraryCount() const;
+
+ private:
+  std::shared_ptr<FakeChild> ChildOf(ProcessHandle process) const;
+  void End(FakeChild& child, std::uint32_t exitCode, bool terminated);
+
+  FakeClock& clock_;
+  mutable std::recursive_mutex mutex_;
+  std::map<std::string, FakeProgram> programs_;  // by folded path
+  std::vector<std::shared_ptr<FakeChild>> children_;
+  std::map<std::uintptr_t, std::shared_ptr<FakeChild>> processHandles_;
+  std::map<std::uintptr_t, std::shared_ptr<FakeChild>> threadHandles_;
+  std::map<std::uint32_t, FakeClock::ActionId> pendingExits_;
+  std::map<std::string, std::pair<std::string, std::string>> environment_;  // folded → name, value
+  std::string moduleFileName_ = "C:\\Program Files\\Keldran\\KeldranGridAgent.exe";
+  std::string commandLine_ = "\"C:\\Program Files\\Keldran\\KeldranGridAgent.exe\"";
+  std::map<std::string, std::map<std::string, HResult>> libraries_;
+  std::map<std::uintptr_t, std::string> loaded_;
+  std::vector<std::string> entryPointCalls_;
+  std::uintptr_t nextHandle_ = 0x2000;
+  std::uint32_t nextProcessId_ = 4000;
+};
+
+}  // namespace keldran::fake

@@ -1,0 +1,67 @@
+#pragma once
+// An in-memory registry: HKEY_CLASSES_ROOT (kept as HKLM\Software\Classes, as Windows merges it),
+// HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE and HKEY_USERS, with typed values, case-insensitive
+// names, subkeys enumerated in name order, and Windows' open-key rules: a key with subkeys cannot
+// be deleted, and handles to a deleted key fail with ERROR_KEY_DELETED.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/fake/fake_support.h"
+#include "platform/registry.h"
+
+namespace keldran::fake {
+
+class FakeRegistry final : public IRegistry, private FakeArea {
+ public:
+  FakeRegistry(FaultPlan& faults, FakeSystemTexts& texts);
+  ~FakeRegistry() override;
+
+  Win32Error OpenKey(RegKey parent, const std::string& path, std::uint32_t access,
+                     RegKey* key) override;
+  Win32Error CreateKey(RegKey parent, const std::string& path, std::uint32_t access, RegKey* key,
+                       bool* created) override;
+  void CloseKey(RegKey key) override;
+  Win32Error SetValue(RegKey key, const std::string& name, RegType type, const void* data,
+                      std::uint32_t size) override;
+  Win32Error QueryValue(RegKey key, const std::string& name, RegType* type,
+                        std::vector<std::uint8_t>* data) override;
+  Win32Error DeleteValue(RegKey key, const std::string& name) override;
+  Win32Error EnumKey(RegKey key, std::uint32_t index, std::string* name) override;
+  Win32Error DeleteKey(RegKey parent, const std::string& path) override;
+
+  // Test helpers, addressing keys by root and path.
+  bool KeyExists(RegKey root, const std::string& path) const;
+  void PutString(RegKey root, const std::string& path, const std::string& name,
+                 const std::string& value, RegType type = RegType::kSz);
+  void PutDword(RegKey root, const std::string& path, const std::string& name,
+                std::uint32_t value);
+  void PutKey(RegKey root, const std::string& path);
+  std::optional<std::string> StringValue(RegKey root, const std::string& path,
+                                         const std::string& name) const;
+  std::optional<std::uint32_t> DwordValue(RegKey root, const std::string& path,
+                                          const std::string& name) const;
+  std::vector<std::string> SubkeyNames(RegKey root, const std::string& path) const;
+  std::size_t OpenHandleCount() const;
+
+ private:
+  struct Node;
+  std::shared_ptr<Node> Resolve(RegKey key) const;
+  std::shared_ptr<Node> Find(std::shared_ptr<Node> from, const std::string& path) const;
+  std::shared_ptr<Node> FindOrCreate(std::shared_ptr<Node> from, const std::string& path,
+                                     bool* created);
+  RegKey NewHandle(std::shared_ptr<Node> node);
+  void MarkDeleted(Node& node);
+
+  mutable std::recursive_mutex mutex_;
+  std::shared_ptr<Node> classesRoot_, currentUser_, localMachine_, users_;
+  std::map<std::uintptr_t, std::shared_ptr<Node>> handles_;
+  std::uintptr_t nextHandle_ = 0x1000;
+};
+
+}  // namespace keldran::fake

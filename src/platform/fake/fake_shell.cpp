@@ -1,0 +1,104 @@
+#include "platform/fake/fake_shell.h"
+
+namespace keldran::fake {
+namespace {
+
+constexpr HResult kPathNotFound = static_cast<HResult>(0x80070003u);
+constexpr HResult kFileNotFound = static_cast<HResult>(0x80070002u);
+constexpr HResult kAlreadyExists = static_cast<HResult>(0x800700B7u);
+
+const std::map<std::string, std::string>& Folders() {
+  static const std::map<std::string, std::string> folders = {
+      {"allusersprograms", "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs"},
+      {"allusersstartup", "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp"},
+      {"allusersdesktop", "C:\\users\\Public\\Desktop"},
+      {"programs", "C:\\users\\user\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"},
+      {"startup",
+       "C:\\users\\user\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp"},
+      {"desktop", "C:\\users\\user\\Desktop"},
+  };
+  return folders;
+}
+
+}  // namespace
+
+FakeShell::FakeShell(FaultPlan& faults, FakeSystemTexts& texts, FakeFileSystem& files)
+    : FakeArea(faults, texts), files_(files) {
+  for (const auto& [_, path] : Folders()) files_.AddDirectory(path);
+}
+
+HResult FakeShell::SpecialFolder(const std::string& name, std::string* path) {
+  if (auto hr = InjectedHResult("SpecialFolders")) return *hr;
+  auto it = Folders().find(FoldCase(name));
+  *path = it == Folders().end() ? std::string() : it->second;
+  return kSOk;
+}
+
+HResult FakeShell::SaveShortcut(const ShortcutDefinition& shortcut) {
+  if (auto hr = InjectedHResult("IPersistFile::Save")) return *hr;
+  FileHandle file;
+  if (Win32Error e = files_.CreateFile(shortcut.path, file_access::kGenericWrite, 0,
+                                       file_creation::kCreateAlways, file_attribute::kNormal,
+                                       &file)) {
+    return HResultFromWin32(e);
+  }
+  const std::string body = "[shortcut]\r\ntarget=" + shortcut.target + "\r\n";
+  std::uint32_t written = 0;
+  (void)files_.WriteFile(file, body.data(), static_cast<std::uint32_t>(body.size()), &written);
+  files_.CloseFile(file);
+  std::lock_guard lock(mutex_);
+  shortcuts_[FoldCase(shortcut.path)] = shortcut;
+  return kSOk;
+}
+
+HResult FakeShell::ReadShortcut(const std::string& path, ShortcutDefinition* shortcut) {
+  std::lock_guard lock(mutex_);
+  auto it = shortcuts_.find(FoldCase(path));
+  if (it == shortcuts_.end() || !files_.Exists(path)) return kFileNotFound;
+  *shortcut = it->second;
+  return kSOk;
+}
+
+bool FakeShell::FileExists(const std::string& path) {
+  return files_.Exists(path) && !files_.IsDirectory(path);
+}
+
+HResult FakeShell::DeleteFile(const std::string& path) {
+  if (auto hr = InjectedHResult("FileSystemObject::DeleteFile")) return *hr;
+  if (!FileExists(path)) return kFileNotFound;
+  files_.RemoveTree(path);
+  return kSOk;
+}
+
+bool FakeShell::FolderExists(const std::string& path) { return files_.IsDirectory(path); }
+
+HResult FakeShell::CreateFolder(const std::string& path) {
+  if (auto hr = InjectedHResult("FileSystemObject::CreateFolder")) return *hr;
+  if (files_.Exists(path)) return kAlreadyExists;
+  if (Win32Error e = files_.CreateDirectory(path)) return HResultFromWin32(e);
+  return kSOk;
+}
+
+HResult FakeShell::DeleteFolder(const std::string& path) {
+  if (auto hr = InjectedHResult("FileSystemObject::DeleteFolder")) return *hr;
+  if (!FolderExists(path)) return kPathNotFound;
+  files_.RemoveTree(path);
+  return kSOk;
+}
+
+HResult FakeShell::FolderCounts(const std::string& path, std::uint32_t* fileCount,
+                                std::uint32_t* folderCount) {
+  if (!FolderExists(path)) return kPathNotFound;
+  *fileCount = 0;
+  *folderCount = 0;
+  for (const auto& entry : files_.List(path)) {
+    if (files_.IsDirectory(entry)) {
+      ++*folderCount;
+    } else {
+      ++*fileCount;
+    }
+  }
+  return kSOk;
+}
+
+}  // namespace keldran::fake

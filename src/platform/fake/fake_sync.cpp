@@ -1,0 +1,167 @@
+#include "platform/fake/fake_sync.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace keldran::fake {
+
+struct FakeSync::Mutex {
+  std::string sddl;
+  // Owner: a thread of this process, or another process (foreign).
+  std::thread::id owner;
+  bool foreign = false;
+  bool abandoned = false;
+  int recursion = 0;
+};
+
+// Mutexes owned by the current thread: when the thread ends, Windows marks them abandoned and
+// the next waiter gets WAIT_ABANDONED.
+struct OwnedMutexes {
+  // A mutex stays alive only while its FakeSync does, so a live entry's guard is valid.
+  std::vector<std::pair<std::weak_ptr<FakeSync::Mutex>, std::mutex*>> owned;
+  void Forget(const FakeSync::Mutex* m) {
+    std::erase_if(owned, [m](const auto& entry) {
+      auto locked = entry.first.lock();
+      return !locked || locked.get() == m;
+    });
+  }
+  ~OwnedMutexes() {
+    for (auto& [weak, guard] : owned) {
+      auto m = weak.lock();
+      if (!m) continue;
+      std::lock_guard lock(*guard);
+      if (m->recursion > 0 && m->owner == std::this_thread::get_id() && !m->foreign) {
+        m->recursion = 0;
+        m->owner = std::thread::id();
+        m->abandoned = true;
+      }
+    }
+  }
+};
+
+namespace {
+
+thread_local OwnedMutexes t_owned;
+
+class FakeCriticalSection final : public ILock {
+ public:
+  void Enter() override { mutex_.lock(); }
+  void Leave() override { mutex_.unlock(); }
+
+ private:
+  std::recursive_mutex mutex_;
+};
+
+}  // namespace
+
+FakeSync::FakeSync(FaultPlan& faults, FakeSystemTexts& texts, FakeClock& clock)
+    : FakeArea(faults, texts), clock_(clock) {}
+
+FakeSync::~FakeSync() = default;
+
+std::unique_ptr<ILock> FakeSync::CreateCriticalSection(std::uint32_t spinCount) {
+  std::lock_guard lock(mutex_);
+  lastSpinCount_ = spinCount;
+  return std::make_unique<FakeCriticalSection>();
+}
+
+std::shared_ptr<FakeSync::Mutex> FakeSync::Named(const std::string& name) {
+  auto& m = named_[name];
+  if (!m) m = std::make_shared<Mutex>();
+  return m;
+}
+
+Win32Error FakeSync::CreateNamedMutex(const std::string& name, const std::string& sddl,
+                                      MutexHandle* mutex) {
+  std::lock_guard lock(mutex_);
+  *mutex = MutexHandle{};
+  if (auto e = Injected("CreateMutex")) return *e;
+  const bool existed = named_.count(name) != 0;
+  auto m = Named(name);
+  if (!existed) m->sddl = sddl;
+  *mutex = MutexHandle{nextHandle_};
+  nextHandle_ += 4;
+  handles_[mutex->value] = m;
+  texts_.SetLastError(existed ? win32_error::kAlreadyExists : 0);
+  return 0;
+}
+
+std::uint32_t FakeSync::WaitForMutex(MutexHandle handle, std::uint32_t milliseconds) {
+  std::unique_lock lock(mutex_);
+  if (Injected("WaitForSingleObject")) return wait_result::kFailed;
+  auto it = handles_.find(handle.value);
+  if (it == handles_.end()) {
+    Fail(win32_error::kInvalidHandle);
+    return wait_result::kFailed;
+  }
+  Mutex& m = *it->second;
+  const auto self = std::this_thread::get_id();
+  if (m.recursion == 0 || (!m.foreign && m.owner == self)) {
+    const bool wasAbandoned = m.abandoned;
+    m.abandoned = false;
+    if (m.recursion++ == 0) {
+      m.owner = self;
+      m.foreign = false;
+      t_owned.owned.emplace_back(it->second, &mutex_);
+    }
+    return wasAbandoned ? wait_result::kAbandoned : wait_result::kObject0;
+  }
+  lock.unlock();
+  // Held elsewhere: the wait runs out in virtual time.
+  if (milliseconds != 0 && milliseconds != kInfinite) clock_.Advance(milliseconds);
+  return wait_result::kTimeout;
+}
+
+bool FakeSync::ReleaseMutex(MutexHandle handle) {
+  std::lock_guard lock(mutex_);
+  auto it = handles_.find(handle.value);
+  if (it == handles_.end()) {
+    Fail(win32_error::kInvalidHandle);
+    return false;
+  }
+  Mutex& m = *it->second;
+  if (m.recursion == 0 || m.foreign || m.owner != std::this_thread::get_id()) {
+    Fail(win32_error::kNotOwner);
+    return false;
+  }
+  if (--m.recursion == 0) {
+    m.owner = std::thread::id();
+    t_owned.Forget(&m);
+  }
+  return true;
+}
+
+void FakeSync::CloseMutex(MutexHandle handle) {
+  std::lock_guard lock(mutex_);
+  handles_.erase(handle.value);
+}
+
+void FakeSync::HoldElsewhere(const std::string& name, bool held) {
+  std::lock_guard lock(mutex_);
+  auto m = Named(name);
+  if (held) {
+    m->foreign = true;
+    m->recursion = 1;
+  } else if (m->foreign) {
+    m->foreign = false;
+    m->recursion = 0;
+  }
+}
+
+std::size_t FakeSync::OpenMutexCount() const {
+  std::lock_guard lock(mutex_);
+  return handles_.size();
+}
+
+std::string FakeSync::SddlOf(const std::string& name) const {
+  std::lock_guard lock(mutex_);
+  auto it = named_.find(name);
+  return it == named_.end() ? std::string() : it->second->sddl;
+}
+
+std::uint32_t FakeSync::LastSpinCount() const {
+  std::lock_guard lock(mutex_);
+  return lastSpinCount_;
+}
+
+}  // namespace keldran::fake

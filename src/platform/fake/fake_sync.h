@@ -1,0 +1,52 @@
+#pragma once
+// Locks for the fake backend. Critical sections are real recursive mutexes (the contract tests
+// use real threads). Named mutexes never block: a wait on a mutex owned elsewhere moves virtual
+// time by the wait and times out, so tests stay deterministic. A test can make a mutex look held
+// by another process.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/fake/fake_clock.h"
+#include "platform/fake/fake_support.h"
+#include "platform/sync.h"
+
+namespace keldran::fake {
+
+class FakeSync final : public ISync, private FakeArea {
+ public:
+  FakeSync(FaultPlan& faults, FakeSystemTexts& texts, FakeClock& clock);
+  ~FakeSync() override;
+
+  std::unique_ptr<ILock> CreateCriticalSection(std::uint32_t spinCount) override;
+  Win32Error CreateNamedMutex(const std::string& name, const std::string& sddl,
+                              MutexHandle* mutex) override;
+  std::uint32_t WaitForMutex(MutexHandle mutex, std::uint32_t milliseconds) override;
+  bool ReleaseMutex(MutexHandle mutex) override;
+  void CloseMutex(MutexHandle mutex) override;
+
+  // Another process takes (true) or gives back (false) the named mutex.
+  void HoldElsewhere(const std::string& name, bool held);
+  std::size_t OpenMutexCount() const;
+  // The security text a named mutex was created with.
+  std::string SddlOf(const std::string& name) const;
+  std::uint32_t LastSpinCount() const;
+
+ private:
+  struct Mutex;
+  friend struct OwnedMutexes;
+  std::shared_ptr<Mutex> Named(const std::string& name);
+
+  FakeClock& clock_;
+  mutable std::mutex mutex_;
+  std::map<std::string, std::shared_ptr<Mutex>> named_;
+  std::map<std::uintptr_t, std::shared_ptr<Mutex>> handles_;
+  std::uintptr_t nextHandle_ = 0x3000;
+  std::uint32_t lastSpinCount_ = 0;
+};
+
+}  // namespace keldran::fake

@@ -1,0 +1,291 @@
+#include "platform/fake/fake_windowing.h"
+
+namespace keldran::fake {
+
+FakeWindowing::FakeWindowing(FaultPlan& faults, FakeSystemTexts& texts, FakeClock& clock,
+                             FakeFileSystem& files)
+    : FakeArea(faults, texts), clock_(clock), files_(files) {}
+
+FakeWindowing::~FakeWindowing() {
+  for (auto& [_, timer] : timers_) clock_.Cancel(timer.action);
+}
+
+std::uint32_t FakeWindowing::RegisterWindowMessage(const std::string& name) {
+  std::lock_guard lock(mutex_);
+  auto [it, inserted] = messages_.emplace(FoldCase(name), nextMessage_);
+  if (inserted) ++nextMessage_;
+  return it->second;
+}
+
+std::uint32_t FakeWindowing::CurrentThreadId() {
+  std::lock_guard lock(mutex_);
+  auto [it, inserted] = threadIds_.emplace(std::this_thread::get_id(), nextThreadId_);
+  if (inserted) nextThreadId_ += 4;
+  return it->second;
+}
+
+std::deque<Message>& FakeWindowing::QueueOf(std::uint32_t threadId) { return queues_[threadId]; }
+
+Win32Error FakeWindowing::CreateWindow(const WindowClassAndStyle& spec, WindowProcedure procedure,
+                                       WindowHandle* window) {
+  std::unique_lock lock(mutex_);
+  *window = 0;
+  if (auto e = Injected("CreateWindowEx")) return *e;
+  const WindowHandle handle = nextWindow_;
+  nextWindow_ += 0x10;
+  windows_[handle] = Window{procedure, spec, CurrentThreadId()};
+  lock.unlock();
+  // WM_CREATE arrives before the creation returns; -1 makes the creation fail.
+  if (procedure(handle, window_message::kCreate, 0, 0) == -1) {
+    std::lock_guard relock(mutex_);
+    windows_.erase(handle);
+    return Fail(1400);
+  }
+  *window = handle;
+  return 0;
+}
+
+bool FakeWindowing::DestroyWindow(WindowHandle window) {
+  std::unique_lock lock(mutex_);
+  auto it = windows_.find(window);
+  if (it == windows_.end()) {
+    Fail(win32_error::kInvalidWindowHandle);
+    return false;
+  }
+  WindowProcedure procedure = it->second.procedure;
+  lock.unlock();
+  procedure(window, window_message::kDestroy, 0, 0);
+  lock.lock();
+  windows_.erase(window);
+  // Messages still queued for the window are dropped with it.
+  for (auto& [_, queue] : queues_) {
+    std::erase_if(queue, [window](const Message& m) { return m.window == window; });
+  }
+  return true;
+}
+
+bool FakeWindowing::IsWindow(WindowHandle window) {
+  std::lock_guard lock(mutex_);
+  return windows_.count(window) || foreign_.count(window);
+}
+
+std::intptr_t FakeWindowing::DefWindowProc(WindowHandle, std::uint32_t, std::uintptr_t,
+                                           std::intptr_t) {
+  return 0;
+}
+
+int FakeWindowing::GetMessage(Message* message) {
+  const std::uint32_t self = CurrentThreadId();
+  for (;;) {
+    {
+      std::lock_guard lock(mutex_);
+      auto& queue = QueueOf(self);
+      if (!queue.empty()) {
+        *message = queue.front();
+        queue.pop_front();
+        if (message->message == window_message::kTimer && message->window == 0) {
+          auto timer = timers_.find(message->wParam);
+          if (timer != timers_.end()) timer->second.pending = false;
+        }
+        return message->message == window_message::kQuit ? 0 : 1;
+      }
+    }
+    auto next = clock_.NextActionTime();
+    if (!next || *next > deadline_) {
+      std::lock_guard lock(mutex_);
+      deadlineHit_ = next.has_value();
+      Fail(win32_error::kTimeout);
+      return -1;
+    }
+    clock_.RunNextAction();
+  }
+}
+
+void FakeWindowing::DispatchMessage(const Message& message) {
+  std::unique_lock lock(mutex_);
+  if (message.window == 0) {
+    if (message.message == window_message::kTimer) {
+      auto timer = timers_.find(message.wParam);
+      if (timer == timers_.end()) return;
+      TimerProcedure procedure = timer->second.procedure;
+      lock.unlock();
+      procedure();
+    }
+    return;
+  }
+  auto it = windows_.find(message.window);
+  if (it == windows_.end()) return;
+  WindowProcedure procedure = it->second.procedure;
+  lock.unlock();
+  procedure(message.window, message.message, message.wParam, message.lParam);
+}
+
+bool FakeWindowing::PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                std::intptr_t lParam) {
+  std::lock_guard lock(mutex_);
+  if (Injected("PostMessage")) return false;
+  if (window == 0) {
+    QueueOf(CurrentThreadId()).push_back(Message{0, message, wParam, lParam});
+    return true;
+  }
+  auto it = windows_.find(window);
+  if (it != windows_.end()) {
+    QueueOf(it->second.threadId).push_back(Message{window, message, wParam, lParam});
+    return true;
+  }
+  if (foreign_.count(window)) {
+    foreignMessages_[window].push_back(Message{window, message, wParam, lParam});
+    return true;
+  }
+  Fail(win32_error::kInvalidWindowHandle);
+  return false;
+}
+
+std::intptr_t FakeWindowing::SendMessage(WindowHandle window, std::uint32_t message,
+                                         std::uintptr_t wParam, std::intptr_t lParam) {
+  std::unique_lock lock(mutex_);
+  auto it = windows_.find(window);
+  if (it != windows_.end()) {
+    WindowProcedure procedure = it->second.procedure;
+    lock.unlock();
+    return procedure(window, message, wParam, lParam);
+  }
+  if (foreign_.count(window))
+    foreignMessages_[window].push_back(Message{window, message, wParam, lParam});
+  return 0;
+}
+
+bool FakeWindowing::PostThreadMessage(std::uint32_t threadId, std::uint32_t message,
+                                      std::uintptr_t wParam, std::intptr_t lParam) {
+  std::lock_guard lock(mutex_);
+  if (Injected("PostThreadMessage")) return false;
+  bool known = false;
+  for (const auto& [_, id] : threadIds_) known = known || id == threadId;
+  if (!known) {
+    Fail(1444);  // ERROR_INVALID_THREAD_ID
+    return false;
+  }
+  QueueOf(threadId).push_back(Message{0, message, wParam, lParam});
+  return true;
+}
+
+void FakeWindowing::PostQuitMessage(int exitCode) {
+  std::lock_guard lock(mutex_);
+  QueueOf(CurrentThreadId())
+      .push_back(Message{0, window_message::kQuit, static_cast<std::uintptr_t>(exitCode), 0});
+}
+
+std::uintptr_t FakeWindowing::SetTimer(std::uint32_t period, TimerProcedure procedure) {
+  std::lock_guard lock(mutex_);
+  if (Injected("SetTimer")) return 0;
+  const std::uintptr_t id = nextTimer_++;
+  Timer& timer = timers_[id];
+  timer.procedure = std::move(procedure);
+  timer.period = period;
+  timer.threadId = CurrentThreadId();
+  timer.action = clock_.After(period, [this, id] { FireTimer(id); });
+  return id;
+}
+
+void FakeWindowing::FireTimer(std::uintptr_t id) {
+  std::lock_guard lock(mutex_);
+  auto it = timers_.find(id);
+  if (it == timers_.end()) return;
+  // Like WM_TIMER, a tick is one pending message at most, however long the loop was busy.
+  if (!it->second.pending) {
+    it->second.pending = true;
+    QueueOf(it->second.threadId).push_back(Message{0, window_message::kTimer, id, 0});
+  }
+  it->second.action = clock_.After(it->second.period, [this, id] { FireTimer(id); });
+}
+
+IconHandle FakeWindowing::LoadIconFile(const std::string& path, int) {
+  std::lock_guard lock(mutex_);
+  if (path.empty() || !files_.Exists(path) || files_.IsDirectory(path)) {
+    Fail(win32_error::kFileNotFound);
+    return IconHandle{};
+  }
+  IconHandle icon{nextIcon_};
+  nextIcon_ += 4;
+  icons_[icon.value] = path;
+  return icon;
+}
+
+IconHandle FakeWindowing::LoadIconResource(int resourceId) {
+  std::lock_guard lock(mutex_);
+  if (resourceId != 201) {
+    Fail(1813);  // ERROR_RESOURCE_TYPE_NOT_FOUND
+    return IconHandle{};
+  }
+  IconHandle icon{nextIcon_};
+  nextIcon_ += 4;
+  icons_[icon.value] = "#201";
+  return icon;
+}
+
+void FakeWindowing::PaintText(WindowHandle window, const std::string& text, std::uint32_t) {
+  std::lock_guard lock(mutex_);
+  paintings_.emplace_back(window, text);
+}
+
+void FakeWindowing::AddForeignWindow(WindowHandle window) {
+  std::lock_guard lock(mutex_);
+  foreign_.insert(window);
+}
+
+void FakeWindowing::RemoveForeignWindow(WindowHandle window) {
+  std::lock_guard lock(mutex_);
+  foreign_.erase(window);
+}
+
+std::vector<Message> FakeWindowing::MessagesTo(WindowHandle window) const {
+  std::lock_guard lock(mutex_);
+  auto it = foreignMessages_.find(window);
+  return it == foreignMessages_.end() ? std::vector<Message>{} : it->second;
+}
+
+void FakeWindowing::ClearMessagesTo(WindowHandle window) {
+  std::lock_guard lock(mutex_);
+  foreignMessages_.erase(window);
+}
+
+std::vector<WindowHandle> FakeWindowing::Windows() const {
+  std::lock_guard lock(mutex_);
+  std::vector<WindowHandle> out;
+  for (const auto& [handle, _] : windows_) out.push_back(handle);
+  return out;
+}
+
+WindowClassAndStyle FakeWindowing::SpecOf(WindowHandle window) const {
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(window);
+  return it == windows_.end() ? WindowClassAndStyle{} : it->second.spec;
+}
+
+void FakeWindowing::SetDeadline(std::uint64_t elapsedMilliseconds) {
+  std::lock_guard lock(mutex_);
+  deadline_ = elapsedMilliseconds;
+}
+
+bool FakeWindowing::DeadlineHit() const {
+  std::lock_guard lock(mutex_);
+  return deadlineHit_;
+}
+
+std::size_t FakeWindowing::TimerCount() const {
+  std::lock_guard lock(mutex_);
+  return timers_.size();
+}
+
+std::vector<std::pair<WindowHandle, std::string>> FakeWindowing::Paintings() const {
+  std::lock_guard lock(mutex_);
+  return paintings_;
+}
+
+std::string FakeWindowing::IconFileOf(IconHandle icon) const {
+  std::lock_guard lock(mutex_);
+  auto it = icons_.find(icon.value);
+  return it == icons_.end() ? std::string() : it->second;
+}
+
+}  // namespace keldran::fake
