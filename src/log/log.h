@@ -1,0 +1,80 @@
+#pragma once
+// The host's diagnostics: one record writer shared by every thread of the process, appending
+// each record to the day's log file (serialised across processes by a global mutex), sending it
+// to the debugger and, with tracing, to the event log; the event writer built on it; and the
+// once-only reporting of failures of the logging machinery itself. Logging never fails towards
+// its caller and never throws.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace keldran {
+
+// Called after each event with the hook's context word, the event's message text and its type.
+using EventHook = void (*)(std::uintptr_t context, const char* text, std::uint16_t type);
+
+namespace log_limits {
+// The log path buffer holds 259 characters: the directory with its backslash may take 245,
+// leaving room for the 14-character file name.
+constexpr std::size_t kMaxLogDirectory = 245;
+// The header buffer holds 259 characters, so a tag may take 239.
+constexpr std::size_t kMaxTag = 239;
+// A formatted logging-failure message holds 779 characters.
+constexpr std::size_t kMaxFailureMessage = 779;
+// FormatMessage's buffer for an event's message text.
+constexpr std::size_t kMessageBuffer = 40960;
+}  // namespace log_limits
+
+class Log {
+ public:
+  static constexpr const char* kMutexName =
+      "Global\\Keldran.Mutex:Log:{9B4E1D72-A6C3-4E58-B0F7-3C81D2E5A694}";
+  static constexpr const char* kMutexSddl = "D:P(A;;0x1f0001;;;WD)";
+
+  // Failure kinds of logFail.
+  static constexpr int kLogFileFailure = 0;
+  static constexpr int kEventLogFailure = 1;
+
+  // Creates the log lock and the global log mutex; file logging starts off.
+  explicit Log(Platform& platform);
+  ~Log();
+  Log(const Log&) = delete;
+  Log& operator=(const Log&) = delete;
+
+  // One record; tag may be null (no tag).
+  void logDebug(const std::string& text, const char* tag) noexcept;
+  // The log directory; null or empty turns file logging off.
+  void setLogDir(const char* directory) noexcept;
+  void setLogTrace(bool on) noexcept;
+
+  // The name under which this process reports events (set by the configuration load).
+  void setEventSourceName(const std::string& name) noexcept;
+  std::string eventSourceName() const;
+
+  // One event: type (1 error, 2 warning, 4 information), category, message id, up to four
+  // insertion strings (each may be null) and the log tag.
+  void logEvent(std::uint16_t type, std::uint16_t category, std::uint32_t id,
+                const char* const* strings, int count, const char* tag) noexcept;
+  void setEventHook(EventHook hook, std::uintptr_t context) noexcept;
+
+  // The pieces of the record writer, public for the writer's own tests.
+  [[nodiscard]] bool logFileWrite(const std::string& path, const char* data,
+                                  std::uint32_t length) noexcept;
+  FileHandle logFileOpen(const std::string& path, std::uint32_t access, std::uint32_t share,
+                         std::uint32_t creation, std::uint32_t flags) noexcept;
+  void logFail(int kind, const char* format, ...) noexcept __attribute__((format(printf, 3, 4)));
+
+  // State, for tests and diagnostics.
+  bool failureReported(int kind) const;
+  bool fileLoggingOn() const;
+  bool traceOn() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace keldran

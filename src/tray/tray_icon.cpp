@@ -1,0 +1,187 @@
+#include "tray/tray_icon.h"
+
+#include "app/service_module.h"
+
+namespace keldran {
+namespace {
+
+std::string Cut(const char* text, std::size_t max) {
+  std::string s(text ? text : "");
+  if (s.size() > max) s.resize(max);
+  return s;
+}
+
+constexpr int kVirtualKeyShift = 16;
+constexpr int kVirtualKeyControl = 17;
+
+}  // namespace
+
+TrayIcon::TrayIcon(Platform& platform, std::uint32_t callbackMessage)
+    : platform_(platform),
+      lock_(platform.sync.CreateCriticalSection(0)),
+      callbackMessage_(callbackMessage) {}
+
+TrayIcon::~TrayIcon() { Remove(); }
+
+void TrayIcon::AddOrModify(WindowHandle window, IconHandle icon, const char* tip) {
+  std::optional<std::string> pending;
+  std::uint32_t kind = 0;
+  {
+    LockGuard guard(*lock_);
+    std::uint32_t operation;
+    if (!added_) {
+      data_ = NotifyIconData{};
+      data_.window = window;
+      data_.id = kIconId;
+      data_.flags = notify_icon::kFlagMessage;
+      data_.callbackMessage = callbackMessage_;
+      data_.timeoutOrVersion = notify_icon::kVersion;
+      operation = notify_icon::kAdd;
+    } else {
+      data_.flags = 0;
+      operation = notify_icon::kModify;
+    }
+    if (icon) {
+      data_.flags |= notify_icon::kFlagIcon;
+      data_.icon = icon;
+    }
+    if (tip) {
+      data_.flags |= notify_icon::kFlagTip;
+      data_.tip = Cut(tip, kMaxTip);
+    }
+    if (platform_.dialogs.NotifyIcon(operation, data_)) added_ = true;
+    if (!added_) return;
+    data_.timeoutOrVersion = notify_icon::kVersion;
+    (void)platform_.dialogs.NotifyIcon(notify_icon::kSetVersion, data_);
+    if (pendingText_ && module_ && module_->ClientLaunched) {
+      pending = pendingText_;
+      kind = pendingKind_;
+    }
+  }
+  if (pending) ShowBalloon(pending->c_str(), kind);
+}
+
+void TrayIcon::Remove() {
+  LockGuard guard(*lock_);
+  if (!added_) return;
+  (void)platform_.dialogs.NotifyIcon(notify_icon::kDelete, data_);
+  added_ = false;
+}
+
+void TrayIcon::SetTip(const char* tip) {
+  LockGuard guard(*lock_);
+  if (!added_) return;
+  data_.flags = notify_icon::kFlagTip;
+  data_.tip = Cut(tip, kMaxTip);
+  (void)platform_.dialogs.NotifyIcon(notify_icon::kModify, data_);
+}
+
+void TrayIcon::ShowBalloon(const char* text, std::uint32_t kind) {
+  LockGuard guard(*lock_);
+  if (added_ && module_ && module_->ClientLaunched) {
+    data_.flags = notify_icon::kFlagInfo;
+    data_.infoFlags = 0;
+    data_.timeoutOrVersion = 0;
+    data_.infoTitle = Cut(module_->DisplayName.c_str(), kMaxInfoTitle);
+    data_.info.clear();
+    if (text) {
+      data_.timeoutOrVersion = 30000;
+      data_.infoFlags = kind;
+      data_.info = Cut(text, kMaxInfo);
+    }
+    pendingText_.reset();
+    pendingKind_ = notice_kind::kNone;
+    (void)platform_.dialogs.NotifyIcon(notify_icon::kModify, data_);
+    return;
+  }
+  // No balloon can show it yet: it waits, replacing any earlier notice.
+  pendingText_ = text ? std::optional<std::string>(text) : std::nullopt;
+  pendingKind_ = kind;
+}
+
+std::uint32_t TrayIcon::ShowMenu() {
+  if (!module_) return 0;
+  ScopedMenu menu(platform_.dialogs, platform_.dialogs.CreatePopupMenu());
+  if (!menu) return 0;
+  SetTip(nullptr);
+  (void)platform_.dialogs.AppendMenuItem(menu.get(), tray_command::kShowStatus, "Show Status");
+  (void)platform_.dialogs.AppendMenuItem(menu.get(), tray_command::kStop,
+                                         "Stop " + module_->DisplayName);
+  const bool chordHeld = platform_.dialogs.GetKeyState(kVirtualKeyShift) < 0 &&
+                         platform_.dialogs.GetKeyState(kVirtualKeyControl) < 0;
+  if (module_->CanDebug && (module_->Debug != 0 || chordHeld)) {
+    if (module_->Show != 0) {
+      (void)platform_.dialogs.AppendMenuItem(menu.get(), tray_command::kHide, "Hide");
+    } else {
+      (void)platform_.dialogs.AppendMenuItem(menu.get(), tray_command::kDebug, "Debug");
+      // Offering the debug command already switches the watchdog's time-outs off.
+      StateLock state(module_->stateLock());
+      module_->Debug = 1;
+      module_->Timeout = 0;
+    }
+  }
+  (void)platform_.dialogs.SetDefaultMenuItem(menu.get(), tray_command::kShowStatus);
+  const CursorPosition at = platform_.dialogs.GetCursorPos();
+  WindowHandle owner;
+  {
+    LockGuard guard(*lock_);
+    owner = data_.window;
+  }
+  (void)platform_.dialogs.SetForegroundWindow(owner);
+  const std::uint32_t command = platform_.dialogs.TrackPopupMenu(menu.get(), at, owner);
+  (void)platform_.windowing.PostMessage(owner, window_message::kNull, 0, 0);
+  menu.reset();
+  SetTip(platform_.texts.WideToAnsi(module_->ToolTipText).c_str());
+  return command;
+}
+
+void TrayIcon::ShowPendingNotice() {
+  std::string text;
+  std::uint32_t kind;
+  {
+    LockGuard guard(*lock_);
+    if (!module_ || module_->ClientLaunched || !pendingText_) return;
+    text = *pendingText_;
+    kind = pendingKind_;
+    pendingText_.reset();
+    pendingKind_ = notice_kind::kNone;
+  }
+  std::uint32_t style;
+  switch (kind) {
+    case notice_kind::kInformation:
+      style = message_box::kIconInformation;
+      break;
+    case notice_kind::kWarning:
+      style = message_box::kIconWarning;
+      break;
+    case notice_kind::kError:
+      style = message_box::kIconError;
+      break;
+    default:
+      return;
+  }
+  style |= message_box::kSetForeground;
+  if (module_->ServiceSwitch) {
+    style |= message_box::kServiceNotification;
+  } else if (module_->Quiet) {
+    return;
+  }
+  (void)platform_.dialogs.MessageBox(0, text, module_->DisplayName, style);
+}
+
+bool TrayIcon::added() const {
+  LockGuard guard(*lock_);
+  return added_;
+}
+
+std::optional<std::string> TrayIcon::pendingText() const {
+  LockGuard guard(*lock_);
+  return pendingText_;
+}
+
+std::uint32_t TrayIcon::pendingKind() const {
+  LockGuard guard(*lock_);
+  return pendingKind_;
+}
+
+}  // namespace keldran
