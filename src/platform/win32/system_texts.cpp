@@ -27,6 +27,9 @@ namespace {
 constexpr DWORD kUserDefaultLanguage = 0x400;
 constexpr DWORD kSystemMessageSize = 1024;
 constexpr DWORD kModuleMessageSize = 40960;
+// Wine's FormatMessageA refuses sizes from 32768 up with ERROR_INVALID_PARAMETER (Windows takes
+// up to 64 KB), so the call is told less than the buffer holds.
+constexpr DWORD kFormatMessageLimit = 32767;
 
 class SystemTexts final : public ISystemTexts {
  public:
@@ -45,7 +48,7 @@ class SystemTexts final : public ISystemTexts {
     DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(insert.c_str())};
     DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
                                messageModule_, id, kUserDefaultLanguage, buffer.data(),
-                               kModuleMessageSize, reinterpret_cast<va_list*>(arguments));
+                               kFormatMessageLimit, reinterpret_cast<va_list*>(arguments));
     if (n == 0) return std::nullopt;
     return std::string(buffer.data(), n);
   }
