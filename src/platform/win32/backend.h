@@ -23,6 +23,9 @@ Raw FromSeam(H handle) {
   return reinterpret_cast<Raw>(handle.value);
 }
 
+// Window handles travel as plain integers.
+inline HWND ToHwnd(WindowHandle window) { return reinterpret_cast<HWND>(window); }
+
 // The calling thread's last error as an HRESULT.
 inline HResult LastErrorResult() { return HResultFromWin32(::GetLastError()); }
 

@@ -37,8 +37,7 @@ HResult BuildSecurity(ProcessSecurity* security) {
   if (HResult hr = TokenInformation(token.get(), TokenUser, &security->user); Failed(hr)) {
     return hr;
   }
-  if (HResult hr = TokenInformation(token.get(), TokenPrimaryGroup, &security->group);
-      Failed(hr)) {
+  if (HResult hr = TokenInformation(token.get(), TokenPrimaryGroup, &security->group); Failed(hr)) {
     return hr;
   }
   auto* user = reinterpret_cast<TOKEN_USER*>(security->user.data());
@@ -76,9 +75,9 @@ class Com final : public ICom {
   HResult InitializeSecurity() override {
     auto security = std::make_unique<ProcessSecurity>();
     if (HResult hr = BuildSecurity(security.get()); Failed(hr)) return hr;
-    HResult hr = ::CoInitializeSecurity(&security->descriptor, -1, nullptr, nullptr,
-                                        RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE,
-                                        nullptr, EOAC_NONE, nullptr);
+    HResult hr =
+        ::CoInitializeSecurity(&security->descriptor, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT,
+                               RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
     if (Succeeded(hr)) security_ = std::move(security);
     return hr;
   }
@@ -135,8 +134,7 @@ class Com final : public ICom {
     IID interfaceId{};
     if (HResult hr = ::IIDFromString(ToWide(iid).c_str(), &interfaceId); Failed(hr)) return hr;
     void* created = nullptr;
-    HResult hr =
-        ::CoCreateInstance(classId, nullptr, CLSCTX_LOCAL_SERVER, interfaceId, &created);
+    HResult hr = ::CoCreateInstance(classId, nullptr, CLSCTX_LOCAL_SERVER, interfaceId, &created);
     if (Succeeded(hr)) *object = ObjectRef(created, &ReleaseUnknown);
     return hr;
   }

@@ -15,7 +15,6 @@ void CopyCut(char (&target)[N], const std::string& text) {
   target[n] = '\0';
 }
 
-HWND Hwnd(WindowHandle window) { return reinterpret_cast<HWND>(window); }
 HMENU Menu(MenuHandle menu) { return FromSeam<HMENU>(menu); }
 
 class Dialogs final : public IDialogs {
@@ -25,7 +24,7 @@ class Dialogs final : public IDialogs {
     // The record up to dwInfoFlags (balloons and versions, no GUID or balloon icon): on x64 the
     // 64-bit layout of what is the 488-byte record in 32-bit code.
     nid.cbSize = NOTIFYICONDATAA_V2_SIZE;
-    nid.hWnd = Hwnd(data.window);
+    nid.hWnd = ToHwnd(data.window);
     nid.uID = data.id;
     nid.uFlags = data.flags;
     nid.uCallbackMessage = data.callbackMessage;
@@ -40,7 +39,7 @@ class Dialogs final : public IDialogs {
 
   int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption,
                  std::uint32_t style) override {
-    return ::MessageBoxA(Hwnd(owner), text.c_str(), caption.c_str(), style);
+    return ::MessageBoxA(ToHwnd(owner), text.c_str(), caption.c_str(), style);
   }
 
   MenuHandle CreatePopupMenu() override { return ToSeam<MenuHandle>(::CreatePopupMenu()); }
@@ -58,8 +57,8 @@ class Dialogs final : public IDialogs {
   }
 
   std::uint32_t TrackPopupMenu(MenuHandle menu, CursorPosition at, WindowHandle owner) override {
-    return static_cast<std::uint32_t>(::TrackPopupMenu(
-        Menu(menu), TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, Hwnd(owner), nullptr));
+    return static_cast<std::uint32_t>(::TrackPopupMenu(Menu(menu), TPM_RETURNCMD | TPM_RIGHTBUTTON,
+                                                       at.x, at.y, 0, ToHwnd(owner), nullptr));
   }
 
   void DestroyMenu(MenuHandle menu) override { UniqueMenu(Menu(menu)).reset(); }
@@ -71,7 +70,7 @@ class Dialogs final : public IDialogs {
   }
 
   bool SetForegroundWindow(WindowHandle window) override {
-    return ::SetForegroundWindow(Hwnd(window)) != FALSE;
+    return ::SetForegroundWindow(ToHwnd(window)) != FALSE;
   }
 
   std::int16_t GetKeyState(int virtualKey) override { return ::GetKeyState(virtualKey); }

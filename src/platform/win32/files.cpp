@@ -30,15 +30,14 @@ class FileSystem final : public IFileSystem {
   Win32Error CreateFile(const std::string& path, std::uint32_t access, std::uint32_t share,
                         std::uint32_t creation, std::uint32_t flagsAndAttributes,
                         FileHandle* file) override {
-    HANDLE h = ::CreateFileA(path.c_str(), access, share, nullptr, creation, flagsAndAttributes,
-                             nullptr);
+    HANDLE h =
+        ::CreateFileA(path.c_str(), access, share, nullptr, creation, flagsAndAttributes, nullptr);
     if (h == INVALID_HANDLE_VALUE) return ::GetLastError();
     *file = ToSeam<FileHandle>(h);
     return 0;
   }
 
-  Win32Error SetFilePointer(FileHandle file, std::int64_t distance,
-                            std::uint32_t method) override {
+  Win32Error SetFilePointer(FileHandle file, std::int64_t distance, std::uint32_t method) override {
     LARGE_INTEGER move{};
     move.QuadPart = distance;
     return ::SetFilePointerEx(File(file), move, nullptr, method) ? 0 : ::GetLastError();
@@ -123,8 +122,7 @@ class FileSystem final : public IFileSystem {
     return std::string(buffer.data(), n);
   }
 
-  std::uint32_t GetProfileString(const std::string& file,
-                                 const std::optional<std::string>& section,
+  std::uint32_t GetProfileString(const std::string& file, const std::optional<std::string>& section,
                                  const std::optional<std::string>& key,
                                  const std::string& defaultValue, std::uint32_t bufferSize,
                                  std::string* out) override {

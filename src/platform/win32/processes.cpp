@@ -9,8 +9,7 @@ class Processes final : public IProcesses {
  public:
   Win32Error CreateProcess(const std::string& commandLine, std::uint16_t showWindow,
                            const std::optional<std::string>& environment,
-                           const std::string& currentDirectory,
-                           ProcessInformation* info) override {
+                           const std::string& currentDirectory, ProcessInformation* info) override {
     // CreateProcessA may write into the command line, so it gets a copy of any length.
     std::vector<char> command(commandLine.begin(), commandLine.end());
     command.push_back('\0');
@@ -67,8 +66,8 @@ class Processes final : public IProcesses {
     for (;;) {
       // 0 is both "empty" and "missing"; only the last error tells them apart.
       ::SetLastError(0);
-      DWORD n = ::GetEnvironmentVariableA(name.c_str(), buffer.data(),
-                                          static_cast<DWORD>(buffer.size()));
+      DWORD n =
+          ::GetEnvironmentVariableA(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
       if (n == 0) {
         if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
         return std::string();
@@ -94,8 +93,7 @@ class Processes final : public IProcesses {
     return 0;
   }
 
-  Win32Error CallEntryPoint(LibraryHandle lib, const std::string& name,
-                            HResult* result) override {
+  Win32Error CallEntryPoint(LibraryHandle lib, const std::string& name, HResult* result) override {
     using EntryPoint = HRESULT(STDAPICALLTYPE*)();
     FARPROC proc = ::GetProcAddress(FromSeam<HMODULE>(lib), name.c_str());
     if (!proc) return ::GetLastError();

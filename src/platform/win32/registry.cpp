@@ -73,8 +73,8 @@ class Registry final : public IRegistry {
   Win32Error EnumKey(RegKey key, std::uint32_t index, std::string* name) override {
     char buffer[MAX_PATH];
     DWORD length = sizeof buffer;
-    LONG e = ::RegEnumKeyExA(ToHkey(key), index, buffer, &length, nullptr, nullptr, nullptr,
-                             nullptr);
+    LONG e =
+        ::RegEnumKeyExA(ToHkey(key), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
     if (e != ERROR_SUCCESS) return static_cast<Win32Error>(e);
     name->assign(buffer, length);
     return 0;

@@ -35,20 +35,28 @@ void WINAPI ControlHandlerTrampoline(DWORD control) noexcept {
 }
 
 SERVICE_STATUS ToNative(const ServiceStatus& s) {
-  return SERVICE_STATUS{s.serviceType,   s.currentState,           s.controlsAccepted,
-                        s.win32ExitCode, s.serviceSpecificExitCode, s.checkPoint,
-                        s.waitHint};
+  return SERVICE_STATUS{
+      s.serviceType, s.currentState, s.controlsAccepted, s.win32ExitCode, s.serviceSpecificExitCode,
+      s.checkPoint,  s.waitHint};
 }
 
 ServiceStatus FromNative(const SERVICE_STATUS& s) {
-  return ServiceStatus{s.dwServiceType,   s.dwCurrentState,            s.dwControlsAccepted,
-                       s.dwWin32ExitCode, s.dwServiceSpecificExitCode, s.dwCheckPoint,
+  return ServiceStatus{s.dwServiceType,
+                       s.dwCurrentState,
+                       s.dwControlsAccepted,
+                       s.dwWin32ExitCode,
+                       s.dwServiceSpecificExitCode,
+                       s.dwCheckPoint,
                        s.dwWaitHint};
 }
 
 ServiceStatus FromNative(const SERVICE_STATUS_PROCESS& s) {
-  return ServiceStatus{s.dwServiceType,   s.dwCurrentState,            s.dwControlsAccepted,
-                       s.dwWin32ExitCode, s.dwServiceSpecificExitCode, s.dwCheckPoint,
+  return ServiceStatus{s.dwServiceType,
+                       s.dwCurrentState,
+                       s.dwControlsAccepted,
+                       s.dwWin32ExitCode,
+                       s.dwServiceSpecificExitCode,
+                       s.dwCheckPoint,
                        s.dwWaitHint};
 }
 
@@ -106,11 +114,11 @@ class ServiceManager final : public IServiceManager {
     std::string dependencies;  // "a\0b\0\0"
     for (const std::string& d : def.dependencies) dependencies.append(d).push_back('\0');
     dependencies.push_back('\0');
-    SC_HANDLE h = ::CreateServiceA(
-        Sc(manager), def.name.c_str(), def.displayName.c_str(), def.desiredAccess,
-        def.serviceType, def.startType, def.errorControl, def.binaryPath.c_str(), nullptr,
-        nullptr, def.dependencies.empty() ? nullptr : dependencies.c_str(),
-        NullIfEmpty(def.account), NullIfEmpty(def.password));
+    SC_HANDLE h = ::CreateServiceA(Sc(manager), def.name.c_str(), def.displayName.c_str(),
+                                   def.desiredAccess, def.serviceType, def.startType,
+                                   def.errorControl, def.binaryPath.c_str(), nullptr, nullptr,
+                                   def.dependencies.empty() ? nullptr : dependencies.c_str(),
+                                   NullIfEmpty(def.account), NullIfEmpty(def.password));
     if (!h) return ::GetLastError();
     *service = ToSeam<ScHandle>(h);
     return 0;
@@ -152,8 +160,7 @@ class ServiceManager final : public IServiceManager {
     std::vector<std::uint8_t> buffer;
     for (;;) {
       auto* native = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
-      if (::QueryServiceConfigA(Sc(service), native, static_cast<DWORD>(buffer.size()),
-                                &needed)) {
+      if (::QueryServiceConfigA(Sc(service), native, static_cast<DWORD>(buffer.size()), &needed)) {
         *config = ServiceConfigView{native->dwServiceType, native->dwStartType,
                                     Text(native->lpBinaryPathName), Text(native->lpDisplayName),
                                     Text(native->lpServiceStartName)};
@@ -177,10 +184,9 @@ class ServiceManager final : public IServiceManager {
       DWORD needed = 0;
       DWORD count = 0;
       DWORD resume = 0;
-      BOOL ok = ::EnumServicesStatusExA(Sc(manager), SC_ENUM_PROCESS_INFO,
-                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_STATE_ALL,
-                                        buffer.data(), static_cast<DWORD>(buffer.size()), &needed,
-                                        &count, &resume, nullptr);
+      BOOL ok = ::EnumServicesStatusExA(
+          Sc(manager), SC_ENUM_PROCESS_INFO, SERVICE_WIN32_OWN_PROCESS, SERVICE_STATE_ALL,
+          buffer.data(), static_cast<DWORD>(buffer.size()), &needed, &count, &resume, nullptr);
       if (!ok) {
         Win32Error e = ::GetLastError();
         if (e != ERROR_MORE_DATA || needed == 0) return e;

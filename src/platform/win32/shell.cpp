@@ -10,9 +10,12 @@ namespace {
 
 int FolderId(const std::string& name) {
   static const std::pair<const char*, int> kFolders[] = {
-      {"AllUsersPrograms", CSIDL_COMMON_PROGRAMS}, {"AllUsersStartup", CSIDL_COMMON_STARTUP},
-      {"AllUsersDesktop", CSIDL_COMMON_DESKTOPDIRECTORY}, {"Programs", CSIDL_PROGRAMS},
-      {"Startup", CSIDL_STARTUP}, {"Desktop", CSIDL_DESKTOPDIRECTORY}};
+      {"AllUsersPrograms", CSIDL_COMMON_PROGRAMS},
+      {"AllUsersStartup", CSIDL_COMMON_STARTUP},
+      {"AllUsersDesktop", CSIDL_COMMON_DESKTOPDIRECTORY},
+      {"Programs", CSIDL_PROGRAMS},
+      {"Startup", CSIDL_STARTUP},
+      {"Desktop", CSIDL_DESKTOPDIRECTORY}};
   for (const auto& [folderName, id] : kFolders) {
     if (name == folderName) return id;
   }

@@ -17,8 +17,8 @@ Win32Platform::Win32Platform(HMODULE messageModule)
       shell_(MakeShell()),
       sync_(MakeSync()),
       texts_(MakeSystemTexts(messageModule ? messageModule : ::GetModuleHandleA(nullptr))),
-      platform_{*registry_, *services_, *eventLog_, *processes_, *files_,  *clock_,
-                *windowing_, *dialogs_, *com_,    *shell_,     *sync_,   *texts_} {}
+      platform_{*registry_,  *services_, *eventLog_, *processes_, *files_, *clock_,
+                *windowing_, *dialogs_,  *com_,      *shell_,     *sync_,  *texts_} {}
 
 Win32Platform::~Win32Platform() = default;
 

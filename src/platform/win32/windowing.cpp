@@ -17,8 +17,7 @@ struct CreateContext {
 };
 
 // The window owns its procedure from WM_NCCREATE (in GWLP_USERDATA) until WM_NCDESTROY.
-LRESULT CALLBACK WindowTrampoline(HWND hwnd, UINT message, WPARAM wParam,
-                                  LPARAM lParam) noexcept {
+LRESULT CALLBACK WindowTrampoline(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   if (message == WM_NCCREATE) {
     auto* context =
         static_cast<CreateContext*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
@@ -63,8 +62,6 @@ void CALLBACK TimerTrampoline(HWND, UINT, UINT_PTR id, DWORD) noexcept {
   }
 }
 
-HWND Hwnd(WindowHandle window) { return reinterpret_cast<HWND>(window); }
-
 class Windowing final : public IWindowing {
  public:
   std::uint32_t RegisterWindowMessage(const std::string& name) override {
@@ -84,8 +81,8 @@ class Windowing final : public IWindowing {
     cls.style = spec.classStyle;
     cls.lpfnWndProc = &WindowTrampoline;
     cls.hInstance = instance;
-    cls.hIcon = spec.iconResource ? ::LoadIconA(instance, MAKEINTRESOURCEA(spec.iconResource))
-                                  : nullptr;
+    cls.hIcon =
+        spec.iconResource ? ::LoadIconA(instance, MAKEINTRESOURCEA(spec.iconResource)) : nullptr;
     cls.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
     cls.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
     cls.lpszClassName = className;
@@ -109,17 +106,17 @@ class Windowing final : public IWindowing {
 
   bool DestroyWindow(WindowHandle window) override {
     // Each window has a class of its own, which can go once the window has.
-    auto atom = static_cast<ATOM>(::GetClassLongPtrA(Hwnd(window), GCW_ATOM));
-    if (!::DestroyWindow(Hwnd(window))) return false;
+    auto atom = static_cast<ATOM>(::GetClassLongPtrA(ToHwnd(window), GCW_ATOM));
+    if (!::DestroyWindow(ToHwnd(window))) return false;
     if (atom) ::UnregisterClassA(MAKEINTATOM(atom), ::GetModuleHandleA(nullptr));
     return true;
   }
 
-  bool IsWindow(WindowHandle window) override { return ::IsWindow(Hwnd(window)) != FALSE; }
+  bool IsWindow(WindowHandle window) override { return ::IsWindow(ToHwnd(window)) != FALSE; }
 
   std::intptr_t DefWindowProc(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                               std::intptr_t lParam) override {
-    return ::DefWindowProcA(Hwnd(window), message, wParam, lParam);
+    return ::DefWindowProcA(ToHwnd(window), message, wParam, lParam);
   }
 
   int GetMessage(Message* message) override {
@@ -131,7 +128,7 @@ class Windowing final : public IWindowing {
 
   void DispatchMessage(const Message& message) override {
     MSG m{};
-    m.hwnd = Hwnd(message.window);
+    m.hwnd = ToHwnd(message.window);
     m.message = message.message;
     m.wParam = message.wParam;
     m.lParam = message.lParam;
@@ -144,12 +141,12 @@ class Windowing final : public IWindowing {
 
   bool PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                    std::intptr_t lParam) override {
-    return ::PostMessageA(Hwnd(window), message, wParam, lParam) != FALSE;
+    return ::PostMessageA(ToHwnd(window), message, wParam, lParam) != FALSE;
   }
 
   std::intptr_t SendMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                             std::intptr_t lParam) override {
-    return ::SendMessageA(Hwnd(window), message, wParam, lParam);
+    return ::SendMessageA(ToHwnd(window), message, wParam, lParam);
   }
 
   bool PostThreadMessage(std::uint32_t threadId, std::uint32_t message, std::uintptr_t wParam,
@@ -180,11 +177,11 @@ class Windowing final : public IWindowing {
 
   void PaintText(WindowHandle window, const std::string& text, std::uint32_t format) override {
     PAINTSTRUCT paint{};
-    HDC dc = ::BeginPaint(Hwnd(window), &paint);
+    HDC dc = ::BeginPaint(ToHwnd(window), &paint);
     if (!dc) return;
-    ScopeExit endPaint([&] { ::EndPaint(Hwnd(window), &paint); });
+    ScopeExit endPaint([&] { ::EndPaint(ToHwnd(window), &paint); });
     RECT client{};
-    ::GetClientRect(Hwnd(window), &client);
+    ::GetClientRect(ToHwnd(window), &client);
     ::DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &client, format);
   }
 };

@@ -5,6 +5,7 @@
 // so they are taken back here: Windows code calls the A or W functions by their full names.
 
 #include <windows.h>
+// (windows.h first: the others build on it.)
 #include <ole2.h>
 #include <sddl.h>
 #include <shellapi.h>

@@ -18,10 +18,10 @@ class ContractTest : public ::testing::Test {
   // Creates or replaces a file with exactly these bytes.
   void WriteFile(const std::string& path, const std::string& content) {
     ScopedFile file(p_.files);
-    ASSERT_EQ(p_.files.CreateFile(path, file_access::kGenericWrite, file_share::kNone,
-                                  file_creation::kCreateAlways, file_attribute::kNormal,
-                                  file.put()),
-              0u)
+    ASSERT_EQ(
+        p_.files.CreateFile(path, file_access::kGenericWrite, file_share::kNone,
+                            file_creation::kCreateAlways, file_attribute::kNormal, file.put()),
+        0u)
         << path;
     std::uint32_t written = 0;
     ASSERT_EQ(p_.files.WriteFile(file.get(), content.data(),
@@ -32,10 +32,10 @@ class ContractTest : public ::testing::Test {
 
   std::string ReadFile(const std::string& path) {
     ScopedFile file(p_.files);
-    EXPECT_EQ(p_.files.CreateFile(path, file_access::kGenericRead, file_share::kRead,
-                                  file_creation::kOpenExisting, file_attribute::kNormal,
-                                  file.put()),
-              0u)
+    EXPECT_EQ(
+        p_.files.CreateFile(path, file_access::kGenericRead, file_share::kRead,
+                            file_creation::kOpenExisting, file_attribute::kNormal, file.put()),
+        0u)
         << path;
     std::string content(4096, '\0');
     std::uint32_t read = 0;

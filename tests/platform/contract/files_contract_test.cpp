@@ -9,8 +9,7 @@ class FilesContractTest : public ContractTest {
 
   Win32Error Open(const std::string& path, std::uint32_t access, std::uint32_t share,
                   std::uint32_t creation, ScopedFile* file) {
-    return p_.files.CreateFile(path, access, share, creation, file_attribute::kNormal,
-                               file->put());
+    return p_.files.CreateFile(path, access, share, creation, file_attribute::kNormal, file->put());
   }
 
   std::string dir_;
@@ -21,8 +20,8 @@ TEST_F(FilesContractTest, AppendingAtTheEndOfAnOpenedFile) {
   WriteFile(path, "hello");
   {
     ScopedFile file(p_.files);
-    ASSERT_EQ(Open(path, file_access::kGenericWrite, file_share::kRead,
-                   file_creation::kOpenAlways, &file),
+    ASSERT_EQ(Open(path, file_access::kGenericWrite, file_share::kRead, file_creation::kOpenAlways,
+                   &file),
               0u);
     ASSERT_EQ(p_.files.SetFilePointer(file.get(), 0, file_move::kEnd), 0u);
     std::uint32_t written = 0;

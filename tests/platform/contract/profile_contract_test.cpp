@@ -56,9 +56,9 @@ TEST_F(ProfileContractTest, WholeSectionAndKeyListsAreNulSeparated) {
 }
 
 TEST_F(ProfileContractTest, SurroundingQuotesAreRemovedFromValues) {
-  std::string ini = Ini(
-      "[S]\r\nDouble=\"a b\"\r\nSingle='c d'\r\nMixed=\"e f'\r\nInner=g \"h\" i\r\n"
-      "Open=\"j\r\n");
+  std::string ini =
+      Ini("[S]\r\nDouble=\"a b\"\r\nSingle='c d'\r\nMixed=\"e f'\r\nInner=g \"h\" i\r\n"
+          "Open=\"j\r\n");
   EXPECT_EQ(String(ini, "S", "Double"), "a b");
   EXPECT_EQ(String(ini, "S", "Single"), "c d");
   EXPECT_EQ(String(ini, "S", "Mixed"), "\"e f'");
@@ -101,8 +101,8 @@ TEST_F(ProfileContractTest, ResultsAreCutAtTheBufferSize) {
 }
 
 TEST_F(ProfileContractTest, IntegersReadTheLeadingDigits) {
-  std::string ini = Ini(
-      "[S]\r\nNegative=-5\r\nBlanks=   7\r\nTrailing=5s\r\nHex=0x10\r\nWord=abc\r\nEmpty=\r\n");
+  std::string ini =
+      Ini("[S]\r\nNegative=-5\r\nBlanks=   7\r\nTrailing=5s\r\nHex=0x10\r\nWord=abc\r\nEmpty=\r\n");
   EXPECT_EQ(p_.files.GetProfileInt(ini, "S", "Negative", 1), static_cast<std::uint32_t>(-5));
   EXPECT_EQ(p_.files.GetProfileInt(ini, "S", "Blanks", 1), 7u);
   EXPECT_EQ(p_.files.GetProfileInt(ini, "S", "Trailing", 1), 5u);

@@ -13,8 +13,8 @@ class RegistryContractTest : public ContractTest {
   // Creates the key under the scratch path and returns it open.
   ScopedRegKey Create(const std::string& subPath, bool* created = nullptr) {
     ScopedRegKey key(p_.registry);
-    EXPECT_EQ(p_.registry.CreateKey(reg_root::kCurrentUser, base_ + subPath,
-                                    reg_access::kAllAccess, key.put(), created),
+    EXPECT_EQ(p_.registry.CreateKey(reg_root::kCurrentUser, base_ + subPath, reg_access::kAllAccess,
+                                    key.put(), created),
               0u)
         << subPath;
     return key;
@@ -51,8 +51,7 @@ TEST_F(RegistryContractTest, MissingKeysAndValuesAreNotFound) {
   ScopedRegKey key = Create("");
   RegType type = RegType::kNone;
   std::vector<std::uint8_t> data;
-  EXPECT_EQ(p_.registry.QueryValue(key.get(), "Missing", &type, &data),
-            win32_error::kFileNotFound);
+  EXPECT_EQ(p_.registry.QueryValue(key.get(), "Missing", &type, &data), win32_error::kFileNotFound);
   EXPECT_EQ(p_.registry.DeleteValue(key.get(), "Missing"), win32_error::kFileNotFound);
 }
 

@@ -14,10 +14,10 @@ class ProcessesTest : public ::testing::Test {
 
 TEST_F(ProcessesTest, ChildGetsTheGivenEnvironmentAndReportsItsExitCode) {
   ProcessInformation info;
-  ASSERT_EQ(p_.CreateProcess("cmd.exe /c exit %KELDRAN_CODE%", show_window::kHide,
-                             std::string("KELDRAN_CODE=7\0SystemRoot=C:\\windows\0", 38), "",
-                             &info),
-            0u);
+  ASSERT_EQ(
+      p_.CreateProcess("cmd.exe /c exit %KELDRAN_CODE%", show_window::kHide,
+                       std::string("KELDRAN_CODE=7\0SystemRoot=C:\\windows\0", 38), "", &info),
+      0u);
   ScopedProcessHandle process(p_, info.process);
   ScopedThreadHandle thread(p_, info.thread);
   EXPECT_NE(info.processId, 0u);
@@ -30,10 +30,11 @@ TEST_F(ProcessesTest, ChildGetsTheGivenEnvironmentAndReportsItsExitCode) {
 TEST_F(ProcessesTest, TerminatedChildEndsWithTheGivenCode) {
   // The test program itself, on the test that waits ten seconds for the service manager.
   ProcessInformation info;
-  ASSERT_EQ(p_.CreateProcess("\"" + p_.ModuleFileName() +
-                                 "\" --gtest_filter=ServicesTest.DispatcherOutsideTheServiceManagerFails",
-                             show_window::kHide, std::nullopt, "C:\\", &info),
-            0u);
+  ASSERT_EQ(
+      p_.CreateProcess("\"" + p_.ModuleFileName() +
+                           "\" --gtest_filter=ServicesTest.DispatcherOutsideTheServiceManagerFails",
+                       show_window::kHide, std::nullopt, "C:\\", &info),
+      0u);
   ScopedProcessHandle process(p_, info.process);
   ScopedThreadHandle thread(p_, info.thread);
   EXPECT_EQ(p_.WaitForProcess(process.get(), 0), wait_result::kTimeout);

@@ -75,16 +75,16 @@ TEST_F(UniqueHandleTest, ClosingKeepsTheCallersLastError) {
 
   // The same with a real close that fails.
   UniqueKernelHandle bogus(reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x1234)));
-  HANDLE none = ::CreateFileA("C:\\no\\such\\file.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              0, nullptr);
+  HANDLE none =
+      ::CreateFileA("C:\\no\\such\\file.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_EQ(none, INVALID_HANDLE_VALUE);
   bogus.reset();
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
 TEST_F(UniqueHandleTest, FileOwnersTreatInvalidHandleValueAsNone) {
-  UniqueFile file(::CreateFileA("C:\\no\\such\\file.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                0, nullptr));
+  UniqueFile file(
+      ::CreateFileA("C:\\no\\such\\file.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   EXPECT_FALSE(file);
   UniqueKernelHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
   EXPECT_TRUE(event);

@@ -17,13 +17,14 @@ class WindowingTest : public ::testing::Test {
   // A window whose procedure records every message and answers the rest by default.
   WindowHandle Create(std::vector<std::uint32_t>* seen) {
     WindowHandle window = 0;
-    EXPECT_EQ(w_.CreateWindow(WindowClassAndStyle{0, WS_OVERLAPPEDWINDOW, 0, "test", 0},
-                              [this, seen](WindowHandle hwnd, std::uint32_t message,
-                                           std::uintptr_t wParam, std::intptr_t lParam) {
-                                seen->push_back(message);
-                                return w_.DefWindowProc(hwnd, message, wParam, lParam);
-                              },
-                              &window),
+    EXPECT_EQ(w_.CreateWindow(
+                  WindowClassAndStyle{0, WS_OVERLAPPEDWINDOW, 0, "test", 0},
+                  [this, seen](WindowHandle hwnd, std::uint32_t message, std::uintptr_t wParam,
+                               std::intptr_t lParam) {
+                    seen->push_back(message);
+                    return w_.DefWindowProc(hwnd, message, wParam, lParam);
+                  },
+                  &window),
               0u);
     return window;
   }
@@ -62,17 +63,18 @@ TEST_F(WindowingTest, WindowSeesItsCreationBeforeCreateReturnsAndItsDestruction)
 TEST_F(WindowingTest, PostedAndSentMessagesReachTheProcedureWithTheirParameters) {
   std::vector<Message> received;
   WindowHandle window = 0;
-  ASSERT_EQ(w_.CreateWindow(WindowClassAndStyle{},
-                            [&](WindowHandle hwnd, std::uint32_t message, std::uintptr_t wParam,
-                                std::intptr_t lParam) -> std::intptr_t {
-                              if (message < window_message::kUser) {
-                                return w_.DefWindowProc(hwnd, message, wParam, lParam);
-                              }
-                              received.push_back(Message{hwnd, message, wParam, lParam});
-                              if (message == window_message::kUser + 1) w_.PostQuitMessage(3);
-                              return 42;
-                            },
-                            &window),
+  ASSERT_EQ(w_.CreateWindow(
+                WindowClassAndStyle{},
+                [&](WindowHandle hwnd, std::uint32_t message, std::uintptr_t wParam,
+                    std::intptr_t lParam) -> std::intptr_t {
+                  if (message < window_message::kUser) {
+                    return w_.DefWindowProc(hwnd, message, wParam, lParam);
+                  }
+                  received.push_back(Message{hwnd, message, wParam, lParam});
+                  if (message == window_message::kUser + 1) w_.PostQuitMessage(3);
+                  return 42;
+                },
+                &window),
             0u);
   EXPECT_EQ(w_.SendMessage(window, window_message::kUser, 1, -2), 42);
   ASSERT_TRUE(w_.PostMessage(window, window_message::kUser + 1, 7, 9));
