@@ -40,17 +40,9 @@ SERVICE_STATUS ToNative(const ServiceStatus& s) {
       s.checkPoint,  s.waitHint};
 }
 
-ServiceStatus FromNative(const SERVICE_STATUS& s) {
-  return ServiceStatus{s.dwServiceType,
-                       s.dwCurrentState,
-                       s.dwControlsAccepted,
-                       s.dwWin32ExitCode,
-                       s.dwServiceSpecificExitCode,
-                       s.dwCheckPoint,
-                       s.dwWaitHint};
-}
-
-ServiceStatus FromNative(const SERVICE_STATUS_PROCESS& s) {
+// SERVICE_STATUS and SERVICE_STATUS_PROCESS share these fields.
+template <class Native>
+ServiceStatus FromNative(const Native& s) {
   return ServiceStatus{s.dwServiceType,
                        s.dwCurrentState,
                        s.dwControlsAccepted,

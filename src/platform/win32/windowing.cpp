@@ -1,6 +1,7 @@
 // IWindowing: windows of classes of their own, the message queue and thread timers.
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -9,6 +10,9 @@
 
 namespace keldran::win32 {
 namespace {
+
+// Every window made here gets a class of its own, named with this prefix.
+constexpr char kClassPrefix[] = "KeldranWindow.";
 
 // What CreateWindow hands to the window procedure through WM_NCCREATE.
 struct CreateContext {
@@ -68,21 +72,21 @@ class Windowing final : public IWindowing {
     return ::RegisterWindowMessageA(name.c_str());
   }
 
-  Win32Error CreateWindow(const WindowClassAndStyle& spec, WindowProcedure procedure,
+  Win32Error CreateWindow(const WindowClassAndStyle& shape, WindowProcedure procedure,
                           WindowHandle* window) override {
     HINSTANCE instance = ::GetModuleHandleA(nullptr);
     static std::atomic<unsigned> counter{0};
     char className[64];
-    std::snprintf(className, sizeof className, "KeldranWindow.%lu.%u", ::GetCurrentProcessId(),
+    std::snprintf(className, sizeof className, "%s%lu.%u", kClassPrefix, ::GetCurrentProcessId(),
                   ++counter);
 
     WNDCLASSEXA cls{};
     cls.cbSize = sizeof cls;
-    cls.style = spec.classStyle;
+    cls.style = shape.classStyle;
     cls.lpfnWndProc = &WindowTrampoline;
     cls.hInstance = instance;
     cls.hIcon =
-        spec.iconResource ? ::LoadIconA(instance, MAKEINTRESOURCEA(spec.iconResource)) : nullptr;
+        shape.iconResource ? ::LoadIconA(instance, MAKEINTRESOURCEA(shape.iconResource)) : nullptr;
     cls.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
     cls.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
     cls.lpszClassName = className;
@@ -90,7 +94,7 @@ class Windowing final : public IWindowing {
 
     auto owned = std::make_unique<WindowProcedure>(std::move(procedure));
     CreateContext context{owned.get(), false};
-    HWND hwnd = ::CreateWindowExA(spec.exStyle, className, spec.title.c_str(), spec.style,
+    HWND hwnd = ::CreateWindowExA(shape.exStyle, className, shape.title.c_str(), shape.style,
                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                                   nullptr, nullptr, instance, &context);
     // Once attached the window frees the procedure at WM_NCDESTROY, even when creation failed.
@@ -106,9 +110,12 @@ class Windowing final : public IWindowing {
 
   bool DestroyWindow(WindowHandle window) override {
     // Each window has a class of its own, which can go once the window has.
-    auto atom = static_cast<ATOM>(::GetClassLongPtrA(ToHwnd(window), GCW_ATOM));
+    char className[64] = {};
+    ::GetClassNameA(ToHwnd(window), className, sizeof className);
     if (!::DestroyWindow(ToHwnd(window))) return false;
-    if (atom) ::UnregisterClassA(MAKEINTATOM(atom), ::GetModuleHandleA(nullptr));
+    if (std::strncmp(className, kClassPrefix, std::strlen(kClassPrefix)) == 0) {
+      ::UnregisterClassA(className, ::GetModuleHandleA(nullptr));
+    }
     return true;
   }
 
