@@ -62,6 +62,34 @@ TEST(RunTest, UsesWorkingDirectoryAndEnvironmentAdditions) {
   EXPECT_EQ(dir.Read("seen.txt"), "from-test\r\n");
 }
 
+// run_exit_code.exe is how shell scripts read full exit codes and message boxes.
+TEST(RunExitCodeToolTest, PrintsTheFullCodeAndEachDismissedBox) {
+  ScratchDir dir;
+  RunOptions options;
+  options.outputFile = dir.File("stdout.txt");
+  RunResult result = test::Run("\"" + ProgramPath("run_exit_code.exe") + "\" --dismiss-boxes -- " +
+                                   BoxHelper() + " 0x80004005 \"Box caption\" \"two\\nlines\"",
+                               options);
+  ASSERT_TRUE(result.started) << result.startError;
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(dir.Read("stdout.txt"),
+            "box caption: Box caption\n"
+            "box text: two\\nlines\n"
+            "exit code: 0x80004005 (2147500037)\n");
+
+  result = test::Run("\"" + ProgramPath("run_exit_code.exe") + "\" --timeout-ms 300 -- " +
+                         BoxHelper() + " 5 Blocking text",
+                     options);
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(dir.Read("stdout.txt"), "timeout: killed after 300 ms\n");
+
+  result =
+      test::Run("\"" + ProgramPath("run_exit_code.exe") + "\" -- no_such_program.exe", options);
+  EXPECT_EQ(result.exitCode, 2u);
+  result = test::Run("\"" + ProgramPath("run_exit_code.exe") + "\" --bogus", options);
+  EXPECT_EQ(result.exitCode, 2u);
+}
+
 TEST(ChildProcessTest, RunsUntilKilledAndKeepsItsExitCode) {
   ChildProcess child;
   ASSERT_EQ(child.Start(BoxHelper() + " 5 Blocking text"), 0u);

@@ -260,7 +260,20 @@ DWORD ChildProcess::Start(const std::string& commandLine, const RunOptions& opti
   line.push_back('\0');
   std::vector<char> environment;
   if (!options.environment.empty()) environment = EnvironmentBlock(options.environment);
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0,
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  FileHandle output(options.outputFile.empty()
+                        ? INVALID_HANDLE_VALUE
+                        : CreateFileA(options.outputFile.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!options.outputFile.empty()) {
+    if (!output.valid()) return GetLastError();
+    startup.dwFlags |= STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = output.get();
+    startup.hStdError = output.get();
+  }
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, output.valid(), 0,
                       environment.empty() ? nullptr : environment.data(),
                       options.workingDir.empty() ? nullptr : options.workingDir.c_str(), &startup,
                       &info)) {

@@ -64,6 +64,8 @@ struct RunOptions {
   std::string workingDir;                                        // empty: the test's own
   std::vector<std::pair<std::string, std::string>> environment;  // added to (or replacing) ours
   DWORD timeoutMs = 30000;
+  // Standard output and error of the program go to this file (created anew) when not empty.
+  std::string outputFile;
   // Collect each message box of the program (caption and text) and press its OK button.
   bool handleBoxes = false;
 };

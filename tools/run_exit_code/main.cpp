@@ -4,6 +4,8 @@
 // reports every message box of the program ("box caption: ..." / "box text: ...") and presses its
 // OK button, so that a program that ends with a notice can run unattended. On time-out the
 // program is killed. Exit status: 0 when the program could be run, 2 otherwise.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -166,6 +168,8 @@ bool ParseArgs(int argc, char** argv, Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Plain LF line ends: the readers are shell scripts, which would keep a CR in every value.
+  _setmode(_fileno(stdout), _O_BINARY);
   Options options;
   if (!ParseArgs(argc, argv, options)) {
     Usage();
