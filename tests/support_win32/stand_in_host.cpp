@@ -142,7 +142,7 @@ std::string NewServiceId() {
 }
 
 // The vtable half of the dual interface: DispInvoke calls through it.
-HRESULT LoadServiceTypeInfo(ComPtr<ITypeInfo>& out) {
+[[nodiscard]] HRESULT LoadServiceTypeInfo(ComPtr<ITypeInfo>& out) {
   ComPtr<ITypeLib> lib;
   HRESULT hr = LoadTypeLibEx(Widen(AgentExePath()).c_str(), REGKIND_NONE, lib.put());
   if (FAILED(hr)) return hr;

@@ -17,9 +17,9 @@ struct CallOutcome {
 };
 
 // `window` is the client's window, for Connect.
-CallOutcome CallEarlyBound(IService* service, const Call& call, HWND window);
+[[nodiscard]] CallOutcome CallEarlyBound(IService* service, const Call& call, HWND window);
 // Arguments that read as whole numbers are passed as VT_I4, all others as VT_BSTR; omitted
 // trailing arguments are not passed, so their declared defaults apply.
-CallOutcome CallLateBound(IService* service, const Call& call);
+[[nodiscard]] CallOutcome CallLateBound(IService* service, const Call& call);
 
 }  // namespace keldran::client

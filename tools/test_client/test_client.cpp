@@ -35,7 +35,7 @@ std::string OneLine(const std::string& text) {
   return out;
 }
 
-bool ReadScriptFile(const std::string& path, std::string& content) {
+[[nodiscard]] bool ReadScriptFile(const std::string& path, std::string& content) {
   Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return false;

@@ -55,8 +55,8 @@ class TestClient {
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept;
   LRESULT OnMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-  bool CreateClientWindow(HINSTANCE instance);
-  HRESULT FindHost(const std::string& serviceId);
+  [[nodiscard]] bool CreateClientWindow(HINSTANCE instance);
+  [[nodiscard]] HRESULT FindHost(const std::string& serviceId);
   void OnHostEvent(WPARAM code);
   void RunSteps();
   void RunStep(const Step& step);
