@@ -3,6 +3,7 @@
 #include "platform/win32/windows_api.h"
 
 #include "app/service_module.h"
+#include "control/service_object_win32.h"
 #include "log/log.h"
 #include "platform/win32/win32_platform.h"
 #include "supervision/process.h"
@@ -19,6 +20,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     Process client(platform);
     CServiceWin window(platform, messages);
     CServiceModule module(platform, log, client, window, stateLock, messages);
+    module.SetServiceObjectFactory(&MakeServiceObject);
 
     const HResult result = module.Startup(commandLine ? commandLine : "");
     module.ShowExitNotice();
