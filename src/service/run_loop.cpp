@@ -1,10 +1,16 @@
-// Placeholder bodies until the run loop lands.
+// Placeholder bodies until the run loop lands (RequestQuit already does what it must, so that
+// callers such as a failed client restart can be tested).
 #include "app/service_module.h"
 
 namespace keldran {
 
 void CServiceModule::Run() {}
-void CServiceModule::RequestQuit() { ClientRunning = false; }
+void CServiceModule::RequestQuit() {
+  SetServiceState(service_state::kStopped);
+  StateLock lock(stateLock_);
+  ClientRunning = false;
+  (void)platform_.windowing.PostThreadMessage(RunThreadId, window_message::kQuit, 0, 0);
+}
 bool CServiceModule::RegisterInRot() { return false; }
 bool CServiceModule::FindRunningHost(std::unique_ptr<IRunningHost>* host) {
   host->reset();
