@@ -67,6 +67,16 @@ class ModuleFixture : public ::testing::Test {
   Process& client = parts_.client;
 };
 
+// Where a whole log line stands in text (a line ends at CR LF or at the end of the file), or npos.
+inline std::size_t FindLine(const std::string& text, const std::string& line) {
+  for (std::size_t pos = text.find(line); pos != std::string::npos;
+       pos = text.find(line, pos + 1)) {
+    const std::size_t end = pos + line.size();
+    if (end == text.size() || text[end] == '\r') return pos;
+  }
+  return std::string::npos;
+}
+
 // Counts the non-overlapping occurrences of needle in text.
 inline std::size_t CountOf(const std::string& text, const std::string& needle) {
   std::size_t count = 0;
