@@ -7,15 +7,18 @@
 namespace keldran {
 namespace {
 
-using test_support::CountOf;
-using test_support::FindLine;
+using testing::CountOf;
+using testing::FindLine;
 
 constexpr RegKey kHkcu = reg_root::kCurrentUser;
 constexpr RegKey kHklm = reg_root::kLocalMachine;
 
-class RegistryKeyDeletionTest : public test_support::ModuleFixture {
+class RegistryKeyDeletionTest : public testing::ModuleFixture {
  protected:
-  RegistryKeyDeletionTest() { UseLogFile(); }
+  RegistryKeyDeletionTest() {
+    ConfigureGrid();
+    UseLogFile();
+  }
 
   // The log line of one deleted key, as the day file holds it.
   static std::string Deleted(const std::string& path) {

@@ -11,9 +11,10 @@ constexpr const char* kClientExe = "D:\\Grid\\client.exe";
 constexpr const char* kParams =
     " /ServiceID={11111111-2222-3333-4444-555555555555} /ServiceName=KeldranGridAgent321";
 
-class ClientLaunchTest : public test_support::ModuleFixture {
+class ClientLaunchTest : public testing::ModuleFixture {
  protected:
   ClientLaunchTest() {
+    ConfigureGrid();
     fake.processes.SetModuleFileName("D:\\Grid\\KeldranGridAgent.exe");
     fake.processes.AddProgram(kClientExe, {});
     module.CommandLine = "%DIR%\\client.exe -w 5";
@@ -151,10 +152,11 @@ TEST_F(ClientLaunchTest, KeyThatCannotBeDeletedIsWarnedAndTheClientStartsAnyway)
 
 // ---- The control document ------------------------------------------------------------------
 
-class CtrlDocTest : public test_support::ModuleFixture {
+class CtrlDocTest : public testing::ModuleFixture {
  protected:
   static constexpr const char* kDoc = "C:\\Docs\\control.pdf";
   CtrlDocTest() {
+    ConfigureGrid();
     fake.files.AddDirectory("C:\\Docs");
     module.CtrlDoc = kDoc;
   }

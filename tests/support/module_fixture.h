@@ -1,53 +1,80 @@
 #pragma once
-// The module as the host builds it, on the fake platform: log, client process, state lock,
-// registered messages, service window and CServiceModule, plus readers for what tests look at
-// (events, log records, children).
+// A whole host on the fake platform: the fake backend, the log, the client's Process, the state
+// lock, the service window and the module, wired as the program's entry point wires them.
 
-#include <gtest/gtest.h>
-
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "app/registered_messages.h"
+#include <gtest/gtest.h>
+
 #include "app/service_module.h"
-#include "log/log.h"
 #include "platform/fake/fake_platform.h"
-#include "service/crit_sect.h"
 #include "supervision/process.h"
 #include "tray/service_win.h"
 
-namespace keldran::test_support {
-
-// Members in construction order; they are destroyed in reverse, the module first.
-struct ModuleParts {
-  fake::FakePlatform fake;
-  Platform& platform = fake.platform();
-  Log log{platform};
-  Process client{platform};
-  CritSect stateLock{fake.sync};
-  RegisteredMessages messages = RegisteredMessages::Register(fake.windowing);
-  CServiceWin window{platform, messages};
-  CServiceModule module{platform, log, client, window, stateLock, messages};
-};
+namespace keldran::testing {
 
 class ModuleFixture : public ::testing::Test {
  protected:
+  static constexpr const char* kExeDir = "C:\\Program Files\\Keldran\\";
+  static constexpr const char* kIniPath = "C:\\Program Files\\Keldran\\KeldranGridAgent.INI";
   static constexpr const char* kLogDir = "C:\\Logs";
 
-  ModuleFixture() {
+  ModuleFixture()
+      : log(fake.platform()),
+        messages(RegisteredMessages::Register(fake.platform().windowing)),
+        stateLock(fake.platform().sync),
+        client(fake.platform()),
+        window(fake.platform(), messages),
+        module(fake.platform(), log, client, window, stateLock, messages) {}
+
+  // Writes the host's INI file beside the executable.
+  void WriteIni(const std::string& text, const std::string& path = kIniPath) {
+    fake.files.AddFile(path, text);
+  }
+  // Registers the component as registration would leave it.
+  void RegisterComponent(const std::string& component, const std::string& serviceId,
+                         std::optional<std::uint32_t> localService = 0) {
+    const std::string key = std::string("AppID\\") + names::kAppId + "\\Services\\" + component;
+    fake.registry.PutString(reg_root::kClassesRoot, key, "ServiceID", serviceId);
+    if (localService) fake.registry.PutDword(reg_root::kClassesRoot, key, "LocalService", *localService);
+  }
+  // The module paths as the start-up routine sets them, for tests that skip it.
+  void SetModulePaths() {
+    module.ExePath = std::string(kExeDir) + "KeldranGridAgent.exe";
+    module.AppName = "KeldranGridAgent";
+    module.ExeDir = kExeDir;
+  }
+
+  // Events recorded so far, as "id:type:category:insertion".
+  std::vector<std::string> EventSummaries() const {
+    std::vector<std::string> out;
+    for (const auto& e : fake.eventLog.Events()) {
+      out.push_back(std::to_string(e.id) + ":" + std::to_string(e.type) + ":" +
+                    std::to_string(e.category) + ":" + (e.strings.empty() ? "" : e.strings[0]));
+    }
+    return out;
+  }
+  std::vector<std::string> EventInsertions(std::uint32_t id) const {
+    std::vector<std::string> out;
+    for (const auto& e : fake.eventLog.EventsWithId(id)) out.push_back(e.strings.empty() ? "" : e.strings[0]);
+    return out;
+  }
+
+  // The component as its configuration load leaves it, for tests that skip the load.
+  void ConfigureGrid() {
     module.ServiceComp = "Grid";
     module.ServiceName = "KeldranGridAgent321";
     module.ServiceID = "{11111111-2222-3333-4444-555555555555}";
     module.LogPre = "Grid";
-    parts_.log.setEventSourceName(module.ServiceName);
+    log.setEventSourceName(module.ServiceName);
   }
-
   // Turns on the day file in kLogDir, so that LogText() sees every record.
   void UseLogFile() {
     fake.files.AddDirectory(kLogDir);
-    parts_.log.setLogDir(kLogDir);
+    log.setLogDir(kLogDir);
   }
-
   // Everything written to the log directory's files so far.
   std::string LogText() const {
     std::string text;
@@ -56,15 +83,17 @@ class ModuleFixture : public ::testing::Test {
     }
     return text;
   }
-
   std::vector<fake::RecordedEvent> Events(std::uint32_t id) const {
     return fake.eventLog.EventsWithId(id);
   }
 
-  ModuleParts parts_;
-  fake::FakePlatform& fake = parts_.fake;
-  CServiceModule& module = parts_.module;
-  Process& client = parts_.client;
+  fake::FakePlatform fake;
+  Log log;
+  RegisteredMessages messages;
+  CritSect stateLock;
+  Process client;
+  CServiceWin window;
+  CServiceModule module;
 };
 
 // Where a whole log line stands in text (a line ends at CR LF or at the end of the file), or npos.
@@ -87,4 +116,4 @@ inline std::size_t CountOf(const std::string& text, const std::string& needle) {
   return count;
 }
 
-}  // namespace keldran::test_support
+}  // namespace keldran::testing
