@@ -1,6 +1,7 @@
 // Placeholder bodies until the run loop lands (RequestQuit already does what it must, so that
 // callers such as a failed client restart can be tested).
 #include "app/service_module.h"
+#include "log/error_text.h"
 
 namespace keldran {
 
@@ -14,6 +15,13 @@ void CServiceModule::RequestQuit() {
 bool CServiceModule::RegisterInRot() { return false; }
 bool CServiceModule::FindRunningHost(std::unique_ptr<IRunningHost>* host) {
   host->reset();
+  const HResult hr = platform_.com.FindInRunningObjectTable(ServiceID, host);
+  if (Failed(hr)) {
+    const std::string reason = errorText(platform_.texts, static_cast<std::uint32_t>(hr));
+    logError(category::kStartup, 106, ": Unexpected error finding ServiceID in ROT :",
+             reason.c_str());
+    return false;
+  }
   return true;
 }
 void CServiceModule::Lock() { ++ModuleLocks; }

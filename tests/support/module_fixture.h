@@ -3,6 +3,7 @@
 // lock, the service window and the module, wired as the program's entry point wires them.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,52 +16,60 @@
 
 namespace keldran::testing {
 
-class ModuleFixture : public ::testing::Test {
- protected:
-  static constexpr const char* kExeDir = "C:\\Program Files\\Keldran\\";
-  static constexpr const char* kIniPath = "C:\\Program Files\\Keldran\\KeldranGridAgent.INI";
-  static constexpr const char* kLogDir = "C:\\Logs";
+constexpr const char* kExeDir = "C:\\Program Files\\Keldran\\";
+constexpr const char* kExePath = "C:\\Program Files\\Keldran\\KeldranGridAgent.exe";
+constexpr const char* kIniPath = "C:\\Program Files\\Keldran\\KeldranGridAgent.INI";
+constexpr const char* kServicesKey = "AppID\\{0E5B7C21-3D94-4A6F-9B1E-7C2D4F8A9051}\\Services\\";
 
-  ModuleFixture()
+struct FakeHost {
+  FakeHost()
       : log(fake.platform()),
         messages(RegisteredMessages::Register(fake.platform().windowing)),
         stateLock(fake.platform().sync),
         client(fake.platform()),
         window(fake.platform(), messages),
         module(fake.platform(), log, client, window, stateLock, messages) {}
+  FakeHost(const FakeHost&) = delete;
+  FakeHost& operator=(const FakeHost&) = delete;
 
-  // Writes the host's INI file beside the executable.
+  // The host's INI file beside the executable.
   void WriteIni(const std::string& text, const std::string& path = kIniPath) {
     fake.files.AddFile(path, text);
   }
-  // Registers the component as registration would leave it.
+  // The component's registry key as registration leaves it.
   void RegisterComponent(const std::string& component, const std::string& serviceId,
                          std::optional<std::uint32_t> localService = 0) {
-    const std::string key = std::string("AppID\\") + names::kAppId + "\\Services\\" + component;
+    const std::string key = kServicesKey + component;
     fake.registry.PutString(reg_root::kClassesRoot, key, "ServiceID", serviceId);
-    if (localService) fake.registry.PutDword(reg_root::kClassesRoot, key, "LocalService", *localService);
+    if (localService)
+      fake.registry.PutDword(reg_root::kClassesRoot, key, "LocalService", *localService);
   }
   // The module paths as the start-up routine sets them, for tests that skip it.
   void SetModulePaths() {
-    module.ExePath = std::string(kExeDir) + "KeldranGridAgent.exe";
+    module.ExePath = kExePath;
     module.AppName = "KeldranGridAgent";
     module.ExeDir = kExeDir;
   }
+  // The insertion strings of the events with the id, in order.
+  std::vector<std::string> Insertions(std::uint32_t id) const {
+    std::vector<std::string> out;
+    for (const auto& e : fake.eventLog.EventsWithId(id))
+      out.push_back(e.strings.empty() ? "" : e.strings[0]);
+    return out;
+  }
 
-  // Events recorded so far, as "id:type:category:insertion".
-  std::vector<std::string> EventSummaries() const {
-    std::vector<std::string> out;
-    for (const auto& e : fake.eventLog.Events()) {
-      out.push_back(std::to_string(e.id) + ":" + std::to_string(e.type) + ":" +
-                    std::to_string(e.category) + ":" + (e.strings.empty() ? "" : e.strings[0]));
-    }
-    return out;
-  }
-  std::vector<std::string> EventInsertions(std::uint32_t id) const {
-    std::vector<std::string> out;
-    for (const auto& e : fake.eventLog.EventsWithId(id)) out.push_back(e.strings.empty() ? "" : e.strings[0]);
-    return out;
-  }
+  fake::FakePlatform fake;
+  Log log;
+  RegisteredMessages messages;
+  CritSect stateLock;
+  Process client;
+  CServiceWin window;
+  CServiceModule module;
+};
+
+class ModuleFixture : public ::testing::Test {
+ protected:
+  static constexpr const char* kLogDir = "C:\\Logs";
 
   // The component as its configuration load leaves it, for tests that skip the load.
   void ConfigureGrid() {
@@ -68,12 +77,12 @@ class ModuleFixture : public ::testing::Test {
     module.ServiceName = "KeldranGridAgent321";
     module.ServiceID = "{11111111-2222-3333-4444-555555555555}";
     module.LogPre = "Grid";
-    log.setEventSourceName(module.ServiceName);
+    host.log.setEventSourceName(module.ServiceName);
   }
   // Turns on the day file in kLogDir, so that LogText() sees every record.
   void UseLogFile() {
     fake.files.AddDirectory(kLogDir);
-    log.setLogDir(kLogDir);
+    host.log.setLogDir(kLogDir);
   }
   // Everything written to the log directory's files so far.
   std::string LogText() const {
@@ -87,13 +96,10 @@ class ModuleFixture : public ::testing::Test {
     return fake.eventLog.EventsWithId(id);
   }
 
-  fake::FakePlatform fake;
-  Log log;
-  RegisteredMessages messages;
-  CritSect stateLock;
-  Process client;
-  CServiceWin window;
-  CServiceModule module;
+  FakeHost host;
+  fake::FakePlatform& fake = host.fake;
+  CServiceModule& module = host.module;
+  Process& client = host.client;
 };
 
 // Where a whole log line stands in text (a line ends at CR LF or at the end of the file), or npos.
