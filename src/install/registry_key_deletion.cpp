@@ -1,9 +1,112 @@
-// Placeholder bodies until the registry key deletion lands.
+// Deletion of the registry keys that the component's DeleteRegKeys setting names, each with its
+// whole subtree, before every start of the client. Nothing here stops the start: problems are
+// logged and the next key is taken.
+#include <string_view>
+
 #include "app/service_module.h"
+#include "log/error_text.h"
 
 namespace keldran {
+namespace {
 
-void CServiceModule::DeleteRegistryKeys() {}
-std::string CServiceModule::DeleteRegistryKeyTree(RegKey, const std::string&) { return {}; }
+constexpr std::uint32_t kCannotDeleteKey = 120;
+// A key that keeps failing is retried while the whole-second time is not later than this many
+// seconds after the first try.
+constexpr std::int64_t kRetrySeconds = 10;
+
+struct RootPrefix {
+  std::string_view text;
+  RegKey root;
+};
+
+// Compared exactly, in this order.
+constexpr RootPrefix kRootPrefixes[] = {
+    {"HKCU\\", reg_root::kCurrentUser},
+    {"HKLM\\", reg_root::kLocalMachine},
+    {"HKEY_CURRENT_USER\\", reg_root::kCurrentUser},
+    {"HKEY_LOCAL_MACHINE\\", reg_root::kLocalMachine},
+};
+
+}  // namespace
+
+void CServiceModule::DeleteRegistryKeys() {
+  const std::string& setting = DeleteRegKeys;
+  std::size_t pos = 0;
+  while (pos < setting.size()) {
+    const std::size_t semicolon = setting.find(';', pos);
+    const std::string item =
+        setting.substr(pos, semicolon == std::string::npos ? std::string::npos : semicolon - pos);
+    pos = semicolon == std::string::npos ? setting.size() : semicolon + 1;
+    if (item.empty()) continue;
+
+    const RootPrefix* prefix = nullptr;
+    for (const RootPrefix& candidate : kRootPrefixes) {
+      if (item.starts_with(candidate.text)) {
+        prefix = &candidate;
+        break;
+      }
+    }
+    if (!prefix) {
+      const std::string message = item + "\n\nRoot must be HKLM\\ or HKCU\\";
+      (void)logError(category::kStartup, kCannotDeleteKey, message.c_str());
+      continue;
+    }
+    const std::string path = item.substr(prefix->text.size());
+    if (path.empty()) continue;
+
+    // Another program (often the previous client, still shutting down) may hold the key for a
+    // moment, so a failure is retried after a short pseudo-random pause.
+    IClock& clock = platform_.clock;
+    const std::int64_t started = clock.Time64();
+    std::string result = DeleteRegistryKeyTree(prefix->root, path);
+    while (!result.empty() && clock.Time64() <= started + kRetrySeconds) {
+      clock.Sleep(static_cast<std::uint32_t>(clock.PerformanceCounter() & 0xFF) + 1);
+      result = DeleteRegistryKeyTree(prefix->root, path);
+    }
+    if (!result.empty()) logWarning(category::kStartup, kCannotDeleteKey, result.c_str());
+  }
+}
+
+std::string CServiceModule::DeleteRegistryKeyTree(RegKey root, const std::string& path) {
+  IRegistry& registry = platform_.registry;
+  // A key without subkeys goes at once.
+  if (registry.DeleteKey(root, path) == 0) {
+    logDebug("Deleted registry key: " + path);
+    return {};
+  }
+
+  ScopedRegKey key(registry);
+  if (const Win32Error e = registry.OpenKey(root, path, reg_access::kRead, key.put())) {
+    if (e == win32_error::kFileNotFound) {
+      logDebug("Deleted registry key (not found): " + path);
+      return {};
+    }
+    return path + "\n\nRegOpenKeyEx returned: " + errorText(platform_.texts, e, false, true, true);
+  }
+
+  const std::string childPrefix = path.ends_with('\\') ? path : path + "\\";
+  // Enumeration through an open key follows the live key: once a subkey is deleted, the next
+  // one moves down to index 0, so asking for index 0 each time visits every child (counting up
+  // would skip every other one).
+  std::string previous;
+  for (;;) {
+    std::string name;
+    if (registry.EnumKey(key.get(), 0, &name) != 0) break;
+    // A name that comes back after its deletion reported success cannot be reached by that name
+    // (one the ANSI code page cannot spell, for instance); the parent's deletion below then
+    // fails and says so, instead of this loop spinning.
+    if (!previous.empty() && name == previous) break;
+    std::string result = DeleteRegistryKeyTree(root, childPrefix + name);
+    if (!result.empty()) return result;
+    previous = std::move(name);
+  }
+  key.reset();
+
+  if (const Win32Error e = registry.DeleteKey(root, path)) {
+    return path + "\n\nRegDeleteKey returned: " + errorText(platform_.texts, e, false, true, true);
+  }
+  logDebug("Deleted registry key: " + path);
+  return {};
+}
 
 }  // namespace keldran

@@ -69,9 +69,57 @@ struct FakeHost {
 
 class ModuleFixture : public ::testing::Test {
  protected:
+  static constexpr const char* kLogDir = "C:\\Logs";
+
+  // The component as its configuration load leaves it, for tests that skip the load.
+  void ConfigureGrid() {
+    module.ServiceComp = "Grid";
+    module.ServiceName = "KeldranGridAgent321";
+    module.ServiceID = "{11111111-2222-3333-4444-555555555555}";
+    module.LogPre = "Grid";
+    host.log.setEventSourceName(module.ServiceName);
+  }
+  // Turns on the day file in kLogDir, so that LogText() sees every record.
+  void UseLogFile() {
+    fake.files.AddDirectory(kLogDir);
+    host.log.setLogDir(kLogDir);
+  }
+  // Everything written to the log directory's files so far.
+  std::string LogText() const {
+    std::string text;
+    for (const std::string& file : fake.files.List(kLogDir)) {
+      if (auto content = fake.files.FileContent(file)) text += *content;
+    }
+    return text;
+  }
+  std::vector<fake::RecordedEvent> Events(std::uint32_t id) const {
+    return fake.eventLog.EventsWithId(id);
+  }
+
   FakeHost host;
   fake::FakePlatform& fake = host.fake;
   CServiceModule& module = host.module;
+  Process& client = host.client;
 };
+
+// Where a whole log line stands in text (a line ends at CR LF or at the end of the file), or npos.
+inline std::size_t FindLine(const std::string& text, const std::string& line) {
+  for (std::size_t pos = text.find(line); pos != std::string::npos;
+       pos = text.find(line, pos + 1)) {
+    const std::size_t end = pos + line.size();
+    if (end == text.size() || text[end] == '\r') return pos;
+  }
+  return std::string::npos;
+}
+
+// Counts the non-overlapping occurrences of needle in text.
+inline std::size_t CountOf(const std::string& text, const std::string& needle) {
+  std::size_t count = 0;
+  for (std::size_t pos = text.find(needle); pos != std::string::npos;
+       pos = text.find(needle, pos + needle.size())) {
+    ++count;
+  }
+  return count;
+}
 
 }  // namespace keldran::testing

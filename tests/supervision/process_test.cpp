@@ -1,0 +1,269 @@
+#include "supervision/process.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/fake/fake_platform.h"
+
+namespace keldran {
+namespace {
+
+// The fake's CreateProcess takes an unquoted program path up to its first blank, so the
+// executable lives in a directory without one.
+constexpr const char* kModuleDir = "D:\\Keldran";
+constexpr const char* kClientExe = "D:\\Keldran\\client.exe";
+
+class ProcessTest : public ::testing::Test {
+ protected:
+  ProcessTest() { fake.processes.SetModuleFileName("D:\\Keldran\\KeldranGridAgent.exe"); }
+
+  fake::FakePlatform fake;
+  Process process{fake.platform()};
+};
+
+// ---- Path macros ------------------------------------------------------------------------------
+
+struct RootCase {
+  const char* workingDir;
+  const char* root;
+};
+
+TEST_F(ProcessTest, RootDirDropsATrailingBinOnlyFromSixCharactersOn) {
+  const RootCase cases[] = {
+      {"D:\\Prog\\BIN", "D:\\Prog"},                // any case
+      {"D:\\Apps\\Grid\\bin\\", "D:\\Apps\\Grid"},  // one trailing backslash first
+      {"D:\\Apps\\Grid\\", "D:\\Apps\\Grid"},
+      {"D:\\a\\b", "D:\\a\\b"},
+      {"D:\\bin", "D:"},                   // six characters: cut
+      {"a\\bin", "a\\bin"},                // five: left alone
+      {"D:\\", "D:\\"},                    // short texts keep their backslash
+      {"D:\\cabin", "D:\\cabin"},          // "bin" without its backslash is part of a name
+      {"D:\\x\\bin\\\\", "D:\\x\\bin\\"},  // only one backslash is dropped
+  };
+  for (const RootCase& c : cases) {
+    process.SetWorkingDir(c.workingDir);
+    EXPECT_EQ(process.RootDir(), c.root) << c.workingDir;
+    EXPECT_EQ(process.ExpandFileMacros("%ROOTDIR%"), c.root) << c.workingDir;
+  }
+}
+
+TEST_F(ProcessTest, WithoutAWorkingDirectoryBothMacrosComeFromTheExecutablesDirectory) {
+  EXPECT_EQ(process.BaseDir(), kModuleDir);
+  EXPECT_EQ(process.ExpandFileMacros("%DIR%\\client.exe /x"), std::string(kClientExe) + " /x");
+  EXPECT_EQ(process.RootDir(), kModuleDir);
+
+  fake.processes.SetModuleFileName("D:\\Grid\\Bin\\KeldranGridAgent.exe");
+  Process inBin(fake.platform());
+  EXPECT_EQ(inBin.ExpandFileMacros("%ROOTDIR%\\data"), "D:\\Grid\\data");
+}
+
+TEST_F(ProcessTest, ExecutableDirectoryIsWorkedOutOnce) {
+  EXPECT_EQ(process.BaseDir(), kModuleDir);
+  fake.processes.SetModuleFileName("E:\\Elsewhere\\KeldranGridAgent.exe");
+  EXPECT_EQ(process.BaseDir(), kModuleDir);
+}
+
+TEST_F(ProcessTest, ExecutablePathWithoutAnInnerBackslashIsUsedWhole) {
+  fake.processes.SetModuleFileName("KeldranGridAgent.exe");
+  Process bare(fake.platform());
+  EXPECT_EQ(bare.BaseDir(), "KeldranGridAgent.exe");
+  fake.processes.SetModuleFileName("\\KeldranGridAgent.exe");
+  Process rooted(fake.platform());
+  EXPECT_EQ(rooted.BaseDir(), "\\KeldranGridAgent.exe");
+}
+
+struct MacroCase {
+  const char* input;
+  const char* expanded;
+};
+
+TEST_F(ProcessTest, MacroNamesAreExactAndEverythingElseIsKept) {
+  process.SetWorkingDir("D:\\Grid\\bin");
+  const MacroCase cases[] = {
+      {"%DIR%\\c.exe", "D:\\Grid\\bin\\c.exe"},
+      {"%ROOTDIR%\\data\\%DIR%", "D:\\Grid\\data\\D:\\Grid\\bin"},
+      {"%TEMP%\\x", "%TEMP%\\x"},  // no environment lookup
+      {"%dir%\\x", "%dir%\\x"},    // case matters
+      {"%Dir%", "%Dir%"},
+      {"100% done", "100 done"},  // a lone sign is dropped
+      {"50%", "50"},
+      {"%", ""},
+      {"%%", "%%"},  // an empty name is kept as written
+      {"a%%b%DIR%", "a%%bD:\\Grid\\bin"},
+      {"%DIR%%", "D:\\Grid\\bin"},
+      {"%X%DIR%", "%X%DIR"},  // the closing sign of one name does not open the next
+      {"no macros", "no macros"},
+      {"", ""},
+  };
+  for (const MacroCase& c : cases) {
+    EXPECT_EQ(process.ExpandFileMacros(c.input), c.expanded) << c.input;
+  }
+}
+
+TEST_F(ProcessTest, InsertedValuesAreNotScannedAgain) {
+  process.SetWorkingDir("D:\\%ROOTDIR%\\50%");
+  EXPECT_EQ(process.ExpandFileMacros("%DIR%\\x"), "D:\\%ROOTDIR%\\50%\\x");
+}
+
+TEST_F(ProcessTest, ChangingTheWorkingDirectoryAfterUseChangesBothMacros) {
+  process.SetWorkingDir("D:\\One\\bin");
+  EXPECT_EQ(process.ExpandFileMacros("%ROOTDIR%|%DIR%"), "D:\\One|D:\\One\\bin");
+  process.SetWorkingDir("E:\\Two\\BIN");
+  EXPECT_EQ(process.ExpandFileMacros("%ROOTDIR%|%DIR%"), "E:\\Two|E:\\Two\\BIN");
+  process.SetWorkingDir("");
+  EXPECT_EQ(process.ExpandFileMacros("%ROOTDIR%|%DIR%"),
+            std::string(kModuleDir) + "|" + kModuleDir);
+}
+
+TEST_F(ProcessTest, WorkingDirectoryKeepsAtMost259Characters) {
+  const std::string fits = "D:\\" + std::string(252, 'f') + "\\bin";  // 259 characters
+  ASSERT_EQ(fits.size(), 259u);
+  process.SetWorkingDir(fits);
+  EXPECT_EQ(process.BaseDir(), fits);
+  EXPECT_EQ(process.RootDir(), fits.substr(0, 255));
+
+  const std::string tooLong = fits + "\\more";
+  process.SetWorkingDir(tooLong);
+  EXPECT_EQ(process.BaseDir(), fits);
+  EXPECT_EQ(process.RootDir(), fits.substr(0, 255));
+
+  process.SetWorkingDir(std::string(1000, 'x'));
+  EXPECT_EQ(process.BaseDir().size(), 259u);
+  EXPECT_EQ(process.ExpandFileMacros("%DIR%").size(), 259u);
+}
+
+// ---- The child --------------------------------------------------------------------------------
+
+TEST_F(ProcessTest, BeforeAnyStartThereIsNothingToWaitForOrKill) {
+  EXPECT_TRUE(process.HasEnded());
+  const auto before = fake.clock.Elapsed();
+  EXPECT_TRUE(process.WaitForEnd(kInfinite));
+  EXPECT_EQ(fake.clock.Elapsed(), before);
+  process.Terminate(1460);
+  EXPECT_FALSE(process.hasChild());
+  EXPECT_EQ(process.LastResult(), 0);
+}
+
+TEST_F(ProcessTest, StartRunsTheExpandedCommandInTheBaseDirectory) {
+  fake.processes.AddProgram(kClientExe, {});
+  ASSERT_TRUE(process.Start("%DIR%\\client.exe /x %ROOTDIR%", show_window::kShow));
+  auto child = fake.processes.LastChild();
+  ASSERT_TRUE(child);
+  EXPECT_EQ(child->commandLine, std::string(kClientExe) + " /x " + kModuleDir);
+  EXPECT_EQ(child->currentDirectory, kModuleDir);
+  EXPECT_EQ(child->showWindow, show_window::kShow);
+  EXPECT_FALSE(child->environmentBlock);
+  EXPECT_EQ(process.processId(), child->processId);
+
+  fake.processes.AddProgram("D:\\Work\\tool.exe", {});
+  process.SetWorkingDir("D:\\Work");
+  ASSERT_TRUE(process.Start("%DIR%\\tool.exe", show_window::kHide, nullptr,
+                            std::string("A=1\0B=2\0\0", 10)));
+  child = fake.processes.LastChild();
+  EXPECT_EQ(child->currentDirectory, "D:\\Work");
+  EXPECT_EQ(child->showWindow, show_window::kHide);
+  EXPECT_EQ(child->environmentBlock, std::string("A=1\0B=2\0\0", 10));
+}
+
+TEST_F(ProcessTest, RunningChildIsSeenUntilKilledWith1460) {
+  fake.processes.AddProgram(kClientExe, {});
+  ASSERT_TRUE(process.Start("%DIR%\\client.exe", show_window::kShow));
+  EXPECT_FALSE(process.HasEnded());
+
+  const auto before = fake.clock.Elapsed();
+  EXPECT_FALSE(process.WaitForEnd(5000));
+  EXPECT_EQ(fake.clock.Elapsed() - before, 5000u);
+
+  process.Terminate(1460);
+  EXPECT_TRUE(process.HasEnded());
+  EXPECT_TRUE(process.WaitForEnd(0));
+  EXPECT_TRUE(fake.processes.LastChild()->terminated);
+  EXPECT_EQ(fake.processes.LastChild()->exitCode, 1460u);
+}
+
+TEST_F(ProcessTest, WaitForEndReturnsWhenTheChildExitsByItself) {
+  fake.processes.AddProgram(kClientExe, {.exitAfter = 3000, .exitCode = 7, .onStart = {}});
+  ASSERT_TRUE(process.Start("%DIR%\\client.exe", show_window::kShow));
+  const auto before = fake.clock.Elapsed();
+  EXPECT_TRUE(process.WaitForEnd(30000));
+  EXPECT_EQ(fake.clock.Elapsed() - before, 3000u);
+  EXPECT_TRUE(process.HasEnded());
+}
+
+TEST_F(ProcessTest, FailedWaitCountsAsEndedForWaitForEndButAsRunningForHasEnded) {
+  fake.processes.AddProgram(kClientExe, {});
+  ASSERT_TRUE(process.Start("%DIR%\\client.exe", show_window::kShow));
+  fake.faults.Fail("WaitForSingleObject", win32_error::kInvalidHandle, -1);
+  EXPECT_TRUE(process.WaitForEnd(30000));
+  EXPECT_FALSE(process.HasEnded());
+}
+
+TEST_F(ProcessTest, DestroyingTheObjectKillsARunningChildAndClosesItsHandles) {
+  fake.processes.AddProgram(kClientExe, {});
+  {
+    Process scoped(fake.platform());
+    ASSERT_TRUE(scoped.Start("%DIR%\\client.exe", show_window::kShow));
+    EXPECT_EQ(fake.processes.OpenHandleCount(), 2u);
+  }
+  EXPECT_TRUE(fake.processes.LastChild()->terminated);
+  EXPECT_EQ(fake.processes.LastChild()->exitCode, 1460u);
+  EXPECT_EQ(fake.processes.OpenHandleCount(), 0u);
+}
+
+TEST_F(ProcessTest, DestroyingTheObjectLeavesAnEndedChildsExitCode) {
+  fake.processes.AddProgram(kClientExe, {.exitAfter = 10, .exitCode = 7, .onStart = {}});
+  {
+    Process scoped(fake.platform());
+    ASSERT_TRUE(scoped.Start("%DIR%\\client.exe", show_window::kShow));
+    fake.clock.Advance(10);
+  }
+  EXPECT_FALSE(fake.processes.LastChild()->terminated);
+  EXPECT_EQ(fake.processes.LastChild()->exitCode, 7u);
+  EXPECT_EQ(fake.processes.OpenHandleCount(), 0u);
+}
+
+TEST_F(ProcessTest, FailedStartReportsTheErrorAndKeepsItInLastResult) {
+  Win32Error error = 0;
+  EXPECT_FALSE(process.Start("%DIR%\\missing.exe -a", show_window::kShow, &error));
+  EXPECT_EQ(error, win32_error::kFileNotFound);
+  EXPECT_EQ(process.LastResult(), static_cast<HResult>(0x80070002u));
+  EXPECT_TRUE(process.HasEnded());
+
+  fake.faults.Fail("CreateProcess", win32_error::kAccessDenied);
+  EXPECT_FALSE(process.Start("%DIR%\\missing.exe", show_window::kShow));  // no out parameter
+  EXPECT_EQ(process.LastResult(), static_cast<HResult>(0x80070005u));
+
+  // A later success leaves the recorded failure alone.
+  fake.processes.AddProgram(kClientExe, {});
+  ASSERT_TRUE(process.Start("%DIR%\\client.exe", show_window::kShow, &error));
+  EXPECT_EQ(process.LastResult(), static_cast<HResult>(0x80070005u));
+}
+
+TEST_F(ProcessTest, FailedRestartKeepsTheEarlierChildWithinReach) {
+  fake.processes.AddProgram(kClientExe, {});
+  ASSERT_TRUE(process.Start("%DIR%\\client.exe", show_window::kShow));
+  const std::uint32_t first = process.processId();
+  EXPECT_FALSE(process.Start("%DIR%\\missing.exe", show_window::kShow));
+  EXPECT_EQ(process.processId(), first);
+  EXPECT_FALSE(process.HasEnded());
+  process.Terminate(1460);
+  EXPECT_TRUE(process.HasEnded());
+}
+
+TEST_F(ProcessTest, RestartsLeaveOnlyTheCurrentChildsHandlesOpen) {
+  fake.processes.AddProgram(kClientExe, {});
+  auto scoped = std::make_unique<Process>(fake.platform());
+  for (int i = 0; i < 1000; ++i) {
+    ASSERT_TRUE(scoped->Start("%DIR%\\client.exe", show_window::kHide));
+    scoped->Terminate(1460);
+  }
+  EXPECT_EQ(fake.processes.OpenHandleCount(), 2u);
+  EXPECT_EQ(fake.processes.Children().size(), 1000u);
+  scoped.reset();
+  EXPECT_EQ(fake.processes.OpenHandleCount(), 0u);
+}
+
+}  // namespace
+}  // namespace keldran
