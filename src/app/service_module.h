@@ -72,7 +72,7 @@ class CServiceModule {
   HResult Startup(const std::string& commandLine);
   // The exit notice (the pending notice as a message box), shown once by whoever comes first.
   void ShowExitNotice();
-  [[nodiscard]] bool LoadServiceConfig(std::uint16_t eventCategory, const std::string& component);
+  [[nodiscard]] bool LoadServiceConfig(std::uint16_t eventCategory, std::string component);
   // Reads the INI file: a key's value (or the default), or with no or an empty key the whole
   // section as NUL-terminated key=value lines; then replaces the macros in the text before the
   // first NUL. *expandedLength receives the length of the fully expanded text. The result never
@@ -128,7 +128,9 @@ class CServiceModule {
   CServiceWin& window() { return window_; }
   CritSect& stateLock() { return stateLock_; }
   const RegisteredMessages& messages() const { return messages_; }
-  void SetServiceObjectFactory(ServiceObjectFactory factory) { objectFactory_ = std::move(factory); }
+  void SetServiceObjectFactory(ServiceObjectFactory factory) {
+    objectFactory_ = std::move(factory);
+  }
 
   // ---- Module paths ----------------------------------------------------------------------------
   std::string ExePath;  // the executable's full long path
@@ -163,7 +165,8 @@ class CServiceModule {
   std::string LogonPassword;
   std::string ServiceID;
 
-  // ---- Run flags of the command line -------------------------------------------------------------
+  // ---- Run flags of the command line
+  // -------------------------------------------------------------
   bool Quiet = false;
   bool ServiceSwitch = false;
   bool StartRequested = false;
@@ -186,7 +189,8 @@ class CServiceModule {
   std::vector<CommandLineSetting> CommandLineSettings;
   void ApplyCommandLineSettings();
 
-  // ---- Service status ------------------------------------------------------------------------------
+  // ---- Service status
+  // ------------------------------------------------------------------------------
   ServiceStatus Status;
   ServiceStatusHandle StatusHandle;
   bool StopEventPending = true;  // the stop event is written once per process
@@ -225,7 +229,6 @@ class CServiceModule {
   CritSect& stateLock_;
   RegisteredMessages messages_;
   ServiceObjectFactory objectFactory_;
-
 };
 
 }  // namespace keldran

@@ -38,6 +38,16 @@ TEST_F(StartupTest, ComponentIsTheLeadingWordsOrGrid) {
   }
 }
 
+TEST_F(StartupTest, AtSignComponentOnTheCommandLineNamesItsOwnIniFile) {
+  // The component name is passed on while the at-sign form rewrites it: the file part must
+  // survive that.
+  fake.files.AddFile(std::string(testing::kExeDir) + "cfg\\test.ini", kMinimalIni);
+  (void)Start("Test@cfg\\test.ini /Quiet");
+  EXPECT_EQ(module.ServiceComp, "Test");
+  EXPECT_EQ(module.IniFile, std::string(testing::kExeDir) + "cfg\\test.ini");
+  EXPECT_EQ(module.CommandLine, "C:\\Grid\\client.exe -w 5");
+}
+
 TEST_F(StartupTest, ModulePathsComeFromTheLongExecutablePath) {
   (void)Start("");
   EXPECT_EQ(module.ExePath, "C:\\Program Files\\Keldran\\KeldranGridAgent.exe");
@@ -56,7 +66,8 @@ TEST_F(StartupTest, BadOptionsAreRejectedWithTheirExactText) {
       {"/Timeout=", "Unrecognized parameter value specified for option /Timeout="},
       {"/Timeout=5s", "Unrecognized parameter value specified for option /Timeout=5s"},
       {"/TIMEOUT=-1", "Unrecognized parameter value specified for option /TIMEOUT=-1"},
-      {"/Timeout=99999999999", "Unrecognized parameter value specified for option /Timeout=99999999999"},
+      {"/Timeout=99999999999",
+       "Unrecognized parameter value specified for option /Timeout=99999999999"},
       {"/Quiet/Stop", "Option /Quiet/Stop not recognized"},
   };
   for (const auto& c : cases) {
@@ -99,8 +110,7 @@ TEST_F(StartupTest, CombinationConflictsAreReportedWithTheGivenLists) {
     const char* text;
   } cases[] = {
       {"/UnReg /RegApp", "You cannot code /UnReg and /RegApp  options together"},
-      {"/RegServ /UnReg /RegApp",
-       "You cannot code /UnReg and /RegServ /RegApp  options together"},
+      {"/RegServ /UnReg /RegApp", "You cannot code /UnReg and /RegServ /RegApp  options together"},
       {"/Start /Stop", "You cannot code /Start option together with /Stop"},
       {"/Start /Debug", "You cannot code /Start option together with /Debug "},
       {"/stop /Timeout=5 -auto", "You cannot code /Stop option together with /Timeout=5 /auto "},
@@ -206,8 +216,9 @@ TEST_F(StartupTest, RegistrationIsRefusedWhileAHostOfTheComponentRuns) {
   host.RegisterComponent("Grid", "{RUNNING}");
   fake.com.AddForeignHost("{RUNNING}", [] { return kSOk; });
   EXPECT_EQ(Start("/RegApp"), kEFail);
-  EXPECT_EQ(host.Insertions(901),
-            std::vector<std::string>{"Server is already running\r\n\r\nStop service and try again"});
+  EXPECT_EQ(
+      host.Insertions(901),
+      std::vector<std::string>{"Server is already running\r\n\r\nStop service and try again"});
 }
 
 TEST_F(StartupTest, AComFailureEndsTheStartBeforeAnythingElse) {
