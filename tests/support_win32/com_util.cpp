@@ -24,4 +24,20 @@ std::string Narrow(const wchar_t* text) {
   return narrow;
 }
 
+std::string NewServiceId() {
+  GUID guid;
+  if (FAILED(CoCreateGuid(&guid))) return {};
+  wchar_t text[64];
+  if (StringFromGUID2(guid, text, 64) == 0) return {};
+  return Narrow(text);
+}
+
+bool IsInRunningObjectTable(const std::string& serviceId) {
+  ComPtr<IRunningObjectTable> table;
+  ComPtr<IMoniker> moniker;
+  if (FAILED(GetRunningObjectTable(0, table.put()))) return false;
+  if (FAILED(CreateFileMoniker(Widen(serviceId).c_str(), moniker.put()))) return false;
+  return table->IsRunning(moniker.get()) == S_OK;
+}
+
 }  // namespace keldran::test

@@ -105,4 +105,10 @@ class ComApartment {
 std::wstring Widen(const std::string& text);
 std::string Narrow(const wchar_t* text);
 
+// A fresh GUID text in braces, as registration makes for a component's ServiceID.
+std::string NewServiceId();
+// True while an object is registered in the running-object table under the file moniker named
+// by the ServiceID (COM must be initialised on the calling thread).
+bool IsInRunningObjectTable(const std::string& serviceId);
+
 }  // namespace keldran::test

@@ -214,7 +214,9 @@ ScratchDir::ScratchDir() {
   if (n == 0 || n >= MAX_PATH) return;
   for (int attempt = 0; attempt < 100; ++attempt) {
     char name[64];
-    std::snprintf(name, sizeof name, "keldran-test-%lu-%lu-%u",
+    // No "-": the host reads one anywhere on its command line as an option, and tests put
+    // paths of this directory there ("component@<INI path>").
+    std::snprintf(name, sizeof name, "keldran_test_%lu_%lu_%u",
                   static_cast<unsigned long>(GetCurrentProcessId()),
                   static_cast<unsigned long>(GetTickCount()), counter++);
     std::string candidate = std::string(temp, n) + name;

@@ -133,14 +133,6 @@ class StandInService final : public IService {
   ComPtr<ITypeInfo> info_;
 };
 
-std::string NewServiceId() {
-  GUID guid;
-  if (FAILED(CoCreateGuid(&guid))) return {};
-  wchar_t text[64];
-  if (StringFromGUID2(guid, text, 64) == 0) return {};
-  return Narrow(text);
-}
-
 // The vtable half of the dual interface: DispInvoke calls through it.
 [[nodiscard]] HRESULT LoadServiceTypeInfo(ComPtr<ITypeInfo>& out) {
   ComPtr<ITypeLib> lib;

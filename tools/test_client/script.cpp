@@ -82,6 +82,12 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
       options.scriptFile = value;
     } else if (StartsWithNoCase(arg, "/do=", value)) {
       options.steps = value;
+    } else if (StartsWithNoCase(arg, "/once=", value)) {
+      options.onceMarker = value;
+    } else if (StartsWithNoCase(arg, "/later=", value)) {
+      options.laterSteps = value;
+    } else if (StartsWithNoCase(arg, "/delay=", value) && ParseNumber(value).value_or(-1) >= 0) {
+      options.delayMs = *ParseNumber(value);
     } else {
       options.unknown.push_back(arg);
     }

@@ -1,9 +1,15 @@
 #pragma once
 // The test client's command line and script language, without any Windows call.
 //
-// Command line: [/out=<file>] [/instance=<n>] (/script=<file> | /do=<steps>) followed by what
-// the host appends: " /ServiceID=<id> /ServiceName=<name>". Steps are separated by ';' (and by
-// line breaks in a script file); '#' starts a comment line in a file.
+// Command line: [/out=<file>] [/instance=<n>] [/delay=<ms>] (/script=<file> | /do=<steps>)
+// [/once=<marker file> /later=<steps>] followed by what the host appends:
+// " /ServiceID=<id> /ServiceName=<name>". Steps are separated by ';' (and by line breaks in a
+// script file); '#' starts a comment line in a file.
+//
+// The host restarts a client with the same command line every time. /once lets the restarts
+// behave differently: the instance that creates the marker file follows /do= or /script=, and
+// every instance that finds it already there follows /later=. /delay holds back the lookup of
+// the host, as a client that is slow to start would.
 
 #include <optional>
 #include <string>
@@ -28,6 +34,9 @@ struct Options {
   std::string instance;
   std::string scriptFile;
   std::string steps;  // the /do= text
+  std::string onceMarker;
+  std::string laterSteps;
+  long delayMs = 0;
   std::vector<std::string> unknown;
 };
 Options ParseOptions(const std::vector<std::string>& arguments);

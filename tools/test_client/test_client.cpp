@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <utility>
 
 namespace keldran::client {
 namespace {
@@ -47,6 +49,14 @@ std::string OneLine(const std::string& text) {
   return true;
 }
 
+// Creates the marker file; false when it exists already. CREATE_NEW makes the test and the
+// creation one step, so of two instances started together only one wins.
+bool ClaimMarker(const std::string& path) {
+  Handle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.valid();
+}
+
 const char* EventName(WPARAM code) {
   switch (code) {
     case 1:
@@ -86,6 +96,75 @@ class Apartment {
   HRESULT hr_;
 };
 
+// While a call to the host is out, COM's wait loop dispatches no posted messages, so the host's
+// stop or shutdown event would wait behind the call. When the stop came through the host's own
+// window, the host serves no calls until this client has ended, so the call would hang until
+// the host gives up on us (30 s) and kills us. The filter hears of every message that arrives
+// during a call and hands a stop or shutdown event to the client at once. (Cancelling the call
+// instead does not work under Wine: it keeps waiting.)
+class StopDuringCalls final : public IMessageFilter {
+ public:
+  StopDuringCalls(const HWND& window, const UINT& eventMessage, std::function<void(WPARAM)> onStop)
+      : window_(window), eventMessage_(eventMessage), onStop_(std::move(onStop)) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMessageFilter)) {
+      *out = static_cast<IMessageFilter*>(this);
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  // Lives as long as the client itself: no reference counting.
+  ULONG STDMETHODCALLTYPE AddRef() noexcept override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() noexcept override { return 1; }
+
+  DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD,
+                                             LPINTERFACEINFO) noexcept override {
+    return SERVERCALL_ISHANDLED;
+  }
+  DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD, DWORD) noexcept override {
+    return static_cast<DWORD>(-1);  // do not retry
+  }
+  DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) noexcept override {
+    MSG msg;
+    if (window_ && eventMessage_ != 0 &&
+        PeekMessageA(&msg, window_, eventMessage_, eventMessage_, PM_NOREMOVE | PM_NOYIELD) &&
+        (msg.wParam == 1 || msg.wParam == 5)) {
+      try {
+        onStop_(msg.wParam);
+      } catch (...) {
+        // Nothing may cross back into COM.
+      }
+    }
+    return PENDINGMSG_WAITDEFPROCESS;
+  }
+
+ private:
+  const HWND& window_;
+  const UINT& eventMessage_;
+  std::function<void(WPARAM)> onStop_;
+};
+
+// Registers the filter for the scope and puts the previous one back.
+class FilterRegistration {
+ public:
+  explicit FilterRegistration(IMessageFilter* filter) {
+    if (FAILED(CoRegisterMessageFilter(filter, &previous_))) previous_ = nullptr;
+  }
+  FilterRegistration(const FilterRegistration&) = delete;
+  FilterRegistration& operator=(const FilterRegistration&) = delete;
+  ~FilterRegistration() {
+    IMessageFilter* ours = nullptr;
+    if (SUCCEEDED(CoRegisterMessageFilter(previous_, &ours)) && ours) ours->Release();
+    if (previous_) previous_->Release();
+  }
+
+ private:
+  IMessageFilter* previous_ = nullptr;
+};
+
 }  // namespace
 
 void OutLog::Open(const std::string& path) {
@@ -116,8 +195,11 @@ int TestClient::Run(HINSTANCE instance, const std::string& commandLine) {
                    host.serviceId.c_str(), host.serviceName.c_str()));
   for (const std::string& arg : options.unknown) log_.Line("unknown argument " + arg);
 
-  std::string script = options.steps;
-  if (!options.scriptFile.empty() && !ReadScriptFile(options.scriptFile, script)) {
+  // Only the instance that creates the marker runs the first script; restarts run the later one.
+  const bool first = options.onceMarker.empty() || ClaimMarker(options.onceMarker);
+  if (!first) log_.Line("marker found: later steps");
+  std::string script = first ? options.steps : options.laterSteps;
+  if (first && !options.scriptFile.empty() && !ReadScriptFile(options.scriptFile, script)) {
     log_.Line("cannot read script " + options.scriptFile);
     log_.Line("exit 2");
     return kUsageError;
@@ -134,6 +216,8 @@ int TestClient::Run(HINSTANCE instance, const std::string& commandLine) {
     log_.Line(Format("CoInitialize hr=0x%08lX", static_cast<unsigned long>(apartment.result())));
     return kNoHost;
   }
+  StopDuringCalls filter(window_, eventMessage_, [this](WPARAM code) { OnHostEvent(code); });
+  FilterRegistration filterRegistration(&filter);
   // The host registers the same name when the client connects; both sides get the same id.
   eventMessage_ = RegisterWindowMessageA("KeldranService_Event");
   if (!CreateClientWindow(instance)) {
@@ -142,6 +226,7 @@ int TestClient::Run(HINSTANCE instance, const std::string& commandLine) {
     return kNoHost;
   }
 
+  if (options.delayMs > 0) Sleep(static_cast<DWORD>(options.delayMs));
   if (HRESULT hr = FindHost(host.serviceId); FAILED(hr)) {
     log_.Line(Format("host not found hr=0x%08lX", static_cast<unsigned long>(hr)));
     Exit(kNoHost);
@@ -244,7 +329,7 @@ void TestClient::OnHostEvent(WPARAM code) {
   switch (code) {
     case 1:  // stop
     case 5:  // shutdown
-      Exit(0);
+      EndAtOnce();
       break;
     case 4:  // ping: our heartbeat is overdue
       if (answerPings_ && service_) {
@@ -333,6 +418,14 @@ void TestClient::LogCall(const char* kind, const Call& call, const CallOutcome& 
       Format("%s %s hr=0x%08lX", kind, call.method.c_str(), static_cast<unsigned long>(outcome.hr));
   if (!outcome.value.empty()) line += " value=" + OneLine(outcome.value);
   log_.Line(line);
+}
+
+void TestClient::EndAtOnce() {
+  // The host may be waiting for this process to end and serve no calls until then, and even
+  // releasing our reference to its object is a call: so the process ends here, and its end
+  // releases what it holds.
+  log_.Line("exit 0");
+  ExitProcess(0);
 }
 
 void TestClient::Exit(int code) {

@@ -14,7 +14,9 @@
 //  4. It calls Running (or Progress, which may set a different time-out for the next interval)
 //     more often than the host's time-out; otherwise the host kills and restarts it.
 //  5. It ends when told to (stop or shutdown), or asks the host to end (Stop, RequestStop) or
-//     to restart it (Restart).
+//     to restart it (Restart). After a stop that came through the host's window the host serves
+//     no calls while it waits for the client to end, so the client ends without calling again,
+//     even from the middle of a call (see StopDuringCalls in test_client.cpp).
 
 #include <windows.h>
 
@@ -64,6 +66,8 @@ class TestClient {
   void LogCall(const char* kind, const Call& call, const CallOutcome& outcome);
   void ScheduleSteps(UINT ms);
   void Exit(int code);
+  // Ends the process on the host's stop or shutdown, without another call to the host.
+  [[noreturn]] void EndAtOnce();
 
   OutLog log_;
   HWND window_ = nullptr;

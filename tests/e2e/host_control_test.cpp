@@ -1,0 +1,158 @@
+// The real host's control interface as a client process sees it, early and late bound, and the
+// ways a running host is stopped from outside: the client's RequestStop through the service
+// window, "/Stop" on a second command line, and a second start of the same component, which is
+// refused.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "support_win32/com_util.h"
+#include "support_win32/host_run.h"
+#include "support_win32/stand_in_host.h"
+
+namespace keldran::test {
+namespace {
+
+constexpr DWORD kWaitMs = 15000;
+constexpr DWORD kEFail = 0x80004005;
+
+class HostControlTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { typeLib_ = new TypeLibRegistration(AgentExePath()); }
+  static void TearDownTestSuite() {
+    delete typeLib_;
+    typeLib_ = nullptr;
+  }
+  void SetUp() override { ASSERT_HRESULT_SUCCEEDED(typeLib_->result()); }
+
+  void StartHost(const HostSetup& setup) {
+    ASSERT_TRUE(run_.Prepare(setup));
+    ASSERT_EQ(run_.Start(), 0u);
+  }
+  void ExpectHostEnds(DWORD code = 0) {
+    ASSERT_TRUE(run_.host().WaitForExit(kWaitMs)) << run_.Log() << run_.Out();
+    EXPECT_EQ(run_.host().ExitCode(), code) << run_.Log();
+    EXPECT_FALSE(IsInRunningObjectTable(run_.serviceId()));
+  }
+  // The one client's exit code, read by holding its process from the moment it started.
+  void WatchClient() {
+    ASSERT_TRUE(run_.WaitForOut("connected thread=", kWaitMs)) << run_.Out() << run_.Log();
+    const std::vector<DWORD> pids = ClientPids(run_.Out());
+    ASSERT_EQ(pids.size(), 1u);
+    client_ = std::make_unique<ProcessWatch>(pids[0]);
+    ASSERT_TRUE(client_->valid());
+  }
+
+  static TypeLibRegistration* typeLib_;
+  ComApartment apartment_;
+  HostRun run_;
+  std::unique_ptr<ProcessWatch> client_;
+};
+
+TypeLibRegistration* HostControlTest::typeLib_ = nullptr;
+
+TEST_F(HostControlTest, LogAndReadIniStringWorkEarlyAndLateBound) {
+  HostSetup setup;
+  setup.moreIni = "[Client]\r\nGreeting=%COMP% in %INIDIR%\r\nFirst=one\r\nSecond=two\r\n";
+  setup.script =
+      "call=Log(1,early warning from the client)\n"
+      "call=Log(3,bad type)\n"
+      "call=ReadIniString(Client,Greeting,none)\n"
+      "call=ReadIniString(Client,Missing,fallback for %COMP%)\n"
+      "call=ReadIniString(Client,,)\n"
+      // Late bound: names looked up at run time, optional Cat and MsgNumber left out.
+      "dispatch=Log(2,late error from the client)\n"
+      "dispatch=ReadIniString(Client,Greeting,none)\n"
+      "dispatch=ShowBalloon(late balloon)\n"
+      "dispatch=NoSuchMethod()\n"
+      "call=Stop()\n";
+  StartHost(setup);
+  ExpectHostEnds(0);
+
+  const std::string out = run_.Out();
+  const std::string iniDir = run_.dir().path();
+  const std::string component = run_.component();
+  EXPECT_TRUE(run_.OutHas("call Log hr=0x00000000")) << out;
+  EXPECT_TRUE(run_.OutHas("call Log hr=0x80070057")) << out;  // E_INVALIDARG for type 3
+  EXPECT_TRUE(run_.OutHas("call ReadIniString hr=0x00000000 value=" + component + " in " + iniDir))
+      << out;
+  EXPECT_TRUE(run_.OutHas("value=fallback for " + component)) << out;
+  // An empty key reads the section, of which only the first entry comes back.
+  EXPECT_TRUE(run_.OutHas("value=Greeting=" + component + " in " + iniDir + "\r\n")) << out;
+  EXPECT_TRUE(run_.OutHas("dispatch Log hr=0x00000000")) << out;
+  EXPECT_TRUE(
+      run_.OutHas("dispatch ReadIniString hr=0x00000000 value=" + component + " in " + iniDir))
+      << out;
+  EXPECT_TRUE(run_.OutHas("dispatch ShowBalloon hr=0x00000000")) << out;
+  EXPECT_TRUE(run_.OutHas("dispatch NoSuchMethod hr=0x80020006")) << out;  // DISP_E_UNKNOWNNAME
+
+  // Each Log call is an event, and every event is also a log record under its banner.
+  const std::string log = run_.Log();
+  const size_t warning = log.find("==================== WARNING.Log ====================");
+  ASSERT_NE(warning, std::string::npos) << log;
+  EXPECT_NE(log.find("early warning from the client", warning), std::string::npos) << log;
+  const size_t error = log.find("==================== ERROR.Log ====================");
+  ASSERT_NE(error, std::string::npos) << log;
+  EXPECT_NE(log.find("late error from the client", error), std::string::npos) << log;
+  EXPECT_EQ(log.find("bad type"), std::string::npos) << log;
+}
+
+TEST_F(HostControlTest, RequestStopTellsTheClientThroughTheWindowAndEndsTheHost) {
+  HostSetup setup;
+  setup.script = "heartbeat=250\nwait=300\ncall=RequestStop()\n";
+  StartHost(setup);
+  WatchClient();
+  ExpectHostEnds(0);
+
+  // The client heard the stop and ended itself before the host ended.
+  ASSERT_TRUE(client_->WaitForExit(0));
+  EXPECT_EQ(client_->ExitCode(), 0u) << run_.Out();
+  const std::string out = run_.Out();
+  EXPECT_TRUE(run_.OutHas("call RequestStop hr=0x00000000")) << out;
+  EXPECT_TRUE(run_.OutHas("event 1 stop")) << out;
+  const std::string log = run_.Log();
+  EXPECT_NE(log.find("Sending stop request to client"), std::string::npos) << log;
+  EXPECT_EQ(run_.LogCount("Service stopped (as application)"), 1u) << log;
+}
+
+TEST_F(HostControlTest, SecondHostOfTheComponentIsRefusedAndStopOptionEndsTheFirst) {
+  HostSetup setup;
+  setup.script = "heartbeat=250\n";
+  StartHost(setup);
+  WatchClient();
+
+  // The refusal ends with the exit notice, a message box that the run dismisses.
+  RunOptions boxes;
+  boxes.handleBoxes = true;
+  const RunResult second = run_.RunAgain("", boxes);
+  ASSERT_TRUE(second.started);
+  EXPECT_FALSE(second.timedOut);
+  EXPECT_EQ(second.exitCode, kEFail);
+  ASSERT_EQ(second.boxes.size(), 1u);
+  EXPECT_NE(second.boxes[0].text.find("Service is already running"), std::string::npos)
+      << second.boxes[0].text;
+  EXPECT_NE(run_.Log().find("Service is already running"), std::string::npos) << run_.Log();
+  // The same refusal with /Quiet shows nothing.
+  const RunResult quiet = run_.RunAgain("/Quiet", boxes);
+  EXPECT_EQ(quiet.exitCode, kEFail);
+  EXPECT_TRUE(quiet.boxes.empty());
+  EXPECT_EQ(run_.LogCount("Service is already running"), 2u) << run_.Log();
+  EXPECT_TRUE(run_.host().IsRunning());
+
+  const RunResult stop = run_.RunAgain("/Stop", boxes);
+  ASSERT_TRUE(stop.started);
+  EXPECT_EQ(stop.exitCode, 0u) << run_.Log();
+  EXPECT_TRUE(stop.boxes.empty());
+  ExpectHostEnds(0);
+  ASSERT_TRUE(client_->WaitForExit(0));
+  EXPECT_EQ(client_->ExitCode(), 0u);
+  EXPECT_TRUE(run_.OutHas("event 1 stop")) << run_.Out();
+
+  // With no host left, /Stop has nothing to do.
+  const RunResult idle = run_.RunAgain("/Stop", boxes);
+  EXPECT_EQ(idle.exitCode, 0u) << run_.Log();
+  EXPECT_TRUE(idle.boxes.empty());
+}
+
+}  // namespace
+}  // namespace keldran::test

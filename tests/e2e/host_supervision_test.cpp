@@ -1,0 +1,156 @@
+// The real host supervising the real test client as an application: heartbeats keep the client,
+// silence gets it pinged, reported, killed and replaced, death gets it replaced at once, and a
+// pause holds the watchdog back. Time-outs are a few seconds so that each case runs in seconds.
+#include <gtest/gtest.h>
+
+#include "support_win32/com_util.h"
+#include "support_win32/host_run.h"
+#include "support_win32/stand_in_host.h"
+
+namespace keldran::test {
+namespace {
+
+constexpr DWORD kWaitMs = 15000;
+constexpr DWORD kKilledForSilence = 1460;  // ERROR_TIMEOUT: the host's kill code
+
+class HostSupervisionTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { typeLib_ = new TypeLibRegistration(AgentExePath()); }
+  static void TearDownTestSuite() {
+    delete typeLib_;
+    typeLib_ = nullptr;
+  }
+  void SetUp() override { ASSERT_HRESULT_SUCCEEDED(typeLib_->result()); }
+
+  void StartHost(const HostSetup& setup) {
+    ASSERT_TRUE(run_.Prepare(setup));
+    ASSERT_EQ(run_.Start(), 0u);
+  }
+  // The host ends by itself with the code; the client's ServiceID is then gone from the table.
+  void ExpectHostEnds(DWORD code = 0) {
+    ASSERT_TRUE(run_.host().WaitForExit(kWaitMs)) << run_.Log() << run_.Out();
+    EXPECT_EQ(run_.host().ExitCode(), code) << run_.Log();
+    EXPECT_FALSE(IsInRunningObjectTable(run_.serviceId()));
+  }
+
+  static TypeLibRegistration* typeLib_;
+  ComApartment apartment_;
+  HostRun run_;
+};
+
+TypeLibRegistration* HostSupervisionTest::typeLib_ = nullptr;
+
+TEST_F(HostSupervisionTest, HeartbeatsKeepTheClientPastItsTimeoutAndStopEndsTheHost) {
+  HostSetup setup;
+  setup.timeoutSeconds = 2;
+  setup.script = "heartbeat=250\nprogress=warming up,0\nwait=4500\ncall=Stop()\n";
+  StartHost(setup);
+  ASSERT_TRUE(run_.WaitForOut("connected thread=", kWaitMs)) << run_.Out();
+  EXPECT_TRUE(WaitUntil([&] { return IsInRunningObjectTable(run_.serviceId()); }, kWaitMs));
+  ExpectHostEnds(0);
+
+  // More than twice the time-out went by without a ping, a time-out or a second client.
+  const std::string out = run_.Out();
+  EXPECT_EQ(run_.OutCount(" start instance="), 1u) << out;
+  EXPECT_EQ(run_.OutCount("event 4 ping"), 0u) << out;
+  EXPECT_GE(run_.OutCount("call Running hr=0x00000000"), 10u) << out;
+  // The host's shutdown may kill the client before the answer to Stop reaches it.
+  EXPECT_TRUE(run_.OutHas("step call=Stop()")) << out;
+  const std::string log = run_.Log();
+  EXPECT_NE(log.find("Service started (as application)"), std::string::npos) << log;
+  EXPECT_NE(log.find("Client connected hwndClient="), std::string::npos) << log;
+  EXPECT_NE(log.find("Shutdown initiated by client"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Client timed out"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Sending ping"), std::string::npos) << log;
+
+  // The host's shutdown leaves no client behind.
+  const std::vector<DWORD> pids = ClientPids(out);
+  ASSERT_EQ(pids.size(), 1u);
+  ProcessWatch client(pids[0]);
+  EXPECT_TRUE(!client.valid() || client.WaitForExit(0));
+}
+
+TEST_F(HostSupervisionTest, SilentClientIsPingedReportedKilledAndReplaced) {
+  HostSetup setup;
+  setup.timeoutSeconds = 2;
+  ScratchDir files;
+  const std::string doomed = files.File("scratch.dat");
+  ASSERT_TRUE(WriteWholeFile(doomed, "left by the silent client"));
+  // The first client reports progress once, names a file for the host to delete, then goes
+  // silent; its replacement is healthy and ends the run.
+  setup.script = "progress=Loading,0\ncall=DeleteFileOnTimeout(" + doomed + ")\nsilent\n";
+  setup.laterSteps = "heartbeat=250;wait=1500;call=Stop()";
+  StartHost(setup);
+
+  ASSERT_TRUE(run_.WaitForOut(" start instance=", kWaitMs)) << run_.Out();
+  const std::vector<DWORD> first = ClientPids(run_.Out());
+  ASSERT_EQ(first.size(), 1u);
+  ProcessWatch silent(first[0]);
+  ASSERT_TRUE(silent.valid());
+
+  ASSERT_TRUE(silent.WaitForExit(kWaitMs)) << run_.Out() << run_.Log();
+  EXPECT_EQ(silent.ExitCode(), kKilledForSilence);
+  ExpectHostEnds(0);
+
+  const std::string out = run_.Out();
+  EXPECT_GE(run_.OutCount("event 4 ping"), 1u) << out;
+  ASSERT_EQ(ClientPids(out).size(), 2u) << out;
+  EXPECT_TRUE(run_.OutHas("marker found: later steps")) << out;
+  EXPECT_EQ(run_.OutCount("connected thread="), 2u) << out;
+  // The ping came before the kill, and the replacement connected after it.
+  EXPECT_LT(StampOf(out, "event 4 ping"), StampOf(out, " start instance=", 1)) << out;
+
+  const std::string log = run_.Log();
+  EXPECT_NE(log.find("Sending ping to client"), std::string::npos) << log;
+  EXPECT_EQ(run_.LogCount("Client timed out without responding"), 1u) << log;
+  EXPECT_NE(log.find("last progress was: Loading"), std::string::npos) << log;
+  EXPECT_NE(log.find("Deleting file due to timeout " + doomed), std::string::npos) << log;
+  EXPECT_EQ(run_.LogCount("Client started"), 2u) << log;
+  EXPECT_FALSE(FileExists(doomed));
+}
+
+TEST_F(HostSupervisionTest, DyingClientIsReplacedWithinAboutASecond) {
+  HostSetup setup;
+  setup.timeoutSeconds = 30;
+  setup.script = "wait=200\nexit=7\n";
+  setup.laterSteps = "heartbeat=250;wait=300;call=Stop()";
+  StartHost(setup);
+  ExpectHostEnds(0);
+
+  const std::string out = run_.Out();
+  ASSERT_EQ(ClientPids(out).size(), 2u) << out;
+  const unsigned long died = StampOf(out, "exit 7");
+  const unsigned long replaced = StampOf(out, "connected thread=", 1);
+  ASSERT_NE(died, 0ul) << out;
+  ASSERT_NE(replaced, 0ul) << out;
+  // One watchdog tick at most, plus the start of a process.
+  EXPECT_LT(replaced - died, 2000ul) << out;
+
+  const std::string log = run_.Log();
+  EXPECT_EQ(run_.LogCount("Client stopped unexpectedly"), 1u) << log;
+  EXPECT_EQ(run_.LogCount("Client started"), 2u) << log;
+  EXPECT_EQ(log.find("Client timed out"), std::string::npos) << log;
+  EXPECT_LT(log.find("Client stopped unexpectedly"), log.rfind("Client started")) << log;
+}
+
+TEST_F(HostSupervisionTest, PauseHoldsTheWatchdogBackUntilTheClientRunsAgain) {
+  HostSetup setup;
+  setup.timeoutSeconds = 2;
+  // Paused for twice the time-out, then heartbeats again.
+  setup.script = "pause\nwait=4500\nresume\nheartbeat=250\nwait=1500\ncall=Stop()\n";
+  StartHost(setup);
+  ExpectHostEnds(0);
+
+  const std::string out = run_.Out();
+  EXPECT_EQ(run_.OutCount(" start instance="), 1u) << out;
+  EXPECT_EQ(run_.OutCount("event 4 ping"), 0u) << out;
+  EXPECT_TRUE(run_.OutHas("call Pause hr=0x00000000")) << out;
+  const std::string log = run_.Log();
+  EXPECT_NE(log.find("Client requested pause (for debugging)"), std::string::npos) << log;
+  EXPECT_NE(log.find("Client requested resume (for debugging)"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Client timed out"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Sending ping"), std::string::npos) << log;
+}
+
+}  // namespace
+}  // namespace keldran::test

@@ -1,0 +1,108 @@
+#pragma once
+// One real host run for end-to-end tests and benchmarks: a component of its own (registry key
+// with a fresh ServiceID, INI file, log directory and client working directory in a scratch
+// directory), KeldranGridAgent.exe started for it with "component@<INI path>", and the test
+// client as the supervised program. What happened is read back from the day's log file and from
+// the client's out file.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "support_win32/e2e_support.h"
+
+namespace keldran::test {
+
+struct HostSetup {
+  // Empty: a fresh name of this run's own.
+  std::string component;
+  // The client's script, written to "first.txt" in the client's working directory.
+  std::string script;
+  // When not empty, the first client instance follows the script and every restarted one these
+  // steps (the test client's /once and /later options).
+  std::string laterSteps;
+  // Further test client options, such as "/delay=500".
+  std::string clientOptions;
+  int timeoutSeconds = 4;
+  // Further "Key=Value" lines of the INI file's Service section.
+  std::vector<std::string> iniLines;
+  // Other sections, written verbatim after the Service section.
+  std::string moreIni;
+  // LocalService of the registry key: 1 lets a /Service start run as a service.
+  DWORD localService = 0;
+};
+
+class HostRun {
+ public:
+  HostRun();
+  HostRun(const HostRun&) = delete;
+  HostRun& operator=(const HostRun&) = delete;
+  // Kills a host still running and removes the component's registry key.
+  ~HostRun();
+
+  // Creates the registry key and writes the INI file and the client script; false on a
+  // failure. iniPath, when given, is where the INI file goes instead of the scratch directory
+  // (the service's component reads the INI file beside the executable).
+  [[nodiscard]] bool Prepare(const HostSetup& setup, const std::string& iniPath = {});
+  // Starts the host: "<agent> <component>@<INI path> <arguments>"; the Win32 error, 0 on success.
+  [[nodiscard]] DWORD Start(const std::string& arguments = {}, const RunOptions& options = {});
+  // Runs another host of the same component to its end.
+  RunResult RunAgain(const std::string& arguments, const RunOptions& options = {}) const;
+
+  ChildProcess& host() { return host_; }
+  const std::string& component() const { return component_; }
+  const std::string& serviceId() const { return serviceId_; }
+  const ScratchDir& dir() const { return dir_; }
+  // "<component>@<INI path>": the first word of a command line that starts this component.
+  std::string ComponentArgument() const;
+
+  // The host's log of today and the client's out file.
+  std::string Log() const;
+  std::string Out() const;
+  bool LogHas(const std::string& text) const { return Log().find(text) != std::string::npos; }
+  bool OutHas(const std::string& text) const { return Out().find(text) != std::string::npos; }
+  size_t LogCount(const std::string& text) const;
+  size_t OutCount(const std::string& text) const;
+  // Waits in real time for the text to appear.
+  bool WaitForLog(const std::string& text, DWORD ms) const;
+  bool WaitForOut(const std::string& text, DWORD ms) const;
+  bool WaitForOutCount(const std::string& text, size_t count, DWORD ms) const;
+
+ private:
+  ScratchDir dir_;
+  std::string component_;
+  std::string serviceId_;
+  std::string iniPath_;
+  bool keyCreated_ = false;
+  ChildProcess host_;
+};
+
+// ---- The client's out file -------------------------------------------------------------------
+
+// Lines of the out file that contain the text, in order.
+std::vector<std::string> OutLines(const std::string& out, const std::string& text);
+// The tick count that starts the nth (0-based) line holding the text; 0 when there is none.
+unsigned long StampOf(const std::string& out, const std::string& text, size_t nth = 0);
+// The pid of each client instance, from its "start" lines, in order.
+std::vector<DWORD> ClientPids(const std::string& out);
+
+// A client process held open by its pid so that its exit code can be read after it ends
+// (whoever ended it).
+class ProcessWatch {
+ public:
+  explicit ProcessWatch(DWORD pid);
+  ProcessWatch(const ProcessWatch&) = delete;
+  ProcessWatch& operator=(const ProcessWatch&) = delete;
+  ~ProcessWatch();
+  bool valid() const { return process_ != nullptr; }
+  // Waits up to ms for the end; true when the process has ended.
+  [[nodiscard]] bool WaitForExit(DWORD ms) const;
+  // STILL_ACTIVE (259) while it runs.
+  DWORD ExitCode() const;
+
+ private:
+  HANDLE process_ = nullptr;
+};
+
+}  // namespace keldran::test
