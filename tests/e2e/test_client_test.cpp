@@ -179,6 +179,37 @@ TEST_F(TestClientTest, SilenceAndWaitHoldBackHeartbeatsAndLaterSteps) {
   EXPECT_GE(StampOf(out, "call Running"), StampOf(out, "step silent=1") + 1000) << out;
 }
 
+TEST_F(TestClientTest, OnlyTheInstanceThatCreatesTheMarkerFollowsTheFirstScript) {
+  const std::string options = "\"/once=" + dir_.File("once.mark") +
+                              "\" /do=call=SetToolTip(first) \"/later=call=SetToolTip(later)\"";
+  StartClient(options + " /instance=1");
+  ASSERT_TRUE(WaitForCall("SetToolTip first")) << Out();
+  EXPECT_TRUE(FileExists(dir_.File("once.mark")));
+
+  // A restart gets the same command line and finds the marker.
+  ChildProcess restarted;
+  const std::string line =
+      "\"" + ProgramPath("KeldranTestClient.exe") + "\" /out=\"" + OutFile() + "\" " + options +
+      " /instance=2 /delay=300 /ServiceID=" + host_.serviceId() + " /ServiceName=Stand In Service";
+  ASSERT_EQ(restarted.Start(line), 0u);
+  ASSERT_TRUE(WaitForCall("SetToolTip later")) << Out();
+  EXPECT_EQ(host_.Count("SetToolTip"), 2u);
+  EXPECT_EQ(host_.Count("Connect"), 2u);
+  EXPECT_TRUE(OutHas("marker found: later steps")) << Out();
+  // /delay held the lookup back.
+  const std::string out = Out();
+  const size_t second = out.find("start instance=2");
+  ASSERT_NE(second, std::string::npos) << out;
+  const size_t connected = out.find("connected", second);
+  ASSERT_NE(connected, std::string::npos) << out;
+  auto stampAt = [&](size_t at) {
+    const size_t lineStart = out.rfind('\n', at);
+    return std::strtoul(out.c_str() + (lineStart == std::string::npos ? 0 : lineStart + 1), nullptr,
+                        10);
+  };
+  EXPECT_GE(stampAt(connected), stampAt(second) + 300) << out;
+}
+
 TEST_F(TestClientTest, EndsWithZeroWhenTheHostPostsStop) {
   StartClient("\"/do=answerpings;heartbeat=5000\"");
   ASSERT_TRUE(WaitForOut("step heartbeat")) << Out();

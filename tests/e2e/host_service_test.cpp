@@ -1,0 +1,152 @@
+// The real host as a Windows service under Wine's Service Control Manager: the one service of
+// the machine runs the component "Grid" with the INI file beside the executable. It reports
+// itself running only once its client has connected, and the stop control reaches the client
+// before the host ends.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "support_win32/com_util.h"
+#include "support_win32/host_run.h"
+#include "support_win32/stand_in_host.h"
+
+namespace keldran::test {
+namespace {
+
+constexpr DWORD kWaitMs = 20000;
+constexpr char kServiceName[] = "KeldranGridAgent321";
+
+class ServiceHandle {
+ public:
+  explicit ServiceHandle(SC_HANDLE h = nullptr) : h_(h) {}
+  ServiceHandle(const ServiceHandle&) = delete;
+  ServiceHandle& operator=(const ServiceHandle&) = delete;
+  ~ServiceHandle() {
+    if (h_) CloseServiceHandle(h_);
+  }
+  SC_HANDLE get() const { return h_; }
+  explicit operator bool() const { return h_ != nullptr; }
+
+ private:
+  SC_HANDLE h_;
+};
+
+DWORD CurrentState(SC_HANDLE service) {
+  SERVICE_STATUS status{};
+  return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
+}
+
+// Stops (if it runs) and deletes the service of that name; nothing when there is none.
+void RemoveService(SC_HANDLE manager) {
+  ServiceHandle service(OpenServiceA(manager, kServiceName, SERVICE_ALL_ACCESS));
+  if (!service) return;
+  SERVICE_STATUS status{};
+  if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+    (void)WaitUntil([&] { return CurrentState(service.get()) == SERVICE_STOPPED; }, kWaitMs);
+  }
+  DeleteService(service.get());
+}
+
+// A service states seen by polling, each with the tick count when it was first seen.
+struct StateSeen {
+  DWORD state;
+  DWORD tick;
+};
+
+class HostServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_HRESULT_SUCCEEDED(typeLib_.result());
+    manager_ =
+        std::make_unique<ServiceHandle>(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ASSERT_TRUE(*manager_) << GetLastError();
+    RemoveService(manager_->get());  // a leftover of an interrupted run
+  }
+  void TearDown() override {
+    if (manager_ && *manager_) RemoveService(manager_->get());
+    DeleteFileA(iniPath_.c_str());
+  }
+
+  // Polls the state every few milliseconds until it is the wanted one; records every change.
+  bool PollUntil(SC_HANDLE service, DWORD wanted) {
+    return WaitUntil(
+        [&] {
+          const DWORD state = CurrentState(service);
+          if (seen_.empty() || seen_.back().state != state)
+            seen_.push_back({state, GetTickCount()});
+          return state == wanted;
+        },
+        kWaitMs, 5);
+  }
+  // The tick count when the state was first seen; 0 when never.
+  DWORD FirstSeen(DWORD state) const {
+    for (const StateSeen& s : seen_)
+      if (s.state == state) return s.tick;
+    return 0;
+  }
+
+  TypeLibRegistration typeLib_{AgentExePath()};
+  ComApartment apartment_;
+  std::unique_ptr<ServiceHandle> manager_;
+  const std::string iniPath_ = TestExeDir() + "\\KeldranGridAgent.INI";
+  std::vector<StateSeen> seen_;
+};
+
+TEST_F(HostServiceTest, ReportsRunningAfterTheClientConnectsAndStopReachesTheClient) {
+  HostRun run;
+  HostSetup setup;
+  setup.component = "Grid";
+  setup.localService = 1;
+  setup.timeoutSeconds = 30;
+  // The client takes its time before it connects: the service stays start-pending meanwhile.
+  setup.clientOptions = "/delay=1500";
+  setup.script = "heartbeat=250\n";
+  ASSERT_TRUE(run.Prepare(setup, iniPath_));
+
+  ServiceHandle service(CreateServiceA(manager_->get(), kServiceName, "Keldran Grid Agent 3.21",
+                                       SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                       ("\"" + AgentExePath() + "\" /Service").c_str(), nullptr,
+                                       nullptr, nullptr, nullptr, nullptr));
+  ASSERT_TRUE(service) << GetLastError();
+  ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
+  // StartService may come back before the service reports anything: poll.
+  ASSERT_TRUE(PollUntil(service.get(), SERVICE_RUNNING)) << run.Log() << run.Out();
+  ASSERT_TRUE(run.WaitForOut("connected thread=", kWaitMs)) << run.Out();
+  EXPECT_TRUE(IsInRunningObjectTable(run.serviceId()));
+
+  const std::string out = run.Out();
+  const unsigned long started = StampOf(out, " start instance=");
+  const unsigned long connected = StampOf(out, "connected thread=");
+  const DWORD running = FirstSeen(SERVICE_RUNNING);
+  EXPECT_NE(FirstSeen(SERVICE_START_PENDING), 0u);
+  // Running is reported inside Connect: after the client's delay, and before the client
+  // writes down that its Connect has returned (give or take one poll).
+  EXPECT_GE(running, started + 1400) << out;
+  EXPECT_LE(running, connected + 50) << out;
+  EXPECT_EQ(run.OutCount(" servicename=KeldranGridAgent321"), 1u) << out;
+
+  const std::vector<DWORD> pids = ClientPids(out);
+  ASSERT_EQ(pids.size(), 1u);
+  ProcessWatch client(pids[0]);
+  ASSERT_TRUE(client.valid());
+
+  SERVICE_STATUS status{};
+  ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
+  ASSERT_TRUE(PollUntil(service.get(), SERVICE_STOPPED)) << run.Log();
+  ASSERT_TRUE(client.WaitForExit(kWaitMs));
+  EXPECT_EQ(client.ExitCode(), 0u) << run.Out();
+  EXPECT_TRUE(run.OutHas("event 1 stop")) << run.Out();
+  EXPECT_FALSE(IsInRunningObjectTable(run.serviceId()));
+
+  const std::string log = run.Log();
+  // The service's own texts, not the "(as application)" ones.
+  EXPECT_NE(log.find("Service started"), std::string::npos) << log;
+  EXPECT_NE(log.find("Sending stop request to client"), std::string::npos) << log;
+  EXPECT_EQ(run.LogCount("Service stopped"), 1u) << log;
+  EXPECT_EQ(log.find("as application"), std::string::npos) << log;
+}
+
+}  // namespace
+}  // namespace keldran::test
