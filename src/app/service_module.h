@@ -56,6 +56,8 @@ using ServiceObjectFactory = std::function<ObjectRef(CServiceModule&)>;
 class CServiceModule {
  public:
   static constexpr std::uint32_t kNoHeartbeat = 0xFFFFFFFFu;
+  // The exit code every killed client gets (ERROR_TIMEOUT).
+  static constexpr std::uint32_t kErrorTimeout = 1460;
   static constexpr std::size_t kPathBuffer = 260;  // paths and INI values: 259 characters
 
   CServiceModule(Platform& platform, Log& log, Process& client, CServiceWin& window,
@@ -188,6 +190,10 @@ class CServiceModule {
   ServiceStatus Status;
   ServiceStatusHandle StatusHandle;
   bool StopEventPending = true;  // the stop event is written once per process
+  // The run ended on a reported failure (no client could start, the host could not be
+  // published, another host runs). The status record keeps its own exit code for the Service
+  // Control Manager; the process still ends with E_FAIL, so that scripts see the failure.
+  bool RunFailed = false;
 
   // ---- Supervision state (shared by the run loop, launch, watchdog and IService) --------------
   std::uint32_t RunThreadId = 0;

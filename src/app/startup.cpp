@@ -284,7 +284,8 @@ HResult CServiceModule::Startup(const std::string& commandLine) {
     return Failed(UnregisterComponent()) ? kEFail : kSOk;
   }
   StartRun();
-  return static_cast<HResult>(Status.win32ExitCode);
+  if (Status.win32ExitCode != 0) return static_cast<HResult>(Status.win32ExitCode);
+  return RunFailed ? kEFail : kSOk;
 }
 
 }  // namespace keldran

@@ -59,7 +59,7 @@ class IWindowing {
   // Registers a class of its own (background COLOR_WINDOW + 1, no menu) and creates a top-level
   // window at the default position and size. The procedure receives WM_CREATE before this
   // returns. The window is not shown.
-  [[nodiscard]] virtual Win32Error CreateWindow(const WindowClassAndStyle& spec,
+  [[nodiscard]] virtual Win32Error CreateWindow(const WindowClassAndStyle& windowClass,
                                                 WindowProcedure procedure,
                                                 WindowHandle* window) = 0;
   virtual bool DestroyWindow(WindowHandle window) = 0;

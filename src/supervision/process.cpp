@@ -64,7 +64,12 @@ void Process::Terminate(std::uint32_t exitCode) {
 }
 
 void Process::SetWorkingDir(const std::string& directory) {
-  workingDir_ = CutToPathBuffer(directory);
+  // The working directory defaults to the client program's own, so a client configured as
+  // "%DIR%\client.exe" arrives here as "%DIR%". Inside the working directory the macros cannot
+  // stand for the working directory itself: there they mean the executable's directory.
+  workingDir_.clear();
+  rootDir_.clear();
+  workingDir_ = CutToPathBuffer(ExpandFileMacros(directory));
   rootDir_.clear();
 }
 

@@ -22,14 +22,14 @@ void CServiceWin::Attach(CServiceModule& module) {
 }
 
 Win32Error CServiceWin::Create(const std::string& title) {
-  WindowClassAndStyle spec;
-  spec.classStyle = kClassStyle;
-  spec.style = kStyle;
-  spec.exStyle = kExStyle;
-  spec.title = title;
+  WindowClassAndStyle windowClass;
+  windowClass.classStyle = kClassStyle;
+  windowClass.style = kStyle;
+  windowClass.exStyle = kExStyle;
+  windowClass.title = title;
   WindowHandle created = 0;
   Win32Error error = platform_.windowing.CreateWindow(
-      spec,
+      windowClass,
       [this](WindowHandle w, std::uint32_t m, std::uintptr_t wp, std::intptr_t lp) {
         return HandleMessage(w, m, wp, lp);
       },

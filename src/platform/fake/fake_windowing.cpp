@@ -26,14 +26,14 @@ std::uint32_t FakeWindowing::CurrentThreadId() {
 
 std::deque<Message>& FakeWindowing::QueueOf(std::uint32_t threadId) { return queues_[threadId]; }
 
-Win32Error FakeWindowing::CreateWindow(const WindowClassAndStyle& spec, WindowProcedure procedure,
+Win32Error FakeWindowing::CreateWindow(const WindowClassAndStyle& windowClass, WindowProcedure procedure,
                                        WindowHandle* window) {
   std::unique_lock lock(mutex_);
   *window = 0;
   if (auto e = Injected("CreateWindowEx")) return *e;
   const WindowHandle handle = nextWindow_;
   nextWindow_ += 0x10;
-  windows_[handle] = Window{procedure, spec, CurrentThreadId()};
+  windows_[handle] = Window{procedure, windowClass, CurrentThreadId()};
   lock.unlock();
   // WM_CREATE arrives before the creation returns; -1 makes the creation fail.
   if (procedure(handle, window_message::kCreate, 0, 0) == -1) {
@@ -256,10 +256,10 @@ std::vector<WindowHandle> FakeWindowing::Windows() const {
   return out;
 }
 
-WindowClassAndStyle FakeWindowing::SpecOf(WindowHandle window) const {
+WindowClassAndStyle FakeWindowing::ClassOf(WindowHandle window) const {
   std::lock_guard lock(mutex_);
   auto it = windows_.find(window);
-  return it == windows_.end() ? WindowClassAndStyle{} : it->second.spec;
+  return it == windows_.end() ? WindowClassAndStyle{} : it->second.windowClass;
 }
 
 void FakeWindowing::SetDeadline(std::uint64_t elapsedMilliseconds) {

@@ -29,7 +29,7 @@ class FakeWindowing final : public IWindowing, private FakeArea {
   ~FakeWindowing() override;
 
   std::uint32_t RegisterWindowMessage(const std::string& name) override;
-  Win32Error CreateWindow(const WindowClassAndStyle& spec, WindowProcedure procedure,
+  Win32Error CreateWindow(const WindowClassAndStyle& windowClass, WindowProcedure procedure,
                           WindowHandle* window) override;
   bool DestroyWindow(WindowHandle window) override;
   bool IsWindow(WindowHandle window) override;
@@ -57,9 +57,9 @@ class FakeWindowing final : public IWindowing, private FakeArea {
   // Messages posted or sent to a foreign window, in order.
   std::vector<Message> MessagesTo(WindowHandle window) const;
   void ClearMessagesTo(WindowHandle window);
-  // The fake's own live windows and the spec each was created with.
+  // The fake's own live windows and the class and style each was created with.
   std::vector<WindowHandle> Windows() const;
-  WindowClassAndStyle SpecOf(WindowHandle window) const;
+  WindowClassAndStyle ClassOf(WindowHandle window) const;
   // GetMessage fails once the next event lies past this virtual time (default: a day after
   // construction), so a scenario that never ends shows up as a failure.
   void SetDeadline(std::uint64_t elapsedMilliseconds);
@@ -71,7 +71,7 @@ class FakeWindowing final : public IWindowing, private FakeArea {
  private:
   struct Window {
     WindowProcedure procedure;
-    WindowClassAndStyle spec;
+    WindowClassAndStyle windowClass;
     std::uint32_t threadId;
   };
   std::deque<Message>& QueueOf(std::uint32_t threadId);

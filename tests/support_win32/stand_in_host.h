@@ -1,0 +1,86 @@
+#pragma once
+// A stand-in for the host's control object: a bare IService that records every call, published
+// in the running-object table under a file moniker named by a fresh ServiceID, the way the host
+// publishes its own object. Clients find and call it exactly as they would the host; tests read
+// what arrived, and benchmarks use it as the floor that the host's own object is measured
+// against.
+//
+// The object lives on a thread of its own (a single-threaded apartment with a message loop, like
+// the host's run loop), so the test's thread may block and wait while clients call.
+
+#include <windows.h>
+// oleauto.h needs the types of windows.h.
+#include <oleauto.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace keldran::test {
+
+// Registers the type library of KeldranGridAgent.exe for the machine for the life of the object
+// and removes it again afterwards. Calls from another process are marshaled by the type library
+// marshaler, which finds IService through this registration; installing the host normally does it.
+class TypeLibRegistration {
+ public:
+  explicit TypeLibRegistration(const std::string& exePath);
+  TypeLibRegistration(const TypeLibRegistration&) = delete;
+  TypeLibRegistration& operator=(const TypeLibRegistration&) = delete;
+  ~TypeLibRegistration();
+  HRESULT result() const { return hr_; }
+
+ private:
+  HRESULT hr_ = E_FAIL;
+  GUID libid_{};
+  WORD major_ = 0, minor_ = 0;
+  LCID lcid_ = 0;
+  SYSKIND syskind_ = SYS_WIN64;
+};
+
+class StandInHost {
+ public:
+  StandInHost();
+  StandInHost(const StandInHost&) = delete;
+  StandInHost& operator=(const StandInHost&) = delete;
+  ~StandInHost();
+
+  // Starts the apartment thread and publishes the object; the failure's HRESULT otherwise.
+  [[nodiscard]] HRESULT Start();
+  // Revokes the registration and ends the thread (also done on destruction).
+  void Stop();
+
+  // The moniker name: a fresh GUID text such as registration makes.
+  const std::string& serviceId() const { return serviceId_; }
+  // The apartment thread: what Connect returns as the service thread id.
+  DWORD threadId() const { return threadId_; }
+
+  // Every call so far, in order, one text each: the method name, then its arguments, for
+  // example "Connect hwnd=65540", "Progress timeout=30 text=busy", "Log type=1 cat=0 msg=0
+  // text=hello", "ShowBalloon type=1 text=<null>" (an absent string reads <null>).
+  std::vector<std::string> Calls() const;
+  size_t Count(const std::string& method) const;
+  // The window of the last Connect; null before one.
+  HWND clientWindow() const;
+
+  // Called by the object on the apartment thread.
+  void Record(std::string call);
+  void SetClientWindow(HWND window);
+
+ private:
+  void ThreadMain();
+
+  std::string serviceId_;
+  std::thread thread_;
+  DWORD threadId_ = 0;
+
+  mutable std::mutex mutex_;
+  std::condition_variable started_;
+  bool startDone_ = false;
+  HRESULT startResult_ = E_PENDING;
+  std::vector<std::string> calls_;
+  HWND clientWindow_ = nullptr;
+};
+
+}  // namespace keldran::test

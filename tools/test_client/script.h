@@ -1,0 +1,54 @@
+#pragma once
+// The test client's command line and script language, without any Windows call.
+//
+// Command line: [/out=<file>] [/instance=<n>] (/script=<file> | /do=<steps>) followed by what
+// the host appends: " /ServiceID=<id> /ServiceName=<name>". Steps are separated by ';' (and by
+// line breaks in a script file); '#' starts a comment line in a file.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace keldran::client {
+
+// The host's two parameters, cut from the end of the command line, and what came before them.
+struct HostParams {
+  std::string serviceId;
+  std::string serviceName;
+  std::string rest;
+};
+// The host appends its parameters unquoted, so the service name runs to the end of the line.
+HostParams SplitHostParams(const std::string& commandLine);
+
+// Splits at blanks outside double quotes; the quotes themselves are dropped.
+std::vector<std::string> SplitArguments(const std::string& text);
+
+struct Options {
+  std::string outFile;
+  std::string instance;
+  std::string scriptFile;
+  std::string steps;  // the /do= text
+  std::vector<std::string> unknown;
+};
+Options ParseOptions(const std::vector<std::string>& arguments);
+
+// One script step: "name" or "name=value".
+struct Step {
+  std::string name;
+  std::string value;
+  bool hasValue = false;
+};
+std::vector<Step> ParseSteps(const std::string& text);
+
+// "Method(a,b,c)": the arguments are literal texts; "Method()" and "Method" have none, while
+// "Method(,)" has two empty ones.
+struct Call {
+  std::string method;
+  std::vector<std::string> args;
+};
+std::optional<Call> ParseCall(const std::string& text);
+
+// A whole decimal or 0x-prefixed hexadecimal number (negative decimals allowed).
+std::optional<long> ParseNumber(const std::string& text);
+
+}  // namespace keldran::client

@@ -1,0 +1,191 @@
+#include "service_calls.h"
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "com_handles.h"
+
+namespace keldran::client {
+
+std::wstring Widen(const std::string& text) {
+  if (text.empty()) return {};
+  const int n =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (n <= 0) return {};
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  return wide;
+}
+
+std::string Narrow(const wchar_t* text) {
+  if (!text || !*text) return {};
+  const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1) return {};
+  std::string narrow(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text, -1, narrow.data(), n, nullptr, nullptr);
+  narrow.resize(static_cast<size_t>(n - 1));
+  return narrow;
+}
+
+namespace {
+
+std::string NumberText(long value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld", value);
+  return text;
+}
+
+// The call's arguments as the method's parameter types want them.
+class Args {
+ public:
+  explicit Args(const Call& call) : call_(call) {}
+  bool Has(size_t i) const { return i < call_.args.size(); }
+  long Number(size_t i, long fallback) const {
+    if (!Has(i)) return fallback;
+    return ParseNumber(call_.args[i]).value_or(fallback);
+  }
+  // A missing argument is an absent (null) string; an empty one is an empty string.
+  BSTR Text(size_t i) {
+    if (!Has(i)) return nullptr;
+    strings_.emplace_back(std::make_unique<Bstr>(Widen(call_.args[i])));
+    return strings_.back()->get();
+  }
+
+ private:
+  const Call& call_;
+  std::vector<std::unique_ptr<Bstr>> strings_;
+};
+
+// Dispatch arguments, cleared on every exit path.
+class VariantArgs {
+ public:
+  explicit VariantArgs(size_t count) : v_(count) {
+    for (VARIANT& v : v_) VariantInit(&v);
+  }
+  VariantArgs(const VariantArgs&) = delete;
+  VariantArgs& operator=(const VariantArgs&) = delete;
+  ~VariantArgs() {
+    for (VARIANT& v : v_) VariantClear(&v);
+  }
+  VARIANT& operator[](size_t i) { return v_[i]; }
+  VARIANT* data() { return v_.data(); }
+  UINT size() const { return static_cast<UINT>(v_.size()); }
+
+ private:
+  std::vector<VARIANT> v_;
+};
+
+// The texts that a failing Invoke may hand back.
+struct ExcepInfo : EXCEPINFO {
+  ExcepInfo() : EXCEPINFO{} {}
+  ExcepInfo(const ExcepInfo&) = delete;
+  ExcepInfo& operator=(const ExcepInfo&) = delete;
+  ~ExcepInfo() {
+    SysFreeString(bstrSource);
+    SysFreeString(bstrDescription);
+    SysFreeString(bstrHelpFile);
+  }
+};
+
+}  // namespace
+
+CallOutcome CallEarlyBound(IService* service, const Call& call, HWND window) {
+  Args args(call);
+  CallOutcome out;
+  const std::string& m = call.method;
+  if (m == "Stop") {
+    out.hr = service->Stop();
+  } else if (m == "Running") {
+    out.hr = service->Running();
+  } else if (m == "Pause") {
+    out.hr = service->Pause();
+  } else if (m == "Connect") {
+    // Window handles fit in 32 bits, which is what the interface carries.
+    long threadId = 0;
+    const auto hwnd = static_cast<unsigned int>(
+        args.Has(0) ? args.Number(0, 0) : static_cast<long>(reinterpret_cast<UINT_PTR>(window)));
+    out.hr = service->Connect(hwnd, &threadId);
+    out.value = NumberText(threadId);
+  } else if (m == "Log") {
+    out.hr = service->Log(args.Number(0, 0), args.Text(1), args.Number(2, 0), args.Number(3, 0));
+  } else if (m == "StartWorker") {
+    VARIANT overrides;
+    VariantInit(&overrides);
+    overrides.vt = VT_ERROR;  // an omitted optional VARIANT
+    overrides.scode = DISP_E_PARAMNOTFOUND;
+    ComPtr<IDispatch> worker;
+    out.hr = service->StartWorker(args.Text(0), overrides, worker.put());
+    out.value = worker ? "object" : "null";
+  } else if (m == "StopWorker") {
+    out.hr = service->StopWorker(nullptr, args.Number(0, 0));
+  } else if (m == "RequestStop") {
+    out.hr = service->RequestStop();
+  } else if (m == "NotifyVisible") {
+    out.hr = service->NotifyVisible(args.Number(0, 0));
+  } else if (m == "NotifyCanDebug") {
+    out.hr = service->NotifyCanDebug(args.Number(0, 0));
+  } else if (m == "SetToolTip") {
+    out.hr = service->SetToolTip(args.Text(0));
+  } else if (m == "ShowBalloon") {
+    out.hr = service->ShowBalloon(args.Text(0), args.Number(1, 1));
+  } else if (m == "Restart") {
+    out.hr = service->Restart();
+  } else if (m == "ReadIniString") {
+    Bstr result;
+    out.hr = service->ReadIniString(args.Text(0), args.Text(1), args.Text(2), result.put());
+    out.value = Narrow(result.get());
+  } else if (m == "DeleteFileOnTimeout") {
+    out.hr = service->DeleteFileOnTimeout(args.Text(0));
+  } else if (m == "Progress") {
+    out.hr = service->Progress(args.Text(0), args.Number(1, 0));
+  } else {
+    out.hr = DISP_E_UNKNOWNNAME;
+  }
+  return out;
+}
+
+CallOutcome CallLateBound(IService* service, const Call& call) {
+  CallOutcome out;
+  std::wstring name = Widen(call.method);
+  LPOLESTR names[] = {name.data()};
+  DISPID id = DISPID_UNKNOWN;
+  out.hr = service->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  if (FAILED(out.hr)) return out;
+
+  // IDispatch takes the arguments last to first.
+  VariantArgs args(call.args.size());
+  for (size_t i = 0; i < call.args.size(); ++i) {
+    VARIANT& v = args[call.args.size() - 1 - i];
+    if (std::optional<long> number = ParseNumber(call.args[i])) {
+      v.vt = VT_I4;
+      v.lVal = *number;
+    } else {
+      v.vt = VT_BSTR;
+      v.bstrVal = SysAllocString(Widen(call.args[i]).c_str());
+    }
+  }
+  DISPPARAMS params{args.data(), nullptr, args.size(), 0};
+  Variant result;
+  ExcepInfo exception;
+  UINT badArg = 0;
+  out.hr = service->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                           result.get(), &exception, &badArg);
+
+  switch ((*result).vt) {
+    case VT_BSTR:
+      out.value = Narrow((*result).bstrVal);
+      break;
+    case VT_I4:
+      out.value = NumberText((*result).lVal);
+      break;
+    case VT_DISPATCH:
+      out.value = (*result).pdispVal ? "object" : "null";
+      break;
+    default:
+      break;
+  }
+  return out;
+}
+
+}  // namespace keldran::client

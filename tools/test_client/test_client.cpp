@@ -1,0 +1,352 @@
+#include "test_client.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+namespace keldran::client {
+namespace {
+
+constexpr char kWindowClass[] = "KeldranTestClientWindow";
+constexpr DWORD kLookupTimeoutMs = 10000;
+constexpr DWORD kLookupRetryMs = 100;
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+// Keeps one event on one line of the output file.
+std::string OneLine(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else
+      out += c;
+  }
+  return out;
+}
+
+[[nodiscard]] bool ReadScriptFile(const std::string& path, std::string& content) {
+  Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return false;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    content.append(buffer, got);
+  }
+  return true;
+}
+
+const char* EventName(WPARAM code) {
+  switch (code) {
+    case 1:
+      return "stop";
+    case 2:
+      return "pause";
+    case 3:
+      return "continue";
+    case 4:
+      return "ping";
+    case 5:
+      return "shutdown";
+    case 6:
+      return "debug";
+    case 7:
+      return "hide";
+    case 8:
+      return "show";
+    default:
+      return "unknown";
+  }
+}
+
+// CoInitialize for the life of the client: a single-threaded apartment, so the host's window
+// messages and our COM calls share the one message loop.
+class Apartment {
+ public:
+  Apartment() : hr_(CoInitialize(nullptr)) {}
+  Apartment(const Apartment&) = delete;
+  Apartment& operator=(const Apartment&) = delete;
+  ~Apartment() {
+    if (SUCCEEDED(hr_)) CoUninitialize();
+  }
+  HRESULT result() const { return hr_; }
+
+ private:
+  HRESULT hr_;
+};
+
+}  // namespace
+
+void OutLog::Open(const std::string& path) {
+  if (path.empty()) return;
+  file_.reset(CreateFileA(path.c_str(), FILE_APPEND_DATA,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+void OutLog::Line(const std::string& text) {
+  const std::string line =
+      Format("%lu ", static_cast<unsigned long>(GetTickCount())) + text + "\r\n";
+  OutputDebugStringA(line.c_str());
+  if (!file_.valid()) return;
+  DWORD written = 0;
+  // Append-only handles write each line at the end of the file as one piece, so lines of
+  // several instances do not interleave.
+  WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  FlushFileBuffers(file_.get());
+}
+
+int TestClient::Run(HINSTANCE instance, const std::string& commandLine) {
+  const HostParams host = SplitHostParams(commandLine);
+  const Options options = ParseOptions(SplitArguments(host.rest));
+  log_.Open(options.outFile);
+  log_.Line(Format("start instance=%s pid=%lu serviceid=%s servicename=%s",
+                   options.instance.c_str(), static_cast<unsigned long>(GetCurrentProcessId()),
+                   host.serviceId.c_str(), host.serviceName.c_str()));
+  for (const std::string& arg : options.unknown) log_.Line("unknown argument " + arg);
+
+  std::string script = options.steps;
+  if (!options.scriptFile.empty() && !ReadScriptFile(options.scriptFile, script)) {
+    log_.Line("cannot read script " + options.scriptFile);
+    log_.Line("exit 2");
+    return kUsageError;
+  }
+  steps_ = ParseSteps(script);
+  if (host.serviceId.empty()) {
+    log_.Line("no ServiceID on the command line");
+    log_.Line("exit 2");
+    return kUsageError;
+  }
+
+  Apartment apartment;
+  if (FAILED(apartment.result())) {
+    log_.Line(Format("CoInitialize hr=0x%08lX", static_cast<unsigned long>(apartment.result())));
+    return kNoHost;
+  }
+  // The host registers the same name when the client connects; both sides get the same id.
+  eventMessage_ = RegisterWindowMessageA("KeldranService_Event");
+  if (!CreateClientWindow(instance)) {
+    log_.Line(Format("cannot create window error=%lu", GetLastError()));
+    log_.Line("exit 3");
+    return kNoHost;
+  }
+
+  if (HRESULT hr = FindHost(host.serviceId); FAILED(hr)) {
+    log_.Line(Format("host not found hr=0x%08lX", static_cast<unsigned long>(hr)));
+    Exit(kNoHost);
+  } else {
+    // The interface carries the window handle as 32 bits, which is all a handle uses.
+    long threadId = 0;
+    hr = service_->Connect(static_cast<unsigned int>(reinterpret_cast<UINT_PTR>(window_)),
+                           &threadId);
+    log_.Line(Format("connected thread=%ld hwnd=%u hr=0x%08lX", threadId,
+                     static_cast<unsigned int>(reinterpret_cast<UINT_PTR>(window_)),
+                     static_cast<unsigned long>(hr)));
+    if (FAILED(hr))
+      Exit(kNoHost);
+    else
+      ScheduleSteps(0);
+  }
+
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  service_.reset();
+  return exitCode_;
+}
+
+bool TestClient::CreateClientWindow(HINSTANCE instance) {
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = &TestClient::WindowProc;
+  wc.hInstance = instance;
+  wc.lpszClassName = kWindowClass;
+  RegisterClassExA(&wc);
+  // A real top-level window, never shown: the host posts its events to it.
+  window_ =
+      CreateWindowExA(0, kWindowClass, "KeldranTestClient", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                      CW_USEDEFAULT, 300, 200, nullptr, nullptr, instance, this);
+  return window_ != nullptr;
+}
+
+HRESULT TestClient::FindHost(const std::string& serviceId) {
+  // The host may still be registering itself when it starts us: look again for a while.
+  const std::wstring name = Widen(serviceId);
+  const ULONGLONG deadline = GetTickCount64() + kLookupTimeoutMs;
+  HRESULT hr = E_FAIL;
+  for (;;) {
+    ComPtr<IRunningObjectTable> table;
+    ComPtr<IMoniker> moniker;
+    ComPtr<IUnknown> object;
+    hr = GetRunningObjectTable(0, table.put());
+    if (SUCCEEDED(hr)) hr = CreateFileMoniker(name.c_str(), moniker.put());
+    if (SUCCEEDED(hr)) hr = table->GetObject(moniker.get(), object.put());
+    if (SUCCEEDED(hr) && object) {
+      return object->QueryInterface(IID_IService, service_.put_void());
+    }
+    if (GetTickCount64() >= deadline) return FAILED(hr) ? hr : E_FAIL;
+    Sleep(kLookupRetryMs);
+  }
+}
+
+LRESULT CALLBACK TestClient::WindowProc(HWND hwnd, UINT msg, WPARAM wParam,
+                                        LPARAM lParam) noexcept {
+  try {
+    if (msg == WM_NCCREATE) {
+      auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+      SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<TestClient*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (self) return self->OnMessage(hwnd, msg, wParam, lParam);
+  } catch (...) {
+    // Nothing may cross back into the system's dispatcher.
+  }
+  return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+LRESULT TestClient::OnMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (eventMessage_ != 0 && msg == eventMessage_) {
+    OnHostEvent(wParam);
+    return 0;
+  }
+  switch (msg) {
+    case WM_TIMER:
+      if (wParam == kStepTimer) RunSteps();
+      if (wParam == kHeartbeatTimer) Heartbeat();
+      return 0;
+    case WM_CLOSE:
+      Exit(0);
+      return 0;
+    case WM_DESTROY:
+      window_ = nullptr;
+      PostQuitMessage(exitCode_);
+      return 0;
+    default:
+      return DefWindowProcA(hwnd, msg, wParam, lParam);
+  }
+}
+
+void TestClient::OnHostEvent(WPARAM code) {
+  log_.Line(Format("event %u %s", static_cast<unsigned>(code), EventName(code)));
+  switch (code) {
+    case 1:  // stop
+    case 5:  // shutdown
+      Exit(0);
+      break;
+    case 4:  // ping: our heartbeat is overdue
+      if (answerPings_ && service_) {
+        const Call running{"Running", {}};
+        LogCall("call", running, CallEarlyBound(service_.get(), running, window_));
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void TestClient::ScheduleSteps(UINT ms) {
+  if (window_) SetTimer(window_, kStepTimer, ms, nullptr);
+}
+
+void TestClient::RunSteps() {
+  // The timer is re-armed only by a wait step, so a step's COM call (which pumps messages while
+  // it waits) never runs the script again from inside itself.
+  if (window_) KillTimer(window_, kStepTimer);
+  while (nextStep_ < steps_.size() && !exiting_) {
+    const Step step = steps_[nextStep_++];
+    log_.Line("step " + step.name + (step.hasValue ? "=" + step.value : ""));
+    if (step.name == "wait") {
+      ScheduleSteps(static_cast<UINT>(ParseNumber(step.value).value_or(0)));
+      return;
+    }
+    RunStep(step);
+  }
+}
+
+void TestClient::RunStep(const Step& step) {
+  const std::string& name = step.name;
+  if (name == "heartbeat") {
+    const long ms = ParseNumber(step.value).value_or(0);
+    if (ms > 0)
+      SetTimer(window_, kHeartbeatTimer, static_cast<UINT>(ms), nullptr);
+    else
+      KillTimer(window_, kHeartbeatTimer);
+  } else if (name == "progress") {
+    // "<text>,<timeout s>": the text may hold commas, the time-out is after the last one.
+    const size_t comma = step.value.rfind(',');
+    Call call{"Progress", {step.value.substr(0, comma)}};
+    call.args.push_back(comma == std::string::npos ? "0" : step.value.substr(comma + 1));
+    LogCall("call", call, CallEarlyBound(service_.get(), call, window_));
+  } else if (name == "silent") {
+    if (step.hasValue) {
+      silentUntil_ = GetTickCount64() +
+                     1000ull * static_cast<unsigned long>(ParseNumber(step.value).value_or(0));
+    } else {
+      silentForever_ = true;
+    }
+  } else if (name == "exit") {
+    Exit(static_cast<int>(ParseNumber(step.value).value_or(0)));
+  } else if (name == "pause" || name == "resume") {
+    // A paused client sends no heartbeats: a Running call would resume it.
+    paused_ = name == "pause";
+    const Call call{paused_ ? "Pause" : "Running", {}};
+    LogCall("call", call, CallEarlyBound(service_.get(), call, window_));
+  } else if (name == "call" || name == "dispatch") {
+    std::optional<Call> call = ParseCall(step.value);
+    if (!call) {
+      log_.Line("bad call " + step.value);
+      return;
+    }
+    LogCall(name.c_str(), *call,
+            name == "call" ? CallEarlyBound(service_.get(), *call, window_)
+                           : CallLateBound(service_.get(), *call));
+  } else if (name == "answerpings") {
+    answerPings_ = true;
+  } else if (name == "end") {
+    Exit(0);
+  } else {
+    log_.Line("unknown step " + name);
+  }
+}
+
+void TestClient::Heartbeat() {
+  if (paused_ || silentForever_ || GetTickCount64() < silentUntil_ || !service_) return;
+  const Call running{"Running", {}};
+  LogCall("call", running, CallEarlyBound(service_.get(), running, window_));
+}
+
+void TestClient::LogCall(const char* kind, const Call& call, const CallOutcome& outcome) {
+  std::string line =
+      Format("%s %s hr=0x%08lX", kind, call.method.c_str(), static_cast<unsigned long>(outcome.hr));
+  if (!outcome.value.empty()) line += " value=" + OneLine(outcome.value);
+  log_.Line(line);
+}
+
+void TestClient::Exit(int code) {
+  if (exiting_) return;
+  exiting_ = true;
+  exitCode_ = code;
+  log_.Line(Format("exit %lu", static_cast<unsigned long>(static_cast<DWORD>(code))));
+  if (window_) {
+    KillTimer(window_, kStepTimer);
+    KillTimer(window_, kHeartbeatTimer);
+    DestroyWindow(window_);
+  } else {
+    PostQuitMessage(code);
+  }
+}
+
+}  // namespace keldran::client

@@ -1,0 +1,82 @@
+#pragma once
+// The test client: a hosted client program that follows the host's protocol and does what its
+// script says, writing every step and every message from the host to its output file.
+//
+// The protocol, as a client sees it:
+//  1. The host starts the client with " /ServiceID=<id> /ServiceName=<name>" appended to the
+//     configured command line.
+//  2. The client looks up the host's object in the running-object table under a file moniker
+//     whose name is the ServiceID, and asks it for IService.
+//  3. It calls Connect with its (hidden) top-level window; the host answers with its thread id
+//     and from then on posts the registered message "KeldranService_Event" to that window, with
+//     wParam 1 stop, 2 pause, 3 continue, 4 ping (heartbeat overdue), 5 shutdown, 6 debug,
+//     7 hide, 8 show status.
+//  4. It calls Running (or Progress, which may set a different time-out for the next interval)
+//     more often than the host's time-out; otherwise the host kills and restarts it.
+//  5. It ends when told to (stop or shutdown), or asks the host to end (Stop, RequestStop) or
+//     to restart it (Restart).
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "com_handles.h"
+#include "keldran_service.h"
+#include "script.h"
+#include "service_calls.h"
+
+namespace keldran::client {
+
+// Appends one line per event to the output file, prefixed with GetTickCount milliseconds, and
+// writes it through at once: tests read the file while the client runs. Several client
+// instances may append to the same file.
+class OutLog {
+ public:
+  void Open(const std::string& path);
+  void Line(const std::string& text);
+
+ private:
+  Handle file_;
+};
+
+class TestClient {
+ public:
+  // Runs the client for the whole command line; returns the process exit code.
+  int Run(HINSTANCE instance, const std::string& commandLine);
+
+ private:
+  static constexpr UINT_PTR kStepTimer = 1;
+  static constexpr UINT_PTR kHeartbeatTimer = 2;
+  static constexpr int kUsageError = 2;
+  static constexpr int kNoHost = 3;
+
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept;
+  LRESULT OnMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+  [[nodiscard]] bool CreateClientWindow(HINSTANCE instance);
+  [[nodiscard]] HRESULT FindHost(const std::string& serviceId);
+  void OnHostEvent(WPARAM code);
+  void RunSteps();
+  void RunStep(const Step& step);
+  void Heartbeat();
+  void LogCall(const char* kind, const Call& call, const CallOutcome& outcome);
+  void ScheduleSteps(UINT ms);
+  void Exit(int code);
+
+  OutLog log_;
+  HWND window_ = nullptr;
+  UINT eventMessage_ = 0;
+  ComPtr<IService> service_;
+  std::vector<Step> steps_;
+  size_t nextStep_ = 0;
+  bool answerPings_ = false;
+  bool paused_ = false;
+  bool silentForever_ = false;
+  std::uint64_t silentUntil_ = 0;  // GetTickCount64 ms; heartbeats resume then
+  int exitCode_ = 0;
+  bool exiting_ = false;
+};
+
+}  // namespace keldran::client
