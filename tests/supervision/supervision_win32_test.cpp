@@ -90,14 +90,6 @@ TEST_F(SupervisionWin32Test, DestroyingTheProcessObjectKillsItsChildWith1460) {
   EXPECT_EQ(watch->ExitCode(10000), 1460u);
 }
 
-TEST_F(SupervisionWin32Test, ChildExitCodeStandsWhenItEndsByItself) {
-  ASSERT_TRUE(client.Start("%DIR%\\echo_child.exe - exit=7", show_window::kHide));
-  ProcessWatch watch(client.processId());
-  ASSERT_TRUE(client.WaitForEnd(30000));
-  client.Terminate(1460);  // too late: the code stays the child's own
-  EXPECT_EQ(watch.ExitCode(0), 7u);
-}
-
 TEST_F(SupervisionWin32Test, StartOfAMissingProgramReportsFileNotFound) {
   Win32Error error = 0;
   EXPECT_FALSE(client.Start("%DIR%\\no_such_program.exe /x", show_window::kHide, &error));
@@ -163,10 +155,16 @@ TEST_F(SupervisionWin32Test, ControlDocumentIsReadOnlyAsAServiceAndWritableAsAnA
 // however often the client is restarted.
 TEST_F(SupervisionWin32Test, FiveHundredRestartsLeaveTheHandleCountFlat) {
   int done = 0;
+  int retried = 0;
   auto cycle = [&] {
     Win32Error error = 0;
-    ASSERT_TRUE(client.Start("%DIR%\\echo_child.exe - wait", show_window::kHide, &error))
-        << "start " << done << " failed: " << errorText(platform.texts, error);
+    bool started = client.Start("%DIR%\\echo_child.exe - wait", show_window::kHide, &error);
+    // Wine now and then fails a CreateProcess with ERROR_INTERNAL_ERROR while processes come and
+    // go in quick succession (more so with other tests running beside); such a start is tried
+    // again, as it is no part of what is measured here.
+    for (int again = 0; !started && error == 1359 && again < 3; ++again, ++retried)
+      started = client.Start("%DIR%\\echo_child.exe - wait", show_window::kHide, &error);
+    ASSERT_TRUE(started) << "start " << done << " failed: " << errorText(platform.texts, error);
     ++done;
     client.Terminate(1460);
     ASSERT_TRUE(client.WaitForEnd(10000));
@@ -181,8 +179,9 @@ TEST_F(SupervisionWin32Test, FiveHundredRestartsLeaveTheHandleCountFlat) {
   const std::uint32_t after = testing::ProcessHandleCount();
   const std::uint32_t probedAfter = testing::ProbedHandleCount();
   std::printf(
-      "handles before and after 500 restarts: GetProcessHandleCount %u -> %u, probed %u -> %u\n",
-      before, after, probedBefore, probedAfter);
+      "handles before and after 500 restarts: GetProcessHandleCount %u -> %u, probed %u -> %u "
+      "(%d starts tried again)\n",
+      before, after, probedBefore, probedAfter, retried);
   RecordProperty("HandlesBefore", static_cast<int>(before));
   RecordProperty("HandlesAfter", static_cast<int>(after));
   RecordProperty("ProbedHandlesBefore", static_cast<int>(probedBefore));
