@@ -93,6 +93,12 @@ TEST_F(ProcessTest, MacroNamesAreExactAndEverythingElseIsKept) {
   }
 }
 
+TEST_F(ProcessTest, InsertedValuesAreNotScannedAgain) {
+  fake.processes.SetModuleFileName("D:\\%ROOTDIR%\\50%\\KeldranGridAgent.exe");
+  Process odd(fake.platform());
+  EXPECT_EQ(odd.ExpandFileMacros("%DIR%\\x"), "D:\\%ROOTDIR%\\50%\\x");
+}
+
 TEST_F(ProcessTest, ChangingTheWorkingDirectoryAfterUseChangesBothMacros) {
   process.SetWorkingDir("D:\\One\\bin");
   EXPECT_EQ(process.ExpandFileMacros("%ROOTDIR%|%DIR%"), "D:\\One|D:\\One\\bin");
