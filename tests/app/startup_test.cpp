@@ -256,6 +256,23 @@ TEST_F(StartupTest, DebugAndReleaseFollowTheirInterplayOverTheIniValues) {
   }
 }
 
+TEST_F(StartupTest, TheAtSignFormWorksThroughTheStartupRoutine) {
+  fake.files.AddFile(std::string(testing::kExeDir) + "cfg\\test.ini",
+                     "[Service]\r\nCommandLine=C:\\t.exe\r\n");
+  host.RegisterComponent("Test", "{ID}");
+  (void)Start("Test@cfg\\test.ini /Quiet");
+  EXPECT_EQ(module.ServiceComp, "Test");
+  EXPECT_EQ(module.IniFile, std::string(testing::kExeDir) + "cfg\\test.ini");
+  EXPECT_EQ(module.ServiceID, "{ID}");
+
+  testing::FakeHost missing;
+  EXPECT_EQ(missing.module.Startup("Abc@missing.ini"), kEFail);
+  missing.module.ShowExitNotice();
+  ASSERT_EQ(missing.fake.dialogs.Boxes().size(), 1u);
+  EXPECT_EQ(missing.fake.dialogs.Boxes()[0].text,
+            std::string("Cannot find INI file: ") + testing::kExeDir + "missing.ini");
+}
+
 TEST_F(StartupTest, ACommandLineOfAnyLengthIsReadInFull) {
   const std::string longWord(400, 'w');
   (void)Start(longWord + " /Quiet");
