@@ -332,7 +332,8 @@ void Log::logEvent(std::uint16_t type, std::uint16_t category, std::uint32_t id,
   Platform& p = state_->platform;
   try {
     std::string insertion;
-    for (int i = 0; i < count; ++i) {
+    // No array means no strings, whatever the count says.
+    for (int i = 0; strings && i < count; ++i) {
       if (!strings[i] || !*strings[i]) continue;
       if (!insertion.empty()) insertion += ' ';
       insertion += strings[i];
