@@ -173,6 +173,17 @@ class CServiceModule {
   bool RemoveStep = false;
   bool RunAsService = false;  // process-wide in spirit: one module per process
 
+  // Settings given on the command line (Debug, Release, Timeout=, Show, Hide, Auto, AutoStart,
+  // Manual). They are applied over the INI file's values, in command-line order, when the
+  // configuration is loaded: what an administrator types counts.
+  struct CommandLineSetting {
+    enum class Kind { kDebug, kRelease, kTimeout, kShow, kHide, kAutoStart, kManual };
+    Kind kind;
+    std::int32_t value = 0;  // the Timeout= value
+  };
+  std::vector<CommandLineSetting> CommandLineSettings;
+  void ApplyCommandLineSettings();
+
   // ---- Service status ------------------------------------------------------------------------------
   ServiceStatus Status;
   ServiceStatusHandle StatusHandle;

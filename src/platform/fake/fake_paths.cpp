@@ -1,7 +1,5 @@
 #include "platform/fake/fake_paths.h"
 
-#include <vector>
-
 namespace keldran::fake::paths {
 namespace {
 
@@ -11,56 +9,53 @@ bool HasDrive(const std::string& p) { return p.size() >= 2 && p[1] == ':'; }
 
 std::optional<std::string> Canonicalize(const std::string& path) {
   if (path.empty()) return std::string("\\");
-  // The root part: "X:\", "X:", "\\" (UNC) or "\"; it is never climbed above.
-  std::string root;
+  // Follows the shell's own walk: ".\" is skipped, "\.." backs up one name (never above the
+  // root, and a relative path that climbs out becomes rooted), everything else is copied as it
+  // stands, including a final "\." and names ending in dots.
+  std::string dst;
   std::size_t i = 0;
-  if (HasDrive(path)) {
-    root = path.substr(0, 2);
+  const std::size_t n = path.size();
+  if (path[0] == '\\') {
+    dst += path[i++];
+  } else if (n >= 2 && path[1] == ':') {
+    dst += path.substr(0, 2);
     i = 2;
-    if (i < path.size() && path[i] == '\\') {
-      root += '\\';
-      ++i;
-    }
-  } else if (path.rfind("\\\\", 0) == 0) {
-    root = "\\\\";
-    i = 2;
-  } else if (path[0] == '\\') {
-    root = "\\";
-    i = 1;
+    if (i < n && path[i] == '\\') dst += path[i++];
   }
-  std::vector<std::string> parts;
-  std::string part;
-  bool trailingSlash = false;
-  auto flush = [&](bool bySlash) {
-    if (part == ".") {
-      // dropped
-    } else if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() || bySlash) {
-      parts.push_back(part);
+  auto at = [&dst](std::size_t k) { return k < dst.size() ? dst[k] : '\0'; };
+  while (i < n) {
+    if (path[i] != '.') {
+      dst += path[i++];
+      continue;
     }
-    part.clear();
-  };
-  for (; i < path.size(); ++i) {
-    if (path[i] == '\\') {
-      flush(true);
-      trailingSlash = true;
+    const char next = i + 1 < n ? path[i + 1] : '\0';
+    if (next == '\\' && (i == 0 || path[i - 1] == '\\' || path[i - 1] == ':')) {
+      i += 2;
+    } else if (next == '.' && !dst.empty() && dst.back() == '\\') {
+      std::size_t d = dst.size();
+      if (d > 1 && at(d - 1) == '\\' && (at(d - 2) != '\\' || d > 2)) {
+        if (at(d - 2) == ':' && (d > 3 || (d >= 3 && at(d - 3) == ':'))) {
+          d -= 2;
+          while (d > 0 && at(d) != '\\') --d;
+          d = at(d) == '\\' ? d + 1 : 0;
+        } else if (at(d - 2) != ':' && dst.rfind("\\\\", 0) != 0) {
+          d -= 2;
+        }
+      }
+      while (d > 0 && at(d) != '\\') --d;
+      dst.resize(d);
+      if (d == 0) {
+        dst = "\\";
+        ++i;
+      }
+      i += 2;
     } else {
-      part += path[i];
-      trailingSlash = false;
+      dst += path[i++];
     }
   }
-  const bool endedWithDots = part == "." || part == "..";
-  flush(false);
-  std::string out = root;
-  for (std::size_t k = 0; k < parts.size(); ++k) {
-    if (k) out += '\\';
-    out += parts[k];
-  }
-  if ((trailingSlash || endedWithDots) && !parts.empty() && trailingSlash) out += '\\';
-  if (out.empty()) out = "\\";
-  if (out.size() >= kMaxPath) return std::nullopt;
-  return out;
+  if (dst.size() == 2 && dst[1] == ':') dst += '\\';
+  if (dst.size() >= kMaxPath) return std::nullopt;
+  return dst;
 }
 
 std::optional<std::string> Combine(const std::string& directory, const std::string& file) {

@@ -10,6 +10,7 @@ namespace {
 struct Entry {
   std::string key;
   std::optional<std::string> value;  // none for a line without "="
+  bool comment = false;              // a ";" line: found by its exact name, never listed
 };
 
 struct Section {
@@ -42,12 +43,13 @@ std::vector<Section> Parse(const std::string& text) {
       continue;
     }
     if (sections.empty()) continue;
+    const bool comment = line[0] == ';';
     std::size_t eq = line.find('=');
     if (eq == std::string::npos) {
-      sections.back().entries.push_back(Entry{line, std::nullopt});
+      sections.back().entries.push_back(Entry{line, std::nullopt, comment});
     } else {
       sections.back().entries.push_back(
-          Entry{Trim(line.substr(0, eq)), Trim(line.substr(eq + 1))});
+          Entry{Trim(line.substr(0, eq)), Trim(line.substr(eq + 1)), comment});
     }
   }
   return sections;
@@ -72,7 +74,7 @@ std::uint32_t CopyString(const std::string& value, std::uint32_t bufferSize, std
 }
 
 // A list of NUL-terminated strings ended by a second NUL; when it does not fit, the last string
-// that fits is cut and the result ends in two NULs, and the count is size - 2.
+// that fits is cut, the count is size - 2 and the result holds that many characters.
 std::uint32_t CopyList(const std::vector<std::string>& items, std::uint32_t bufferSize,
                        std::string* out) {
   std::string all;
@@ -85,7 +87,6 @@ std::uint32_t CopyList(const std::vector<std::string>& items, std::uint32_t buff
   }
   if (bufferSize < 2) return 0;
   *out = all.substr(0, bufferSize - 2);
-  *out += '\0';
   return bufferSize - 2;
 }
 
@@ -113,7 +114,9 @@ std::uint32_t GetString(const std::optional<std::string>& fileText,
   if (!key) {
     std::vector<std::string> names;
     if (found) {
-      for (const auto& e : found->entries) names.push_back(e.key);
+      for (const auto& e : found->entries) {
+        if (!e.comment) names.push_back(e.key);
+      }
     }
     return CopyList(names, bufferSize, out);
   }
@@ -133,7 +136,8 @@ std::uint32_t GetInt(const std::optional<std::string>& fileText, const std::stri
   std::string value;
   const std::string marker("\x01");
   GetString(fileText, section, key, marker, 1024, &value);
-  if (value == marker) return static_cast<std::uint32_t>(defaultValue);
+  // A missing key and an empty value both give the default.
+  if (value == marker || value.empty()) return static_cast<std::uint32_t>(defaultValue);
   std::size_t i = 0;
   while (i < value.size() && IsBlank(value[i])) ++i;
   bool negative = false;
@@ -167,7 +171,9 @@ std::uint32_t GetSection(const std::optional<std::string>& fileText, const std::
   const auto sections = fileText ? Parse(*fileText) : std::vector<Section>{};
   std::vector<std::string> lines;
   if (const Section* found = FindSection(sections, section)) {
-    for (const auto& e : found->entries) lines.push_back(e.value ? e.key + "=" + *e.value : e.key);
+    for (const auto& e : found->entries) {
+      if (!e.comment) lines.push_back(e.value ? e.key + "=" + *e.value : e.key);
+    }
   }
   return CopyList(lines, bufferSize, out);
 }

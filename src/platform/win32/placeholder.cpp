@@ -1,1 +1,0 @@
-// Placeholder until the backend has sources of its own.

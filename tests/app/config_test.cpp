@@ -1,0 +1,249 @@
+// The configuration load: the INI file's place, its keys with macros and defaults, the derived
+// paths, and the failures that stop a start.
+#include "support/module_fixture.h"
+
+namespace keldran {
+namespace {
+
+using testing::kExeDir;
+using testing::kIniPath;
+using testing::ModuleFixture;
+
+class ConfigTest : public ModuleFixture {
+ protected:
+  ConfigTest() { host.SetModulePaths(); }
+  bool Load(const std::string& ini, const std::string& component = "Grid") {
+    host.WriteIni("[Service]\r\n" + ini);
+    return module.LoadServiceConfig(category::kStartup, component);
+  }
+};
+
+TEST_F(ConfigTest, TheIniFileLiesBesideTheExecutableWhateverTheComponent) {
+  ASSERT_TRUE(Load("CommandLine=C:\\Grid\\client.exe\r\nLogPre=%COMP%-log\r\n", "Batch"));
+  EXPECT_EQ(module.IniFile, kIniPath);
+  EXPECT_EQ(module.ServiceComp, "Batch");
+  EXPECT_EQ(module.LogPre, "Batch-log");
+  EXPECT_EQ(module.IniDir, "C:\\Program Files\\Keldran");
+  EXPECT_EQ(module.WindowsDir, "C:\\windows");
+  EXPECT_EQ(module.ServiceName, "KeldranGridAgent321");
+  EXPECT_EQ(module.DisplayName, "Keldran Grid Agent 3.21");
+  EXPECT_EQ(module.Description, "Keldran Grid Agent Service 3.21");
+  EXPECT_EQ(module.ServicePath, "\"C:\\Program Files\\Keldran\\KeldranGridAgent.exe\" /Service");
+  EXPECT_EQ(host.log.eventSourceName(), "KeldranGridAgent321");
+}
+
+TEST_F(ConfigTest, AtSignFormNamesItsOwnIniFileAndEventSource) {
+  fake.files.AddFile(std::string(kExeDir) + "cfg\\test.ini",
+                     "[Service]\r\nCommandLine=C:\\t.exe\r\n");
+  ASSERT_TRUE(module.LoadServiceConfig(category::kStartup, "Test@cfg\\test.ini"));
+  EXPECT_EQ(module.ServiceComp, "Test");
+  EXPECT_EQ(module.IniFile, std::string(kExeDir) + "cfg\\test.ini");
+  EXPECT_EQ(module.IniDir, std::string(kExeDir) + "cfg");
+  EXPECT_EQ(host.log.eventSourceName(), "KeldranService.Test");
+  EXPECT_EQ(module.ServiceName, "KeldranGridAgent321");
+
+  fake.files.AddFile("D:\\conf\\other.ini", "[Service]\r\nCommandLine=C:\\t.exe\r\n");
+  testing::FakeHost absolute;
+  absolute.SetModulePaths();
+  absolute.fake.files.AddFile("D:\\conf\\..\\conf\\other.ini", "[Service]\r\nCommandLine=C:\\t.exe\r\n");
+  ASSERT_TRUE(absolute.module.LoadServiceConfig(category::kStartup, "Other@D:\\conf\\..\\conf\\other.ini"));
+  EXPECT_EQ(absolute.module.IniFile, "D:\\conf\\other.ini");
+}
+
+TEST_F(ConfigTest, AMissingIniFileIsReportedBeforeAnyKeyIsRead) {
+  EXPECT_FALSE(module.LoadServiceConfig(category::kParameter, "Grid"));
+  auto events = fake.eventLog.EventsWithId(909);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].category, category::kParameter);  // the caller's category
+  EXPECT_EQ(events[0].strings, std::vector<std::string>{kIniPath});
+  EXPECT_FALSE(host.log.fileLoggingOn());
+  EXPECT_EQ(module.DisplayName, "Keldran  Service");
+}
+
+TEST_F(ConfigTest, MacrosStandForTheirFieldsAtTheMomentOfTheRead) {
+  ASSERT_TRUE(Load(
+      "DataDir=%DATADIR%\\x\\\r\n"           // still empty while DataDir is read
+      "LogDir=%DATADIR%\\logs\\\r\n"         // one trailing backslash goes
+      "LogPre=%GSDIR%pre\r\n"                // GSDir is read later: empty here
+      "GSDir=%WINDIR%\\gs\\\r\n"
+      "CtrlSrc=%CTRLDOC%src\r\n"             // CtrlDoc is read later: empty here
+      "CtrlDoc=%GSDIR%\\doc.txt\r\n"
+      "DeleteRegKeys=HKCU\\%COMP%;%CTRLDOC%;%comp%;%OTHER%\r\n"
+      "CommandLine=%INIDIR%\\client.exe\r\n"));
+  EXPECT_EQ(module.DataDir, "\\x");
+  EXPECT_EQ(module.LogDir, "\\x\\logs");
+  EXPECT_EQ(module.LogPre, "pre");
+  EXPECT_EQ(module.GSDir, "C:\\windows\\gs");
+  EXPECT_EQ(module.CtrlSrc, "src");
+  EXPECT_EQ(module.CtrlDoc, "C:\\windows\\gs\\doc.txt");
+  EXPECT_EQ(module.DeleteRegKeys, "HKCU\\Grid;C:\\windows\\gs\\doc.txt;%comp%;%OTHER%");
+  EXPECT_EQ(module.CommandLine, "C:\\Program Files\\Keldran\\client.exe");
+  EXPECT_TRUE(host.log.fileLoggingOn());
+}
+
+TEST_F(ConfigTest, AComponentNamedLikeAMacroDoesNotLoop) {
+  ASSERT_TRUE(Load("CommandLine=C:\\c.exe %COMP% %COMP%\r\n", "%COMP%"));
+  EXPECT_EQ(module.CommandLine, "C:\\c.exe %COMP% %COMP%");
+}
+
+TEST_F(ConfigTest, CommandLineIsRequiredAndLosesOneLeadingAtSign) {
+  EXPECT_FALSE(Load("CommandLine=%GSDIR%\r\n"));
+  EXPECT_EQ(host.Insertions(910), std::vector<std::string>{"CommandLine"});
+
+  testing::FakeHost at;
+  at.SetModulePaths();
+  at.WriteIni("[Service]\r\nCommandLine=@\"%WINDIR%\\sys tem\\prog.exe\" -x \"a b\"\r\n");
+  ASSERT_TRUE(at.module.LoadServiceConfig(category::kStartup, "Grid"));
+  EXPECT_EQ(at.module.CommandLine, "\"C:\\windows\\sys tem\\prog.exe\" -x \"a b\"");
+  // The working directory defaults to the program's own, quotes and arguments removed.
+  EXPECT_EQ(at.module.WorkingDir, "C:\\windows\\sys tem");
+}
+
+TEST_F(ConfigTest, WorkingDirIsReadWithoutMacrosAndMayNotBeEmpty) {
+  ASSERT_TRUE(Load("CommandLine=C:\\a\\b.exe\r\nWorkingDir=%WINDIR%\\w\r\n"));
+  EXPECT_EQ(module.WorkingDir, "%WINDIR%\\w");
+
+  testing::FakeHost empty;
+  empty.SetModulePaths();
+  empty.WriteIni("[Service]\r\nCommandLine=C:\\a\\b.exe\r\nWorkingDir=\r\n");
+  EXPECT_FALSE(empty.module.LoadServiceConfig(category::kStartup, "Grid"));
+  EXPECT_EQ(empty.Insertions(910), std::vector<std::string>{"WorkingDir"});
+}
+
+TEST_F(ConfigTest, IconFileIsLookedForBesideTheExecutableThenThePrograms) {
+  const std::string ini = "[Service]\r\nCommandLine=C:\\Grid\\client.exe\r\n";
+  {
+    testing::FakeHost h;
+    h.SetModulePaths();
+    h.WriteIni(ini);
+    ASSERT_TRUE(h.module.LoadServiceConfig(category::kStartup, "Grid"));
+    EXPECT_EQ(h.module.IconFile, "");
+  }
+  {
+    testing::FakeHost h;
+    h.SetModulePaths();
+    h.WriteIni(ini);
+    h.fake.files.AddFile("C:\\Grid\\KeldranGridAgent321.ICO", "icon");
+    ASSERT_TRUE(h.module.LoadServiceConfig(category::kStartup, "Grid"));
+    EXPECT_EQ(h.module.IconFile, "C:\\Grid\\KeldranGridAgent321.ICO");
+  }
+  {
+    testing::FakeHost h;
+    h.SetModulePaths();
+    h.WriteIni(ini);
+    h.fake.files.AddFile("C:\\Grid\\KeldranGridAgent321.ICO", "icon");
+    h.fake.files.AddFile(std::string(kExeDir) + "KeldranGridAgent321.ICO", "icon");
+    ASSERT_TRUE(h.module.LoadServiceConfig(category::kStartup, "Grid"));
+    EXPECT_EQ(h.module.IconFile, std::string(kExeDir) + "KeldranGridAgent321.ICO");
+  }
+}
+
+TEST_F(ConfigTest, LogonNamesBothAccountAndPasswordOrNeither) {
+  struct Case {
+    const char* value;
+    bool ok;
+    const char* user;
+    const char* password;
+  } cases[] = {
+      {"", true, "", ""},
+      {"   svc;secret", true, ".\\svc", "secret"},
+      {"DOMAIN\\svc;p;w", true, "DOMAIN\\svc", "p;w"},
+      {".\\local;pw", true, ".\\local", "pw"},
+      {"svc", false, "", ""},
+      {"svc;", false, "", ""},
+      {";secret", false, "", ""},
+      {"   ", false, "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("Logon=") + c.value);
+    testing::FakeHost h;
+    h.SetModulePaths();
+    h.WriteIni(std::string("[Service]\r\nCommandLine=C:\\c.exe\r\nLogon=\"") + c.value + "\"\r\n");
+    EXPECT_EQ(h.module.LoadServiceConfig(category::kStartup, "Grid"), c.ok);
+    EXPECT_EQ(h.module.LogonUser, c.user);
+    EXPECT_EQ(h.module.LogonPassword, c.password);
+    EXPECT_EQ(h.fake.eventLog.EventsWithId(912).size(), c.ok ? 0u : 1u);
+  }
+}
+
+TEST_F(ConfigTest, IntegerSettingsHaveTheirDefaults) {
+  ASSERT_TRUE(Load("CommandLine=C:\\c.exe\r\n"));
+  EXPECT_EQ(module.Timeout, 60);
+  EXPECT_EQ(module.Show, 0);
+  EXPECT_EQ(module.Debug, 0);
+  EXPECT_EQ(module.AutoStart, 0);
+  EXPECT_FALSE(host.log.traceOn());
+
+  testing::FakeHost h;
+  h.SetModulePaths();
+  h.WriteIni("[Service]\r\nCommandLine=C:\\c.exe\r\nTimeout=0\r\nTrace=1\r\nAutoStart=1\r\n");
+  ASSERT_TRUE(h.module.LoadServiceConfig(category::kStartup, "Grid"));
+  EXPECT_EQ(h.module.Timeout, 0);
+  EXPECT_EQ(h.module.AutoStart, 1);
+  EXPECT_TRUE(h.log.traceOn());
+}
+
+TEST_F(ConfigTest, AValueTooLongOnceExpandedIsRefusedNamingItsKey) {
+  const std::string longDir(250, 'd');
+  EXPECT_FALSE(Load("DataDir=C:\\" + longDir + "\r\nCtrlDoc=%DATADIR%\\document.txt\r\n"
+                    "CommandLine=C:\\c.exe\r\n"));
+  EXPECT_EQ(host.Insertions(910),
+            std::vector<std::string>{
+                "CtrlDoc (the value is longer than 259 characters once its macros are expanded)"});
+}
+
+TEST_F(ConfigTest, ReadIniValueReadsKeysAndWholeSections) {
+  ASSERT_TRUE(Load("CommandLine=C:\\c.exe\r\nGSDir=C:\\gs\r\n[Extra]\r\nFirst=%GSDIR%\\a\r\n"
+                   "Second=b\r\n"));
+  EXPECT_EQ(module.ReadIniValue("Extra", std::string("second"), "d", 50000), "b");
+  EXPECT_EQ(module.ReadIniValue("Extra", std::string("Missing"), "%COMP%", 50000), "Grid");
+  // A whole section: only its first entry takes part, and is the answer.
+  EXPECT_EQ(module.ReadIniValue("Extra", std::string(), "", 50000), "First=C:\\gs\\a");
+  EXPECT_EQ(module.ReadIniValue("Extra", std::nullopt, "", 50000), "First=C:\\gs\\a");
+  std::size_t length = 0;
+  EXPECT_EQ(module.ReadIniValue("Extra", std::string("First"), "", 5, &length), "C:\\g");
+  EXPECT_EQ(length, 7u);
+}
+
+TEST_F(ConfigTest, ExitNoticeIsShownOnlyWhereSomeoneCanSeeIt) {
+  struct Case {
+    bool quiet, serviceSwitch, clientLaunched;
+    bool shown;
+    std::uint32_t extraStyle;
+  } cases[] = {
+      {false, false, false, true, 0},
+      {true, false, false, false, 0},
+      {true, true, false, true, message_box::kServiceNotification},
+      {false, false, true, false, 0},
+  };
+  for (const auto& c : cases) {
+    testing::FakeHost h;
+    h.module.Quiet = c.quiet;
+    h.module.ServiceSwitch = c.serviceSwitch;
+    h.module.ClientLaunched = c.clientLaunched;
+    h.module.logWarning(category::kRun, 300, "first");
+    h.module.logError(category::kStartup, 116, "second");  // the last notice wins
+    h.module.ShowExitNotice();
+    h.module.ShowExitNotice();  // shown once at most
+    auto boxes = h.fake.dialogs.Boxes();
+    ASSERT_EQ(boxes.size(), c.shown ? 1u : 0u);
+    if (c.shown) {
+      EXPECT_EQ(boxes[0].text, "Startup failed: second");
+      EXPECT_EQ(boxes[0].owner, 0u);
+      EXPECT_EQ(boxes[0].style,
+                message_box::kIconError | message_box::kSetForeground | c.extraStyle);
+    }
+  }
+}
+
+TEST_F(ConfigTest, InformationNoticesNeedDebug) {
+  module.logInfo(category::kRun, 105);
+  EXPECT_FALSE(host.window.tray().pendingText());
+  module.Debug = 1;
+  module.logInfo(category::kRun, 105);
+  EXPECT_EQ(host.window.tray().pendingText(), "Client started");
+  EXPECT_EQ(host.window.tray().pendingKind(), 1u);
+}
+
+}  // namespace
+}  // namespace keldran

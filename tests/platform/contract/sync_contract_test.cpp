@@ -1,0 +1,73 @@
+#include "platform/contract/contract_test.h"
+
+namespace keldran::contract {
+namespace {
+
+class SyncContractTest : public ContractTest {
+ protected:
+  // A name no other test process uses.
+  std::string MutexName(const std::string& what) {
+    return "Keldran.Contract." + what + "." + std::to_string(p_.processes.CurrentProcessId());
+  }
+};
+
+TEST_F(SyncContractTest, NamedMutexIsOwnedByOneThreadAcrossHandles) {
+  ScopedMutex first(p_.sync);
+  ScopedMutex second(p_.sync);
+  ASSERT_EQ(p_.sync.CreateNamedMutex(MutexName("shared"), "", first.put()), 0u);
+  ASSERT_EQ(p_.sync.CreateNamedMutex(MutexName("shared"), "", second.put()), 0u);
+
+  ASSERT_EQ(p_.sync.WaitForMutex(first.get(), 0), wait_result::kObject0);
+  // The owner may wait again on either handle.
+  EXPECT_EQ(p_.sync.WaitForMutex(second.get(), 0), wait_result::kObject0);
+  std::uint32_t other = 0;
+  backend_->RunOnOtherThread([&] { other = p_.sync.WaitForMutex(second.get(), 0); });
+  EXPECT_EQ(other, wait_result::kTimeout);
+
+  EXPECT_TRUE(p_.sync.ReleaseMutex(first.get()));
+  EXPECT_TRUE(p_.sync.ReleaseMutex(second.get()));
+  EXPECT_FALSE(p_.sync.ReleaseMutex(first.get()));  // no longer the owner
+  backend_->RunOnOtherThread([&] {
+    other = p_.sync.WaitForMutex(second.get(), 0);
+    if (other == wait_result::kObject0) p_.sync.ReleaseMutex(second.get());
+  });
+  EXPECT_EQ(other, wait_result::kObject0);
+}
+
+TEST_F(SyncContractTest, MutexLeftByAnEndedThreadIsAbandoned) {
+  ScopedMutex mutex(p_.sync);
+  ASSERT_EQ(p_.sync.CreateNamedMutex(MutexName("abandoned"), "", mutex.put()), 0u);
+  std::uint32_t taken = 0;
+  backend_->RunOnOtherThread([&] { taken = p_.sync.WaitForMutex(mutex.get(), 0); });
+  ASSERT_EQ(taken, wait_result::kObject0);
+  EXPECT_EQ(p_.sync.WaitForMutex(mutex.get(), 0), wait_result::kAbandoned);
+  // Abandonment is reported once; the new owner holds it normally.
+  EXPECT_TRUE(p_.sync.ReleaseMutex(mutex.get()));
+  EXPECT_EQ(p_.sync.WaitForMutex(mutex.get(), 0), wait_result::kObject0);
+  EXPECT_TRUE(p_.sync.ReleaseMutex(mutex.get()));
+}
+
+TEST_F(SyncContractTest, MutexMayCarryASecurityDescriptor) {
+  ScopedMutex mutex(p_.sync);
+  ASSERT_EQ(p_.sync.CreateNamedMutex(MutexName("secured"), "D:(A;;GA;;;WD)", mutex.put()), 0u);
+  EXPECT_EQ(p_.sync.WaitForMutex(mutex.get(), 0), wait_result::kObject0);
+  EXPECT_TRUE(p_.sync.ReleaseMutex(mutex.get()));
+}
+
+TEST_F(SyncContractTest, CriticalSectionIsRecursiveOnOneThread) {
+  std::unique_ptr<ILock> lock = p_.sync.CreateCriticalSection(4000);
+  {
+    LockGuard outer(*lock);
+    LockGuard inner(*lock);
+  }
+  // Fully left: another thread gets in (a lock still held would hang here).
+  bool entered = false;
+  backend_->RunOnOtherThread([&] {
+    LockGuard guard(*lock);
+    entered = true;
+  });
+  EXPECT_TRUE(entered);
+}
+
+}  // namespace
+}  // namespace keldran::contract

@@ -1,0 +1,57 @@
+#include "platform/contract/contract_test.h"
+
+namespace keldran::contract {
+namespace {
+
+using SystemTextsContractTest = ContractTest;
+
+TEST_F(SystemTextsContractTest, SystemMessagesAreTheSystemsTextsWithTheirLineEnd) {
+  EXPECT_EQ(p_.texts.SystemMessage(0), "Success.\r\n");
+  EXPECT_EQ(p_.texts.SystemMessage(2), "File not found.\r\n");
+  EXPECT_EQ(p_.texts.SystemMessage(5), "Access denied.\r\n");
+  EXPECT_EQ(p_.texts.SystemMessage(32), "Sharing violation.\r\n");
+  EXPECT_EQ(p_.texts.SystemMessage(1460), "Timeout.\r\n");
+}
+
+TEST_F(SystemTextsContractTest, UnknownSystemCodeHasNoTextAndSaysWhy) {
+  p_.texts.SetLastError(0);
+  EXPECT_EQ(p_.texts.SystemMessage(0x2FFFF), std::nullopt);
+  EXPECT_EQ(p_.texts.LastError(), win32_error::kMrMidNotFound);
+}
+
+TEST_F(SystemTextsContractTest, ModuleMessagesFillTheirInsert) {
+  EXPECT_EQ(p_.texts.ModuleMessage(117, "/Bogus"), "Invalid command line parameter: /Bogus\r\n");
+  EXPECT_EQ(p_.texts.ModuleMessage(1000, "just this"), "just this\r\n");
+  // An insert is taken literally, even when it looks like an insertion point itself.
+  EXPECT_EQ(p_.texts.ModuleMessage(1001, "100%1 sure"), "100%1 sure\r\n");
+  EXPECT_EQ(p_.texts.ModuleMessage(99, "x"), std::nullopt);
+}
+
+TEST_F(SystemTextsContractTest, LastErrorIsWhatWasSet) {
+  p_.texts.SetLastError(1234);
+  EXPECT_EQ(p_.texts.LastError(), 1234u);
+  p_.texts.SetLastError(0);
+  EXPECT_EQ(p_.texts.LastError(), 0u);
+}
+
+TEST_F(SystemTextsContractTest, AnsiAndWideRoundTripInTheAnsiCodePage) {
+  EXPECT_EQ(p_.texts.AnsiToWide("Grid 3.21"), u"Grid 3.21");
+  EXPECT_EQ(p_.texts.WideToAnsi(u"Grid 3.21"), "Grid 3.21");
+  // Code page 1252: e acute is one byte, 0xE9.
+  EXPECT_EQ(p_.texts.WideToAnsi(u"caf\u00e9"), "caf\xe9");
+  EXPECT_EQ(p_.texts.AnsiToWide("caf\xe9"), u"caf\u00e9");
+  EXPECT_EQ(p_.texts.AnsiToWide(""), u"");
+  EXPECT_EQ(p_.texts.WideToAnsi(u""), "");
+}
+
+TEST_F(SystemTextsContractTest, CharNextStepsOneByteInAnsiText) {
+  const std::string text = "a\xe9z";
+  EXPECT_EQ(p_.texts.CharNext(text, 0), 1u);
+  EXPECT_EQ(p_.texts.CharNext(text, 1), 2u);
+  EXPECT_EQ(p_.texts.CharNext(text, 2), 3u);
+  // At the end it stays at the end.
+  EXPECT_EQ(p_.texts.CharNext(text, 3), 3u);
+}
+
+}  // namespace
+}  // namespace keldran::contract

@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include "keldran_service.h"
+#include "platform/win32/unique_handle.h"
+#include "platform/win32/win32_platform.h"
+#include "platform/win32/windows_api.h"
+
+namespace keldran::win32 {
+namespace {
+
+// The least IService that can sit in the running-object table: it counts RequestStop calls.
+class StubService final : public IService {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IService) {
+      *out = static_cast<IService*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Stop() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Running() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Pause() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Connect(UINT, LONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Log(LONG, BSTR, LONG, LONG) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE StartWorker(BSTR, VARIANT, IDispatch**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE StopWorker(IDispatch*, LONG) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE RequestStop() override {
+    ++stopRequests;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE NotifyVisible(LONG) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE NotifyCanDebug(LONG) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetToolTip(BSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE ShowBalloon(BSTR, LONG) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Restart() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE ReadIniString(BSTR, BSTR, BSTR, BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE DeleteFileOnTimeout(BSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Progress(BSTR, LONG) override { return E_NOTIMPL; }
+
+  ULONG references = 1;
+  int stopRequests = 0;
+};
+
+void NoRelease(void*) {}
+
+class ComTest : public ::testing::Test {
+ protected:
+  ComTest() { EXPECT_TRUE(Succeeded(com_.Initialize())); }
+  ~ComTest() override { ::CoUninitialize(); }
+
+  Win32Platform backend_;
+  ICom& com_ = backend_.platform().com;
+};
+
+TEST_F(ComTest, GuidTextsAreBracedAndFresh) {
+  std::string first;
+  std::string second;
+  ASSERT_EQ(com_.CreateGuidText(&first), kSOk);
+  ASSERT_EQ(com_.CreateGuidText(&second), kSOk);
+  ASSERT_EQ(first.size(), 38u);
+  EXPECT_EQ(first.front(), '{');
+  EXPECT_EQ(first.back(), '}');
+  for (std::size_t dash : {9u, 14u, 19u, 24u}) EXPECT_EQ(first[dash], '-') << first;
+  EXPECT_NE(first, second);
+}
+
+TEST_F(ComTest, RunningHostIsFoundByItsMonikerUntilRevoked) {
+  std::string moniker;
+  ASSERT_EQ(com_.CreateGuidText(&moniker), kSOk);
+  std::unique_ptr<IRunningHost> host;
+  ASSERT_EQ(com_.FindInRunningObjectTable(moniker, &host), kSOk);
+  EXPECT_FALSE(host);
+
+  StubService service;
+  std::uint32_t cookie = 0;
+  ASSERT_EQ(com_.RegisterInRunningObjectTable(moniker, ObjectRef(&service, &NoRelease),
+                                              rot_flags::kRegistrationKeepsAlive, &cookie),
+            kSOk);
+  ASSERT_EQ(com_.FindInRunningObjectTable(moniker, &host), kSOk);
+  ASSERT_TRUE(host);
+  EXPECT_EQ(host->RequestStop(), kSOk);
+  EXPECT_EQ(service.stopRequests, 1);
+  host.reset();
+
+  ASSERT_EQ(com_.RevokeFromRunningObjectTable(cookie), kSOk);
+  ASSERT_EQ(com_.FindInRunningObjectTable(moniker, &host), kSOk);
+  EXPECT_FALSE(host);
+  EXPECT_EQ(service.references, 1u);  // every reference the table took was given back
+}
+
+TEST_F(ComTest, SecurityFromTheProcessToken) {
+  // Windows refuses a second call (RPC_E_TOO_LATE); Wine accepts any number of them.
+  EXPECT_EQ(com_.InitializeSecurity(), kSOk);
+}
+
+TEST_F(ComTest, TypeLibraryOfTheProgramRegistersAndUnregisters) {
+  std::string exe = backend_.platform().processes.ModuleFileName();
+  std::string agent = backend_.platform().files.PathRemoveFileSpec(exe) + "\\KeldranGridAgent.exe";
+  ASSERT_EQ(com_.RegisterTypeLibrary(agent), kSOk);
+  EXPECT_EQ(com_.UnregisterTypeLibrary("{5A1F93C4-8E27-4B60-A3D5-19C6E0B7F482}", 3, 21), kSOk);
+  EXPECT_TRUE(Failed(com_.RegisterTypeLibrary(exe)));  // no library in the test program
+  EXPECT_EQ(com_.UnregisterTypeLibrary("not a guid", 1, 0), static_cast<HResult>(CO_E_CLASSSTRING));
+}
+
+TEST_F(ComTest, LocalServerOfAnUnknownClassIsNotRegistered) {
+  ObjectRef object;
+  EXPECT_EQ(com_.CreateLocalServerObject("{C83D2E19-6B7A-4F05-8E41-D2A9B3C6F099}",
+                                         "{00000000-0000-0000-C000-000000000046}", &object),
+            static_cast<HResult>(REGDB_E_CLASSNOTREG));
+  EXPECT_FALSE(object);
+}
+
+}  // namespace
+}  // namespace keldran::win32
