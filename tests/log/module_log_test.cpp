@@ -11,6 +11,11 @@ namespace {
 
 class ModuleLogTest : public testing::ModuleFixture {
  protected:
+  static constexpr WindowHandle kServiceWindow = 0x5150;
+
+  // Puts the tray icon into the notification area, as the service window's creation does.
+  void AddTrayIcon() { window.tray().AddOrModify(kServiceWindow, IconHandle{}, "tip"); }
+
   ModuleLogTest() {
     fake.files.AddDirectory("C:\\Logs");
     log.setLogDir("C:\\Logs");
@@ -22,6 +27,9 @@ class ModuleLogTest : public testing::ModuleFixture {
   std::string DayFile() const {
     return fake.files.FileContent("C:\\Logs\\2024-03-01.log").value_or("");
   }
+
+  Log& log = host.log;
+  CServiceWin& window = host.window;
 };
 
 TEST_F(ModuleLogTest, RecordsCarryTheLogPrefixAsTag) {
@@ -135,8 +143,9 @@ TEST_F(ModuleLogTest, NoticeWaitingFromBeforeTheClientShowsWhenTheIconIsAddedAga
 
 TEST_F(ModuleLogTest, DestroyedModuleNoLongerReceivesEvents) {
   {
-    CServiceWin otherWindow(fake.platform(), messages);
-    CServiceModule other(fake.platform(), log, client, otherWindow, stateLock, messages);
+    CServiceWin otherWindow(fake.platform(), host.messages);
+    CServiceModule other(fake.platform(), log, host.client, otherWindow, host.stateLock,
+                         host.messages);
   }
   module.logError(category::kStartup, 116, "after");
   EXPECT_FALSE(window.tray().pendingText());
