@@ -48,7 +48,8 @@ std::string CServiceModule::ReadIniValue(const std::string& section,
   // Only the text before the first NUL (the first entry of a section) is expanded.
   std::string text = raw.substr(0, raw.find('\0'));
   const std::string values[] = {ServiceComp, IniDir, WindowsDir, DataDir, GSDir, CtrlDoc};
-  for (std::size_t i = 0; i < std::size(kMacroNames); ++i) ReplaceMacro(&text, kMacroNames[i], values[i]);
+  for (std::size_t i = 0; i < std::size(kMacroNames); ++i)
+    ReplaceMacro(&text, kMacroNames[i], values[i]);
   if (expandedLength) *expandedLength = text.size();
   if (bufferSize > 0 && text.size() > bufferSize - 1) text.resize(bufferSize - 1);
   return text;
@@ -97,8 +98,8 @@ bool CServiceModule::LoadServiceConfig(std::uint16_t eventCategory,
   std::string tooLongKey;
   auto read = [&](const char* key, const std::string& defaultValue) {
     std::size_t length = 0;
-    std::string value = ReadIniValue(names::kIniSection, std::string(key), defaultValue,
-                                      kPathBuffer, &length);
+    std::string value =
+        ReadIniValue(names::kIniSection, std::string(key), defaultValue, kPathBuffer, &length);
     if (length > kPathBuffer - 1 && !tooLong) {
       tooLong = true;
       tooLongKey = key;
@@ -141,8 +142,8 @@ bool CServiceModule::LoadServiceConfig(std::uint16_t eventCategory,
   if (CommandLine[0] == '@') CommandLine.erase(0, 1);
 
   // 8. The default working directory is the program's own.
-  const std::string programDir = files.PathRemoveFileSpec(
-      files.PathUnquoteSpaces(files.PathRemoveArgs(CommandLine)));
+  const std::string programDir =
+      files.PathRemoveFileSpec(files.PathUnquoteSpaces(files.PathRemoveArgs(CommandLine)));
   const std::string defaultWorkingDir = files.PathCanonicalize(programDir).value_or(programDir);
   files.GetProfileString(IniFile, std::string(names::kIniSection), std::string("WorkingDir"),
                          defaultWorkingDir, static_cast<std::uint32_t>(kPathBuffer), &WorkingDir);

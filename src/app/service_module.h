@@ -128,7 +128,9 @@ class CServiceModule {
   CServiceWin& window() { return window_; }
   CritSect& stateLock() { return stateLock_; }
   const RegisteredMessages& messages() const { return messages_; }
-  void SetServiceObjectFactory(ServiceObjectFactory factory) { objectFactory_ = std::move(factory); }
+  void SetServiceObjectFactory(ServiceObjectFactory factory) {
+    objectFactory_ = std::move(factory);
+  }
 
   // ---- Module paths ----------------------------------------------------------------------------
   std::string ExePath;  // the executable's full long path
@@ -163,7 +165,8 @@ class CServiceModule {
   std::string LogonPassword;
   std::string ServiceID;
 
-  // ---- Run flags of the command line -------------------------------------------------------------
+  // ---- Run flags of the command line
+  // -------------------------------------------------------------
   bool Quiet = false;
   bool ServiceSwitch = false;
   bool StartRequested = false;
@@ -186,7 +189,8 @@ class CServiceModule {
   std::vector<CommandLineSetting> CommandLineSettings;
   void ApplyCommandLineSettings();
 
-  // ---- Service status ------------------------------------------------------------------------------
+  // ---- Service status
+  // ------------------------------------------------------------------------------
   ServiceStatus Status;
   ServiceStatusHandle StatusHandle;
   bool StopEventPending = true;  // the stop event is written once per process
@@ -225,7 +229,6 @@ class CServiceModule {
   CritSect& stateLock_;
   RegisteredMessages messages_;
   ServiceObjectFactory objectFactory_;
-
 };
 
 }  // namespace keldran

@@ -56,7 +56,8 @@ TEST_F(StartupTest, BadOptionsAreRejectedWithTheirExactText) {
       {"/Timeout=", "Unrecognized parameter value specified for option /Timeout="},
       {"/Timeout=5s", "Unrecognized parameter value specified for option /Timeout=5s"},
       {"/TIMEOUT=-1", "Unrecognized parameter value specified for option /TIMEOUT=-1"},
-      {"/Timeout=99999999999", "Unrecognized parameter value specified for option /Timeout=99999999999"},
+      {"/Timeout=99999999999",
+       "Unrecognized parameter value specified for option /Timeout=99999999999"},
       {"/Quiet/Stop", "Option /Quiet/Stop not recognized"},
   };
   for (const auto& c : cases) {
@@ -99,8 +100,7 @@ TEST_F(StartupTest, CombinationConflictsAreReportedWithTheGivenLists) {
     const char* text;
   } cases[] = {
       {"/UnReg /RegApp", "You cannot code /UnReg and /RegApp  options together"},
-      {"/RegServ /UnReg /RegApp",
-       "You cannot code /UnReg and /RegServ /RegApp  options together"},
+      {"/RegServ /UnReg /RegApp", "You cannot code /UnReg and /RegServ /RegApp  options together"},
       {"/Start /Stop", "You cannot code /Start option together with /Stop"},
       {"/Start /Debug", "You cannot code /Start option together with /Debug "},
       {"/stop /Timeout=5 -auto", "You cannot code /Stop option together with /Timeout=5 /auto "},
@@ -206,8 +206,9 @@ TEST_F(StartupTest, RegistrationIsRefusedWhileAHostOfTheComponentRuns) {
   host.RegisterComponent("Grid", "{RUNNING}");
   fake.com.AddForeignHost("{RUNNING}", [] { return kSOk; });
   EXPECT_EQ(Start("/RegApp"), kEFail);
-  EXPECT_EQ(host.Insertions(901),
-            std::vector<std::string>{"Server is already running\r\n\r\nStop service and try again"});
+  EXPECT_EQ(
+      host.Insertions(901),
+      std::vector<std::string>{"Server is already running\r\n\r\nStop service and try again"});
 }
 
 TEST_F(StartupTest, AComFailureEndsTheStartBeforeAnythingElse) {

@@ -94,8 +94,7 @@ TEST_F(ServiceCallsTest, LogMapsTypesAndDefaults) {
 }
 
 TEST_F(ServiceCallsTest, ReadIniStringExpandsAndReadsTheFirstEntryOfASection) {
-  host.WriteIni(
-      "[Service]\r\nCommandLine=x\r\n[Paths]\r\nHome=%INIDIR%\\home\r\nOther=y\r\n");
+  host.WriteIni("[Service]\r\nCommandLine=x\r\n[Paths]\r\nHome=%INIDIR%\\home\r\nOther=y\r\n");
   module.IniFile = testing::kIniPath;
   module.IniDir = "C:\\Program Files\\Keldran";
   const WideString section = u"Paths", key = u"Home", empty, def = u"%COMP%";

@@ -22,7 +22,8 @@ class StartupE2eTest : public ::testing::Test {
  protected:
   // A component of its own with an INI file in the scratch directory that logs there.
   StartupE2eTest() {
-    component_ = std::string("E2eStart") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    component_ =
+        std::string("E2eStart") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     EXPECT_TRUE(dir_.Write("host.ini", "[Service]\r\nLogDir=" + dir_.path() +
                                            "\r\nCommandLine=C:\\windows\\system32\\cmd.exe\r\n"));
   }
@@ -69,8 +70,10 @@ TEST_F(StartupE2eTest, CombinationConflictsAreLoggedWithTheirBannerAndText) {
     RunResult result = Agent(ComponentWithIni() + " /Quiet " + c.options);
     EXPECT_EQ(result.exitCode, kEFail) << c.options;
     EXPECT_TRUE(result.boxes.empty()) << c.options;
-    const std::string expected = "# ==================== ERROR.Log ====================\n\n"
-                                 "Invalid command line parameter: " + std::string(c.text) + "\n";
+    const std::string expected =
+        "# ==================== ERROR.Log ====================\n\n"
+        "Invalid command line parameter: " +
+        std::string(c.text) + "\n";
     EXPECT_NE((Log() + "\n").find(expected), std::string::npos) << c.options << "\n" << Log();
   }
   // The tag of each record is the component.
@@ -81,8 +84,7 @@ TEST_F(StartupE2eTest, AMissingIniFileIsNamedInTheExitNotice) {
   RunResult result = Agent(component_ + "@missing.ini");
   EXPECT_EQ(result.exitCode, kEFail);
   ASSERT_EQ(result.boxes.size(), 1u);
-  EXPECT_EQ(result.boxes[0].text,
-            "Cannot find INI file: " + TestExeDir() + "\\missing.ini");
+  EXPECT_EQ(result.boxes[0].text, "Cannot find INI file: " + TestExeDir() + "\\missing.ini");
 }
 
 TEST_F(StartupE2eTest, AnUnregisteredComponentIsNotInstalled) {
@@ -102,9 +104,9 @@ TEST_F(StartupE2eTest, ARegisteredComponentWithoutServiceIdNamesTheMissingValue)
   EXPECT_EQ(result.exitCode, kEFail);
   ASSERT_EQ(result.boxes.size(), 1u);
   EXPECT_EQ(result.boxes[0].caption, "Keldran Grid Agent 3.21");
-  EXPECT_EQ(Unix(result.boxes[0].text),
-            "Startup failed: Registry entry \"HKEY_CLASSES_ROOT\\" + std::string(kServicesKey) +
-                component_ + "\\ServiceID\" not found");
+  EXPECT_EQ(Unix(result.boxes[0].text), "Startup failed: Registry entry \"HKEY_CLASSES_ROOT\\" +
+                                            std::string(kServicesKey) + component_ +
+                                            "\\ServiceID\" not found");
 }
 
 }  // namespace

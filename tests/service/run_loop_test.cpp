@@ -55,8 +55,7 @@ TEST_F(RunLoopTest, ShutdownKillsTheClientBeforeReleasingTheObjectAndRevoking) {
     witness.order.push_back("stop");
   });
   RunHost();
-  ASSERT_EQ(witness.order,
-            (std::vector<std::string>{"stop", "released after kill before revoke"}));
+  ASSERT_EQ(witness.order, (std::vector<std::string>{"stop", "released after kill before revoke"}));
   EXPECT_FALSE(fake.com.IsRegistered(kServiceId));
 }
 

@@ -80,8 +80,9 @@ TEST_F(ServiceControlTest, InterrogateDoesNothingAndOtherCodesAreBadRequests) {
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].type, event_type::kWarning);
   EXPECT_EQ(events[0].category, category::kRun);
-  EXPECT_EQ(events[0].strings,
-            std::vector<std::string>{"Service Handler received unrecognized control code: 0x00000080"});
+  EXPECT_EQ(
+      events[0].strings,
+      std::vector<std::string>{"Service Handler received unrecognized control code: 0x00000080"});
 }
 
 TEST_F(ServiceControlTest, StatusIsReportedOnlyWhenRunningAsAService) {

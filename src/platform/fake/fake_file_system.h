@@ -42,8 +42,7 @@ class FakeFileSystem final : public IFileSystem, private FakeArea {
   std::string WindowsDirectory() override;
   std::string TempDirectory() override;
   std::string LongPathName(const std::string& path) override;
-  std::uint32_t GetProfileString(const std::string& file,
-                                 const std::optional<std::string>& section,
+  std::uint32_t GetProfileString(const std::string& file, const std::optional<std::string>& section,
                                  const std::optional<std::string>& key,
                                  const std::string& defaultValue, std::uint32_t bufferSize,
                                  std::string* out) override;
