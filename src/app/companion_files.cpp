@@ -34,9 +34,9 @@ bool Process::PrepareIniFromTemplate(const std::string& path) {
   std::string text;
   {
     ScopedFile in(files);
-    if (Win32Error e = files.CreateFile(expanded, file_access::kGenericRead, file_share::kNone,
-                                        file_creation::kOpenExisting, file_attribute::kNormal,
-                                        in.put())) {
+    if (Win32Error e =
+            files.CreateFile(expanded, file_access::kGenericRead, file_share::kNone,
+                             file_creation::kOpenExisting, file_attribute::kNormal, in.put())) {
       SetLastResultFromError(e);
       return false;
     }
@@ -55,9 +55,9 @@ bool Process::PrepareIniFromTemplate(const std::string& path) {
     text = ExpandFileMacros(std::string(buffer.data(), read));
   }
   ScopedFile out(files);
-  if (Win32Error e = files.CreateFile(expanded, file_access::kGenericWrite, file_share::kNone,
-                                      file_creation::kCreateAlways, file_attribute::kNormal,
-                                      out.put())) {
+  if (Win32Error e =
+          files.CreateFile(expanded, file_access::kGenericWrite, file_share::kNone,
+                           file_creation::kCreateAlways, file_attribute::kNormal, out.put())) {
     SetLastResultFromError(e);
     return false;
   }

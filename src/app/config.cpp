@@ -55,10 +55,11 @@ std::string CServiceModule::ReadIniValue(const std::string& section,
   return text;
 }
 
-// The component comes by value: the start-up routine passes ServiceComp itself, which the
-// at-sign form below overwrites while the text is still needed.
-bool CServiceModule::LoadServiceConfig(std::uint16_t eventCategory, std::string component) {
+bool CServiceModule::LoadServiceConfig(std::uint16_t eventCategory,
+                                       const std::string& componentName) {
   IFileSystem& files = platform_.files;
+  // A copy: the caller may hand in ServiceComp itself, which step 2 replaces.
+  const std::string component = componentName;
   auto fail = [&](std::uint32_t id, const char* insert) {
     const char* strings[] = {insert};
     logEvent(event_type::kError, eventCategory, id, strings, insert ? 1 : 0);

@@ -72,7 +72,7 @@ class CServiceModule {
   HResult Startup(const std::string& commandLine);
   // The exit notice (the pending notice as a message box), shown once by whoever comes first.
   void ShowExitNotice();
-  [[nodiscard]] bool LoadServiceConfig(std::uint16_t eventCategory, std::string component);
+  [[nodiscard]] bool LoadServiceConfig(std::uint16_t eventCategory, const std::string& component);
   // Reads the INI file: a key's value (or the default), or with no or an empty key the whole
   // section as NUL-terminated key=value lines; then replaces the macros in the text before the
   // first NUL. *expandedLength receives the length of the fully expanded text. The result never

@@ -3,11 +3,11 @@
 // runs installer steps, loads the configuration, checks the option combination and the
 // component's registration, and hands over to exactly one of registration, unregistration and
 // the run.
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 
 #include "app/service_module.h"
 #include "log/error_text.h"
@@ -107,7 +107,8 @@ HResult CServiceModule::Startup(const std::string& commandLine) {
     std::size_t pos = 0;
     while (pos < commandLine.size()) {
       const std::size_t blank = commandLine.find(' ', pos);
-      const std::string word = commandLine.substr(pos, blank == std::string::npos ? std::string::npos : blank - pos);
+      const std::string word =
+          commandLine.substr(pos, blank == std::string::npos ? std::string::npos : blank - pos);
       pos = blank == std::string::npos ? commandLine.size() : blank + 1;
       if (word.empty()) continue;
       if (word[0] == '/' || word[0] == '-') break;
@@ -251,7 +252,8 @@ HResult CServiceModule::Startup(const std::string& commandLine) {
       }
     }
     if (!found && !registration) {
-      const std::string text = "Registry entry \"HKEY_CLASSES_ROOT\\" + keyPath + "\\ServiceID\" not found";
+      const std::string text =
+          "Registry entry \"HKEY_CLASSES_ROOT\\" + keyPath + "\\ServiceID\" not found";
       return logError(category::kStartup, 116, text.c_str());
     }
     if (found) {

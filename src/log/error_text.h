@@ -25,12 +25,15 @@ std::string comErrorMessage(ISystemTexts& texts, HResult hr);
 // "%i (0x%08X)": the signed decimal and the hexadecimal of the same 32 bits.
 std::string codeText(std::int32_t code);
 std::string hexText(std::uint32_t value);
-inline std::string hexText(std::int32_t value) { return hexText(static_cast<std::uint32_t>(value)); }
+inline std::string hexText(std::int32_t value) {
+  return hexText(static_cast<std::uint32_t>(value));
+}
 
 // What utility code throws when a call fails: an HRESULT and an optional text.
 class UtilError {
  public:
-  explicit UtilError(HResult code, std::u16string text = {}) : code_(code), text_(std::move(text)) {}
+  explicit UtilError(HResult code, std::u16string text = {})
+      : code_(code), text_(std::move(text)) {}
   HResult code() const { return code_; }
   // The thrower's text, or the system's message for the code when there is none.
   std::string text(ISystemTexts& texts) const;

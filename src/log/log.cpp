@@ -10,7 +10,8 @@ namespace keldran {
 namespace {
 
 constexpr const char* kEventMarker = ".Log ====================";
-constexpr std::uint32_t kLogFileFlags = file_flag::kWriteThrough | file_attribute::kNotContentIndexed;
+constexpr std::uint32_t kLogFileFlags =
+    file_flag::kWriteThrough | file_attribute::kNotContentIndexed;
 constexpr std::uint32_t kMutexWaitMs = 10000;
 constexpr int kOpenRetrySeconds = 10;
 
@@ -30,18 +31,15 @@ const char* LevelName(std::uint16_t type) {
   }
 }
 
-// Every lone LF or CR becomes CR LF; CR LF pairs stay; NUL bytes are dropped.
+// Every lone LF or CR becomes CR LF; CR LF pairs stay.
 std::string NormaliseLineBreaks(const std::string& text) {
   std::string out;
   out.reserve(text.size() + text.size() / 8 + 4);
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
-    if (c == '\0') continue;
     if (c == '\r') {
       out += "\r\n";
-      std::size_t j = i + 1;
-      while (j < text.size() && text[j] == '\0') ++j;
-      if (j < text.size() && text[j] == '\n') i = j;
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
     } else if (c == '\n') {
       out += "\r\n";
     } else {
@@ -157,8 +155,11 @@ void Log::logDebug(const std::string& input, const char* tag) noexcept {
                       now.milliseconds);
     }
 
-    // Trailing line breaks and blanks go, unless that is all there is.
+    // NUL bytes carry nothing (a C string would have ended there), so they go before the text
+    // is trimmed: a text of NULs only is empty, and NULs never shield trailing blanks.
     std::string text = input;
+    std::erase(text, '\0');
+    // Trailing line breaks and blanks go, unless that is all there is.
     std::size_t end = text.size();
     while (end > 0 && IsBreakOrBlank(text[end - 1])) --end;
     if (end > 0) text.resize(end);
@@ -216,7 +217,8 @@ void Log::logDebug(const std::string& input, const char* tag) noexcept {
     }
     state_->failure[kLogFileFailure] = false;
   } catch (...) {
-    logFail(kLogFileFailure, "Could not write to log file\n\nThe logDebug() function threw an exception");
+    logFail(kLogFileFailure,
+            "Could not write to log file\n\nThe logDebug() function threw an exception");
   }
 }
 
@@ -247,7 +249,8 @@ bool Log::logFileWrite(const std::string& path, const char* data, std::uint32_t 
     }
     return true;
   } catch (...) {
-    logFail(kLogFileFailure, "Could not write to log file %s\n\nThe logFileWrite() function threw an exception",
+    logFail(kLogFileFailure,
+            "Could not write to log file %s\n\nThe logFileWrite() function threw an exception",
             path.c_str());
     return false;
   }
@@ -281,7 +284,8 @@ FileHandle Log::logFileOpen(const std::string& path, std::uint32_t access, std::
             path.c_str(), limit);
     return FileHandle{};
   } catch (...) {
-    logFail(kLogFileFailure, "Could not open to log file %s\n\nThe logFileOpen() function threw an exception",
+    logFail(kLogFileFailure,
+            "Could not open to log file %s\n\nThe logFileOpen() function threw an exception",
             path.c_str());
     if (file) p.files.CloseFile(file);
     return FileHandle{};
@@ -305,8 +309,7 @@ void Log::logFail(int kind, const char* format, ...) noexcept {
     p.texts.OutputDebugString("\n***\n*** ERROR *** See details above ***\n***\n");
     ScopedEventSource source(p.eventLog);
     if (p.eventLog.RegisterSource(state_->eventSource, source.put()) == 0) {
-      if (Win32Error e = p.eventLog.Report(source.get(), event_type::kError,
-                                           13, 1001, {message})) {
+      if (Win32Error e = p.eventLog.Report(source.get(), event_type::kError, 13, 1001, {message})) {
         p.texts.OutputDebugString(
             "\n\n***\n*** ERROR *** The logFail() could not write to event log\n***" +
             errorText(p.texts, e) + "\n");
@@ -329,7 +332,8 @@ void Log::logEvent(std::uint16_t type, std::uint16_t category, std::uint32_t id,
   Platform& p = state_->platform;
   try {
     std::string insertion;
-    for (int i = 0; i < count; ++i) {
+    // No array means no strings, whatever the count says.
+    for (int i = 0; strings && i < count; ++i) {
       if (!strings[i] || !*strings[i]) continue;
       if (!insertion.empty()) insertion += ' ';
       insertion += strings[i];

@@ -18,13 +18,16 @@ using EventHook = void (*)(std::uintptr_t context, const char* text, std::uint16
 
 namespace log_limits {
 // The log path buffer holds 259 characters: the directory with its backslash may take 245,
-// leaving room for the 14-character file name.
+// leaving room for the 14-character file name. A longer directory is refused: file logging
+// stays off and one log-file failure is reported.
 constexpr std::size_t kMaxLogDirectory = 245;
-// The header buffer holds 259 characters, so a tag may take 239.
+// The header buffer holds 259 characters, so a tag may take 239; a longer one is cut.
 constexpr std::size_t kMaxTag = 239;
-// A formatted logging-failure message holds 779 characters.
+// A formatted logging-failure message holds 779 characters; the rest is cut.
 constexpr std::size_t kMaxFailureMessage = 779;
-// FormatMessage's buffer for an event's message text.
+// FormatMessage's buffer for an event's message text. A message that does not fit leaves the
+// record with its banner only; the event log still gets the whole insertion. Record texts
+// themselves have no limit (NUL bytes in them are dropped).
 constexpr std::size_t kMessageBuffer = 40960;
 }  // namespace log_limits
 

@@ -94,8 +94,8 @@ class IFileSystem {
   virtual std::uint32_t GetProfileString(const std::string& file,
                                          const std::optional<std::string>& section,
                                          const std::optional<std::string>& key,
-                                         const std::string& defaultValue,
-                                         std::uint32_t bufferSize, std::string* out) = 0;
+                                         const std::string& defaultValue, std::uint32_t bufferSize,
+                                         std::string* out) = 0;
   virtual std::uint32_t GetProfileInt(const std::string& file, const std::string& section,
                                       const std::string& key, std::int32_t defaultValue) = 0;
   // GetPrivateProfileSectionA: "key=value" lines, each NUL-terminated, as above.

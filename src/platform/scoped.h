@@ -12,7 +12,8 @@ class Scoped {
   explicit Scoped(Iface& owner, H handle = H{}) : owner_(&owner), handle_(handle) {}
   Scoped(const Scoped&) = delete;
   Scoped& operator=(const Scoped&) = delete;
-  Scoped(Scoped&& other) noexcept : owner_(other.owner_), handle_(std::exchange(other.handle_, H{})) {}
+  Scoped(Scoped&& other) noexcept
+      : owner_(other.owner_), handle_(std::exchange(other.handle_, H{})) {}
   Scoped& operator=(Scoped&& other) noexcept {
     if (this != &other) {
       reset();

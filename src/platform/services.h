@@ -69,7 +69,7 @@ struct ServiceDefinition {
   std::uint32_t errorControl = 1;
   std::string binaryPath;
   std::vector<std::string> dependencies;
-  std::string account;   // empty: LocalSystem
+  std::string account;  // empty: LocalSystem
   std::string password;
 };
 

@@ -20,8 +20,7 @@ class ISystemTexts {
   virtual std::optional<std::string> SystemMessage(std::uint32_t code) = 0;
   // FormatMessageA from the program's own message table with one insertion string (argument
   // array), language 0x400, into 40960 characters; none when the table lacks the id.
-  virtual std::optional<std::string> ModuleMessage(std::uint32_t id,
-                                                   const std::string& insert) = 0;
+  virtual std::optional<std::string> ModuleMessage(std::uint32_t id, const std::string& insert) = 0;
 
   virtual Win32Error LastError() = 0;
   virtual void SetLastError(Win32Error error) = 0;

@@ -43,11 +43,11 @@ using WindowProcedure =
 using TimerProcedure = std::function<void()>;
 
 struct WindowClassAndStyle {
-  std::uint32_t classStyle = 0;      // CS_*
-  std::uint32_t style = 0;           // WS_*
-  std::uint32_t exStyle = 0;         // WS_EX_*
+  std::uint32_t classStyle = 0;  // CS_*
+  std::uint32_t style = 0;       // WS_*
+  std::uint32_t exStyle = 0;     // WS_EX_*
   std::string title;
-  std::int32_t iconResource = 0;     // icon group of the class, 0 for none
+  std::int32_t iconResource = 0;  // icon group of the class, 0 for none
 };
 
 class IWindowing {

@@ -45,8 +45,10 @@ TEST_F(ConfigTest, AtSignFormNamesItsOwnIniFileAndEventSource) {
   fake.files.AddFile("D:\\conf\\other.ini", "[Service]\r\nCommandLine=C:\\t.exe\r\n");
   testing::FakeHost absolute;
   absolute.SetModulePaths();
-  absolute.fake.files.AddFile("D:\\conf\\..\\conf\\other.ini", "[Service]\r\nCommandLine=C:\\t.exe\r\n");
-  ASSERT_TRUE(absolute.module.LoadServiceConfig(category::kStartup, "Other@D:\\conf\\..\\conf\\other.ini"));
+  absolute.fake.files.AddFile("D:\\conf\\..\\conf\\other.ini",
+                              "[Service]\r\nCommandLine=C:\\t.exe\r\n");
+  ASSERT_TRUE(
+      absolute.module.LoadServiceConfig(category::kStartup, "Other@D:\\conf\\..\\conf\\other.ini"));
   EXPECT_EQ(absolute.module.IniFile, "D:\\conf\\other.ini");
 }
 
@@ -61,15 +63,15 @@ TEST_F(ConfigTest, AMissingIniFileIsReportedBeforeAnyKeyIsRead) {
 }
 
 TEST_F(ConfigTest, MacrosStandForTheirFieldsAtTheMomentOfTheRead) {
-  ASSERT_TRUE(Load(
-      "DataDir=%DATADIR%\\x\\\r\n"           // still empty while DataDir is read
-      "LogDir=%DATADIR%\\logs\\\r\n"         // one trailing backslash goes
-      "LogPre=%GSDIR%pre\r\n"                // GSDir is read later: empty here
-      "GSDir=%WINDIR%\\gs\\\r\n"
-      "CtrlSrc=%CTRLDOC%src\r\n"             // CtrlDoc is read later: empty here
-      "CtrlDoc=%GSDIR%\\doc.txt\r\n"
-      "DeleteRegKeys=HKCU\\%COMP%;%CTRLDOC%;%comp%;%OTHER%\r\n"
-      "CommandLine=%INIDIR%\\client.exe\r\n"));
+  ASSERT_TRUE(
+      Load("DataDir=%DATADIR%\\x\\\r\n"    // still empty while DataDir is read
+           "LogDir=%DATADIR%\\logs\\\r\n"  // one trailing backslash goes
+           "LogPre=%GSDIR%pre\r\n"         // GSDir is read later: empty here
+           "GSDir=%WINDIR%\\gs\\\r\n"
+           "CtrlSrc=%CTRLDOC%src\r\n"  // CtrlDoc is read later: empty here
+           "CtrlDoc=%GSDIR%\\doc.txt\r\n"
+           "DeleteRegKeys=HKCU\\%COMP%;%CTRLDOC%;%comp%;%OTHER%\r\n"
+           "CommandLine=%INIDIR%\\client.exe\r\n"));
   EXPECT_EQ(module.DataDir, "\\x");
   EXPECT_EQ(module.LogDir, "\\x\\logs");
   EXPECT_EQ(module.LogPre, "pre");
@@ -185,7 +187,8 @@ TEST_F(ConfigTest, IntegerSettingsHaveTheirDefaults) {
 
 TEST_F(ConfigTest, AValueTooLongOnceExpandedIsRefusedNamingItsKey) {
   const std::string longDir(250, 'd');
-  EXPECT_FALSE(Load("DataDir=C:\\" + longDir + "\r\nCtrlDoc=%DATADIR%\\document.txt\r\n"
+  EXPECT_FALSE(Load("DataDir=C:\\" + longDir +
+                    "\r\nCtrlDoc=%DATADIR%\\document.txt\r\n"
                     "CommandLine=C:\\c.exe\r\n"));
   EXPECT_EQ(host.Insertions(910),
             std::vector<std::string>{
@@ -193,8 +196,9 @@ TEST_F(ConfigTest, AValueTooLongOnceExpandedIsRefusedNamingItsKey) {
 }
 
 TEST_F(ConfigTest, ReadIniValueReadsKeysAndWholeSections) {
-  ASSERT_TRUE(Load("CommandLine=C:\\c.exe\r\nGSDir=C:\\gs\r\n[Extra]\r\nFirst=%GSDIR%\\a\r\n"
-                   "Second=b\r\n"));
+  ASSERT_TRUE(
+      Load("CommandLine=C:\\c.exe\r\nGSDir=C:\\gs\r\n[Extra]\r\nFirst=%GSDIR%\\a\r\n"
+           "Second=b\r\n"));
   EXPECT_EQ(module.ReadIniValue("Extra", std::string("second"), "d", 50000), "b");
   EXPECT_EQ(module.ReadIniValue("Extra", std::string("Missing"), "%COMP%", 50000), "Grid");
   // A whole section: only its first entry takes part, and is the answer.

@@ -38,16 +38,6 @@ TEST_F(StartupTest, ComponentIsTheLeadingWordsOrGrid) {
   }
 }
 
-TEST_F(StartupTest, AtSignComponentOnTheCommandLineNamesItsOwnIniFile) {
-  // The component name is passed on while the at-sign form rewrites it: the file part must
-  // survive that.
-  fake.files.AddFile(std::string(testing::kExeDir) + "cfg\\test.ini", kMinimalIni);
-  (void)Start("Test@cfg\\test.ini /Quiet");
-  EXPECT_EQ(module.ServiceComp, "Test");
-  EXPECT_EQ(module.IniFile, std::string(testing::kExeDir) + "cfg\\test.ini");
-  EXPECT_EQ(module.CommandLine, "C:\\Grid\\client.exe -w 5");
-}
-
 TEST_F(StartupTest, ModulePathsComeFromTheLongExecutablePath) {
   (void)Start("");
   EXPECT_EQ(module.ExePath, "C:\\Program Files\\Keldran\\KeldranGridAgent.exe");
@@ -265,6 +255,23 @@ TEST_F(StartupTest, DebugAndReleaseFollowTheirInterplayOverTheIniValues) {
     EXPECT_EQ(m.Timeout, c.timeout);
     EXPECT_EQ(m.Show, c.show);
   }
+}
+
+TEST_F(StartupTest, TheAtSignFormWorksThroughTheStartupRoutine) {
+  fake.files.AddFile(std::string(testing::kExeDir) + "cfg\\test.ini",
+                     "[Service]\r\nCommandLine=C:\\t.exe\r\n");
+  host.RegisterComponent("Test", "{ID}");
+  (void)Start("Test@cfg\\test.ini /Quiet");
+  EXPECT_EQ(module.ServiceComp, "Test");
+  EXPECT_EQ(module.IniFile, std::string(testing::kExeDir) + "cfg\\test.ini");
+  EXPECT_EQ(module.ServiceID, "{ID}");
+
+  testing::FakeHost missing;
+  EXPECT_EQ(missing.module.Startup("Abc@missing.ini"), kEFail);
+  missing.module.ShowExitNotice();
+  ASSERT_EQ(missing.fake.dialogs.Boxes().size(), 1u);
+  EXPECT_EQ(missing.fake.dialogs.Boxes()[0].text,
+            std::string("Cannot find INI file: ") + testing::kExeDir + "missing.ini");
 }
 
 TEST_F(StartupTest, ACommandLineOfAnyLengthIsReadInFull) {

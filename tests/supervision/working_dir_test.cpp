@@ -24,3 +24,17 @@ TEST(WorkingDirTest, MacrosInsideTheWorkingDirectoryMeanTheExecutablesDirectory)
 
 }  // namespace
 }  // namespace keldran
+
+namespace keldran {
+namespace {
+
+TEST(ProgramPathTest, AnUnquotedProgramPathWithBlanksIsFoundAsWindowsFindsIt) {
+  fake::FakePlatform fake;  // the executable lies in "C:\Program Files\Keldran"
+  fake.processes.AddProgram("C:\\Program Files\\Keldran\\client.exe", {});
+  Process process(fake.platform());
+  ASSERT_TRUE(process.Start("%DIR%\\client.exe -x", show_window::kShow));
+  EXPECT_EQ(fake.processes.LastChild()->program, "C:\\Program Files\\Keldran\\client.exe");
+}
+
+}  // namespace
+}  // namespace keldran

@@ -214,8 +214,8 @@ ScratchDir::ScratchDir() {
   if (n == 0 || n >= MAX_PATH) return;
   for (int attempt = 0; attempt < 100; ++attempt) {
     char name[64];
-    // No "-": the host reads one anywhere on its command line as an option, and tests put
-    // paths of this directory there ("component@<INI path>").
+    // No hyphens: the host reads "-" anywhere on its command line as the start of an option,
+    // and tests pass scratch paths there ("component@<path of an INI file>").
     std::snprintf(name, sizeof name, "keldran_test_%lu_%lu_%u",
                   static_cast<unsigned long>(GetCurrentProcessId()),
                   static_cast<unsigned long>(GetTickCount()), counter++);

@@ -29,9 +29,7 @@ constexpr std::int64_t kMsPerDay = 86400000;
 
 }  // namespace
 
-FakeClock::FakeClock() {
-  epochMilliseconds_ = DaysFromCivil(2024, 3, 1) * kMsPerDay + 9 * 3600000;
-}
+FakeClock::FakeClock() { epochMilliseconds_ = DaysFromCivil(2024, 3, 1) * kMsPerDay + 9 * 3600000; }
 
 std::uint64_t FakeClock::Elapsed() const {
   std::lock_guard lock(mutex_);

@@ -79,9 +79,8 @@ HResult FakeCom::FindInRunningObjectTable(const std::string& monikerName,
   bool found = foreign != foreign_.end();
   for (const auto& r : table_) found = found || FoldCase(r.name) == key;
   if (!found) return kSOk;
-  std::function<HResult()> onStop = foreign != foreign_.end() ? foreign->second : [] {
-    return kSOk;
-  };
+  std::function<HResult()> onStop =
+      foreign != foreign_.end() ? foreign->second : [] { return kSOk; };
   *host = std::make_unique<FakeRunningHost>([this, key, onStop] {
     {
       std::lock_guard inner(mutex_);

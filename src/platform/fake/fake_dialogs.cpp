@@ -21,8 +21,8 @@ bool FakeDialogs::NotifyIcon(std::uint32_t operation, const NotifyIconData& data
   }
 }
 
-int FakeDialogs::MessageBox(WindowHandle owner, const std::string& text,
-                            const std::string& caption, std::uint32_t style) {
+int FakeDialogs::MessageBox(WindowHandle owner, const std::string& text, const std::string& caption,
+                            std::uint32_t style) {
   std::lock_guard lock(mutex_);
   boxes_.push_back(Box{owner, text, caption, style});
   if (Injected("MessageBox")) return 0;

@@ -110,8 +110,7 @@ Win32Error FakeFileSystem::CreateFile(const std::string& path, std::uint32_t acc
       return Fail(win32_error::kPathNotFound);
   } else {
     if (creation == file_creation::kCreateNew) return Fail(win32_error::kFileExists);
-    if (Wants(access, file_access::kGenericWrite) &&
-        (node->attributes & file_attribute::kReadOnly))
+    if (Wants(access, file_access::kGenericWrite) && (node->attributes & file_attribute::kReadOnly))
       return Fail(win32_error::kAccessDenied);
     if (SharingConflict(*node, access, share)) return Fail(win32_error::kSharingViolation);
   }
@@ -151,10 +150,10 @@ Win32Error FakeFileSystem::SetFilePointer(FileHandle file, std::int64_t distance
   auto it = open_.find(file.value);
   if (it == open_.end()) return Fail(win32_error::kInvalidHandle);
   auto& f = *it->second;
-  std::int64_t base = method == file_move::kBegin     ? 0
-                      : method == file_move::kCurrent ? static_cast<std::int64_t>(f.position)
-                                                      : static_cast<std::int64_t>(
-                                                            f.node->content.size());
+  std::int64_t base = method == file_move::kBegin ? 0
+                      : method == file_move::kCurrent
+                          ? static_cast<std::int64_t>(f.position)
+                          : static_cast<std::int64_t>(f.node->content.size());
   if (base + distance < 0) return Fail(win32_error::kInvalidParameter);  // negative seek
   f.position = static_cast<std::uint64_t>(base + distance);
   return 0;
@@ -231,7 +230,8 @@ Win32Error FakeFileSystem::CopyFile(const std::string& source, const std::string
   std::lock_guard lock(mutex_);
   if (auto e = Injected("CopyFile")) return *e;
   auto src = Lookup(source);
-  if (!src || src->directory) return Fail(src ? win32_error::kAccessDenied : MissingError(Key(source)));
+  if (!src || src->directory)
+    return Fail(src ? win32_error::kAccessDenied : MissingError(Key(source)));
   if (SharingConflict(*src, file_access::kGenericRead, file_share::kRead))
     return Fail(win32_error::kSharingViolation);
   auto dst = Lookup(target);
@@ -274,8 +274,7 @@ Win32Error FakeFileSystem::CreateDirectory(const std::string& path) {
   const std::string key = Key(path);
   if (nodes_.count(key)) return Fail(win32_error::kAlreadyExists);
   auto parent = nodes_.find(ParentKey(key));
-  if (parent == nodes_.end() || !parent->second->directory)
-    return Fail(win32_error::kPathNotFound);
+  if (parent == nodes_.end() || !parent->second->directory) return Fail(win32_error::kPathNotFound);
   auto node = std::make_shared<Node>();
   node->path = path;
   node->directory = true;
@@ -345,8 +344,7 @@ std::uint32_t FakeFileSystem::GetProfileInt(const std::string& file, const std::
   return profile::GetInt(ReadText(file), section, key, defaultValue);
 }
 
-std::uint32_t FakeFileSystem::GetProfileSection(const std::string& file,
-                                                const std::string& section,
+std::uint32_t FakeFileSystem::GetProfileSection(const std::string& file, const std::string& section,
                                                 std::uint32_t bufferSize, std::string* out) {
   std::lock_guard lock(mutex_);
   return profile::GetSection(ReadText(file), section, bufferSize, out);

@@ -36,14 +36,13 @@ class FakeFileSystem final : public IFileSystem, private FakeArea {
                       bool failIfExists) override;
   Win32Error DeleteFile(const WideString& path) override;
   Win32Error CreateDirectory(const std::string& path) override;
-  std::uint32_t GetFileAttributes(const std::string& path, Win32Error* error) override;
+  std::uint32_t GetFileAttributes(const std::string& path, Win32Error* error = nullptr) override;
   Win32Error SetFileAttributes(const std::string& path, std::uint32_t attributes) override;
   bool PathFileExists(const std::string& path) override;
   std::string WindowsDirectory() override;
   std::string TempDirectory() override;
   std::string LongPathName(const std::string& path) override;
-  std::uint32_t GetProfileString(const std::string& file,
-                                 const std::optional<std::string>& section,
+  std::uint32_t GetProfileString(const std::string& file, const std::optional<std::string>& section,
                                  const std::optional<std::string>& key,
                                  const std::string& defaultValue, std::uint32_t bufferSize,
                                  std::string* out) override;

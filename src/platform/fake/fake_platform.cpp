@@ -22,8 +22,8 @@ FakePlatform::FakePlatform(const std::string& messageSource)
       services(faults, texts),
       eventLog(faults, texts),
       shell(faults, texts, files),
-      platform_{registry, services, eventLog, processes, files,  clock, windowing,
-                dialogs,  com,      shell,    sync,      texts} {
+      platform_{registry,  services, eventLog, processes, files, clock,
+                windowing, dialogs,  com,      shell,     sync,  texts} {
   files.AddDirectory("C:\\Program Files\\Keldran");
 }
 

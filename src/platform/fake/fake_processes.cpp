@@ -1,21 +1,29 @@
 #include "platform/fake/fake_processes.h"
 
+#include <vector>
+
 namespace keldran::fake {
 namespace {
 
-// The program part of a command line given without an application name: the quoted text, or
-// everything up to the first blank.
-std::string ProgramOf(const std::string& commandLine) {
+// The readings of a command line given without an application name, in the order Windows tries
+// them: the quoted text; or, unquoted, each prefix ending at a blank, shortest first, then the
+// whole line ("C:\Program Files\x.exe -a" tries "C:\Program" before "C:\Program Files\x.exe").
+std::vector<std::string> ProgramReadings(const std::string& commandLine) {
   std::size_t start = 0;
   while (start < commandLine.size() && (commandLine[start] == ' ' || commandLine[start] == '\t'))
     ++start;
   if (start < commandLine.size() && commandLine[start] == '"') {
     std::size_t end = commandLine.find('"', start + 1);
-    return commandLine.substr(start + 1,
-                              end == std::string::npos ? std::string::npos : end - start - 1);
+    return {commandLine.substr(start + 1,
+                               end == std::string::npos ? std::string::npos : end - start - 1)};
   }
-  std::size_t end = commandLine.find_first_of(" \t", start);
-  return commandLine.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  std::vector<std::string> readings;
+  for (std::size_t blank = commandLine.find(' ', start); blank != std::string::npos;
+       blank = commandLine.find(' ', blank + 1)) {
+    readings.push_back(commandLine.substr(start, blank - start));
+  }
+  readings.push_back(commandLine.substr(start));
+  return readings;
 }
 
 }  // namespace
@@ -38,10 +46,17 @@ Win32Error FakeProcesses::CreateProcess(const std::string& commandLine, std::uin
   std::lock_guard lock(mutex_);
   *info = ProcessInformation{};
   if (auto e = Injected("CreateProcess")) return *e;
-  const std::string program = ProgramOf(commandLine);
-  auto it = programs_.find(FoldCase(program));
-  if (it == programs_.end() && program.find('.') == std::string::npos)
-    it = programs_.find(FoldCase(program + ".exe"));
+  std::string program;
+  auto it = programs_.end();
+  for (const auto& reading : ProgramReadings(commandLine)) {
+    it = programs_.find(FoldCase(reading));
+    if (it == programs_.end() && reading.find('.') == std::string::npos)
+      it = programs_.find(FoldCase(reading + ".exe"));
+    if (it != programs_.end()) {
+      program = reading;
+      break;
+    }
+  }
   if (it == programs_.end()) return Fail(win32_error::kFileNotFound);
 
   auto child = std::make_shared<FakeChild>();

@@ -29,7 +29,7 @@ struct FakeChild {
   std::optional<std::string> environmentBlock;     // when CreateProcess was given one
   std::uint64_t startedAt = 0;                     // virtual ms
   bool running = true;
-  bool terminated = false;  // ended by TerminateProcess
+  bool terminated = false;       // ended by TerminateProcess
   std::uint32_t exitCode = 259;  // STILL_ACTIVE while running
   std::optional<std::uint64_t> endedAt;
 };

@@ -123,7 +123,8 @@ std::uint32_t GetString(const std::optional<std::string>& fileText,
   if (found) {
     const std::string folded = FoldCase(*key);
     for (const auto& e : found->entries) {
-      if (FoldCase(e.key) == folded) return CopyString(Unquote(e.value.value_or("")), bufferSize, out);
+      if (FoldCase(e.key) == folded)
+        return CopyString(Unquote(e.value.value_or("")), bufferSize, out);
     }
   }
   std::string def = defaultValue;

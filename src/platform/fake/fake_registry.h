@@ -39,8 +39,7 @@ class FakeRegistry final : public IRegistry, private FakeArea {
   bool KeyExists(RegKey root, const std::string& path) const;
   void PutString(RegKey root, const std::string& path, const std::string& name,
                  const std::string& value, RegType type = RegType::kSz);
-  void PutDword(RegKey root, const std::string& path, const std::string& name,
-                std::uint32_t value);
+  void PutDword(RegKey root, const std::string& path, const std::string& name, std::uint32_t value);
   void PutKey(RegKey root, const std::string& path);
   std::optional<std::string> StringValue(RegKey root, const std::string& path,
                                          const std::string& name) const;

@@ -17,8 +17,7 @@ Win32Error FakeServiceManager::RunDispatcher(const std::string& serviceName,
   return 0;
 }
 
-Win32Error FakeServiceManager::RegisterControlHandler(const std::string&,
-                                                      ServiceControlFn handler,
+Win32Error FakeServiceManager::RegisterControlHandler(const std::string&, ServiceControlFn handler,
                                                       ServiceStatusHandle* handle) {
   std::lock_guard lock(mutex_);
   *handle = ServiceStatusHandle{};
@@ -56,8 +55,8 @@ FakeServiceManager::Entry* FakeServiceManager::Lookup(ScHandle service) {
   return it == services_.end() ? nullptr : &it->second;
 }
 
-Win32Error FakeServiceManager::OpenService(ScHandle manager, const std::string& name,
-                                           std::uint32_t, ScHandle* service) {
+Win32Error FakeServiceManager::OpenService(ScHandle manager, const std::string& name, std::uint32_t,
+                                           ScHandle* service) {
   std::lock_guard lock(mutex_);
   *service = ScHandle{};
   if (auto e = Injected("OpenService")) return *e;

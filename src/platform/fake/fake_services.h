@@ -35,8 +35,7 @@ class FakeServiceManager final : public IServiceManager, private FakeArea {
   Win32Error QueryStatus(ScHandle service, ServiceStatus* status) override;
   Win32Error QueryConfig(ScHandle service, ServiceConfigView* config) override;
   Win32Error StartService(ScHandle service) override;
-  Win32Error EnumOwnProcessServices(ScHandle manager,
-                                    std::vector<EnumeratedService>* out) override;
+  Win32Error EnumOwnProcessServices(ScHandle manager, std::vector<EnumeratedService>* out) override;
   void Close(ScHandle handle) override;
 
   // Test side.

@@ -37,9 +37,9 @@ HResult FakeShell::SpecialFolder(const std::string& name, std::string* path) {
 HResult FakeShell::SaveShortcut(const ShortcutDefinition& shortcut) {
   if (auto hr = InjectedHResult("IPersistFile::Save")) return *hr;
   FileHandle file;
-  if (Win32Error e = files_.CreateFile(shortcut.path, file_access::kGenericWrite, 0,
-                                       file_creation::kCreateAlways, file_attribute::kNormal,
-                                       &file)) {
+  if (Win32Error e =
+          files_.CreateFile(shortcut.path, file_access::kGenericWrite, 0,
+                            file_creation::kCreateAlways, file_attribute::kNormal, &file)) {
     return HResultFromWin32(e);
   }
   const std::string body = "[shortcut]\r\ntarget=" + shortcut.target + "\r\n";

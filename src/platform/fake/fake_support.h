@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/fake/fault_plan.h"
 #include "platform/fake/fake_system_texts.h"
+#include "platform/fake/fault_plan.h"
 
 namespace keldran::fake {
 

@@ -26,8 +26,8 @@ std::uint32_t FakeWindowing::CurrentThreadId() {
 
 std::deque<Message>& FakeWindowing::QueueOf(std::uint32_t threadId) { return queues_[threadId]; }
 
-Win32Error FakeWindowing::CreateWindow(const WindowClassAndStyle& windowClass, WindowProcedure procedure,
-                                       WindowHandle* window) {
+Win32Error FakeWindowing::CreateWindow(const WindowClassAndStyle& windowClass,
+                                       WindowProcedure procedure, WindowHandle* window) {
   std::unique_lock lock(mutex_);
   *window = 0;
   if (auto e = Injected("CreateWindowEx")) return *e;

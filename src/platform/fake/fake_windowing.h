@@ -24,8 +24,7 @@ namespace keldran::fake {
 
 class FakeWindowing final : public IWindowing, private FakeArea {
  public:
-  FakeWindowing(FaultPlan& faults, FakeSystemTexts& texts, FakeClock& clock,
-                FakeFileSystem& files);
+  FakeWindowing(FaultPlan& faults, FakeSystemTexts& texts, FakeClock& clock, FakeFileSystem& files);
   ~FakeWindowing() override;
 
   std::uint32_t RegisterWindowMessage(const std::string& name) override;

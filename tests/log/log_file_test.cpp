@@ -1,0 +1,188 @@
+// Where records go: the day's file in the log directory, opened and closed per record under the
+// global mutex, and the trace echo to the event log.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "support/log_fixture.h"
+
+namespace keldran {
+namespace {
+
+using LogFileTest = testing::LogFixture;
+
+TEST_F(LogFileTest, RecordsAroundMidnightLandInTwoFilesNamedByDate) {
+  log.setLogDir(kLogDir);
+  SetClock(23, 59, 59, 999, 31);
+  log.logDebug("last of March", nullptr);
+  fake.clock.Advance(1);
+  log.logDebug("first of April", nullptr);
+  EXPECT_EQ(DayFile("C:\\Logs\\2024-03-31.log"), "\r\n\r\n#23:59:59.999## last of March");
+  EXPECT_EQ(DayFile("C:\\Logs\\2024-04-01.log"), "\r\n\r\n#00:00:00.000## first of April");
+}
+
+TEST_F(LogFileTest, WithoutALogDirectoryNothingTouchesTheDisk) {
+  log.setEventSourceName("Grid");
+  log.logDebug("only to the debugger", "Grid");
+  EXPECT_FALSE(log.fileLoggingOn());
+  EXPECT_TRUE(fake.files.Opens().empty());
+  EXPECT_EQ(fake.faults.Calls("WaitForSingleObject"), 0);
+  EXPECT_TRUE(fake.files.List(kLogDir).empty());
+  EXPECT_TRUE(FailureEvents().empty());
+  EXPECT_EQ(Debugger(), "\r\n#09:00:00.000#Grid# only to the debugger\r\n");
+}
+
+TEST_F(LogFileTest, DirectoryWorksWithAndWithoutTrailingBackslash) {
+  SetClock(9, 5, 3, 7);
+  log.setLogDir("C:\\Logs\\");
+  log.logDebug("one", nullptr);
+  log.setLogDir("C:\\Logs");
+  log.logDebug("two", nullptr);
+  ASSERT_EQ(fake.files.Opens().size(), 2u);
+  EXPECT_EQ(fake.files.Opens()[0].path, kDayFile);
+  EXPECT_EQ(fake.files.Opens()[1].path, kDayFile);
+  EXPECT_EQ(DayFile(), "\r\n\r\n#09:05:03.007## one\r\n\r\n#09:05:03.007## two");
+}
+
+TEST_F(LogFileTest, NullOrEmptyDirectoryTurnsFileLoggingOff) {
+  log.setLogDir(kLogDir);
+  EXPECT_TRUE(log.fileLoggingOn());
+  log.setLogDir("");
+  EXPECT_FALSE(log.fileLoggingOn());
+  log.setLogDir(kLogDir);
+  log.setLogDir(nullptr);
+  log.logDebug("nowhere", nullptr);
+  EXPECT_FALSE(log.fileLoggingOn());
+  EXPECT_TRUE(fake.files.Opens().empty());
+}
+
+TEST_F(LogFileTest, DirectoryOfExactly245CharactersWithItsBackslashIsUsed) {
+  const std::string dir = "C:\\" + std::string(241, 'd');  // 244, plus the backslash
+  fake.files.AddDirectory(dir);
+  log.setLogDir(dir.c_str());
+  log.logDebug("fits", nullptr);
+  EXPECT_TRUE(log.fileLoggingOn());
+  EXPECT_TRUE(fake.files.Exists(dir + "\\2024-03-01.log"));
+  EXPECT_TRUE(FailureEvents().empty());
+}
+
+TEST_F(LogFileTest, LongerDirectoryLeavesFileLoggingOffAndIsReportedOnce) {
+  const std::string dir = "C:\\" + std::string(242, 'd');  // 245, plus the backslash
+  log.setEventSourceName("Grid");
+  log.setLogDir(kLogDir);
+  log.setLogDir(dir.c_str());
+  log.setLogDir((dir + "\\").c_str());
+  EXPECT_FALSE(log.fileLoggingOn());
+  const auto failures = FailureEvents();
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0].category, 13);
+  EXPECT_EQ(failures[0].strings.at(0), "Could not write to log file " + dir +
+                                           "\\\n\nThe log directory is longer than 245 characters");
+  log.logDebug("not on disk", nullptr);
+  EXPECT_TRUE(fake.files.Opens().empty());
+}
+
+TEST_F(LogFileTest, EachRecordOpensWritesThroughFlushesAndClosesTheFile) {
+  fake.files.AddFile(kDayFile, "earlier");
+  LogToDisk();
+  log.logDebug("one", nullptr);
+  log.logDebug("two", nullptr);
+  const auto opens = fake.files.Opens();
+  ASSERT_EQ(opens.size(), 2u);
+  for (const auto& open : opens) {
+    EXPECT_EQ(open.path, kDayFile);
+    EXPECT_EQ(open.access, 0x40000000u);  // GENERIC_WRITE
+    EXPECT_EQ(open.share, 1u);            // FILE_SHARE_READ
+    EXPECT_EQ(open.creation, 4u);         // OPEN_ALWAYS
+    EXPECT_EQ(open.flags, 0x80002000u);   // write-through, not content indexed
+  }
+  EXPECT_EQ(fake.files.FlushCount(), 2);
+  EXPECT_EQ(fake.files.OpenHandleCount(), 0u);
+  // Appended at the end, never truncated.
+  EXPECT_EQ(DayFile(), "earlier\r\n\r\n#09:05:03.007## one\r\n\r\n#09:05:03.007## two");
+}
+
+TEST_F(LogFileTest, ReaderThatSharesWritingDoesNotBlockRecords) {
+  LogToDisk();
+  log.logDebug("one", nullptr);
+  FileHandle viewer;
+  ASSERT_EQ(fake.files.CreateFile(kDayFile, file_access::kGenericRead,
+                                  file_share::kRead | file_share::kWrite,
+                                  file_creation::kOpenExisting, 0, &viewer),
+            0u);
+  const auto before = fake.clock.Elapsed();
+  log.logDebug("two", nullptr);
+  EXPECT_EQ(fake.clock.Elapsed(), before);
+  EXPECT_EQ(DayFile(), "\r\n\r\n#09:05:03.007## one\r\n\r\n#09:05:03.007## two");
+  fake.files.CloseFile(viewer);
+}
+
+TEST_F(LogFileTest, MutexIsCreatedSharedWithEveryAccountAndClosedWithTheLog) {
+  const std::string name = "Global\\Keldran.Mutex:Log:{9B4E1D72-A6C3-4E58-B0F7-3C81D2E5A694}";
+  EXPECT_EQ(fake.sync.SddlOf(name), "D:P(A;;0x1f0001;;;WD)");
+  EXPECT_EQ(fake.sync.OpenMutexCount(), 1u);
+  {
+    Log second(fake.platform());
+    EXPECT_EQ(fake.sync.OpenMutexCount(), 2u);
+  }
+  EXPECT_EQ(fake.sync.OpenMutexCount(), 1u);
+}
+
+TEST_F(LogFileTest, MutexIsFreeAgainAfterEachRecord) {
+  LogToDisk();
+  log.logDebug("one", nullptr);
+  MutexHandle other;
+  ASSERT_EQ(fake.sync.CreateNamedMutex(Log::kMutexName, "", &other), 0u);
+  std::uint32_t result = 0;
+  std::thread([&] {
+    result = fake.sync.WaitForMutex(other, 0);
+    if (result == wait_result::kObject0) (void)fake.sync.ReleaseMutex(other);
+  }).join();
+  EXPECT_EQ(result, wait_result::kObject0);
+  fake.sync.CloseMutex(other);
+}
+
+TEST_F(LogFileTest, AbandonedMutexCountsAsAcquired) {
+  LogToDisk();
+  MutexHandle other;
+  ASSERT_EQ(fake.sync.CreateNamedMutex(Log::kMutexName, "", &other), 0u);
+  // A thread that ends while owning the mutex leaves it abandoned.
+  std::thread([&] { EXPECT_EQ(fake.sync.WaitForMutex(other, 0), wait_result::kObject0); }).join();
+  const auto before = fake.clock.Elapsed();
+  log.logDebug("after a crash elsewhere", nullptr);
+  EXPECT_EQ(fake.clock.Elapsed(), before);
+  EXPECT_EQ(DayFile(), "\r\n\r\n#09:05:03.007## after a crash elsewhere");
+  EXPECT_TRUE(FailureEvents().empty());
+  fake.sync.CloseMutex(other);
+}
+
+TEST_F(LogFileTest, TraceEchoesEachRecordAsInformationEvent1000) {
+  LogToDisk();
+  log.setLogTrace(true);
+  log.logDebug("traced", "Grid");
+  const auto events = fake.eventLog.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].source, "Grid");
+  EXPECT_EQ(events[0].type, 4);
+  EXPECT_EQ(events[0].category, 6);
+  EXPECT_EQ(events[0].id, 1000u);
+  EXPECT_EQ(events[0].strings, std::vector<std::string>{"\r\n\r\n#09:05:03.007#Grid# traced\r\n"});
+  EXPECT_EQ(fake.eventLog.OpenSourceCount(), 0u);
+}
+
+TEST_F(LogFileTest, TraceSkipsEventRecordsAndIsOffByDefault) {
+  LogToDisk();
+  log.logDebug("not traced", nullptr);
+  log.setLogTrace(true);
+  log.logDebug("x ==================== INFO.Log ==================== y", nullptr);
+  EXPECT_TRUE(fake.eventLog.Events().empty());
+  // A failing echo does not keep the record from the file.
+  fake.faults.Fail("RegisterEventSource", 5);
+  log.logDebug("still written", nullptr);
+  EXPECT_NE(DayFile().find("still written"), std::string::npos);
+  EXPECT_TRUE(FailureEvents().empty());
+}
+
+}  // namespace
+}  // namespace keldran

@@ -1,0 +1,156 @@
+// The module's logging forms and the notices its event hook makes of events: balloons once a
+// client runs, before that the pending notice that the exit notice shows.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/module_fixture.h"
+
+namespace keldran {
+namespace {
+
+class ModuleLogTest : public testing::ModuleFixture {
+ protected:
+  static constexpr WindowHandle kServiceWindow = 0x5150;
+
+  // Puts the tray icon into the notification area, as the service window's creation does.
+  void AddTrayIcon() { window.tray().AddOrModify(kServiceWindow, IconHandle{}, "tip"); }
+
+  ModuleLogTest() {
+    fake.files.AddDirectory("C:\\Logs");
+    log.setLogDir("C:\\Logs");
+    log.setEventSourceName("KeldranGridAgent321");
+    module.DisplayName = "Keldran Grid Service";
+    module.LogPre = "Grid";
+  }
+
+  std::string DayFile() const {
+    return fake.files.FileContent("C:\\Logs\\2024-03-01.log").value_or("");
+  }
+
+  Log& log = host.log;
+  CServiceWin& window = host.window;
+};
+
+TEST_F(ModuleLogTest, RecordsCarryTheLogPrefixAsTag) {
+  module.logDebug("with prefix");
+  module.LogPre = "";
+  module.logDebug("without");
+  EXPECT_EQ(DayFile(), "\r\n\r\n#09:00:00.000#Grid# with prefix\r\n\r\n#09:00:00.000## without");
+}
+
+TEST_F(ModuleLogTest, ShortFormsWriteEventsOfTheirType) {
+  EXPECT_EQ(module.logError(category::kStartup, 116, "a", nullptr, "c", "d"), kEFail);
+  module.logWarning(category::kInstall, 112, "w1", "w2");
+  module.logInfo(category::kStartup, 103, "i");
+  const auto events = fake.eventLog.Events();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0].type, event_type::kError);
+  EXPECT_EQ(events[0].category, 3);
+  EXPECT_EQ(events[0].id, 116u);
+  EXPECT_EQ(events[0].strings, std::vector<std::string>{"a c d"});
+  EXPECT_EQ(events[1].type, event_type::kWarning);
+  EXPECT_EQ(events[1].strings, std::vector<std::string>{"w1 w2"});
+  EXPECT_EQ(events[2].type, event_type::kInformation);
+  EXPECT_EQ(events[0].source, "KeldranGridAgent321");
+  EXPECT_NE(DayFile().find("#Grid# ==================== ERROR.Log"), std::string::npos);
+}
+
+TEST_F(ModuleLogTest, BeforeAnyClientTheLastErrorOrWarningBecomesThePendingNotice) {
+  module.logError(category::kStartup, 116, "first");
+  EXPECT_EQ(window.tray().pendingText(), "Startup failed: first");
+  EXPECT_EQ(window.tray().pendingKind(), notice_kind::kError);
+  module.logWarning(category::kInstall, 113, "second");
+  EXPECT_EQ(window.tray().pendingText(), "Cannot create registry key: second");
+  EXPECT_EQ(window.tray().pendingKind(), notice_kind::kWarning);
+  EXPECT_TRUE(fake.dialogs.Balloons().empty());
+}
+
+TEST_F(ModuleLogTest, InformationBecomesANoticeOnlyWhileDebugging) {
+  module.logError(category::kStartup, 116, "kept");
+  module.logInfo(category::kStartup, 103, "quiet");
+  EXPECT_EQ(window.tray().pendingText(), "Startup failed: kept");
+  module.Debug = 1;
+  module.logInfo(category::kStartup, 103, "loud");
+  EXPECT_EQ(window.tray().pendingText(), "Service started loud");
+  EXPECT_EQ(window.tray().pendingKind(), notice_kind::kInformation);
+}
+
+TEST_F(ModuleLogTest, ExitNoticeShowsThePendingNoticeOnceWithItsIcon) {
+  const std::pair<std::uint16_t, std::uint32_t> kinds[] = {{event_type::kError, 0x10010},
+                                                           {event_type::kWarning, 0x10030},
+                                                           {event_type::kInformation, 0x10040}};
+  module.Debug = 1;
+  for (const auto& [type, style] : kinds) {
+    const char* strings[] = {"x"};
+    module.logEvent(type, category::kStartup, 116, strings, 1);
+    module.ShowExitNotice();
+    module.ShowExitNotice();
+  }
+  const auto boxes = fake.dialogs.Boxes();
+  ASSERT_EQ(boxes.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(boxes[i].owner, 0u);
+    EXPECT_EQ(boxes[i].text, "Startup failed: x");
+    EXPECT_EQ(boxes[i].caption, "Keldran Grid Service");
+    EXPECT_EQ(boxes[i].style, kinds[i].second);
+  }
+  EXPECT_FALSE(window.tray().pendingText());
+}
+
+TEST_F(ModuleLogTest, QuietRunShowsNoExitNoticeUnlessRunAsService) {
+  module.Quiet = true;
+  module.logError(category::kStartup, 116, "quiet");
+  module.ShowExitNotice();
+  EXPECT_TRUE(fake.dialogs.Boxes().empty());
+
+  module.ServiceSwitch = true;
+  module.logError(category::kStartup, 116, "service");
+  module.ShowExitNotice();
+  const auto boxes = fake.dialogs.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Startup failed: service");
+  EXPECT_EQ(boxes[0].style, 0x10010u | 0x200000u);
+}
+
+TEST_F(ModuleLogTest, OnceAClientHasStartedEventsBecomeBalloonsAndNoExitNotice) {
+  AddTrayIcon();
+  module.ClientLaunched = true;
+  module.logWarning(category::kRun, 113, "key");
+  module.logInfo(category::kRun, 103, "not while debugging is off");
+  const auto balloons = fake.dialogs.Balloons();
+  ASSERT_EQ(balloons.size(), 1u);
+  EXPECT_EQ(balloons[0].info, "Cannot create registry key: key");
+  EXPECT_EQ(balloons[0].infoFlags, notice_kind::kWarning);
+  EXPECT_EQ(balloons[0].infoTitle, "Keldran Grid Service");
+  EXPECT_EQ(balloons[0].timeoutOrVersion, 30000u);
+  module.ShowExitNotice();
+  EXPECT_TRUE(fake.dialogs.Boxes().empty());
+}
+
+TEST_F(ModuleLogTest, NoticeWaitingFromBeforeTheClientShowsWhenTheIconIsAddedAgain) {
+  AddTrayIcon();
+  module.logError(category::kStartup, 106, "early");
+  EXPECT_TRUE(fake.dialogs.Balloons().empty());
+  module.ClientLaunched = true;
+  window.tray().Remove();
+  AddTrayIcon();
+  const auto balloons = fake.dialogs.Balloons();
+  ASSERT_EQ(balloons.size(), 1u);
+  EXPECT_EQ(balloons[0].info, "Client NOT started early");
+  EXPECT_EQ(balloons[0].infoFlags, notice_kind::kError);
+}
+
+TEST_F(ModuleLogTest, DestroyedModuleNoLongerReceivesEvents) {
+  {
+    CServiceWin otherWindow(fake.platform(), host.messages);
+    CServiceModule other(fake.platform(), log, host.client, otherWindow, host.stateLock,
+                         host.messages);
+  }
+  module.logError(category::kStartup, 116, "after");
+  EXPECT_FALSE(window.tray().pendingText());
+  EXPECT_NE(DayFile().find("Startup failed: after"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace keldran

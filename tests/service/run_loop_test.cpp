@@ -1,0 +1,157 @@
+// The run loop: what it sets up, the order in which it takes everything down, and the ways a
+// run ends.
+#include "support/run_fixture.h"
+
+namespace keldran {
+namespace {
+
+class RunLoopTest : public testing::RunFixture {};
+
+TEST_F(RunLoopTest, AnApplicationRunPublishesTheHostStartsTheClientAndServesUntilStop) {
+  bool registeredWhileServing = false;
+  fake.clock.After(5000, [&] {
+    registeredWhileServing = fake.com.IsRegistered(kServiceId);
+    ASSERT_EQ(calls.Stop(), kSOk);
+  });
+  RunHost();
+  EXPECT_TRUE(registeredWhileServing);
+  auto attempts = fake.com.RegistrationAttempts();
+  ASSERT_EQ(attempts.size(), 1u);
+  EXPECT_EQ(attempts[0], std::string(kServiceId) + " flags=3");
+  EXPECT_EQ(fake.com.SecurityCalls(), 1);
+  EXPECT_EQ(fake.windowing.TimerCount(), 1u);
+  EXPECT_EQ(Count(104), 1u);
+  EXPECT_EQ(Count(105), 1u);
+  EXPECT_EQ(Count(111), 1u);
+  // Everything is taken down.
+  EXPECT_FALSE(fake.com.IsRegistered(kServiceId));
+  EXPECT_EQ(module.RotCookie, 0u);
+  EXPECT_FALSE(module.ServiceObject);
+  EXPECT_TRUE(fake.windowing.Windows().empty());
+  auto child = fake.processes.LastChild();
+  ASSERT_TRUE(child);
+  EXPECT_TRUE(child->terminated);
+  EXPECT_EQ(child->exitCode, 1460u);
+  EXPECT_EQ(child->currentDirectory, "C:\\Grid");
+  EXPECT_FALSE(module.RunFailed);
+}
+
+TEST_F(RunLoopTest, ShutdownKillsTheClientBeforeReleasingTheObjectAndRevoking) {
+  // The object notes, as it is released, whether the client is dead and the table entry there.
+  struct Witness {
+    fake::FakePlatform* fake;
+    std::vector<std::string> order;
+  } witness{&fake, {}};
+  module.SetServiceObjectFactory([&](CServiceModule&) {
+    return ObjectRef(&witness, [](void* p) {
+      auto* w = static_cast<Witness*>(p);
+      w->order.push_back(std::string("released") +
+                         (w->fake->processes.LastChild()->terminated ? " after kill" : "") +
+                         (w->fake->com.IsRegistered(kServiceId) ? " before revoke" : ""));
+    });
+  });
+  fake.clock.After(1000, [&] {
+    ASSERT_EQ(calls.Stop(), kSOk);
+    witness.order.push_back("stop");
+  });
+  RunHost();
+  ASSERT_EQ(witness.order, (std::vector<std::string>{"stop", "released after kill before revoke"}));
+  EXPECT_FALSE(fake.com.IsRegistered(kServiceId));
+}
+
+TEST_F(RunLoopTest, TheServiceWindowIsHiddenWithTheDisplayNameAndItsStyles) {
+  WindowClassAndStyle seen;
+  fake.clock.After(1000, [&] {
+    auto windows = fake.windowing.Windows();
+    ASSERT_EQ(windows.size(), 1u);
+    seen = fake.windowing.ClassOf(windows[0]);
+    ASSERT_EQ(calls.Stop(), kSOk);
+  });
+  RunHost();
+  EXPECT_EQ(seen.title, "Keldran Grid Agent 3.21");
+  EXPECT_EQ(seen.style, 0x06CF0000u);
+  EXPECT_EQ(seen.exStyle, 0x00040100u);
+  EXPECT_EQ(seen.classStyle, 0x0Bu);
+}
+
+TEST_F(RunLoopTest, AFailedFirstStartSkipsTheLoopButStillShutsDown) {
+  fake.faults.Fail("CreateProcess", win32_error::kFileNotFound);
+  RunHost();
+  EXPECT_EQ(Count(106), 1u);
+  EXPECT_EQ(Count(105), 0u);
+  EXPECT_TRUE(module.RunFailed);
+  EXPECT_FALSE(fake.com.IsRegistered(kServiceId));
+  EXPECT_TRUE(fake.windowing.Windows().empty());
+  // No client ever started: the failure is the exit notice.
+  auto boxes = fake.dialogs.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text.rfind("Client NOT started : Cannot run command:", 0), 0u);
+}
+
+TEST_F(RunLoopTest, ARejectedRegistrationEndsTheRunBeforeTheClient) {
+  fake.faults.Fail("IRunningObjectTable::Register", 0x80070005u);
+  RunHost();
+  auto events = fake.eventLog.EventsWithId(106);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].strings[0].rfind(": Cannot register service in ROT : ", 0), 0u);
+  EXPECT_NE(events[0].strings[0].find("(0x80070005) Access denied."), std::string::npos);
+  EXPECT_EQ(ClientStarts(), 0u);
+  EXPECT_EQ(fake.windowing.TimerCount(), 0u);
+  EXPECT_TRUE(fake.windowing.Windows().empty());
+  EXPECT_TRUE(module.RunFailed);
+}
+
+TEST_F(RunLoopTest, ARegistrationForAnyClientThatIsNotAllowedIsRetriedForThisIdentity) {
+  fake.faults.Fail("IRunningObjectTable::Register", 0x80004015u);  // CO_E_WRONG_SERVER_IDENTITY
+  fake.clock.After(1000, [&] { ASSERT_EQ(calls.Stop(), kSOk); });
+  RunHost();
+  auto attempts = fake.com.RegistrationAttempts();
+  ASSERT_EQ(attempts.size(), 2u);
+  EXPECT_EQ(attempts[1], std::string(kServiceId) + " flags=1");
+  EXPECT_EQ(ClientStarts(), 1u);
+}
+
+TEST_F(RunLoopTest, AControlDocumentThatCannotBeChangedEndsTheRunFirst) {
+  module.CtrlDoc = "C:\\Grid\\missing.doc";
+  RunHost();
+  EXPECT_EQ(Count(1001), 1u);
+  EXPECT_EQ(Count(104), 0u);
+  EXPECT_TRUE(fake.com.RegistrationAttempts().empty());
+  EXPECT_TRUE(module.RunFailed);
+}
+
+TEST_F(RunLoopTest, TheStopMessageStopsTheHostThroughTheWindow) {
+  fake.clock.After(2000, [&] { Connect(); });
+  fake.clock.After(4000, [&] { ASSERT_EQ(calls.RequestStop(), kSOk); });
+  RunHost();
+  EXPECT_EQ(ClientEvents(), std::vector<std::uintptr_t>{client_event::kStop});
+  EXPECT_EQ(Count(401), 1u);
+  EXPECT_TRUE(fake.windowing.Windows().empty());
+}
+
+TEST_F(RunLoopTest, TheLoopEndsWhenTheWindowGoesEvenWithTheClientMeantToRun) {
+  fake.clock.After(1000, [&] { host.window.DestroyServiceWindow(); });
+  RunHost();
+  EXPECT_TRUE(module.ClientRunning);
+  EXPECT_TRUE(fake.processes.LastChild()->terminated);
+}
+
+TEST_F(RunLoopTest, TheLastComLockEndsAnApplicationRun) {
+  module.Lock();
+  fake.clock.After(1000, [&] { module.Unlock(); });
+  RunHost();
+  EXPECT_FALSE(module.ClientRunning);
+  EXPECT_EQ(module.ModuleLocks, 0);
+}
+
+TEST_F(RunLoopTest, AClientThatKeepsDyingIsRestartedEverySecondUntilStopped) {
+  ClientProgram(fake::FakeProgram{200, 7, {}});
+  fake.clock.After(10500, [&] { ASSERT_EQ(calls.Stop(), kSOk); });
+  RunHost();
+  EXPECT_EQ(Count(108), 10u);
+  EXPECT_EQ(ClientStarts(), 11u);
+  EXPECT_EQ(fake.processes.OpenHandleCount(), 2u);  // only the last child's handles stay open
+}
+
+}  // namespace
+}  // namespace keldran
