@@ -60,6 +60,7 @@ bool HostRun::Prepare(const HostSetup& setup, const std::string& iniPath) {
   if (!setup.clientOptions.empty()) client += " " + setup.clientOptions;
   // Last, so that the value never ends in a quote, which the profile reader would strip.
   client += " /out=client.out";
+  if (!setup.clientCommand.empty()) client = setup.clientCommand;
 
   std::string ini = "[Service]\r\n";
   ini += "LogDir=" + dir_.File("logs") + "\r\n";

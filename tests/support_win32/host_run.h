@@ -24,6 +24,9 @@ struct HostSetup {
   std::string laterSteps;
   // Further test client options, such as "/delay=500".
   std::string clientOptions;
+  // When not empty, the client's whole command line instead of the test client's (benchmarks
+  // run their own client programs).
+  std::string clientCommand;
   int timeoutSeconds = 4;
   // Further "Key=Value" lines of the INI file's Service section.
   std::vector<std::string> iniLines;

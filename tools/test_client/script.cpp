@@ -86,6 +86,8 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
       options.onceMarker = value;
     } else if (StartsWithNoCase(arg, "/later=", value)) {
       options.laterSteps = value;
+    } else if (StartsWithNoCase(arg, "/laterscript=", value)) {
+      options.laterScriptFile = value;
     } else if (StartsWithNoCase(arg, "/delay=", value) && ParseNumber(value).value_or(-1) >= 0) {
       options.delayMs = *ParseNumber(value);
     } else {

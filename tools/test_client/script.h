@@ -2,14 +2,14 @@
 // The test client's command line and script language, without any Windows call.
 //
 // Command line: [/out=<file>] [/instance=<n>] [/delay=<ms>] (/script=<file> | /do=<steps>)
-// [/once=<marker file> /later=<steps>] followed by what the host appends:
+// [/once=<marker file> (/later=<steps> | /laterscript=<file>)] followed by what the host appends:
 // " /ServiceID=<id> /ServiceName=<name>". Steps are separated by ';' (and by line breaks in a
 // script file); '#' starts a comment line in a file.
 //
 // The host restarts a client with the same command line every time. /once lets the restarts
 // behave differently: the instance that creates the marker file follows /do= or /script=, and
-// every instance that finds it already there follows /later=. /delay holds back the lookup of
-// the host, as a client that is slow to start would.
+// every instance that finds it already there follows /later= or /laterscript=. /delay holds back
+// the lookup of the host, as a client that is slow to start would.
 
 #include <optional>
 #include <string>
@@ -36,6 +36,7 @@ struct Options {
   std::string steps;  // the /do= text
   std::string onceMarker;
   std::string laterSteps;
+  std::string laterScriptFile;
   long delayMs = 0;
   std::vector<std::string> unknown;
 };

@@ -199,8 +199,9 @@ int TestClient::Run(HINSTANCE instance, const std::string& commandLine) {
   const bool first = options.onceMarker.empty() || ClaimMarker(options.onceMarker);
   if (!first) log_.Line("marker found: later steps");
   std::string script = first ? options.steps : options.laterSteps;
-  if (first && !options.scriptFile.empty() && !ReadScriptFile(options.scriptFile, script)) {
-    log_.Line("cannot read script " + options.scriptFile);
+  const std::string& scriptFile = first ? options.scriptFile : options.laterScriptFile;
+  if (!scriptFile.empty() && !ReadScriptFile(scriptFile, script)) {
+    log_.Line("cannot read script " + scriptFile);
     log_.Line("exit 2");
     return kUsageError;
   }

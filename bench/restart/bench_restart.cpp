@@ -1,0 +1,124 @@
+// bench_restart: the time from a client's death to its replacement's Connect under the real host
+// (a test client that connects and exits 300 ms later, 20 times over), median and worst. The
+// baseline, measured in the same run, is the floor of any restart: starting the same client
+// process and having it find and Connect to a bare object (the stand-in host), 20 times. The
+// host adds the wait for its next one-second watchdog tick to that floor.
+//
+//   bench_restart [/deaths=N]
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "support_win32/com_util.h"
+#include "support_win32/e2e_support.h"
+#include "support_win32/host_run.h"
+#include "support_win32/stand_in_host.h"
+
+namespace keldran::test {
+namespace {
+
+struct Spread {
+  double median = 0;
+  double worst = 0;
+};
+
+Spread SpreadOf(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  if (n == 0) return {};
+  return {n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2, values.back()};
+}
+
+// Death to the next instance's Connect, from the client's own out file (GetTickCount stamps).
+bool HostRestarts(int deaths, std::vector<double>* delays) {
+  HostRun run;
+  HostSetup setup;
+  setup.script = "wait=300\nexit=3\n";
+  setup.timeoutSeconds = 60;
+  if (!run.Prepare(setup) || run.Start() != 0) return false;
+  const DWORD waitMs = static_cast<DWORD>(deaths) * 3000 + 10000;
+  const bool enough =
+      run.WaitForOutCount("connected thread=", static_cast<size_t>(deaths) + 1, waitMs);
+  (void)run.RunAgain("/Stop");
+  if (!enough) {
+    std::printf("the host restarted too few clients\n%s\n", run.Log().c_str());
+    return false;
+  }
+  const std::string out = run.Out();
+  for (int i = 0; i < deaths; ++i) {
+    const unsigned long died = StampOf(out, "exit 3", static_cast<size_t>(i));
+    const unsigned long connected = StampOf(out, "connected thread=", static_cast<size_t>(i) + 1);
+    if (died == 0 || connected < died) return false;
+    delays->push_back(static_cast<double>(connected - died));
+  }
+  return true;
+}
+
+// Process start to Connect of the same client against the stand-in host.
+bool BareStarts(int count, std::vector<double>* delays) {
+  StandInHost host;
+  if (FAILED(host.Start())) return false;
+  ScratchDir dir;
+  for (int i = 0; i < count; ++i) {
+    const std::string out = dir.File("client" + std::to_string(i) + ".out");
+    ChildProcess client;
+    const DWORD started = GetTickCount();
+    if (client.Start("\"" + ProgramPath("KeldranTestClient.exe") + "\" /out=" + out +
+                     " /do=exit=0 /ServiceID=" + host.serviceId() + " /ServiceName=Stand In") !=
+        0) {
+      return false;
+    }
+    if (!client.WaitForExit(20000)) return false;
+    const unsigned long connected =
+        StampOf(dir.Read("client" + std::to_string(i) + ".out"), "connected thread=");
+    if (connected < started) return false;
+    delays->push_back(static_cast<double>(connected - started));
+  }
+  return true;
+}
+
+int Main(int argc, char** argv) {
+  int deaths = 20;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.rfind("/deaths=", 0) == 0) deaths = std::max(1, std::atoi(arg.c_str() + 8));
+  }
+  ComApartment apartment;
+  TypeLibRegistration typeLib(AgentExePath());
+  if (FAILED(typeLib.result())) {
+    std::printf("cannot register the type library\n");
+    return 1;
+  }
+  std::vector<double> bare, host;
+  if (!BareStarts(deaths, &bare) || !HostRestarts(deaths, &host)) {
+    std::printf("bench_restart: a run failed\n");
+    return 1;
+  }
+  const Spread b = SpreadOf(bare), h = SpreadOf(host);
+  std::printf("client death to its replacement's Connect, %d restarts by the host:\n", deaths);
+  std::printf("  host:     median %.0f ms, worst %.0f ms\n", h.median, h.worst);
+  std::printf(
+      "  baseline: client start to Connect on a bare object: median %.0f ms, worst %.0f ms\n",
+      b.median, b.worst);
+  std::printf(
+      "  ratio host/baseline: median %.2f, worst %.2f (the host waits for its next "
+      "one-second watchdog tick)\n",
+      b.median > 0 ? h.median / b.median : 0, b.worst > 0 ? h.worst / b.worst : 0);
+  return 0;
+}
+
+}  // namespace
+}  // namespace keldran::test
+
+int main(int argc, char** argv) {
+  try {
+    return keldran::test::Main(argc, argv);
+  } catch (...) {
+    std::printf("bench_restart: unexpected exception\n");
+    return 1;
+  }
+}
