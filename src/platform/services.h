@@ -94,8 +94,9 @@ class IServiceManager {
  public:
   virtual ~IServiceManager() = default;
 
-  // StartServiceCtrlDispatcher with one entry; returns when the service has stopped, or fails
-  // (1063) when the process was not started by the Service Control Manager.
+  // StartServiceCtrlDispatcher with one entry; returns when the service has stopped and its
+  // service main function has returned, or fails (1063) when the process was not started by the
+  // Service Control Manager.
   [[nodiscard]] virtual Win32Error RunDispatcher(const std::string& serviceName,
                                                  ServiceMainFn serviceMain) = 0;
   [[nodiscard]] virtual Win32Error RegisterControlHandler(const std::string& serviceName,

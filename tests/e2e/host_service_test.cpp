@@ -131,6 +131,12 @@ TEST_F(HostServiceTest, ReportsRunningAfterTheClientConnectsAndStopReachesTheCli
   ASSERT_EQ(pids.size(), 1u);
   ProcessWatch client(pids[0]);
   ASSERT_TRUE(client.valid());
+  SERVICE_STATUS_PROCESS process{};
+  DWORD needed = 0;
+  ASSERT_TRUE(QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                                   reinterpret_cast<BYTE*>(&process), sizeof process, &needed));
+  ProcessWatch host(process.dwProcessId);
+  ASSERT_TRUE(host.valid());
 
   SERVICE_STATUS status{};
   ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
@@ -139,6 +145,10 @@ TEST_F(HostServiceTest, ReportsRunningAfterTheClientConnectsAndStopReachesTheCli
   EXPECT_EQ(client.ExitCode(), 0u) << run.Out();
   EXPECT_TRUE(run.OutHas("event 1 stop")) << run.Out();
   EXPECT_FALSE(IsInRunningObjectTable(run.serviceId()));
+  // The host reports itself stopped before its run loop has shut down: the process must still
+  // finish that shutdown and end cleanly, not tear down under it.
+  ASSERT_TRUE(host.WaitForExit(kWaitMs));
+  EXPECT_EQ(host.ExitCode(), 0u);
 
   const std::string log = run.Log();
   // The service's own texts, not the "(as application)" ones.

@@ -1,4 +1,5 @@
 // IServiceManager: the service control dispatcher, the control handler and the service database.
+#include <condition_variable>
 #include <mutex>
 
 #include "platform/win32/backend.h"
@@ -12,13 +13,25 @@ namespace {
 ServiceMainFn g_serviceMain;
 std::mutex g_controlMutex;
 ServiceControlFn g_controlHandler;
+std::mutex g_mainMutex;
+std::condition_variable g_mainEnded;
+bool g_mainRunning = false;
 
 void WINAPI ServiceMainTrampoline(DWORD, LPSTR*) noexcept {
+  {
+    std::lock_guard lock(g_mainMutex);
+    g_mainRunning = true;
+  }
   try {
     if (g_serviceMain) g_serviceMain();
   } catch (...) {
     ::OutputDebugStringA("KeldranGridAgent: the service main function threw\n");
   }
+  {
+    std::lock_guard lock(g_mainMutex);
+    g_mainRunning = false;
+  }
+  g_mainEnded.notify_all();
 }
 
 void WINAPI ControlHandlerTrampoline(DWORD control) noexcept {
@@ -65,6 +78,10 @@ class ServiceManager final : public IServiceManager {
     std::string name = serviceName;
     SERVICE_TABLE_ENTRYA table[] = {{name.data(), &ServiceMainTrampoline}, {nullptr, nullptr}};
     if (!::StartServiceCtrlDispatcherA(table)) return ::GetLastError();
+    // The dispatcher returns as soon as the service reports itself stopped, which the host does
+    // before its run loop has shut down; the caller then tears down what that loop still uses.
+    std::unique_lock lock(g_mainMutex);
+    g_mainEnded.wait(lock, [] { return !g_mainRunning; });
     return 0;
   }
 
