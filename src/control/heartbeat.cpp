@@ -5,8 +5,7 @@
 
 namespace keldran {
 
-void CServiceModule::SetRunningTS(bool running, const WideString* progress,
-                                  std::uint32_t timeout) {
+void CServiceModule::SetRunningTS(bool running, const WideString* progress, std::uint32_t timeout) {
   StateLock lock(stateLock_);
   std::uint32_t now = platform_.clock.TickCount();
   LastHeartbeat = now == 0 ? 1 : now;

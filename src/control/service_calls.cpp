@@ -57,8 +57,7 @@ HResult ServiceCalls::Connect(std::uint32_t clientWindow, std::int32_t* serviceT
   }
   module_.ClientEventMessage = p.windowing.RegisterWindowMessage(kClientEventMessageName);
   module_.ClientWindow = clientWindow;
-  if (serviceThreadId)
-    *serviceThreadId = static_cast<std::int32_t>(p.windowing.CurrentThreadId());
+  if (serviceThreadId) *serviceThreadId = static_cast<std::int32_t>(p.windowing.CurrentThreadId());
   return kSOk;
 }
 
@@ -90,8 +89,8 @@ HResult ServiceCalls::StopWorker(std::int32_t) { return kSOk; }
 
 HResult ServiceCalls::RequestStop() {
   // The service window stops the host as the stop control does; this call returns at once.
-  (void)module_.platform().windowing.PostMessage(module_.window().handle(),
-                                                 module_.messages().stop, 0, 0);
+  (void)module_.platform().windowing.PostMessage(module_.window().handle(), module_.messages().stop,
+                                                 0, 0);
   return kSOk;
 }
 
@@ -107,8 +106,7 @@ HResult ServiceCalls::NotifyCanDebug(std::int32_t canDebug) {
 
 HResult ServiceCalls::SetToolTip(const WideString* text) {
   module_.ToolTipText = text ? *text : WideString();
-  module_.window().tray().SetTip(
-      module_.platform().texts.WideToAnsi(module_.ToolTipText).c_str());
+  module_.window().tray().SetTip(module_.platform().texts.WideToAnsi(module_.ToolTipText).c_str());
   return kSOk;
 }
 

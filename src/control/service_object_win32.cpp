@@ -104,8 +104,8 @@ class CService final : public IService, public ISupportErrorInfo {
                                    VARIANT* result, EXCEPINFO* exception,
                                    UINT* badArgument) noexcept override {
     if (!typeInfo_) return E_NOTIMPL;
-    return DispInvoke(static_cast<IService*>(this), typeInfo_, id, flags, params, result,
-                      exception, badArgument);
+    return DispInvoke(static_cast<IService*>(this), typeInfo_, id, flags, params, result, exception,
+                      badArgument);
   }
 
   // IService

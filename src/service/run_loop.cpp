@@ -98,8 +98,8 @@ bool CServiceModule::FindRunningHost(std::unique_ptr<IRunningHost>* host) {
   const HResult hr = platform_.com.FindInRunningObjectTable(ServiceID, host);
   if (Failed(hr)) {
     const std::string reason = errorText(platform_.texts, static_cast<std::uint32_t>(hr));
-    logError(category::kStartup, 106, ": Unexpected error finding ServiceID in ROT :",
-             reason.c_str());
+    logError(category::kStartup, 106,
+             ": Unexpected error finding ServiceID in ROT :", reason.c_str());
     return false;
   }
   return true;

@@ -67,8 +67,8 @@ void CServiceModule::Handler(std::uint32_t control) {
       SetServiceState(service_state::kStopPending);
       if (ClientWindow != 0) {
         logDebug("Sending stop request to client");
-        (void)platform_.windowing.PostMessage(ClientWindow, ClientEventMessage,
-                                              client_event::kStop, 0);
+        (void)platform_.windowing.PostMessage(ClientWindow, ClientEventMessage, client_event::kStop,
+                                              0);
       }
       (void)client_.WaitForEnd(kStopWaitMs);
       RequestQuit();

@@ -5,6 +5,10 @@ namespace keldran {
 namespace {
 
 constexpr std::uint32_t kKilledExitCode = win32_error::kTimeout;  // 1460, as every kill uses
+// A long wait is made of slices, so that a restart on the run loop's thread never has to close
+// a handle that another thread is waiting on (Windows leaves that undefined), and waits at
+// most one slice for the handle lock.
+constexpr std::uint32_t kWaitSliceMs = 100;
 
 // The buffers of the original design hold MAX_PATH characters with the terminating NUL, so a
 // longer text keeps its first 259 characters; a cut path will not name anything, and the start
@@ -22,10 +26,12 @@ bool EndsWithBinIgnoringCase(const std::string& text) {
 
 }  // namespace
 
-Process::Process(Platform& platform) : platform_(platform) {}
+Process::Process(Platform& platform)
+    : platform_(platform), handleLock_(platform.sync.CreateCriticalSection(0)) {}
 
 Process::~Process() {
-  if (info_.process && !HasEnded()) Terminate(kKilledExitCode);
+  if (!HasEnded()) Terminate(kKilledExitCode);
+  LockGuard guard(*handleLock_);
   CloseHandles();
 }
 
@@ -44,22 +50,36 @@ bool Process::Start(const std::string& commandLine, std::uint16_t showState, Win
   }
   // The host restarts its client for as long as it runs: the handles of the child being
   // replaced are closed here, or every restart would leak two of them.
+  LockGuard guard(*handleLock_);
   CloseHandles();
   info_ = started;
   return true;
 }
 
 bool Process::HasEnded() {
+  LockGuard guard(*handleLock_);
   if (!info_.process) return true;
   return platform_.processes.WaitForProcess(info_.process, 0) == wait_result::kObject0;
 }
 
 bool Process::WaitForEnd(std::uint32_t milliseconds) {
-  if (!info_.process) return true;
-  return platform_.processes.WaitForProcess(info_.process, milliseconds) != wait_result::kTimeout;
+  std::uint32_t left = milliseconds;
+  for (;;) {
+    const std::uint32_t slice = left < kWaitSliceMs ? left : kWaitSliceMs;
+    {
+      LockGuard guard(*handleLock_);
+      if (!info_.process) return true;
+      if (platform_.processes.WaitForProcess(info_.process, slice) != wait_result::kTimeout)
+        return true;
+    }
+    if (milliseconds == kInfinite) continue;
+    left -= slice;
+    if (left == 0) return false;
+  }
 }
 
 void Process::Terminate(std::uint32_t exitCode) {
+  LockGuard guard(*handleLock_);
   if (info_.process) (void)platform_.processes.TerminateProcess(info_.process, exitCode);
 }
 

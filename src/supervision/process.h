@@ -5,6 +5,7 @@
 // class is the context of the companion-file operations of installer steps.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -60,6 +61,9 @@ class Process {
   void CloseHandles();
 
   Platform& platform_;
+  // Guards the child's handles: the service control handler waits on them from its own thread
+  // while the run loop may replace them in a restart.
+  std::unique_ptr<ILock> handleLock_;
   ProcessInformation info_;
   std::string rootDir_;     // cache of RootDir; empty until worked out
   std::string workingDir_;  // empty: the module directory

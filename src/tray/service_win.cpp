@@ -138,8 +138,8 @@ void CServiceWin::OnTrayNotify(std::intptr_t mouseMessage) {
 
 void CServiceWin::ConfirmStop() {
   const std::string text = "Please confirm you want to stop " + module_->DisplayName + "?";
-  constexpr std::uint32_t kStyle = message_box::kOkCancel | message_box::kIconQuestion |
-                                   message_box::kSystemModal;
+  constexpr std::uint32_t kStyle =
+      message_box::kOkCancel | message_box::kIconQuestion | message_box::kSystemModal;
   if (platform_.dialogs.MessageBox(window_, text, module_->DisplayName, kStyle) !=
       message_box::kIdOk) {
     return;

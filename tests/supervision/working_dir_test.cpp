@@ -1,5 +1,8 @@
 // A working directory written with the path macros, as the configuration's default gives it
 // for a client named "%DIR%\client.exe".
+#include <atomic>
+#include <thread>
+
 #include "support/module_fixture.h"
 
 namespace keldran {
@@ -34,6 +37,29 @@ TEST(ProgramPathTest, AnUnquotedProgramPathWithBlanksIsFoundAsWindowsFindsIt) {
   Process process(fake.platform());
   ASSERT_TRUE(process.Start("%DIR%\\client.exe -x", show_window::kShow));
   EXPECT_EQ(fake.processes.LastChild()->program, "C:\\Program Files\\Keldran\\client.exe");
+}
+
+}  // namespace
+}  // namespace keldran
+
+namespace keldran {
+namespace {
+
+// The service control handler waits for the client on its own thread while the run loop may
+// start a new one: the wait must see a whole handle, old or new, never one being closed.
+TEST(ProcessThreadsTest, AWaitOnAnotherThreadSurvivesARestart) {
+  fake::FakePlatform fake;
+  fake.processes.AddProgram("C:\\c.exe", {});
+  Process process(fake.platform());
+  ASSERT_TRUE(process.Start("C:\\c.exe", show_window::kHide));
+  std::atomic<bool> stop{false};
+  std::thread restarter([&] {
+    while (!stop) (void)process.Start("C:\\c.exe", show_window::kHide);
+  });
+  for (int i = 0; i < 200; ++i) EXPECT_FALSE(process.WaitForEnd(1));
+  stop = true;
+  restarter.join();
+  EXPECT_EQ(fake.processes.OpenHandleCount(), 2u);
 }
 
 }  // namespace
