@@ -14,7 +14,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "support_win32/com_util.h"
+#include "bench_util.h"
+#include "common/handle.h"
 #include "support_win32/e2e_support.h"
 #include "support_win32/host_run.h"
 #include "support_win32/stand_in_host.h"
@@ -22,37 +23,11 @@
 namespace keldran::test {
 namespace {
 
-class ProcessHandle {
- public:
-  explicit ProcessHandle(DWORD pid)
-      : h_(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid)) {}
-  ProcessHandle(const ProcessHandle&) = delete;
-  ProcessHandle& operator=(const ProcessHandle&) = delete;
-  ~ProcessHandle() {
-    if (h_) CloseHandle(h_);
-  }
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
-
 // Wine 8 leaves PrivateUsage at 0 for other processes (and its process times are coarse). The
 // same figures come from Linux for the Unix process behind each Windows one, through drive Z:
 // (the Linux root): /proc/<pid>/stat (user and system time in clock ticks of 1/100 s) and
 // /proc/<pid>/status (RssAnon: the resident private pages).
-std::string ReadProcFile(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
-  std::string text;
-  char buffer[4096];
-  DWORD got = 0;
-  // Proc files report a size of 0: read until the end.
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
-  CloseHandle(file);
-  return text;
-}
+std::string ReadProcFile(const std::string& path) { return ReadWholeFile(path).value_or(""); }
 
 // The Unix process whose command line (Wine shows the Windows one there) holds the text.
 std::string FindUnixProcess(const std::string& needle) {
@@ -128,11 +103,7 @@ Usage Measure(HANDLE process) {
 double Ratio(double a, double b) { return b > 0 ? a / b : 0; }
 
 int Main(int argc, char** argv) {
-  int seconds = 60;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg.rfind("/seconds=", 0) == 0) seconds = std::max(1, std::atoi(arg.c_str() + 9));
-  }
+  const int seconds = bench::IntOption(argc, argv, "/seconds=", 60);
   ComApartment apartment;
   TypeLibRegistration typeLib(AgentExePath());
   HostRun run;
@@ -145,9 +116,10 @@ int Main(int argc, char** argv) {
     return 1;
   }
   const std::vector<DWORD> clients = ClientPids(run.Out());
-  ProcessHandle host(run.host().Id());
-  ProcessHandle client(clients.empty() ? 0 : clients[0]);
-  if (!host.get() || !client.get()) {
+  constexpr DWORD kAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+  const Handle host(OpenProcess(kAccess, FALSE, run.host().Id()));
+  const Handle client(OpenProcess(kAccess, FALSE, clients.empty() ? 0 : clients[0]));
+  if (!host.valid() || !client.valid()) {
     std::printf("cannot open the processes: error %lu\n", GetLastError());
     return 1;
   }
@@ -204,10 +176,5 @@ int Main(int argc, char** argv) {
 }  // namespace keldran::test
 
 int main(int argc, char** argv) {
-  try {
-    return keldran::test::Main(argc, argv);
-  } catch (...) {
-    std::printf("bench_host_idle: unexpected exception\n");
-    return 1;
-  }
+  return keldran::bench::GuardedMain("bench_host_idle", keldran::test::Main, argc, argv);
 }

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "support_win32/com_util.h"
+#include "bench_util.h"
 #include "support_win32/e2e_support.h"
 #include "support_win32/host_run.h"
 #include "support_win32/stand_in_host.h"
@@ -26,11 +26,9 @@ struct Spread {
   double worst = 0;
 };
 
-Spread SpreadOf(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const size_t n = values.size();
-  if (n == 0) return {};
-  return {n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2, values.back()};
+Spread SpreadOf(const std::vector<double>& values) {
+  if (values.empty()) return {};
+  return {bench::Median(values), *std::max_element(values.begin(), values.end())};
 }
 
 // Death to the next instance's Connect, from the client's own out file (GetTickCount stamps).
@@ -82,11 +80,7 @@ bool BareStarts(int count, std::vector<double>* delays) {
 }
 
 int Main(int argc, char** argv) {
-  int deaths = 20;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg.rfind("/deaths=", 0) == 0) deaths = std::max(1, std::atoi(arg.c_str() + 8));
-  }
+  const int deaths = bench::IntOption(argc, argv, "/deaths=", 20);
   ComApartment apartment;
   TypeLibRegistration typeLib(AgentExePath());
   if (FAILED(typeLib.result())) {
@@ -115,10 +109,5 @@ int Main(int argc, char** argv) {
 }  // namespace keldran::test
 
 int main(int argc, char** argv) {
-  try {
-    return keldran::test::Main(argc, argv);
-  } catch (...) {
-    std::printf("bench_restart: unexpected exception\n");
-    return 1;
-  }
+  return keldran::bench::GuardedMain("bench_restart", keldran::test::Main, argc, argv);
 }

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "keldran_service.h"
-#include "support_win32/com_util.h"
 #include "support_win32/e2e_support.h"
 #include "support_win32/host_run.h"
 #include "support_win32/stand_in_host.h"
@@ -27,27 +27,12 @@ namespace {
 
 constexpr int kWarmUpCalls = 200;
 
-std::string SelfPath() {
-  char path[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return std::string(path, n < MAX_PATH ? n : 0);
-}
-
 // ---- the client process ------------------------------------------------------------------
 
 [[nodiscard]] HRESULT FindService(const std::string& serviceId, ComPtr<IService>& service) {
-  const ULONGLONG deadline = GetTickCount64() + 10000;
-  for (;;) {
-    ComPtr<IRunningObjectTable> table;
-    ComPtr<IMoniker> moniker;
-    ComPtr<IUnknown> object;
-    HRESULT hr = GetRunningObjectTable(0, table.put());
-    if (SUCCEEDED(hr)) hr = CreateFileMoniker(Widen(serviceId).c_str(), moniker.put());
-    if (SUCCEEDED(hr)) hr = table->GetObject(moniker.get(), object.put());
-    if (SUCCEEDED(hr) && object) return object->QueryInterface(IID_IService, service.put_void());
-    if (GetTickCount64() >= deadline) return FAILED(hr) ? hr : E_FAIL;
-    Sleep(50);
-  }
+  ComPtr<IUnknown> object;
+  const HRESULT hr = FindRunningObject(serviceId, 10000, 50, object);
+  return FAILED(hr) ? hr : object->QueryInterface(IID_IService, service.put_void());
 }
 
 int RunClient(int calls, const std::string& resultFile, const std::string& serviceId) {
@@ -76,7 +61,8 @@ int RunClient(int calls, const std::string& resultFile, const std::string& servi
 // ---- the driver ------------------------------------------------------------------------------
 
 std::string ClientCommand(int calls, const std::string& resultFile) {
-  return "\"" + SelfPath() + "\" /client " + std::to_string(calls) + " " + resultFile;
+  return "\"" + ProgramPath("bench_running_call.exe") + "\" /client " + std::to_string(calls) +
+         " " + resultFile;
 }
 
 // Microseconds per call, or a negative value when the round failed.
@@ -97,7 +83,7 @@ double BareRound(int calls) {
   const std::string result = dir.File("result.txt");
   RunOptions options;
   options.timeoutMs = 120000;
-  const RunResult run = test::Run(
+  const RunResult run = RunProgram(
       ClientCommand(calls, result) + " /ServiceID=" + host.serviceId() + " /ServiceName=Stand In",
       options);
   if (!run.started || run.exitCode != 0) return -1;
@@ -111,12 +97,6 @@ double HostRound(int calls) {
   if (!run.Prepare(setup) || run.Start() != 0) return -1;
   if (!run.host().WaitForExit(120000) || run.host().ExitCode() != 0) return -1;
   return ReadResult(run.dir().File("result.txt"));
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 int RunBenchmark(int calls, int rounds) {
@@ -142,10 +122,10 @@ int RunBenchmark(int calls, int rounds) {
     std::printf("  round %d: bare %.1f us, host %.1f us, ratio %.3f\n", round + 1, b, h, h / b);
     std::fflush(stdout);
   }
-  std::printf("median: bare dual object %.1f us/call, host %.1f us/call\n", Median(bare),
-              Median(host));
-  std::printf("ratio host/bare: median %.3f, min %.3f, max %.3f (goal <= 1.05)\n", Median(ratios),
-              *std::min_element(ratios.begin(), ratios.end()),
+  std::printf("median: bare dual object %.1f us/call, host %.1f us/call\n", bench::Median(bare),
+              bench::Median(host));
+  std::printf("ratio host/bare: median %.3f, min %.3f, max %.3f (goal <= 1.05)\n",
+              bench::Median(ratios), *std::min_element(ratios.begin(), ratios.end()),
               *std::max_element(ratios.begin(), ratios.end()));
   return 0;
 }
@@ -160,23 +140,13 @@ int Main(int argc, char** argv) {
     }
     return RunClient(std::atoi(argv[2]), argv[3], serviceId);
   }
-  int calls = 5000, rounds = 7;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg.rfind("/calls=", 0) == 0) calls = std::max(1, std::atoi(arg.c_str() + 7));
-    if (arg.rfind("/rounds=", 0) == 0) rounds = std::max(1, std::atoi(arg.c_str() + 8));
-  }
-  return RunBenchmark(calls, rounds);
+  return RunBenchmark(bench::IntOption(argc, argv, "/calls=", 5000),
+                      bench::IntOption(argc, argv, "/rounds=", 7));
 }
 
 }  // namespace
 }  // namespace keldran::test
 
 int main(int argc, char** argv) {
-  try {
-    return keldran::test::Main(argc, argv);
-  } catch (...) {
-    std::printf("bench_running_call: unexpected exception\n");
-    return 1;
-  }
+  return keldran::bench::GuardedMain("bench_running_call", keldran::test::Main, argc, argv);
 }

@@ -2,54 +2,14 @@
 // ways a running host is stopped from outside: the client's RequestStop through the service
 // window, "/Stop" on a second command line, and a second start of the same component, which is
 // refused.
-#include <gtest/gtest.h>
-
-#include <memory>
-
-#include "support_win32/com_util.h"
-#include "support_win32/host_run.h"
-#include "support_win32/stand_in_host.h"
+#include "support_win32/host_test.h"
 
 namespace keldran::test {
 namespace {
 
-constexpr DWORD kWaitMs = 15000;
 constexpr DWORD kEFail = 0x80004005;
 
-class HostControlTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { typeLib_ = new TypeLibRegistration(AgentExePath()); }
-  static void TearDownTestSuite() {
-    delete typeLib_;
-    typeLib_ = nullptr;
-  }
-  void SetUp() override { ASSERT_HRESULT_SUCCEEDED(typeLib_->result()); }
-
-  void StartHost(const HostSetup& setup) {
-    ASSERT_TRUE(run_.Prepare(setup));
-    ASSERT_EQ(run_.Start(), 0u);
-  }
-  void ExpectHostEnds(DWORD code = 0) {
-    ASSERT_TRUE(run_.host().WaitForExit(kWaitMs)) << run_.Log() << run_.Out();
-    EXPECT_EQ(run_.host().ExitCode(), code) << run_.Log();
-    EXPECT_FALSE(IsInRunningObjectTable(run_.serviceId()));
-  }
-  // The one client's exit code, read by holding its process from the moment it started.
-  void WatchClient() {
-    ASSERT_TRUE(run_.WaitForOut("connected thread=", kWaitMs)) << run_.Out() << run_.Log();
-    const std::vector<DWORD> pids = ClientPids(run_.Out());
-    ASSERT_EQ(pids.size(), 1u);
-    client_ = std::make_unique<ProcessWatch>(pids[0]);
-    ASSERT_TRUE(client_->valid());
-  }
-
-  static TypeLibRegistration* typeLib_;
-  ComApartment apartment_;
-  HostRun run_;
-  std::unique_ptr<ProcessWatch> client_;
-};
-
-TypeLibRegistration* HostControlTest::typeLib_ = nullptr;
+using HostControlTest = HostTest;
 
 TEST_F(HostControlTest, LogAndReadIniStringWorkEarlyAndLateBound) {
   HostSetup setup;

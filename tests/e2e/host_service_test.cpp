@@ -2,14 +2,10 @@
 // the machine runs the component "Grid" with the INI file beside the executable. It reports
 // itself running only once its client has connected, and the stop control reaches the client
 // before the host ends.
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <vector>
 
-#include "support_win32/com_util.h"
-#include "support_win32/host_run.h"
-#include "support_win32/stand_in_host.h"
+#include "support_win32/host_test.h"
 
 namespace keldran::test {
 namespace {
@@ -54,10 +50,11 @@ struct StateSeen {
   DWORD tick;
 };
 
-class HostServiceTest : public ::testing::Test {
+class HostServiceTest : public TypeLibTest {
  protected:
   void SetUp() override {
-    ASSERT_HRESULT_SUCCEEDED(typeLib_.result());
+    TypeLibTest::SetUp();
+    if (HasFatalFailure()) return;
     manager_ =
         std::make_unique<ServiceHandle>(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     ASSERT_TRUE(*manager_) << GetLastError();
@@ -86,10 +83,8 @@ class HostServiceTest : public ::testing::Test {
     return 0;
   }
 
-  TypeLibRegistration typeLib_{AgentExePath()};
-  ComApartment apartment_;
   std::unique_ptr<ServiceHandle> manager_;
-  const std::string iniPath_ = TestExeDir() + "\\KeldranGridAgent.INI";
+  const std::string iniPath_ = ExeDir() + "\\KeldranGridAgent.INI";
   std::vector<StateSeen> seen_;
 };
 

@@ -1,51 +1,21 @@
 // The real host supervising the real test client as an application: heartbeats keep the client,
 // silence gets it pinged, reported, killed and replaced, death gets it replaced at once, and a
 // pause holds the watchdog back. Time-outs are a few seconds so that each case runs in seconds.
-#include <gtest/gtest.h>
-
-#include "support_win32/com_util.h"
-#include "support_win32/host_run.h"
-#include "support_win32/stand_in_host.h"
+#include "support_win32/host_test.h"
 
 namespace keldran::test {
 namespace {
 
-constexpr DWORD kWaitMs = 15000;
 constexpr DWORD kKilledForSilence = 1460;  // ERROR_TIMEOUT: the host's kill code
 
-class HostSupervisionTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { typeLib_ = new TypeLibRegistration(AgentExePath()); }
-  static void TearDownTestSuite() {
-    delete typeLib_;
-    typeLib_ = nullptr;
-  }
-  void SetUp() override { ASSERT_HRESULT_SUCCEEDED(typeLib_->result()); }
-
-  void StartHost(const HostSetup& setup) {
-    ASSERT_TRUE(run_.Prepare(setup));
-    ASSERT_EQ(run_.Start(), 0u);
-  }
-  // The host ends by itself with the code; the client's ServiceID is then gone from the table.
-  void ExpectHostEnds(DWORD code = 0) {
-    ASSERT_TRUE(run_.host().WaitForExit(kWaitMs)) << run_.Log() << run_.Out();
-    EXPECT_EQ(run_.host().ExitCode(), code) << run_.Log();
-    EXPECT_FALSE(IsInRunningObjectTable(run_.serviceId()));
-  }
-
-  static TypeLibRegistration* typeLib_;
-  ComApartment apartment_;
-  HostRun run_;
-};
-
-TypeLibRegistration* HostSupervisionTest::typeLib_ = nullptr;
+using HostSupervisionTest = HostTest;
 
 TEST_F(HostSupervisionTest, HeartbeatsKeepTheClientPastItsTimeoutAndStopEndsTheHost) {
   HostSetup setup;
   setup.timeoutSeconds = 2;
   setup.script = "heartbeat=250\nprogress=warming up,0\nwait=4500\ncall=Stop()\n";
   StartHost(setup);
-  ASSERT_TRUE(run_.WaitForOut("connected thread=", kWaitMs)) << run_.Out();
+  WatchClient();
   EXPECT_TRUE(WaitUntil([&] { return IsInRunningObjectTable(run_.serviceId()); }, kWaitMs));
   ExpectHostEnds(0);
 
@@ -64,10 +34,7 @@ TEST_F(HostSupervisionTest, HeartbeatsKeepTheClientPastItsTimeoutAndStopEndsTheH
   EXPECT_EQ(log.find("Sending ping"), std::string::npos) << log;
 
   // The host's shutdown leaves no client behind.
-  const std::vector<DWORD> pids = ClientPids(out);
-  ASSERT_EQ(pids.size(), 1u);
-  ProcessWatch client(pids[0]);
-  EXPECT_TRUE(!client.valid() || client.WaitForExit(0));
+  EXPECT_TRUE(client_->WaitForExit(0));
 }
 
 TEST_F(HostSupervisionTest, SilentClientIsPingedReportedKilledAndReplaced) {
@@ -82,14 +49,9 @@ TEST_F(HostSupervisionTest, SilentClientIsPingedReportedKilledAndReplaced) {
   setup.laterSteps = "heartbeat=250;wait=1500;call=Stop()";
   StartHost(setup);
 
-  ASSERT_TRUE(run_.WaitForOut(" start instance=", kWaitMs)) << run_.Out();
-  const std::vector<DWORD> first = ClientPids(run_.Out());
-  ASSERT_EQ(first.size(), 1u);
-  ProcessWatch silent(first[0]);
-  ASSERT_TRUE(silent.valid());
-
-  ASSERT_TRUE(silent.WaitForExit(kWaitMs)) << run_.Out() << run_.Log();
-  EXPECT_EQ(silent.ExitCode(), kKilledForSilence);
+  WatchClient();
+  ASSERT_TRUE(client_->WaitForExit(kWaitMs)) << run_.Out() << run_.Log();
+  EXPECT_EQ(client_->ExitCode(), kKilledForSilence);
   ExpectHostEnds(0);
 
   const std::string out = run_.Out();

@@ -33,7 +33,7 @@ class StartupE2eTest : public ::testing::Test {
     RunOptions options;
     options.handleBoxes = true;
     options.timeoutMs = 60000;
-    return test::Run("\"" + AgentExePath() + "\" " + arguments, options);
+    return RunProgram("\"" + AgentExePath() + "\" " + arguments, options);
   }
   std::string ComponentWithIni() const { return component_ + "@" + dir_.File("host.ini"); }
   std::string Log() const { return Unix(ReadTodaysLog(dir_.path())); }
@@ -84,7 +84,7 @@ TEST_F(StartupE2eTest, AMissingIniFileIsNamedInTheExitNotice) {
   RunResult result = Agent(component_ + "@missing.ini");
   EXPECT_EQ(result.exitCode, kEFail);
   ASSERT_EQ(result.boxes.size(), 1u);
-  EXPECT_EQ(result.boxes[0].text, "Cannot find INI file: " + TestExeDir() + "\\missing.ini");
+  EXPECT_EQ(result.boxes[0].text, "Cannot find INI file: " + ExeDir() + "\\missing.ini");
 }
 
 TEST_F(StartupE2eTest, AnUnregisteredComponentIsNotInstalled) {

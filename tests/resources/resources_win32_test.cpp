@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "keldran_service.h"
-#include "support_win32/com_util.h"
 #include "support_win32/e2e_support.h"
 
 namespace keldran::test {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "support_win32/com_util.h"
+#include "support_win32/e2e_support.h"
 
 namespace keldran::test {
 namespace {
@@ -27,7 +27,7 @@ std::string FreshComponentName() {
 
 }  // namespace
 
-HostRun::HostRun() : component_(FreshComponentName()), serviceId_(NewServiceId()) {}
+HostRun::HostRun() : component_(FreshComponentName()), serviceId_(NewGuidText()) {}
 
 HostRun::~HostRun() {
   if (host_.IsRunning()) host_.Kill();
@@ -81,7 +81,7 @@ DWORD HostRun::Start(const std::string& arguments, const RunOptions& options) {
 }
 
 RunResult HostRun::RunAgain(const std::string& arguments, const RunOptions& options) const {
-  return test::Run("\"" + AgentExePath() + "\" " + ComponentArgument() + " " + arguments, options);
+  return RunProgram("\"" + AgentExePath() + "\" " + ComponentArgument() + " " + arguments, options);
 }
 
 std::string HostRun::Log() const { return ReadTodaysLog(dir_.File("logs")); }

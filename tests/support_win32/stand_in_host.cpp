@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "keldran_service.h"
-#include "support_win32/com_util.h"
 #include "support_win32/e2e_support.h"
 
 namespace keldran::test {
@@ -185,7 +184,7 @@ TypeLibRegistration::~TypeLibRegistration() {
 
 // ---- StandInHost ------------------------------------------------------------------------------
 
-StandInHost::StandInHost() : serviceId_(NewServiceId()) {}
+StandInHost::StandInHost() : serviceId_(NewGuidText()) {}
 
 StandInHost::~StandInHost() { Stop(); }
 

@@ -10,26 +10,16 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <set>
 #include <string>
-#include <vector>
+
+#include "common/process.h"
+#include "common/text.h"
 
 namespace {
 
-// Owns a kernel handle for the scope; null means none.
-class Handle {
- public:
-  explicit Handle(HANDLE h = nullptr) : h_(h) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() {
-    if (h_) CloseHandle(h_);
-  }
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
+using keldran::tools::ChildProcess;
+using keldran::tools::OneLine;
+using keldran::tools::RunOptions;
 
 constexpr int kCannotRun = 2;
 constexpr DWORD kPollMs = 50;
@@ -64,72 +54,6 @@ std::string QuoteArgument(const std::string& arg) {
   }
   quoted.append(backslashes * 2, '\\');
   return quoted + "\"";
-}
-
-std::string Escape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\r')
-      out += "\\r";
-    else if (c == '\n')
-      out += "\\n";
-    else
-      out += c;
-  }
-  return out;
-}
-
-std::string WindowText(HWND hwnd) {
-  char text[4096];
-  int n = GetWindowTextA(hwnd, text, sizeof text);
-  return std::string(text, n > 0 ? static_cast<size_t>(n) : 0);
-}
-
-// The message text of a standard message box: its Static control with id 0xFFFF, or else the
-// first Static child that has any text (the icon is a Static without text).
-std::string BoxText(HWND box) {
-  if (HWND item = GetDlgItem(box, 0xFFFF)) {
-    std::string text = WindowText(item);
-    if (!text.empty()) return text;
-  }
-  struct Search {
-    std::string text;
-  } search;
-  EnumChildWindows(
-      box,
-      [](HWND child, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        char cls[32];
-        if (GetClassNameA(child, cls, sizeof cls) && lstrcmpiA(cls, "Static") == 0) {
-          s->text = WindowText(child);
-          if (!s->text.empty()) return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.text;
-}
-
-// Dialog-class top-level windows of one process.
-std::vector<HWND> FindBoxes(DWORD processId) {
-  struct Search {
-    DWORD pid;
-    std::vector<HWND> found;
-  } search{processId, {}};
-  EnumWindows(
-      [](HWND hwnd, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(hwnd, &pid);
-        char cls[32];
-        if (pid == s->pid && GetClassNameA(hwnd, cls, sizeof cls) && lstrcmpA(cls, "#32770") == 0 &&
-            IsWindowVisible(hwnd)) {
-          s->found.push_back(hwnd);
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
 }
 
 struct Options {
@@ -176,38 +100,27 @@ int main(int argc, char** argv) {
     return kCannotRun;
   }
 
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  std::vector<char> commandLine(options.commandLine.begin(), options.commandLine.end());
-  commandLine.push_back('\0');
-  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &info)) {
-    std::fprintf(stderr, "cannot start %s: error %lu\n", options.commandLine.c_str(),
-                 GetLastError());
+  ChildProcess child;
+  RunOptions runOptions;
+  runOptions.handleBoxes = options.dismissBoxes;
+  if (const DWORD error = child.Start(options.commandLine, runOptions); error != 0) {
+    std::fprintf(stderr, "cannot start %s: error %lu\n", options.commandLine.c_str(), error);
     return kCannotRun;
   }
-  Handle process(info.hProcess);
-  Handle thread(info.hThread);
 
-  // A box stays listed for a moment after its OK was posted: report each one once.
-  std::set<HWND> dismissed;
   const ULONGLONG start = GetTickCount64();
+  size_t reported = 0;
   bool timedOut = false;
   for (;;) {
-    if (WaitForSingleObject(process.get(), kPollMs) == WAIT_OBJECT_0) break;
-    if (options.dismissBoxes) {
-      for (HWND box : FindBoxes(info.dwProcessId)) {
-        if (!dismissed.insert(box).second) continue;
-        PrintLine("box caption: ", Escape(WindowText(box)));
-        PrintLine("box text: ", Escape(BoxText(box)));
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
-      }
+    const bool ended = child.WaitForExit(kPollMs);
+    for (; reported < child.boxes().size(); ++reported) {
+      PrintLine("box caption: ", OneLine(child.boxes()[reported].caption));
+      PrintLine("box text: ", OneLine(child.boxes()[reported].text));
     }
+    if (ended) break;
     if (options.timeoutMs != INFINITE && GetTickCount64() - start >= options.timeoutMs) {
       timedOut = true;
-      TerminateProcess(process.get(), 1);
-      WaitForSingleObject(process.get(), 5000);
+      child.Kill(1);
       break;
     }
   }
@@ -215,8 +128,7 @@ int main(int argc, char** argv) {
   if (timedOut) {
     std::printf("timeout: killed after %lu ms\n", static_cast<unsigned long>(options.timeoutMs));
   } else {
-    DWORD code = 0;
-    GetExitCodeProcess(process.get(), &code);
+    const DWORD code = child.ExitCode();
     std::printf("exit code: 0x%08lX (%lu)\n", static_cast<unsigned long>(code),
                 static_cast<unsigned long>(code));
   }

@@ -4,7 +4,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <utility>
+
+#include "common/files.h"
+#include "common/text.h"
 
 namespace keldran::client {
 namespace {
@@ -21,32 +25,6 @@ std::string Format(const char* format, ...) {
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
   return text;
-}
-
-// Keeps one event on one line of the output file.
-std::string OneLine(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\r')
-      out += "\\r";
-    else if (c == '\n')
-      out += "\\n";
-    else
-      out += c;
-  }
-  return out;
-}
-
-[[nodiscard]] bool ReadScriptFile(const std::string& path, std::string& content) {
-  Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return false;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
-    content.append(buffer, got);
-  }
-  return true;
 }
 
 // Creates the marker file; false when it exists already. CREATE_NEW makes the test and the
@@ -79,22 +57,6 @@ const char* EventName(WPARAM code) {
       return "unknown";
   }
 }
-
-// CoInitialize for the life of the client: a single-threaded apartment, so the host's window
-// messages and our COM calls share the one message loop.
-class Apartment {
- public:
-  Apartment() : hr_(CoInitialize(nullptr)) {}
-  Apartment(const Apartment&) = delete;
-  Apartment& operator=(const Apartment&) = delete;
-  ~Apartment() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
-  }
-  HRESULT result() const { return hr_; }
-
- private:
-  HRESULT hr_;
-};
 
 // While a call to the host is out, COM's wait loop dispatches no posted messages, so the host's
 // stop or shutdown event would wait behind the call. When the stop came through the host's own
@@ -200,10 +162,14 @@ int TestClient::Run(HINSTANCE instance, const std::string& commandLine) {
   if (!first) log_.Line("marker found: later steps");
   std::string script = first ? options.steps : options.laterSteps;
   const std::string& scriptFile = first ? options.scriptFile : options.laterScriptFile;
-  if (!scriptFile.empty() && !ReadScriptFile(scriptFile, script)) {
-    log_.Line("cannot read script " + scriptFile);
-    log_.Line("exit 2");
-    return kUsageError;
+  if (!scriptFile.empty()) {
+    const std::optional<std::string> text = tools::ReadWholeFile(scriptFile);
+    if (!text) {
+      log_.Line("cannot read script " + scriptFile);
+      log_.Line("exit 2");
+      return kUsageError;
+    }
+    script += *text;
   }
   steps_ = ParseSteps(script);
   if (host.serviceId.empty()) {
@@ -212,7 +178,9 @@ int TestClient::Run(HINSTANCE instance, const std::string& commandLine) {
     return kUsageError;
   }
 
-  Apartment apartment;
+  // A single-threaded apartment, so the host's window messages and our COM calls share the one
+  // message loop.
+  tools::ComApartment apartment;
   if (FAILED(apartment.result())) {
     log_.Line(Format("CoInitialize hr=0x%08lX", static_cast<unsigned long>(apartment.result())));
     return kNoHost;
@@ -270,22 +238,9 @@ bool TestClient::CreateClientWindow(HINSTANCE instance) {
 
 HRESULT TestClient::FindHost(const std::string& serviceId) {
   // The host may still be registering itself when it starts us: look again for a while.
-  const std::wstring name = Widen(serviceId);
-  const ULONGLONG deadline = GetTickCount64() + kLookupTimeoutMs;
-  HRESULT hr = E_FAIL;
-  for (;;) {
-    ComPtr<IRunningObjectTable> table;
-    ComPtr<IMoniker> moniker;
-    ComPtr<IUnknown> object;
-    hr = GetRunningObjectTable(0, table.put());
-    if (SUCCEEDED(hr)) hr = CreateFileMoniker(name.c_str(), moniker.put());
-    if (SUCCEEDED(hr)) hr = table->GetObject(moniker.get(), object.put());
-    if (SUCCEEDED(hr) && object) {
-      return object->QueryInterface(IID_IService, service_.put_void());
-    }
-    if (GetTickCount64() >= deadline) return FAILED(hr) ? hr : E_FAIL;
-    Sleep(kLookupRetryMs);
-  }
+  ComPtr<IUnknown> object;
+  const HRESULT hr = tools::FindRunningObject(serviceId, kLookupTimeoutMs, kLookupRetryMs, object);
+  return FAILED(hr) ? hr : object->QueryInterface(IID_IService, service_.put_void());
 }
 
 LRESULT CALLBACK TestClient::WindowProc(HWND hwnd, UINT msg, WPARAM wParam,
@@ -417,7 +372,7 @@ void TestClient::Heartbeat() {
 void TestClient::LogCall(const char* kind, const Call& call, const CallOutcome& outcome) {
   std::string line =
       Format("%s %s hr=0x%08lX", kind, call.method.c_str(), static_cast<unsigned long>(outcome.hr));
-  if (!outcome.value.empty()) line += " value=" + OneLine(outcome.value);
+  if (!outcome.value.empty()) line += " value=" + tools::OneLine(outcome.value);
   log_.Line(line);
 }
 

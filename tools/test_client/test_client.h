@@ -24,12 +24,16 @@
 #include <string>
 #include <vector>
 
-#include "com_handles.h"
+#include "common/com.h"
+#include "common/handle.h"
 #include "keldran_service.h"
 #include "script.h"
 #include "service_calls.h"
 
 namespace keldran::client {
+
+using tools::ComPtr;
+using tools::Handle;
 
 // Appends one line per event to the output file, prefixed with GetTickCount milliseconds, and
 // writes it through at once: tests read the file while the client runs. Several client

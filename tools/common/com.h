@@ -1,5 +1,7 @@
 #pragma once
-// Scope-bound COM ownership for tests: interface pointers, BSTRs, VARIANTs and the apartment.
+// Scope-bound COM ownership for the helper programs and tests (interface pointers, automation
+// strings, variants, the apartment) and the running-object table lookups that hosts and
+// clients meet at.
 
 #include <windows.h>
 // oleauto.h needs the types of windows.h.
@@ -8,7 +10,9 @@
 #include <string>
 #include <utility>
 
-namespace keldran::test {
+#include "common/text.h"
+
+namespace keldran::tools {
 
 // One counted reference to a COM interface; released on every exit path.
 template <class T>
@@ -21,15 +25,13 @@ class ComPtr {
   }
   ComPtr& operator=(const ComPtr& other) {
     ComPtr copy(other);
-    std::swap(p_, copy.p_);
+    swap(copy);
     return *this;
   }
   ComPtr(ComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
   ComPtr& operator=(ComPtr&& other) noexcept {
-    if (this != &other) {
-      reset();
-      p_ = std::exchange(other.p_, nullptr);
-    }
+    ComPtr moved(std::move(other));
+    swap(moved);
     return *this;
   }
   ~ComPtr() { reset(); }
@@ -45,6 +47,7 @@ class ComPtr {
   void reset() {
     if (T* old = std::exchange(p_, nullptr)) old->Release();
   }
+  void swap(ComPtr& other) noexcept { std::swap(p_, other.p_); }
 
  private:
   T* p_ = nullptr;
@@ -54,7 +57,11 @@ class ComPtr {
 class Bstr {
  public:
   Bstr() = default;
+  // A null text stays a null string.
   explicit Bstr(const wchar_t* text) : s_(text ? SysAllocString(text) : nullptr) {}
+  // Every character, embedded NULs too; an empty text is an empty string, not a null one.
+  explicit Bstr(const std::wstring& text)
+      : s_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
   Bstr(const Bstr&) = delete;
   Bstr& operator=(const Bstr&) = delete;
   ~Bstr() { SysFreeString(s_); }
@@ -66,7 +73,7 @@ class Bstr {
     return &s_;
   }
   // The text in the ANSI code page; empty for a null string.
-  std::string narrow() const;
+  std::string narrow() const { return Narrow(s_); }
 
  private:
   BSTR s_ = nullptr;
@@ -86,7 +93,7 @@ class Variant {
   VARIANT v_;
 };
 
-// CoInitialize for the scope of a test; balanced only when it succeeded.
+// CoInitialize (a single-threaded apartment) for the scope; balanced only when it succeeded.
 class ComApartment {
  public:
   ComApartment() : hr_(CoInitialize(nullptr)) {}
@@ -101,14 +108,16 @@ class ComApartment {
   HRESULT hr_;
 };
 
-// Wide and narrow (ANSI code page) conversions for the COM boundary.
-std::wstring Widen(const std::string& text);
-std::string Narrow(const wchar_t* text);
+// A fresh GUID text in braces, as registration makes for a component's ServiceID; empty on a
+// failure.
+std::string NewGuidText();
 
-// A fresh GUID text in braces, as registration makes for a component's ServiceID.
-std::string NewServiceId();
-// True while an object is registered in the running-object table under the file moniker named
-// by the ServiceID (COM must be initialised on the calling thread).
-bool IsInRunningObjectTable(const std::string& serviceId);
+// The object registered in the running-object table under the file moniker of that name (a
+// ServiceID). A host may still be registering itself when its client looks: the lookup is
+// tried again every retryMs until timeoutMs have passed. COM must be initialised.
+[[nodiscard]] HRESULT FindRunningObject(const std::string& name, DWORD timeoutMs, DWORD retryMs,
+                                        ComPtr<IUnknown>& object);
+// True while an object is registered under the file moniker of that name.
+bool IsInRunningObjectTable(const std::string& name);
 
-}  // namespace keldran::test
+}  // namespace keldran::tools

@@ -1,0 +1,60 @@
+#pragma once
+// Fixtures of the end-to-end tests. Clients call the host (or the stand-in host) from another
+// process, which the type library marshaler serves only while the host's type library is
+// registered: each suite registers it once. HostTest adds one real host run of the test's own.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "support_win32/e2e_support.h"
+#include "support_win32/host_run.h"
+#include "support_win32/stand_in_host.h"
+
+namespace keldran::test {
+
+class TypeLibTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { typeLib_ = new TypeLibRegistration(AgentExePath()); }
+  static void TearDownTestSuite() {
+    delete typeLib_;
+    typeLib_ = nullptr;
+  }
+  void SetUp() override { ASSERT_HRESULT_SUCCEEDED(typeLib_->result()); }
+
+  ComApartment apartment_;
+
+ private:
+  static inline TypeLibRegistration* typeLib_ = nullptr;
+};
+
+class HostTest : public TypeLibTest {
+ protected:
+  static constexpr DWORD kWaitMs = 15000;
+
+  void StartHost(const HostSetup& setup) {
+    ASSERT_TRUE(run_.Prepare(setup));
+    ASSERT_EQ(run_.Start(), 0u);
+  }
+  // The host ends by itself with the code; the client's ServiceID is then gone from the table.
+  void ExpectHostEnds(DWORD code = 0) {
+    ASSERT_TRUE(run_.host().WaitForExit(kWaitMs)) << run_.Log() << run_.Out();
+    EXPECT_EQ(run_.host().ExitCode(), code) << run_.Log();
+    EXPECT_FALSE(IsInRunningObjectTable(run_.serviceId()));
+  }
+  // Holds the first client's process from the moment it started, so that its exit code can be
+  // read whoever ends it.
+  void WatchClient() {
+    ASSERT_TRUE(run_.WaitForOut("connected thread=", kWaitMs)) << run_.Out() << run_.Log();
+    const std::vector<DWORD> pids = ClientPids(run_.Out());
+    ASSERT_EQ(pids.size(), 1u);
+    client_ = std::make_unique<ProcessWatch>(pids[0]);
+    ASSERT_TRUE(client_->valid());
+  }
+
+  HostRun run_;
+  std::unique_ptr<ProcessWatch> client_;
+};
+
+}  // namespace keldran::test
