@@ -16,6 +16,16 @@ class ConfigTest : public ModuleFixture {
     host.WriteIni("[Service]\r\n" + ini);
     return module.LoadServiceConfig(category::kStartup, component);
   }
+  // A host of its own that has loaded the Service section, with the files given beside it.
+  struct Other : testing::FakeHost {
+    explicit Other(const std::string& ini, std::vector<std::string> files = {}) {
+      SetModulePaths();
+      WriteIni("[Service]\r\n" + ini);
+      for (const std::string& file : files) fake.files.AddFile(file, "x");
+      loaded = module.LoadServiceConfig(category::kStartup, "Grid");
+    }
+    bool loaded = false;
+  };
 };
 
 TEST_F(ConfigTest, TheIniFileLiesBesideTheExecutableWhateverTheComponent) {
@@ -92,10 +102,8 @@ TEST_F(ConfigTest, CommandLineIsRequiredAndLosesOneLeadingAtSign) {
   EXPECT_FALSE(Load("CommandLine=%GSDIR%\r\n"));
   EXPECT_EQ(host.Insertions(910), std::vector<std::string>{"CommandLine"});
 
-  testing::FakeHost at;
-  at.SetModulePaths();
-  at.WriteIni("[Service]\r\nCommandLine=@\"%WINDIR%\\sys tem\\prog.exe\" -x \"a b\"\r\n");
-  ASSERT_TRUE(at.module.LoadServiceConfig(category::kStartup, "Grid"));
+  Other at("CommandLine=@\"%WINDIR%\\sys tem\\prog.exe\" -x \"a b\"\r\n");
+  ASSERT_TRUE(at.loaded);
   EXPECT_EQ(at.module.CommandLine, "\"C:\\windows\\sys tem\\prog.exe\" -x \"a b\"");
   // The working directory defaults to the program's own, quotes and arguments removed.
   EXPECT_EQ(at.module.WorkingDir, "C:\\windows\\sys tem");
@@ -105,39 +113,18 @@ TEST_F(ConfigTest, WorkingDirIsReadWithoutMacrosAndMayNotBeEmpty) {
   ASSERT_TRUE(Load("CommandLine=C:\\a\\b.exe\r\nWorkingDir=%WINDIR%\\w\r\n"));
   EXPECT_EQ(module.WorkingDir, "%WINDIR%\\w");
 
-  testing::FakeHost empty;
-  empty.SetModulePaths();
-  empty.WriteIni("[Service]\r\nCommandLine=C:\\a\\b.exe\r\nWorkingDir=\r\n");
-  EXPECT_FALSE(empty.module.LoadServiceConfig(category::kStartup, "Grid"));
+  Other empty("CommandLine=C:\\a\\b.exe\r\nWorkingDir=\r\n");
+  EXPECT_FALSE(empty.loaded);
   EXPECT_EQ(empty.Insertions(910), std::vector<std::string>{"WorkingDir"});
 }
 
 TEST_F(ConfigTest, IconFileIsLookedForBesideTheExecutableThenThePrograms) {
-  const std::string ini = "[Service]\r\nCommandLine=C:\\Grid\\client.exe\r\n";
-  {
-    testing::FakeHost h;
-    h.SetModulePaths();
-    h.WriteIni(ini);
-    ASSERT_TRUE(h.module.LoadServiceConfig(category::kStartup, "Grid"));
-    EXPECT_EQ(h.module.IconFile, "");
-  }
-  {
-    testing::FakeHost h;
-    h.SetModulePaths();
-    h.WriteIni(ini);
-    h.fake.files.AddFile("C:\\Grid\\KeldranGridAgent321.ICO", "icon");
-    ASSERT_TRUE(h.module.LoadServiceConfig(category::kStartup, "Grid"));
-    EXPECT_EQ(h.module.IconFile, "C:\\Grid\\KeldranGridAgent321.ICO");
-  }
-  {
-    testing::FakeHost h;
-    h.SetModulePaths();
-    h.WriteIni(ini);
-    h.fake.files.AddFile("C:\\Grid\\KeldranGridAgent321.ICO", "icon");
-    h.fake.files.AddFile(std::string(kExeDir) + "KeldranGridAgent321.ICO", "icon");
-    ASSERT_TRUE(h.module.LoadServiceConfig(category::kStartup, "Grid"));
-    EXPECT_EQ(h.module.IconFile, std::string(kExeDir) + "KeldranGridAgent321.ICO");
-  }
+  const std::string ini = "CommandLine=C:\\Grid\\client.exe\r\n";
+  const std::string besideExe = std::string(kExeDir) + "KeldranGridAgent321.ICO";
+  const std::string besideClient = "C:\\Grid\\KeldranGridAgent321.ICO";
+  EXPECT_EQ(Other(ini).module.IconFile, "");
+  EXPECT_EQ(Other(ini, {besideClient}).module.IconFile, besideClient);
+  EXPECT_EQ(Other(ini, {besideClient, besideExe}).module.IconFile, besideExe);
 }
 
 TEST_F(ConfigTest, LogonNamesBothAccountAndPasswordOrNeither) {
@@ -158,10 +145,8 @@ TEST_F(ConfigTest, LogonNamesBothAccountAndPasswordOrNeither) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string("Logon=") + c.value);
-    testing::FakeHost h;
-    h.SetModulePaths();
-    h.WriteIni(std::string("[Service]\r\nCommandLine=C:\\c.exe\r\nLogon=\"") + c.value + "\"\r\n");
-    EXPECT_EQ(h.module.LoadServiceConfig(category::kStartup, "Grid"), c.ok);
+    Other h(std::string("CommandLine=C:\\c.exe\r\nLogon=\"") + c.value + "\"\r\n");
+    EXPECT_EQ(h.loaded, c.ok);
     EXPECT_EQ(h.module.LogonUser, c.user);
     EXPECT_EQ(h.module.LogonPassword, c.password);
     EXPECT_EQ(h.fake.eventLog.EventsWithId(912).size(), c.ok ? 0u : 1u);
@@ -176,10 +161,8 @@ TEST_F(ConfigTest, IntegerSettingsHaveTheirDefaults) {
   EXPECT_EQ(module.AutoStart, 0);
   EXPECT_FALSE(host.log.traceOn());
 
-  testing::FakeHost h;
-  h.SetModulePaths();
-  h.WriteIni("[Service]\r\nCommandLine=C:\\c.exe\r\nTimeout=0\r\nTrace=1\r\nAutoStart=1\r\n");
-  ASSERT_TRUE(h.module.LoadServiceConfig(category::kStartup, "Grid"));
+  Other h("CommandLine=C:\\c.exe\r\nTimeout=0\r\nTrace=1\r\nAutoStart=1\r\n");
+  ASSERT_TRUE(h.loaded);
   EXPECT_EQ(h.module.Timeout, 0);
   EXPECT_EQ(h.module.AutoStart, 1);
   EXPECT_TRUE(h.log.traceOn());
@@ -238,15 +221,6 @@ TEST_F(ConfigTest, ExitNoticeIsShownOnlyWhereSomeoneCanSeeIt) {
                 message_box::kIconError | message_box::kSetForeground | c.extraStyle);
     }
   }
-}
-
-TEST_F(ConfigTest, InformationNoticesNeedDebug) {
-  module.logInfo(category::kRun, 105);
-  EXPECT_FALSE(host.window.tray().pendingText());
-  module.Debug = 1;
-  module.logInfo(category::kRun, 105);
-  EXPECT_EQ(host.window.tray().pendingText(), "Client started");
-  EXPECT_EQ(host.window.tray().pendingKind(), 1u);
 }
 
 }  // namespace

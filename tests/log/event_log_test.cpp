@@ -62,47 +62,42 @@ TEST_F(EventLogTest, EventReachesTheLogTheFileAndTheHook) {
   EXPECT_EQ(fake.eventLog.OpenSourceCount(), 0u);
 }
 
-TEST_F(EventLogTest, FourNullStringsGiveOneEmptyInsertion) {
-  Event(event_type::kInformation, 400, {nullptr, nullptr, nullptr, nullptr});
-  EXPECT_EQ(fake.eventLog.Events().at(0).strings, std::vector<std::string>{""});
-  EXPECT_EQ(DayFile(),
-            kHeader + "==================== INFO.Log ====================\r\n\r\nService stopped");
-  EXPECT_EQ(hookCalls.at(0).text, "Service stopped");
-}
-
-TEST_F(EventLogTest, NonEmptyStringsAreJoinedWithOneBlank) {
-  Event(event_type::kWarning, 105, {"a", "", "b", nullptr});
-  EXPECT_EQ(fake.eventLog.Events().at(0).strings, std::vector<std::string>{"a b"});
-  EXPECT_EQ(hookCalls.at(0).text, "Client started a b");
-}
-
-TEST_F(EventLogTest, LeadingBreaksOfTheInsertionGoToTheRecordNotTheEvent) {
-  Event(event_type::kError, 105, {"\r\n\r\n Hi"});
-  EXPECT_EQ(fake.eventLog.Events().at(0).strings, std::vector<std::string>{"Hi"});
-  EXPECT_EQ(
-      DayFile(),
-      kHeader + "==================== ERROR.Log ====================\r\n\r\nClient started Hi");
-
-  fake.files.RemoveTree(kDayFile);
-  Event(event_type::kError, 105, {"\n\n\n\nHi"});
-  EXPECT_EQ(fake.eventLog.Events().at(1).strings, std::vector<std::string>{"Hi"});
-  // The banner's own blank keeps it on the header line.
-  EXPECT_EQ(DayFile(), "\r\n\r\n" + kHeader +
-                           "==================== ERROR.Log ====================\r\n\r\n"
-                           "Client started Hi");
-}
-
-TEST_F(EventLogTest, InsertionOfBreaksOnlyStaysInTheEvent) {
-  Event(event_type::kError, 105, {"\r\n"});
-  EXPECT_EQ(fake.eventLog.Events().at(0).strings, std::vector<std::string>{"\r\n"});
-  EXPECT_EQ(hookCalls.at(0).text, "Client started");
-}
-
-TEST_F(EventLogTest, IdTheTableLacksLeavesTheBannerOnly) {
-  Event(event_type::kWarning, 4242, {"lost text"});
-  EXPECT_EQ(fake.eventLog.Events().at(0).id, 4242u);
-  EXPECT_EQ(DayFile(), kHeader + "==================== WARNING.Log ====================");
-  EXPECT_EQ(hookCalls.at(0).text, "");
+TEST_F(EventLogTest, InsertionTextsAreJoinedAndTheirLeadingBreaksGoToTheRecord) {
+  const std::string banner = "==================== ERROR.Log ====================";
+  struct Case {
+    std::uint32_t id;
+    std::vector<const char*> strings;
+    std::string insertion;  // what the event log gets
+    std::string hook;       // the formatted message
+    std::string file;
+  } cases[] = {
+      {400, {nullptr, nullptr, nullptr, nullptr}, "", "Service stopped",
+       kHeader + banner + "\r\n\r\nService stopped"},
+      {105, {"a", "", "b", nullptr}, "a b", "Client started a b",
+       kHeader + banner + "\r\n\r\nClient started a b"},
+      {105, {"\r\n\r\n Hi"}, "Hi", "Client started Hi",
+       kHeader + banner + "\r\n\r\nClient started Hi"},
+      // The banner's own blank keeps it on the header line.
+      {105, {"\n\n\n\nHi"}, "Hi", "Client started Hi",
+       "\r\n\r\n" + kHeader + banner + "\r\n\r\nClient started Hi"},
+      {105, {"\r\n"}, "\r\n", "Client started", kHeader + banner + "\r\n\r\nClient started"},
+      // An id the message table lacks leaves the banner only.
+      {4242, {"lost text"}, "lost text", "", kHeader + banner},
+  };
+  log.setLogTrace(true);  // the event's own record is not echoed as a trace event
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    fake.files.RemoveTree(kDayFile);
+    hookCalls.clear();
+    Event(event_type::kError, c.id, c.strings);
+    const auto event = fake.eventLog.Events().back();
+    EXPECT_EQ(event.id, c.id);
+    EXPECT_EQ(event.strings, std::vector<std::string>{c.insertion});
+    ASSERT_EQ(hookCalls.size(), 1u);
+    EXPECT_EQ(hookCalls[0].text, c.hook);
+    EXPECT_EQ(DayFile(), c.file);
+  }
+  EXPECT_EQ(fake.eventLog.Events().size(), std::size(cases));
 }
 
 TEST_F(EventLogTest, InsertionBeyondTheMessageBufferLeavesTheBannerOnly) {
@@ -133,14 +128,6 @@ TEST_F(EventLogTest, EveryTypeHasItsLevelName) {
   EXPECT_EQ(DayFile(), expected);
 }
 
-TEST_F(EventLogTest, TraceDoesNotEchoEvents) {
-  log.setLogTrace(true);
-  Event(event_type::kInformation, 103, {"now"});
-  const auto events = fake.eventLog.Events();
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].id, 103u);
-}
-
 TEST_F(EventLogTest, HookRunsAfterTheLogLockIsReleased) {
   // Logging from another thread inside the hook would deadlock if the lock were still held.
   onHook = [this] { std::thread([this] { log.logDebug("from the hook", "Tray"); }).join(); };
@@ -149,11 +136,14 @@ TEST_F(EventLogTest, HookRunsAfterTheLogLockIsReleased) {
 }
 
 TEST_F(EventLogTest, NextEventClearsTheEventLogFailure) {
+  log.setEventHook(nullptr, 0);  // events need no hook
   log.logFail(Log::kEventLogFailure, "first");
   log.logFail(Log::kEventLogFailure, "suppressed");
   EXPECT_EQ(FailureEvents().size(), 1u);
   Event(event_type::kInformation, 103, {});
   EXPECT_FALSE(log.failureReported(Log::kEventLogFailure));
+  EXPECT_TRUE(hookCalls.empty());
+  EXPECT_NE(DayFile().find("Service started"), std::string::npos);
   log.logFail(Log::kEventLogFailure, "second");
   ASSERT_EQ(FailureEvents().size(), 2u);
   EXPECT_EQ(FailureEvents()[1].strings.at(0), "second");
@@ -186,13 +176,6 @@ TEST_F(EventLogTest, HookThatThrowsIsReportedOnceAsAnEventLogFailure) {
                            "Log\r\n\r\nThe logEvent() function threw an exception"),
             std::string::npos);
   EXPECT_EQ(fake.eventLog.OpenSourceCount(), 0u);
-}
-
-TEST_F(EventLogTest, WithoutAHookEventsAreStillWritten) {
-  log.setEventHook(nullptr, 0);
-  Event(event_type::kError, 107, {"x"});
-  EXPECT_TRUE(hookCalls.empty());
-  EXPECT_NE(DayFile().find("responding x"), std::string::npos);
 }
 
 }  // namespace

@@ -56,24 +56,20 @@ TEST_F(ModuleLogTest, ShortFormsWriteEventsOfTheirType) {
   EXPECT_NE(DayFile().find("#Grid# ==================== ERROR.Log"), std::string::npos);
 }
 
-TEST_F(ModuleLogTest, BeforeAnyClientTheLastErrorOrWarningBecomesThePendingNotice) {
+TEST_F(ModuleLogTest, BeforeAnyClientTheLastNoticeWaitsAndInformationCountsOnlyWhileDebugging) {
   module.logError(category::kStartup, 116, "first");
   EXPECT_EQ(window.tray().pendingText(), "Startup failed: first");
   EXPECT_EQ(window.tray().pendingKind(), notice_kind::kError);
   module.logWarning(category::kInstall, 113, "second");
   EXPECT_EQ(window.tray().pendingText(), "Cannot create registry key: second");
   EXPECT_EQ(window.tray().pendingKind(), notice_kind::kWarning);
-  EXPECT_TRUE(fake.dialogs.Balloons().empty());
-}
-
-TEST_F(ModuleLogTest, InformationBecomesANoticeOnlyWhileDebugging) {
-  module.logError(category::kStartup, 116, "kept");
   module.logInfo(category::kStartup, 103, "quiet");
-  EXPECT_EQ(window.tray().pendingText(), "Startup failed: kept");
+  EXPECT_EQ(window.tray().pendingText(), "Cannot create registry key: second");
   module.Debug = 1;
   module.logInfo(category::kStartup, 103, "loud");
   EXPECT_EQ(window.tray().pendingText(), "Service started loud");
   EXPECT_EQ(window.tray().pendingKind(), notice_kind::kInformation);
+  EXPECT_TRUE(fake.dialogs.Balloons().empty());
 }
 
 TEST_F(ModuleLogTest, ExitNoticeShowsThePendingNoticeOnceWithItsIcon) {
@@ -96,21 +92,6 @@ TEST_F(ModuleLogTest, ExitNoticeShowsThePendingNoticeOnceWithItsIcon) {
     EXPECT_EQ(boxes[i].style, kinds[i].second);
   }
   EXPECT_FALSE(window.tray().pendingText());
-}
-
-TEST_F(ModuleLogTest, QuietRunShowsNoExitNoticeUnlessRunAsService) {
-  module.Quiet = true;
-  module.logError(category::kStartup, 116, "quiet");
-  module.ShowExitNotice();
-  EXPECT_TRUE(fake.dialogs.Boxes().empty());
-
-  module.ServiceSwitch = true;
-  module.logError(category::kStartup, 116, "service");
-  module.ShowExitNotice();
-  const auto boxes = fake.dialogs.Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, "Startup failed: service");
-  EXPECT_EQ(boxes[0].style, 0x10010u | 0x200000u);
 }
 
 TEST_F(ModuleLogTest, OnceAClientHasStartedEventsBecomeBalloonsAndNoExitNotice) {
