@@ -38,13 +38,6 @@ TEST_F(StartupTest, ComponentIsTheLeadingWordsOrGrid) {
   }
 }
 
-TEST_F(StartupTest, ModulePathsComeFromTheLongExecutablePath) {
-  (void)Start("");
-  EXPECT_EQ(module.ExePath, "C:\\Program Files\\Keldran\\KeldranGridAgent.exe");
-  EXPECT_EQ(module.AppName, "KeldranGridAgent");
-  EXPECT_EQ(module.ExeDir, "C:\\Program Files\\Keldran\\");
-}
-
 TEST_F(StartupTest, BadOptionsAreRejectedWithTheirExactText) {
   struct Case {
     const char* commandLine;
@@ -92,6 +85,10 @@ TEST_F(StartupTest, OptionNamesIgnoreCaseAndLeadCharacter) {
   EXPECT_TRUE(module.Quiet);
   EXPECT_EQ(module.Timeout, 30);
   EXPECT_TRUE(Rejections().empty());
+  // The module paths come from the long executable path.
+  EXPECT_EQ(module.ExePath, "C:\\Program Files\\Keldran\\KeldranGridAgent.exe");
+  EXPECT_EQ(module.AppName, "KeldranGridAgent");
+  EXPECT_EQ(module.ExeDir, "C:\\Program Files\\Keldran\\");
 }
 
 TEST_F(StartupTest, CombinationConflictsAreReportedWithTheGivenLists) {
@@ -117,7 +114,7 @@ TEST_F(StartupTest, CombinationConflictsAreReportedWithTheGivenLists) {
   }
 }
 
-TEST_F(StartupTest, StopWithQuietAndStartAloneAreAccepted) {
+TEST_F(StartupTest, StopWithQuietIsAccepted) {
   host.RegisterComponent("Grid", "{ID}");
   (void)Start("/Stop /Quiet");
   EXPECT_TRUE(Rejections().empty());
@@ -164,42 +161,33 @@ TEST_F(StartupTest, AServiceIdMustBeATerminatedStringOfAtMost99Characters) {
   EXPECT_EQ(tryId("{ID}", RegType::kBinary), "");
 }
 
-TEST_F(StartupTest, ServiceOptionRunsAsServiceOnlyWhenRegisteredAsOne) {
+TEST_F(StartupTest, ServiceOptionIsQuietAndRunsAsServiceOnlyWhenRegisteredAsOne) {
   host.RegisterComponent("Grid", "{ID}", std::nullopt);
   (void)Start("/Service");
   EXPECT_FALSE(module.RunAsService);
   EXPECT_TRUE(module.Quiet);
   EXPECT_TRUE(module.ServiceSwitch);
   EXPECT_EQ(module.ServiceID, "{ID}");
-}
 
-TEST_F(StartupTest, ServiceOptionWithLocalServiceRunsAsService) {
-  host.RegisterComponent("Grid", "{ID}", 1);
-  fake.services.SetStartedByServiceManager(true);
-  (void)Start("/Service");
-  EXPECT_TRUE(module.ServiceSwitch);
-  EXPECT_EQ(fake.registry.DwordValue(reg_root::kClassesRoot, std::string(kServicesKey) + "Grid",
-                                     "LocalService"),
-            1u);
-}
-
-TEST_F(StartupTest, ServiceWordIsFoundAnywhereButOnlyWithItsCase) {
-  host.RegisterComponent("Grid", "{ID}", 1);
-  (void)Start("/service");
   // "/service" is the Service option (names ignore case) but not the "/Service " marker.
-  EXPECT_TRUE(module.ServiceSwitch);
+  testing::FakeHost service;
+  service.WriteIni(kMinimalIni);
+  service.RegisterComponent("Grid", "{ID}", 1);
+  service.fake.services.SetStartedByServiceManager(true);
+  (void)service.module.Startup("/service");
+  EXPECT_TRUE(service.module.ServiceSwitch);
+  EXPECT_EQ(service.fake.services.DispatchedServiceName(), "KeldranGridAgent321");
 }
 
-TEST_F(StartupTest, RegistrationGoesOnWithoutARegistryKey) {
+TEST_F(StartupTest, RegistrationAndUnregistrationGoOnWithoutARegistryKey) {
   EXPECT_EQ(Start("/RegApp"), kEFail);  // registration itself is not built in yet
-  EXPECT_TRUE(host.Insertions(116).empty());
   EXPECT_FALSE(module.RunAsService);
-}
-
-TEST_F(StartupTest, UnregistrationGoesOnWithoutARegistryKey) {
-  (void)Start("/UnReg");
   EXPECT_TRUE(host.Insertions(116).empty());
-  EXPECT_TRUE(Rejections().empty());
+  testing::FakeHost unreg;
+  unreg.WriteIni(kMinimalIni);
+  (void)unreg.module.Startup("/UnReg");
+  EXPECT_TRUE(unreg.Insertions(116).empty());
+  EXPECT_TRUE(unreg.Insertions(117).empty());
 }
 
 TEST_F(StartupTest, RegistrationIsRefusedWhileAHostOfTheComponentRuns) {

@@ -111,39 +111,36 @@ TEST_F(LogFailureTest, AfterALockedFileTheMutexIsNotWaitedForEither) {
   fake.files.CloseFile(held);
 }
 
-TEST_F(LogFailureTest, FailedWriteReportsTheSystemText) {
+TEST_F(LogFailureTest, FailedOpenOrWriteIsReportedOnceWithoutWaitingAndTheNextRecordTriesAgain) {
+  const std::string file = "Could not write to log file C:\\Logs\\2024-03-01.log";
+  struct Case {
+    const char* fault;
+    std::uint32_t error;  // 0: a short write of 10 bytes
+    std::string text;
+    std::string left;  // what the failed record left in the file
+  } cases[] = {
+      {"WriteFile", 112, file + "\r\n\r\n Error: 112 (0x00000070) Disk full.", ""},
+      {"CreateFile", 5, file + "\r\n\r\n Error: 5 (0x00000005) Access denied.", ""},
+      {"", 0, file + "\n\nWriteFile didn't write all data (nData=00000015, nWritten=0000000A)",
+       "\r\n\r\n#09:05"},
+  };
   LogToDisk();
-  fake.faults.Fail("WriteFile", 112);
-  log.logDebug("lost", nullptr);
-  ExpectOneReport(
-      "Could not write to log file C:\\Logs\\2024-03-01.log\r\n\r\n Error: 112 (0x00000070) "
-      "Disk full.");
-  EXPECT_EQ(fake.files.OpenHandleCount(), 0u);
-  EXPECT_EQ(fake.files.FlushCount(), 1);
-  // The next record tries again.
-  log.logDebug("kept", nullptr);
-  EXPECT_EQ(DayFile(), "\r\n\r\n#09:05:03.007## kept");
-  EXPECT_FALSE(log.failureReported(Log::kLogFileFailure));
-}
-
-TEST_F(LogFailureTest, ShortWriteReportsBothLengths) {
-  LogToDisk();
-  fake.files.LimitNextWrite(10);
-  log.logDebug("x", nullptr);  // 21 bytes
-  ExpectOneReport(
-      "Could not write to log file C:\\Logs\\2024-03-01.log\n\nWriteFile didn't write all data "
-      "(nData=00000015, nWritten=0000000A)");
-  EXPECT_EQ(fake.files.OpenHandleCount(), 0u);
-}
-
-TEST_F(LogFailureTest, OpenFailingOtherwiseIsReportedWithoutRetrying) {
-  LogToDisk();
-  fake.faults.Fail("CreateFile", 5);
-  EXPECT_EQ(TimedRecord("denied"), 0u);
-  EXPECT_EQ(fake.files.Opens().size(), 1u);
-  ExpectOneReport(
-      "Could not write to log file C:\\Logs\\2024-03-01.log\r\n\r\n Error: 5 (0x00000005) "
-      "Access denied.");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    fake.eventLog.Clear();
+    fake.texts.ClearDebugOutput();
+    fake.files.RemoveTree(kDayFile);
+    if (c.error)
+      fake.faults.Fail(c.fault, c.error);
+    else
+      fake.files.LimitNextWrite(10);
+    EXPECT_EQ(TimedRecord("x"), 0u);  // 21 bytes
+    ExpectOneReport(c.text);
+    EXPECT_EQ(fake.files.OpenHandleCount(), 0u);
+    log.logDebug("kept", nullptr);
+    EXPECT_EQ(DayFile(), c.left + "\r\n\r\n#09:05:03.007## kept");
+    EXPECT_FALSE(log.failureReported(Log::kLogFileFailure));
+  }
 }
 
 TEST_F(LogFailureTest, MissingDirectoryIsReportedAsPathNotFound) {

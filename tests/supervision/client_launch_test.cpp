@@ -171,67 +171,47 @@ TEST_F(CtrlDocTest, NoDocumentConfiguredIsNothingToDo) {
   EXPECT_TRUE(fake.eventLog.Events().empty());
 }
 
-TEST_F(CtrlDocTest, ServiceMakesTheDocumentReadOnlyAndKeepsItsOtherAttributes) {
-  fake.files.AddFile(kDoc, "%PDF", file_attribute::kArchive | file_attribute::kHidden);
-  module.RunAsService = true;
-  EXPECT_TRUE(module.ApplyCtrlDocAttribute());
-  EXPECT_EQ(Attributes(),
-            file_attribute::kArchive | file_attribute::kHidden | file_attribute::kReadOnly);
-  const auto events = Events(1001);
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].type, event_type::kInformation);
-  EXPECT_EQ(events[0].category, category::kStartup);
-  EXPECT_EQ(events[0].strings[0], "Set read-only attribute on CtrlDoc file: C:\\Docs\\control.pdf");
-}
-
-TEST_F(CtrlDocTest, ApplicationMakesTheDocumentWritableAgain) {
-  fake.files.AddFile(kDoc, "%PDF", file_attribute::kArchive | file_attribute::kReadOnly);
-  module.RunAsService = false;
-  EXPECT_TRUE(module.ApplyCtrlDocAttribute());
-  EXPECT_EQ(Attributes(), file_attribute::kArchive);
-  const auto events = Events(1001);
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].type, event_type::kInformation);
-  EXPECT_EQ(events[0].strings[0],
-            "Cleared read-only attribute on CtrlDoc file: C:\\Docs\\control.pdf");
-}
-
-TEST_F(CtrlDocTest, AttributeAlreadyRightChangesNothingAndSaysNothing) {
-  fake.files.AddFile(kDoc, "%PDF", file_attribute::kArchive | file_attribute::kReadOnly);
-  module.RunAsService = true;
-  EXPECT_TRUE(module.ApplyCtrlDocAttribute());
-  fake.files.AddFile("C:\\Docs\\app.pdf", "%PDF", file_attribute::kArchive);
-  module.CtrlDoc = "C:\\Docs\\app.pdf";
-  module.RunAsService = false;
-  EXPECT_TRUE(module.ApplyCtrlDocAttribute());
-  EXPECT_EQ(fake.faults.Calls("SetFileAttributes"), 0);
-  EXPECT_TRUE(fake.eventLog.Events().empty());
-}
-
-TEST_F(CtrlDocTest, MissingDocumentIsRefusedWithThePathAndTheReason) {
-  module.RunAsService = true;
-  EXPECT_FALSE(module.ApplyCtrlDocAttribute());
-  const auto events = Events(1001);
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].type, event_type::kError);
-  EXPECT_EQ(events[0].category, category::kStartup);
-  EXPECT_EQ(events[0].strings[0],
-            "Could not set file attributes on CtrlDoc file: C:\\Docs\\control.pdf\r\n\r\n Error: "
-            "2 (0x00000002) File not found.");
-}
-
-TEST_F(CtrlDocTest, FailedAttributeChangeEndsTheStartUp) {
-  fake.files.AddFile(kDoc, "%PDF", file_attribute::kArchive);
-  fake.faults.Fail("SetFileAttributes", win32_error::kAccessDenied);
-  module.RunAsService = true;
-  EXPECT_FALSE(module.ApplyCtrlDocAttribute());
-  EXPECT_EQ(Attributes(), file_attribute::kArchive);
-  const auto events = Events(1001);
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].type, event_type::kError);
-  EXPECT_EQ(events[0].strings[0],
-            "Could not set file attributes on CtrlDoc file: C:\\Docs\\control.pdf\r\n\r\n Error: "
-            "5 (0x00000005) Access denied.");
+TEST_F(CtrlDocTest, ReadOnlyAsAServiceWritableAsAnApplicationAndAFailureEndsTheStartUp) {
+  using namespace file_attribute;
+  constexpr std::uint32_t kMissing = 0xFFFFFFFFu;
+  const std::string path = ": C:\\Docs\\control.pdf";
+  struct Case {
+    bool service;
+    std::uint32_t before;  // kMissing: no document
+    Win32Error fault;      // of SetFileAttributes
+    bool ok;
+    std::uint32_t after;
+    std::string event;  // the 1001 text; empty: none
+  } cases[] = {
+      {true, kArchive | kHidden, 0, true, kArchive | kHidden | kReadOnly,
+       "Set read-only attribute on CtrlDoc file" + path},
+      {false, kArchive | kReadOnly, 0, true, kArchive,
+       "Cleared read-only attribute on CtrlDoc file" + path},
+      {true, kArchive | kReadOnly, 0, true, kArchive | kReadOnly, ""},  // already right
+      {false, kArchive, 0, true, kArchive, ""},
+      {true, kMissing, 0, false, kMissing,
+       "Could not set file attributes on CtrlDoc file" + path +
+           "\r\n\r\n Error: 2 (0x00000002) File not found."},
+      {true, kArchive, win32_error::kAccessDenied, false, kArchive,
+       "Could not set file attributes on CtrlDoc file" + path +
+           "\r\n\r\n Error: 5 (0x00000005) Access denied."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.event);
+    fake.eventLog.Clear();
+    fake.files.RemoveTree(kDoc);
+    if (c.before != kMissing) fake.files.AddFile(kDoc, "%PDF", c.before);
+    if (c.fault) fake.faults.Fail("SetFileAttributes", c.fault);
+    module.RunAsService = c.service;
+    EXPECT_EQ(module.ApplyCtrlDocAttribute(), c.ok);
+    EXPECT_EQ(Attributes(), c.after);
+    const auto events = Events(1001);
+    ASSERT_EQ(events.size(), c.event.empty() ? 0u : 1u);
+    if (c.event.empty()) continue;
+    EXPECT_EQ(events[0].type, c.ok ? event_type::kInformation : event_type::kError);
+    EXPECT_EQ(events[0].category, category::kStartup);
+    EXPECT_EQ(events[0].strings[0], c.event);
+  }
 }
 
 }  // namespace
