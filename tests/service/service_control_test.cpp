@@ -70,7 +70,7 @@ TEST_F(ServiceControlTest, ShutdownTellsTheClientWithCode5AndWaits20Seconds) {
   EXPECT_EQ(Count(400) + Count(401), 0u);
 }
 
-TEST_F(ServiceControlTest, InterrogateDoesNothingAndOtherCodesAreBadRequests) {
+TEST_F(ServiceControlTest, InterrogateDoesNothingOtherCodesAreBadRequestsAndAppsReportNoStatus) {
   module.RunAsService = true;
   module.Handler(service_control::kInterrogate);
   EXPECT_TRUE(fake.services.StatusReports().empty());
@@ -83,9 +83,7 @@ TEST_F(ServiceControlTest, InterrogateDoesNothingAndOtherCodesAreBadRequests) {
   EXPECT_EQ(
       events[0].strings,
       std::vector<std::string>{"Service Handler received unrecognized control code: 0x00000080"});
-}
-
-TEST_F(ServiceControlTest, StatusIsReportedOnlyWhenRunningAsAService) {
+  // Status reports go to the Service Control Manager only when running as a service.
   module.RunAsService = false;
   module.SetServiceState(service_state::kRunning);
   EXPECT_TRUE(fake.services.StatusReports().empty());
@@ -131,9 +129,13 @@ TEST_F(ServiceControlTest, AFailingControlHandlerRegistrationEndsTheServiceSilen
   EXPECT_EQ(ClientStarts(), 0u);
 }
 
-TEST_F(ServiceControlTest, ARunningHostIsStoppedOrRefused) {
-  fake.com.AddForeignHost(kServiceId, [] { return kSOk; });
+TEST_F(ServiceControlTest, ARunningHostIsStoppedOrRefusedAndWithNoneAStopDoesNothing) {
   module.StopRequested = true;
+  module.StartRun();
+  EXPECT_TRUE(fake.eventLog.Events().empty());
+  EXPECT_FALSE(module.RunFailed);
+
+  fake.com.AddForeignHost(kServiceId, [] { return kSOk; });
   module.StartRun();
   EXPECT_EQ(fake.com.RequestStopCalls(kServiceId), 1);
   EXPECT_FALSE(module.RunFailed);
@@ -143,14 +145,6 @@ TEST_F(ServiceControlTest, ARunningHostIsStoppedOrRefused) {
   EXPECT_EQ(host.Insertions(102), std::vector<std::string>{"Service is already running"});
   EXPECT_TRUE(module.RunFailed);
   EXPECT_EQ(ClientStarts(), 0u);
-}
-
-TEST_F(ServiceControlTest, AStopRequestWithNoHostRunningDoesNothing) {
-  module.StopRequested = true;
-  module.StartRun();
-  EXPECT_TRUE(fake.eventLog.Events().empty());
-  EXPECT_EQ(ClientStarts(), 0u);
-  EXPECT_FALSE(module.RunFailed);
 }
 
 }  // namespace

@@ -57,12 +57,12 @@ TEST_F(ProcessTest, WithoutAWorkingDirectoryBothMacrosComeFromTheExecutablesDire
   fake.processes.SetModuleFileName("D:\\Grid\\Bin\\KeldranGridAgent.exe");
   Process inBin(fake.platform());
   EXPECT_EQ(inBin.ExpandFileMacros("%ROOTDIR%\\data"), "D:\\Grid\\data");
-}
-
-TEST_F(ProcessTest, ExecutableDirectoryIsWorkedOutOnce) {
+  // Worked out once per object.
   EXPECT_EQ(process.BaseDir(), kModuleDir);
-  fake.processes.SetModuleFileName("E:\\Elsewhere\\KeldranGridAgent.exe");
-  EXPECT_EQ(process.BaseDir(), kModuleDir);
+  // Inserted values are not scanned again.
+  fake.processes.SetModuleFileName("D:\\%ROOTDIR%\\50%\\KeldranGridAgent.exe");
+  Process odd(fake.platform());
+  EXPECT_EQ(odd.ExpandFileMacros("%DIR%\\x"), "D:\\%ROOTDIR%\\50%\\x");
 }
 
 struct MacroCase {
@@ -91,12 +91,6 @@ TEST_F(ProcessTest, MacroNamesAreExactAndEverythingElseIsKept) {
   for (const MacroCase& c : cases) {
     EXPECT_EQ(process.ExpandFileMacros(c.input), c.expanded) << c.input;
   }
-}
-
-TEST_F(ProcessTest, InsertedValuesAreNotScannedAgain) {
-  fake.processes.SetModuleFileName("D:\\%ROOTDIR%\\50%\\KeldranGridAgent.exe");
-  Process odd(fake.platform());
-  EXPECT_EQ(odd.ExpandFileMacros("%DIR%\\x"), "D:\\%ROOTDIR%\\50%\\x");
 }
 
 TEST_F(ProcessTest, ChangingTheWorkingDirectoryAfterUseChangesBothMacros) {
@@ -159,37 +153,31 @@ TEST_F(ProcessTest, StartRunsTheExpandedCommandInTheBaseDirectory) {
   EXPECT_EQ(child->environmentBlock, std::string("A=1\0B=2\0\0", 10));
 }
 
-TEST_F(ProcessTest, RunningChildIsSeenUntilKilledWith1460) {
+TEST_F(ProcessTest, RunningChildIsWaitedForUntilItEndsOrIsKilledWith1460) {
   fake.processes.AddProgram(kClientExe, {});
   ASSERT_TRUE(process.Start("%DIR%\\client.exe", show_window::kShow));
   EXPECT_FALSE(process.HasEnded());
-
-  const auto before = fake.clock.Elapsed();
+  auto before = fake.clock.Elapsed();
   EXPECT_FALSE(process.WaitForEnd(5000));
   EXPECT_EQ(fake.clock.Elapsed() - before, 5000u);
-
+  // A failed wait counts as ended for WaitForEnd, but as running for HasEnded.
+  fake.faults.Fail("WaitForSingleObject", win32_error::kInvalidHandle, -1);
+  EXPECT_TRUE(process.WaitForEnd(30000));
+  EXPECT_FALSE(process.HasEnded());
+  fake.faults.Clear("WaitForSingleObject");
   process.Terminate(1460);
   EXPECT_TRUE(process.HasEnded());
   EXPECT_TRUE(process.WaitForEnd(0));
   EXPECT_TRUE(fake.processes.LastChild()->terminated);
   EXPECT_EQ(fake.processes.LastChild()->exitCode, 1460u);
-}
 
-TEST_F(ProcessTest, WaitForEndReturnsWhenTheChildExitsByItself) {
+  // A child that exits by itself ends the wait then.
   fake.processes.AddProgram(kClientExe, {.exitAfter = 3000, .exitCode = 7, .onStart = {}});
   ASSERT_TRUE(process.Start("%DIR%\\client.exe", show_window::kShow));
-  const auto before = fake.clock.Elapsed();
+  before = fake.clock.Elapsed();
   EXPECT_TRUE(process.WaitForEnd(30000));
   EXPECT_EQ(fake.clock.Elapsed() - before, 3000u);
   EXPECT_TRUE(process.HasEnded());
-}
-
-TEST_F(ProcessTest, FailedWaitCountsAsEndedForWaitForEndButAsRunningForHasEnded) {
-  fake.processes.AddProgram(kClientExe, {});
-  ASSERT_TRUE(process.Start("%DIR%\\client.exe", show_window::kShow));
-  fake.faults.Fail("WaitForSingleObject", win32_error::kInvalidHandle, -1);
-  EXPECT_TRUE(process.WaitForEnd(30000));
-  EXPECT_FALSE(process.HasEnded());
 }
 
 TEST_F(ProcessTest, DestroyingTheObjectKillsARunningChildAndClosesItsHandles) {

@@ -5,15 +5,13 @@ namespace {
 
 using SystemTextsContractTest = ContractTest;
 
-TEST_F(SystemTextsContractTest, SystemMessagesAreTheSystemsTextsWithTheirLineEnd) {
+TEST_F(SystemTextsContractTest, SystemMessagesAreTheSystemsTextsWithTheirLineEndOrNone) {
   EXPECT_EQ(p_.texts.SystemMessage(0), "Success.\r\n");
   EXPECT_EQ(p_.texts.SystemMessage(2), "File not found.\r\n");
   EXPECT_EQ(p_.texts.SystemMessage(5), "Access denied.\r\n");
   EXPECT_EQ(p_.texts.SystemMessage(32), "Sharing violation.\r\n");
   EXPECT_EQ(p_.texts.SystemMessage(1460), "Timeout.\r\n");
-}
-
-TEST_F(SystemTextsContractTest, UnknownSystemCodeHasNoTextAndSaysWhy) {
+  // An unknown code has no text, and the last error says why.
   p_.texts.SetLastError(0);
   EXPECT_EQ(p_.texts.SystemMessage(0x2FFFF), std::nullopt);
   EXPECT_EQ(p_.texts.LastError(), win32_error::kMrMidNotFound);
@@ -25,13 +23,6 @@ TEST_F(SystemTextsContractTest, ModuleMessagesFillTheirInsert) {
   // An insert is taken literally, even when it looks like an insertion point itself.
   EXPECT_EQ(p_.texts.ModuleMessage(1001, "100%1 sure"), "100%1 sure\r\n");
   EXPECT_EQ(p_.texts.ModuleMessage(99, "x"), std::nullopt);
-}
-
-TEST_F(SystemTextsContractTest, LastErrorIsWhatWasSet) {
-  p_.texts.SetLastError(1234);
-  EXPECT_EQ(p_.texts.LastError(), 1234u);
-  p_.texts.SetLastError(0);
-  EXPECT_EQ(p_.texts.LastError(), 0u);
 }
 
 TEST_F(SystemTextsContractTest, AnsiAndWideRoundTripInTheAnsiCodePage) {
