@@ -71,14 +71,26 @@ TEST_F(EventLogTest, InsertionTextsAreJoinedAndTheirLeadingBreaksGoToTheRecord) 
     std::string hook;       // the formatted message
     std::string file;
   } cases[] = {
-      {400, {nullptr, nullptr, nullptr, nullptr}, "", "Service stopped",
+      {400,
+       {nullptr, nullptr, nullptr, nullptr},
+       "",
+       "Service stopped",
        kHeader + banner + "\r\n\r\nService stopped"},
-      {105, {"a", "", "b", nullptr}, "a b", "Client started a b",
+      {105,
+       {"a", "", "b", nullptr},
+       "a b",
+       "Client started a b",
        kHeader + banner + "\r\n\r\nClient started a b"},
-      {105, {"\r\n\r\n Hi"}, "Hi", "Client started Hi",
+      {105,
+       {"\r\n\r\n Hi"},
+       "Hi",
+       "Client started Hi",
        kHeader + banner + "\r\n\r\nClient started Hi"},
       // The banner's own blank keeps it on the header line.
-      {105, {"\n\n\n\nHi"}, "Hi", "Client started Hi",
+      {105,
+       {"\n\n\n\nHi"},
+       "Hi",
+       "Client started Hi",
        "\r\n\r\n" + kHeader + banner + "\r\n\r\nClient started Hi"},
       {105, {"\r\n"}, "\r\n", "Client started", kHeader + banner + "\r\n\r\nClient started"},
       // An id the message table lacks leaves the banner only.

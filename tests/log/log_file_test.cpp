@@ -132,7 +132,8 @@ TEST_F(LogFileTest, MutexIsFreeAfterEachRecordAndAnAbandonedOneCountsAsAcquired)
   const auto before = fake.clock.Elapsed();
   log.logDebug("after a crash elsewhere", nullptr);
   EXPECT_EQ(fake.clock.Elapsed(), before);
-  EXPECT_EQ(DayFile(), "\r\n\r\n#09:05:03.007## one\r\n\r\n#09:05:03.007## after a crash elsewhere");
+  EXPECT_EQ(DayFile(),
+            "\r\n\r\n#09:05:03.007## one\r\n\r\n#09:05:03.007## after a crash elsewhere");
   EXPECT_TRUE(FailureEvents().empty());
   fake.sync.CloseMutex(other);
 }
