@@ -221,6 +221,10 @@ class CServiceModule {
 
  private:
   static void EventHook(std::uintptr_t context, const char* text, std::uint16_t type);
+  void EndClientAndQuit(std::uintptr_t code, std::uint32_t waitMs);
+  // The running-host lookup before a registration or unregistration: E_FAIL when the lookup
+  // fails or a host runs (reported as the given event), else 0.
+  HResult RefuseIfHostRuns(std::uint32_t eventId);
 
   Platform& platform_;
   Log& log_;

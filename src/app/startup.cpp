@@ -267,27 +267,25 @@ HResult CServiceModule::Startup(const std::string& commandLine) {
 
   // 10. Dispatch. The running-host lookup is made even without a ServiceID.
   if (RegApp || RegServ) {
-    std::unique_ptr<IRunningHost> host;
-    if (!FindRunningHost(&host)) return kEFail;
-    if (host) {
-      return logError(category::kInstall, 901,
-                      "Server is already running\r\n\r\nStop service and try again");
-    }
+    if (Failed(RefuseIfHostRuns(901))) return kEFail;
     if (!RegServ) RunAsService = false;
     return Failed(RegisterComponent(true, RegServ)) ? kEFail : kSOk;
   }
   if (UnReg) {
-    std::unique_ptr<IRunningHost> host;
-    if (!FindRunningHost(&host)) return kEFail;
-    if (host) {
-      return logError(category::kInstall, 905,
-                      "Server is already running\r\n\r\nStop service and try again");
-    }
+    if (Failed(RefuseIfHostRuns(905))) return kEFail;
     return Failed(UnregisterComponent()) ? kEFail : kSOk;
   }
   StartRun();
   if (Status.win32ExitCode != 0) return static_cast<HResult>(Status.win32ExitCode);
   return RunFailed ? kEFail : kSOk;
+}
+
+HResult CServiceModule::RefuseIfHostRuns(std::uint32_t eventId) {
+  std::unique_ptr<IRunningHost> host;
+  if (!FindRunningHost(&host)) return kEFail;
+  if (!host) return kSOk;
+  return logError(category::kInstall, eventId,
+                  "Server is already running\r\n\r\nStop service and try again");
 }
 
 }  // namespace keldran

@@ -25,15 +25,9 @@ class CritSect {
 };
 
 // Holds the state lock for a scope.
-class StateLock {
+class StateLock : public LockGuard {
  public:
-  explicit StateLock(CritSect& section) : section_(section) { section_.Enter(); }
-  ~StateLock() { section_.Leave(); }
-  StateLock(const StateLock&) = delete;
-  StateLock& operator=(const StateLock&) = delete;
-
- private:
-  CritSect& section_;
+  explicit StateLock(CritSect& section) : LockGuard(section.lock()) {}
 };
 
 }  // namespace keldran

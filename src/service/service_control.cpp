@@ -61,17 +61,22 @@ void CServiceModule::SetServiceState(std::uint32_t state) {
   (void)platform_.services.SetStatus(StatusHandle, Status);
 }
 
+// Stop and shutdown alike: report the stop as pending, tell a connected client (the code is
+// the control itself), give it time to end, and end the run.
+void CServiceModule::EndClientAndQuit(std::uintptr_t code, std::uint32_t waitMs) {
+  SetServiceState(service_state::kStopPending);
+  if (ClientWindow != 0) {
+    if (code == client_event::kStop) logDebug("Sending stop request to client");
+    (void)platform_.windowing.PostMessage(ClientWindow, ClientEventMessage, code, 0);
+  }
+  (void)client_.WaitForEnd(waitMs);
+  RequestQuit();
+}
+
 void CServiceModule::Handler(std::uint32_t control) {
   switch (control) {
     case service_control::kStop:
-      SetServiceState(service_state::kStopPending);
-      if (ClientWindow != 0) {
-        logDebug("Sending stop request to client");
-        (void)platform_.windowing.PostMessage(ClientWindow, ClientEventMessage, client_event::kStop,
-                                              0);
-      }
-      (void)client_.WaitForEnd(kStopWaitMs);
-      RequestQuit();
+      EndClientAndQuit(client_event::kStop, kStopWaitMs);
       if (StopEventPending) {
         StopEventPending = false;
         logInfo(category::kShutdown, RunAsService ? 400 : 401);
@@ -80,13 +85,7 @@ void CServiceModule::Handler(std::uint32_t control) {
     case service_control::kInterrogate:
       break;
     case service_control::kShutdown:
-      SetServiceState(service_state::kStopPending);
-      if (ClientWindow != 0) {
-        (void)platform_.windowing.PostMessage(ClientWindow, ClientEventMessage,
-                                              client_event::kShutdown, 0);
-      }
-      (void)client_.WaitForEnd(kShutdownWaitMs);
-      RequestQuit();
+      EndClientAndQuit(client_event::kShutdown, kShutdownWaitMs);
       break;
     default: {
       const std::string text =

@@ -48,27 +48,24 @@ bool CServiceModule::ApplyCtrlDocAttribute() {
   if (CtrlDoc.empty()) return true;
   IFileSystem& files = platform_.files;
 
-  Win32Error error = 0;
-  const std::uint32_t attributes = files.GetFileAttributes(CtrlDoc, &error);
-  if (attributes == file_attribute::kInvalid) {
-    // A control document that the administrator named but that cannot be found (or queried)
-    // is refused: running without the protection it was configured for would go unnoticed.
+  auto refuse = [this](Win32Error error) {
     const std::string message = "Could not set file attributes on CtrlDoc file: " + CtrlDoc +
                                 errorText(platform_.texts, error);
     (void)logError(category::kStartup, kPlainMessage, message.c_str());
     return false;
-  }
+  };
+
+  Win32Error error = 0;
+  const std::uint32_t attributes = files.GetFileAttributes(CtrlDoc, &error);
+  // A control document that the administrator named but that cannot be found (or queried) is
+  // refused: running without the protection it was configured for would go unnoticed.
+  if (attributes == file_attribute::kInvalid) return refuse(error);
 
   const std::uint32_t wanted = RunAsService ? attributes | file_attribute::kReadOnly
                                             : attributes & ~file_attribute::kReadOnly;
   if (wanted == attributes) return true;
 
-  if (const Win32Error e = files.SetFileAttributes(CtrlDoc, wanted)) {
-    const std::string message =
-        "Could not set file attributes on CtrlDoc file: " + CtrlDoc + errorText(platform_.texts, e);
-    (void)logError(category::kStartup, kPlainMessage, message.c_str());
-    return false;
-  }
+  if (const Win32Error e = files.SetFileAttributes(CtrlDoc, wanted)) return refuse(e);
   const std::string message = (RunAsService ? "Set read-only attribute on CtrlDoc file: "
                                             : "Cleared read-only attribute on CtrlDoc file: ") +
                               CtrlDoc;

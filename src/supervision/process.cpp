@@ -90,7 +90,7 @@ void Process::SetWorkingDir(const std::string& directory) {
   workingDir_.clear();
   rootDir_.clear();
   workingDir_ = CutToPathBuffer(ExpandFileMacros(directory));
-  rootDir_.clear();
+  rootDir_.clear();  // RootDir may have been worked out from the module directory just now
 }
 
 std::string Process::BaseDir() { return workingDir_.empty() ? ModuleDirectory() : workingDir_; }

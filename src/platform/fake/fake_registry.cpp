@@ -238,15 +238,22 @@ void FakeRegistry::PutDword(RegKey root, const std::string& path, const std::str
   node->values[FoldCase(name)] = Node::Value{name, RegType::kDword, data};
 }
 
-std::optional<std::string> FakeRegistry::StringValue(RegKey root, const std::string& path,
-                                                     const std::string& name) const {
-  std::lock_guard lock(mutex_);
+std::optional<FakeRegistry::Stored> FakeRegistry::StoredValue(RegKey root, const std::string& path,
+                                                              const std::string& name) const {
   auto base = Resolve(root);
   auto node = base ? Find(base, path) : nullptr;
   if (!node) return std::nullopt;
   auto it = node->values.find(FoldCase(name));
   if (it == node->values.end()) return std::nullopt;
-  std::string text(it->second.data.begin(), it->second.data.end());
+  return Stored{it->second.type, it->second.data};
+}
+
+std::optional<std::string> FakeRegistry::StringValue(RegKey root, const std::string& path,
+                                                     const std::string& name) const {
+  std::lock_guard lock(mutex_);
+  const auto value = StoredValue(root, path, name);
+  if (!value) return std::nullopt;
+  std::string text(value->data.begin(), value->data.end());
   if (auto nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
   return text;
 }
@@ -254,16 +261,10 @@ std::optional<std::string> FakeRegistry::StringValue(RegKey root, const std::str
 std::optional<std::uint32_t> FakeRegistry::DwordValue(RegKey root, const std::string& path,
                                                       const std::string& name) const {
   std::lock_guard lock(mutex_);
-  auto base = Resolve(root);
-  auto node = base ? Find(base, path) : nullptr;
-  if (!node) return std::nullopt;
-  auto it = node->values.find(FoldCase(name));
-  if (it == node->values.end() || it->second.type != RegType::kDword ||
-      it->second.data.size() != 4) {
-    return std::nullopt;
-  }
+  const auto stored = StoredValue(root, path, name);
+  if (!stored || stored->type != RegType::kDword || stored->data.size() != 4) return std::nullopt;
   std::uint32_t value;
-  std::memcpy(&value, it->second.data.data(), 4);
+  std::memcpy(&value, stored->data.data(), 4);
   return value;
 }
 

@@ -50,7 +50,14 @@ class FakeRegistry final : public IRegistry, private FakeArea {
 
  private:
   struct Node;
+  struct Stored {
+    RegType type;
+    std::vector<std::uint8_t> data;
+  };
   std::shared_ptr<Node> Resolve(RegKey key) const;
+  // A value as stored, for the test helpers.
+  std::optional<Stored> StoredValue(RegKey root, const std::string& path,
+                                    const std::string& name) const;
   std::shared_ptr<Node> Find(std::shared_ptr<Node> from, const std::string& path) const;
   std::shared_ptr<Node> FindOrCreate(std::shared_ptr<Node> from, const std::string& path,
                                      bool* created);
