@@ -47,9 +47,9 @@ ITypeInfo* LoadServiceTypeInfo(const std::string& exePath) {
 
 class CService final : public IService, public ISupportErrorInfo {
  public:
-  explicit CService(CServiceModule& module)
-      : module_(module), calls_(module), typeInfo_(LoadServiceTypeInfo(module.ExePath)) {
-    module_.Lock();
+  CService(ServiceCalls& calls, IRunControl& run, const std::string& exePath)
+      : calls_(calls), run_(run), typeInfo_(LoadServiceTypeInfo(exePath)) {
+    run_.Lock();
   }
   CService(const CService&) = delete;
   CService& operator=(const CService&) = delete;
@@ -188,7 +188,7 @@ class CService final : public IService, public ISupportErrorInfo {
  private:
   ~CService() {
     if (typeInfo_) typeInfo_->Release();
-    module_.Unlock();
+    run_.Unlock();
   }
 
   // No exception may leave a COM method.
@@ -203,16 +203,16 @@ class CService final : public IService, public ISupportErrorInfo {
     }
   }
 
-  CServiceModule& module_;
-  ServiceCalls calls_;
+  ServiceCalls& calls_;
+  IRunControl& run_;
   ITypeInfo* typeInfo_;
   std::atomic<ULONG> references_{1};
 };
 
 }  // namespace
 
-ObjectRef MakeServiceObject(CServiceModule& module) {
-  auto* service = new CService(module);
+ObjectRef MakeServiceObject(ServiceCalls& calls, IRunControl& run, const std::string& exePath) {
+  auto* service = new CService(calls, run, exePath);
   return ObjectRef(static_cast<IUnknown*>(static_cast<IService*>(service)),
                    [](void* object) { static_cast<IUnknown*>(object)->Release(); });
 }

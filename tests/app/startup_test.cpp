@@ -1,147 +1,68 @@
-// The start-up routine: command-line rejections with their exact texts, run modes, the
-// component's registration check and the dispatch.
-#include "support/module_fixture.h"
+// The start-up routine: the configuration and the component's registration checked in their
+// order, run modes, the dispatch, the exit notice, and the exit code of every way a start ends.
+#include "support/host_fixture.h"
 
 namespace keldran {
 namespace {
 
+using testing::FakeHost;
 using testing::kIniPath;
 using testing::kServicesKey;
-using testing::ModuleFixture;
 
 constexpr const char* kMinimalIni = "[Service]\r\nCommandLine=C:\\Grid\\client.exe -w 5\r\n";
 
-class StartupTest : public ModuleFixture {
+class StartupTest : public testing::HostFixture {
  protected:
-  StartupTest() { host.WriteIni(kMinimalIni); }
-  HResult Start(const std::string& commandLine) { return module.Startup(commandLine); }
-  std::vector<std::string> Rejections() const { return host.Insertions(117); }
+  StartupTest() { WriteIni(kMinimalIni); }
+  HResult Start(const std::string& commandLine) { return host.Startup(commandLine); }
+  std::vector<std::string> Rejections() const { return Insertions(117); }
 };
 
-TEST_F(StartupTest, ComponentIsTheLeadingWordsOrGrid) {
-  struct Case {
-    const char* commandLine;
-    const char* component;
-  } cases[] = {
-      {"", "Grid"},
-      {"/Quiet", "Grid"},
-      {"Grid Test /Service", "Grid Test"},
-      {"Grid  Test", "Grid Test"},  // blanks separate; empty words vanish
-      {"Alpha /Quiet Beta", "Alpha"},
-  };
-  for (const auto& c : cases) {
-    testing::FakeHost h;
-    h.WriteIni(kMinimalIni);
-    CServiceModule& m = h.module;
-    (void)m.Startup(c.commandLine);
-    EXPECT_EQ(m.ServiceComp, c.component) << c.commandLine;
-  }
-}
-
-TEST_F(StartupTest, BadOptionsAreRejectedWithTheirExactText) {
-  struct Case {
-    const char* commandLine;
-    const char* text;
-  } cases[] = {
-      {"/Quiet word", "Unrecognized value following option /Quiet"},
-      {"/Embedding", "Option /Embedding not recognized"},
-      {"My-Comp /Quiet", "Option /Comp not recognized"},  // a hyphen inside a word starts an option
-      {"/Timeout=", "Unrecognized parameter value specified for option /Timeout="},
-      {"/Timeout=5s", "Unrecognized parameter value specified for option /Timeout=5s"},
-      {"/TIMEOUT=-1", "Unrecognized parameter value specified for option /TIMEOUT=-1"},
-      {"/Timeout=99999999999",
-       "Unrecognized parameter value specified for option /Timeout=99999999999"},
-      {"/Quiet/Stop", "Option /Quiet/Stop not recognized"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.commandLine);
-    testing::FakeHost h;
-    CServiceModule& m = h.module;
-    EXPECT_EQ(m.Startup(c.commandLine), kEFail);
-    auto events = h.fake.eventLog.Events();
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].id, 117u);
-    EXPECT_EQ(events[0].category, category::kParameter);
-    EXPECT_EQ(events[0].type, event_type::kError);
-    EXPECT_EQ(events[0].strings, std::vector<std::string>{c.text});
-  }
-}
-
-TEST_F(StartupTest, RejectionBeforeTheConfigurationShowsTheProvisionalCaption) {
+TEST_F(StartupTest, ARejectionBeforeTheConfigurationShowsTheProvisionalCaption) {
   EXPECT_EQ(Start("/Bogus"), kEFail);
-  module.ShowExitNotice();
+  host.ShowExitNotice();
   auto boxes = fake.dialogs.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].caption, "Keldran  Service");
   EXPECT_EQ(boxes[0].text, "Invalid command line parameter: Option /Bogus not recognized");
   EXPECT_EQ(boxes[0].style, message_box::kIconError | message_box::kSetForeground);
+  auto events = fake.eventLog.EventsWithId(117);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].category, category::kParameter);
 }
 
-TEST_F(StartupTest, OptionNamesIgnoreCaseAndLeadCharacter) {
-  host.RegisterComponent("Grid", "{ID}");
-  EXPECT_NE(Start("-regserv /timeout=30 -QUIET"), kEFail + 1);
-  EXPECT_TRUE(module.RegServ);
-  EXPECT_FALSE(module.RegApp);
-  EXPECT_TRUE(module.Quiet);
-  EXPECT_EQ(module.Timeout, 30);
+TEST_F(StartupTest, TheProgramPathsAndTheCommandLineSettingsReachTheConfiguration) {
+  WriteIni(std::string(kMinimalIni) + "Timeout=120\r\nShow=1\r\nAutoStart=0\r\n");
+  RegisterComponent("Grid", "{ID}");
+  (void)Start("/Timeout=30 /Hide /Auto /Quiet");
   EXPECT_TRUE(Rejections().empty());
-  // The module paths come from the long executable path.
-  EXPECT_EQ(module.ExePath, "C:\\Program Files\\Keldran\\KeldranGridAgent.exe");
-  EXPECT_EQ(module.AppName, "KeldranGridAgent");
-  EXPECT_EQ(module.ExeDir, "C:\\Program Files\\Keldran\\");
-}
-
-TEST_F(StartupTest, CombinationConflictsAreReportedWithTheGivenLists) {
-  struct Case {
-    const char* commandLine;
-    const char* text;
-  } cases[] = {
-      {"/UnReg /RegApp", "You cannot code /UnReg and /RegApp  options together"},
-      {"/RegServ /UnReg /RegApp", "You cannot code /UnReg and /RegServ /RegApp  options together"},
-      {"/Start /Stop", "You cannot code /Start option together with /Stop"},
-      {"/Start /Debug", "You cannot code /Start option together with /Debug "},
-      {"/stop /Timeout=5 -auto", "You cannot code /Stop option together with /Timeout=5 /auto "},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.commandLine);
-    testing::FakeHost h;
-    h.WriteIni(kMinimalIni);
-    CServiceModule& m = h.module;
-    EXPECT_EQ(m.Startup(c.commandLine), kEFail);
-    auto events = h.fake.eventLog.EventsWithId(117);
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].strings[0], c.text);
-  }
-}
-
-TEST_F(StartupTest, StopWithQuietIsAccepted) {
-  host.RegisterComponent("Grid", "{ID}");
-  (void)Start("/Stop /Quiet");
-  EXPECT_TRUE(Rejections().empty());
-  EXPECT_TRUE(module.StopRequested);
+  EXPECT_EQ(config.Timeout, 30);
+  EXPECT_EQ(config.Show, 0);
+  EXPECT_EQ(config.AutoStart, 1);
+  EXPECT_EQ(config.ExePath, "C:\\Program Files\\Keldran\\KeldranGridAgent.exe");
+  EXPECT_EQ(config.AppName, "KeldranGridAgent");
+  EXPECT_EQ(config.ExeDir, "C:\\Program Files\\Keldran\\");
 }
 
 TEST_F(StartupTest, AMissingIniFileIsReportedBeforeTheCombinationCheck) {
   fake.files.RemoveTree(kIniPath);
   EXPECT_EQ(Start("/UnReg /RegApp"), kEFail);
   EXPECT_TRUE(Rejections().empty());
-  EXPECT_EQ(host.Insertions(909), std::vector<std::string>{kIniPath});
+  EXPECT_EQ(Insertions(909), std::vector<std::string>{kIniPath});
 }
 
 TEST_F(StartupTest, AnUnregisteredComponentIsNotInstalled) {
   EXPECT_EQ(Start(""), kEFail);
-  EXPECT_EQ(host.Insertions(116),
+  EXPECT_EQ(Insertions(116),
             std::vector<std::string>{"Service not installed.\r\n\r\nRun KeldranService with "
                                      "/RegServ, /RegApp, or /Reg option."});
-  // The leading line break belongs to the record, not to the event.
-  auto events = fake.eventLog.EventsWithId(116);
-  EXPECT_EQ(events[0].category, category::kStartup);
-}
+  EXPECT_EQ(fake.eventLog.EventsWithId(116)[0].category, category::kStartup);
 
-TEST_F(StartupTest, ARegistrationWithoutServiceIdIsReportedWithTheKeyPath) {
-  fake.registry.PutKey(reg_root::kClassesRoot, std::string(kServicesKey) + "Grid");
-  EXPECT_EQ(Start(""), kEFail);
-  EXPECT_EQ(host.Insertions(116),
+  FakeHost noId;
+  noId.WriteIni(kMinimalIni);
+  noId.fake.registry.PutKey(reg_root::kClassesRoot, std::string(kServicesKey) + "Grid");
+  EXPECT_EQ(noId.host.Startup(""), kEFail);
+  EXPECT_EQ(noId.Insertions(116),
             std::vector<std::string>{std::string("Registry entry \"HKEY_CLASSES_ROOT\\") +
                                      kServicesKey + "Grid\\ServiceID\" not found"});
 }
@@ -149,53 +70,48 @@ TEST_F(StartupTest, ARegistrationWithoutServiceIdIsReportedWithTheKeyPath) {
 TEST_F(StartupTest, AServiceIdMustBeATerminatedStringOfAtMost99Characters) {
   const std::string key = std::string(kServicesKey) + "Grid";
   auto tryId = [&](const std::string& id, RegType type) {
-    testing::FakeHost h;
+    FakeHost h;
     h.WriteIni(kMinimalIni);
     h.fake.registry.PutString(reg_root::kClassesRoot, key, "ServiceID", id, type);
-    CServiceModule& m = h.module;
-    (void)m.Startup("");
-    return m.ServiceID;
+    (void)h.host.Startup("");
+    return h.host.config.ServiceID;
   };
   EXPECT_EQ(tryId(std::string(99, 'x'), RegType::kSz), std::string(99, 'x'));
   EXPECT_EQ(tryId(std::string(100, 'x'), RegType::kSz), "");
   EXPECT_EQ(tryId("{ID}", RegType::kBinary), "");
 }
 
-TEST_F(StartupTest, ServiceOptionIsQuietAndRunsAsServiceOnlyWhenRegisteredAsOne) {
-  host.RegisterComponent("Grid", "{ID}", std::nullopt);
+TEST_F(StartupTest, TheServiceOptionRunsAsAServiceOnlyWhenTheComponentIsRegisteredAsOne) {
+  RegisterComponent("Grid", "{ID}", std::nullopt);
+  fake.services.SetStartedByServiceManager(true);
   (void)Start("/Service");
-  EXPECT_FALSE(module.RunAsService);
-  EXPECT_TRUE(module.Quiet);
-  EXPECT_TRUE(module.ServiceSwitch);
-  EXPECT_EQ(module.ServiceID, "{ID}");
+  EXPECT_TRUE(fake.services.DispatchedServiceName().empty());
+  EXPECT_EQ(Count(104), 1u);  // as application
 
-  // "/service" is the Service option (names ignore case) but not the "/Service " marker.
-  testing::FakeHost service;
+  FakeHost service;
   service.WriteIni(kMinimalIni);
   service.RegisterComponent("Grid", "{ID}", 1);
   service.fake.services.SetStartedByServiceManager(true);
-  (void)service.module.Startup("/service");
-  EXPECT_TRUE(service.module.ServiceSwitch);
+  (void)service.host.Startup("/Service");
   EXPECT_EQ(service.fake.services.DispatchedServiceName(), "KeldranGridAgent321");
 }
 
-TEST_F(StartupTest, RegistrationAndUnregistrationGoOnWithoutARegistryKey) {
-  EXPECT_EQ(Start("/RegApp"), kEFail);  // registration itself is not built in yet
-  EXPECT_FALSE(module.RunAsService);
-  EXPECT_TRUE(host.Insertions(116).empty());
-  testing::FakeHost unreg;
+TEST_F(StartupTest, RegistrationAndUnregistrationNeedNoRegistryKeyButNoRunningHost) {
+  (void)Start("/RegApp");
+  EXPECT_TRUE(Insertions(116).empty());
+  FakeHost unreg;
   unreg.WriteIni(kMinimalIni);
-  (void)unreg.module.Startup("/UnReg");
+  (void)unreg.host.Startup("/UnReg");
   EXPECT_TRUE(unreg.Insertions(116).empty());
   EXPECT_TRUE(unreg.Insertions(117).empty());
-}
 
-TEST_F(StartupTest, RegistrationIsRefusedWhileAHostOfTheComponentRuns) {
-  host.RegisterComponent("Grid", "{RUNNING}");
-  fake.com.AddForeignHost("{RUNNING}", [] { return kSOk; });
-  EXPECT_EQ(Start("/RegApp"), kEFail);
+  FakeHost running;
+  running.WriteIni(kMinimalIni);
+  running.RegisterComponent("Grid", "{RUNNING}");
+  running.fake.com.AddForeignHost("{RUNNING}", [] { return kSOk; });
+  EXPECT_EQ(running.host.Startup("/RegApp"), kEFail);
   EXPECT_EQ(
-      host.Insertions(901),
+      running.Insertions(901),
       std::vector<std::string>{"Server is already running\r\n\r\nStop service and try again"});
 }
 
@@ -210,63 +126,133 @@ TEST_F(StartupTest, AComFailureEndsTheStartBeforeAnythingElse) {
   EXPECT_TRUE(Rejections().empty());
 }
 
-TEST_F(StartupTest, CommandLineSettingsOverrideTheIniFile) {
-  host.WriteIni(std::string(kMinimalIni) + "Timeout=120\r\nShow=1\r\nAutoStart=0\r\nDebug=0\r\n");
-  host.RegisterComponent("Grid", "{ID}");
-  (void)Start("/Timeout=30 /Hide /Auto");
-  EXPECT_EQ(module.Timeout, 30);
-  EXPECT_EQ(module.Show, 0);
-  EXPECT_EQ(module.AutoStart, 1);
-}
-
-TEST_F(StartupTest, DebugAndReleaseFollowTheirInterplayOverTheIniValues) {
-  struct Case {
-    const char* options;
-    const char* ini;
-    int debug, timeout, show;
-  } cases[] = {
-      {"/Debug", "Timeout=120\r\n", 1, 0, 1},
-      {"/Timeout=45 /Debug", "", 1, 45, 1},
-      {"/Hide /Debug", "", 1, 0, 0},
-      {"/Release", "Timeout=120\r\nDebug=1\r\nShow=1\r\n", 0, 120, 0},
-      {"/Release", "Timeout=0\r\n", 0, 60, 0},
-      {"/Debug /Release", "Timeout=120\r\n", 0, 60, 0},
-      {"/Show /Release", "", 0, 60, 1},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.options);
-    testing::FakeHost h;
-    h.WriteIni(std::string(kMinimalIni) + c.ini);
-    CServiceModule& m = h.module;
-    (void)m.Startup(c.options);
-    EXPECT_EQ(m.Debug, c.debug);
-    EXPECT_EQ(m.Timeout, c.timeout);
-    EXPECT_EQ(m.Show, c.show);
-  }
-}
-
 TEST_F(StartupTest, TheAtSignFormWorksThroughTheStartupRoutine) {
   fake.files.AddFile(std::string(testing::kExeDir) + "cfg\\test.ini",
                      "[Service]\r\nCommandLine=C:\\t.exe\r\n");
-  host.RegisterComponent("Test", "{ID}");
+  RegisterComponent("Test", "{ID}");
   (void)Start("Test@cfg\\test.ini /Quiet");
-  EXPECT_EQ(module.ServiceComp, "Test");
-  EXPECT_EQ(module.IniFile, std::string(testing::kExeDir) + "cfg\\test.ini");
-  EXPECT_EQ(module.ServiceID, "{ID}");
+  EXPECT_EQ(config.ServiceComp, "Test");
+  EXPECT_EQ(config.IniFile, std::string(testing::kExeDir) + "cfg\\test.ini");
+  EXPECT_EQ(config.ServiceID, "{ID}");
 
-  testing::FakeHost missing;
-  EXPECT_EQ(missing.module.Startup("Abc@missing.ini"), kEFail);
-  missing.module.ShowExitNotice();
+  FakeHost missing;
+  EXPECT_EQ(missing.host.Startup("Abc@missing.ini"), kEFail);
+  missing.host.ShowExitNotice();
   ASSERT_EQ(missing.fake.dialogs.Boxes().size(), 1u);
   EXPECT_EQ(missing.fake.dialogs.Boxes()[0].text,
             std::string("Cannot find INI file: ") + testing::kExeDir + "missing.ini");
 }
 
-TEST_F(StartupTest, ACommandLineOfAnyLengthIsReadInFull) {
-  const std::string longWord(400, 'w');
-  (void)Start(longWord + " /Quiet");
-  EXPECT_EQ(module.ServiceComp, longWord);
-  EXPECT_TRUE(module.Quiet);
+TEST_F(StartupTest, TheExitNoticeIsShownOnceAndOnlyWhereSomeoneCanSeeIt) {
+  struct Case {
+    const char* options;
+    bool clientLaunched;
+    bool shown;
+    std::uint32_t extraStyle;
+  } cases[] = {
+      {"", false, true, 0},
+      {"/Quiet", false, false, 0},
+      {"/Service", false, true, message_box::kServiceNotification},
+      {"", true, false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    FakeHost h;
+    h.WriteIni(kMinimalIni);
+    (void)h.host.Startup(std::string(c.options) + " /Bogus");  // only the flags count here
+    h.fake.eventLog.Clear();
+    if (c.clientLaunched) {
+      h.fake.processes.AddProgram("C:\\Grid\\client.exe", {});
+      h.host.config.CommandLine = "C:\\Grid\\client.exe";
+      ASSERT_TRUE(h.host.supervisor.LaunchClient());
+    }
+    h.host.events.logWarning(category::kRun, 300, "first");
+    h.host.events.logError(category::kStartup, 116, "second");  // the last notice wins
+    h.host.ShowExitNotice();
+    h.host.ShowExitNotice();
+    auto boxes = h.fake.dialogs.Boxes();
+    ASSERT_EQ(boxes.size(), c.shown ? 1u : 0u);
+    if (c.shown) {
+      EXPECT_EQ(boxes[0].text, "Startup failed: second");
+      EXPECT_EQ(boxes[0].owner, 0u);
+      EXPECT_EQ(boxes[0].style,
+                message_box::kIconError | message_box::kSetForeground | c.extraStyle);
+    }
+  }
+}
+
+// Every way a start can end, with the exit code that scripts and installers see: 0 when it ended
+// as asked, E_FAIL whenever a reported failure ended it, and an installer step's own code.
+TEST_F(StartupTest, TheExitCodeTable) {
+  constexpr const char* kClient = "C:\\Grid\\client.exe";
+  struct Case {
+    const char* name;
+    const char* commandLine;
+    std::function<void(FakeHost&)> arrange;
+    HResult exitCode;
+  } cases[] = {
+      {"command line refused", "/Bogus", [](FakeHost&) {}, kEFail},
+      {"no INI file", "", [](FakeHost& h) { h.fake.files.RemoveTree(kIniPath); }, kEFail},
+      {"not installed", "", [](FakeHost&) {}, kEFail},
+      {"stop with no host", "/Stop", [](FakeHost& h) { h.RegisterComponent("Grid", "{ID}"); },
+       kSOk},
+      {"stop of a running host", "/Stop",
+       [](FakeHost& h) {
+         h.RegisterComponent("Grid", "{ID}");
+         h.fake.com.AddForeignHost("{ID}", [] { return kSOk; });
+       },
+       kSOk},
+      {"another host runs", "",
+       [](FakeHost& h) {
+         h.RegisterComponent("Grid", "{ID}");
+         h.fake.com.AddForeignHost("{ID}", [] { return kSOk; });
+       },
+       kEFail},
+      {"the client cannot start", "", [](FakeHost& h) { h.RegisterComponent("Grid", "{ID}"); },
+       kEFail},
+      {"the client stops the host", "",
+       [kClient](FakeHost& h) {
+         h.RegisterComponent("Grid", "{ID}");
+         h.fake.processes.AddProgram(kClient, {});
+         h.fake.clock.After(3000, [&h] { (void)h.host.calls.Stop(); });
+       },
+       kSOk},
+      {"a restart fails", "",
+       [kClient](FakeHost& h) {
+         h.RegisterComponent("Grid", "{ID}");
+         h.fake.processes.AddProgram(kClient, {.exitAfter = 1500, .exitCode = 0, .onStart = {}});
+         h.fake.clock.After(2000, [&h] { h.fake.faults.Fail("CreateProcess", 5); });
+       },
+       kEFail},
+      {"the service stops", "/Service",
+       [kClient](FakeHost& h) {
+         h.RegisterComponent("Grid", "{ID}", 1);
+         h.fake.processes.AddProgram(kClient, {});
+         h.fake.services.SetStartedByServiceManager(true);
+         h.fake.clock.After(3000, [&h] {
+           h.fake.windowing.RunAsOtherThread(
+               [&h] { h.fake.services.SendControl(service_control::kStop); });
+         });
+       },
+       kSOk},
+      {"the control handler cannot be installed", "/Service",
+       [](FakeHost& h) {
+         h.RegisterComponent("Grid", "{ID}", 1);
+         h.fake.services.SetStartedByServiceManager(true);
+         h.fake.faults.Fail("RegisterServiceCtrlHandler", 5);
+       },
+       kEFail},
+      {"registration fails", "/RegApp", [](FakeHost&) {}, kEFail},
+      {"commit without the companion DLL", "/Commit", [](FakeHost&) {},
+       static_cast<HResult>(0x8007007Eu)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeHost h;
+    h.WriteIni(kMinimalIni);
+    c.arrange(h);
+    EXPECT_EQ(h.host.Startup(c.commandLine), c.exitCode);
+  }
 }
 
 }  // namespace

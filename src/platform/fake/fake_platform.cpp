@@ -16,7 +16,7 @@ FakePlatform::FakePlatform(const std::string& messageSource)
       registry(faults, texts),
       processes(faults, texts, clock),
       sync(faults, texts, clock),
-      windowing(faults, texts, clock, files),
+      windowing(faults, texts, clock, files, processes),
       dialogs(faults, texts),
       com(faults, texts),
       services(faults, texts),

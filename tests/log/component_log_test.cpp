@@ -1,27 +1,32 @@
-// The module's logging forms and the notices its event hook makes of events: balloons once a
+// The component's logging forms and the notices the tray makes of events: balloons once a
 // client runs, before that the pending notice that the exit notice shows.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "support/module_fixture.h"
+#include "support/host_fixture.h"
 
 namespace keldran {
 namespace {
 
-class ModuleLogTest : public testing::ModuleFixture {
+class ComponentLogTest : public testing::HostFixture {
  protected:
   static constexpr WindowHandle kServiceWindow = 0x5150;
 
   // Puts the tray icon into the notification area, as the service window's creation does.
   void AddTrayIcon() { window.tray().AddOrModify(kServiceWindow, IconHandle{}, "tip"); }
 
-  ModuleLogTest() {
+  ComponentLogTest() {
     fake.files.AddDirectory("C:\\Logs");
     log.setLogDir("C:\\Logs");
     log.setEventSourceName("KeldranGridAgent321");
-    module.DisplayName = "Keldran Grid Service";
-    module.LogPre = "Grid";
+    config.DisplayName = "Keldran Grid Service";
+    config.LogPre = "Grid";
+  }
+  void LaunchClient() {
+    fake.processes.AddProgram("C:\\c.exe", {});
+    config.CommandLine = "C:\\c.exe";
+    ASSERT_TRUE(supervisor.LaunchClient());
   }
 
   std::string DayFile() const {
@@ -29,20 +34,21 @@ class ModuleLogTest : public testing::ModuleFixture {
   }
 
   Log& log = host.log;
+  ComponentLog& events = host.events;
   CServiceWin& window = host.window;
 };
 
-TEST_F(ModuleLogTest, RecordsCarryTheLogPrefixAsTag) {
-  module.logDebug("with prefix");
-  module.LogPre = "";
-  module.logDebug("without");
+TEST_F(ComponentLogTest, RecordsCarryTheLogPrefixAsTag) {
+  events.logDebug("with prefix");
+  config.LogPre = "";
+  events.logDebug("without");
   EXPECT_EQ(DayFile(), "\r\n\r\n#09:00:00.000#Grid# with prefix\r\n\r\n#09:00:00.000## without");
 }
 
-TEST_F(ModuleLogTest, ShortFormsWriteEventsOfTheirType) {
-  EXPECT_EQ(module.logError(category::kStartup, 116, "a", nullptr, "c", "d"), kEFail);
-  module.logWarning(category::kInstall, 112, "w1", "w2");
-  module.logInfo(category::kStartup, 103, "i");
+TEST_F(ComponentLogTest, ShortFormsWriteEventsOfTheirType) {
+  EXPECT_EQ(events.logError(category::kStartup, 116, "a", nullptr, "c", "d"), kEFail);
+  events.logWarning(category::kInstall, 112, "w1", "w2");
+  events.logInfo(category::kStartup, 103, "i");
   const auto events = fake.eventLog.Events();
   ASSERT_EQ(events.size(), 3u);
   EXPECT_EQ(events[0].type, event_type::kError);
@@ -56,32 +62,32 @@ TEST_F(ModuleLogTest, ShortFormsWriteEventsOfTheirType) {
   EXPECT_NE(DayFile().find("#Grid# ==================== ERROR.Log"), std::string::npos);
 }
 
-TEST_F(ModuleLogTest, BeforeAnyClientTheLastNoticeWaitsAndInformationCountsOnlyWhileDebugging) {
-  module.logError(category::kStartup, 116, "first");
+TEST_F(ComponentLogTest, BeforeAnyClientTheLastNoticeWaitsAndInformationCountsOnlyWhileDebugging) {
+  events.logError(category::kStartup, 116, "first");
   EXPECT_EQ(window.tray().pendingText(), "Startup failed: first");
   EXPECT_EQ(window.tray().pendingKind(), notice_kind::kError);
-  module.logWarning(category::kInstall, 113, "second");
+  events.logWarning(category::kInstall, 113, "second");
   EXPECT_EQ(window.tray().pendingText(), "Cannot create registry key: second");
   EXPECT_EQ(window.tray().pendingKind(), notice_kind::kWarning);
-  module.logInfo(category::kStartup, 103, "quiet");
+  events.logInfo(category::kStartup, 103, "quiet");
   EXPECT_EQ(window.tray().pendingText(), "Cannot create registry key: second");
-  module.Debug = 1;
-  module.logInfo(category::kStartup, 103, "loud");
+  config.Debug = 1;
+  events.logInfo(category::kStartup, 103, "loud");
   EXPECT_EQ(window.tray().pendingText(), "Service started loud");
   EXPECT_EQ(window.tray().pendingKind(), notice_kind::kInformation);
   EXPECT_TRUE(fake.dialogs.Balloons().empty());
 }
 
-TEST_F(ModuleLogTest, ExitNoticeShowsThePendingNoticeOnceWithItsIcon) {
+TEST_F(ComponentLogTest, ExitNoticeShowsThePendingNoticeOnceWithItsIcon) {
   const std::pair<std::uint16_t, std::uint32_t> kinds[] = {{event_type::kError, 0x10010},
                                                            {event_type::kWarning, 0x10030},
                                                            {event_type::kInformation, 0x10040}};
-  module.Debug = 1;
+  config.Debug = 1;
   for (const auto& [type, style] : kinds) {
     const char* strings[] = {"x"};
-    module.logEvent(type, category::kStartup, 116, strings, 1);
-    module.ShowExitNotice();
-    module.ShowExitNotice();
+    events.logEvent(type, category::kStartup, 116, strings, 1);
+    host.ShowExitNotice();
+    host.ShowExitNotice();
   }
   const auto boxes = fake.dialogs.Boxes();
   ASSERT_EQ(boxes.size(), 3u);
@@ -94,43 +100,32 @@ TEST_F(ModuleLogTest, ExitNoticeShowsThePendingNoticeOnceWithItsIcon) {
   EXPECT_FALSE(window.tray().pendingText());
 }
 
-TEST_F(ModuleLogTest, OnceAClientHasStartedEventsBecomeBalloonsAndNoExitNotice) {
+TEST_F(ComponentLogTest, OnceAClientHasStartedEventsBecomeBalloonsAndNoExitNotice) {
   AddTrayIcon();
-  module.ClientLaunched = true;
-  module.logWarning(category::kRun, 113, "key");
-  module.logInfo(category::kRun, 103, "not while debugging is off");
+  LaunchClient();
+  events.logWarning(category::kRun, 113, "key");
+  events.logInfo(category::kRun, 103, "not while debugging is off");
   const auto balloons = fake.dialogs.Balloons();
   ASSERT_EQ(balloons.size(), 1u);
   EXPECT_EQ(balloons[0].info, "Cannot create registry key: key");
   EXPECT_EQ(balloons[0].infoFlags, notice_kind::kWarning);
   EXPECT_EQ(balloons[0].infoTitle, "Keldran Grid Service");
   EXPECT_EQ(balloons[0].timeoutOrVersion, 30000u);
-  module.ShowExitNotice();
+  host.ShowExitNotice();
   EXPECT_TRUE(fake.dialogs.Boxes().empty());
 }
 
-TEST_F(ModuleLogTest, NoticeWaitingFromBeforeTheClientShowsWhenTheIconIsAddedAgain) {
+TEST_F(ComponentLogTest, NoticeWaitingFromBeforeTheClientShowsWhenTheIconIsAddedAgain) {
   AddTrayIcon();
-  module.logError(category::kStartup, 106, "early");
+  events.logError(category::kStartup, 106, "early");
   EXPECT_TRUE(fake.dialogs.Balloons().empty());
-  module.ClientLaunched = true;
+  LaunchClient();
   window.tray().Remove();
   AddTrayIcon();
   const auto balloons = fake.dialogs.Balloons();
   ASSERT_EQ(balloons.size(), 1u);
   EXPECT_EQ(balloons[0].info, "Client NOT started early");
   EXPECT_EQ(balloons[0].infoFlags, notice_kind::kError);
-}
-
-TEST_F(ModuleLogTest, DestroyedModuleNoLongerReceivesEvents) {
-  {
-    CServiceWin otherWindow(fake.platform(), host.messages);
-    CServiceModule other(fake.platform(), log, host.client, otherWindow, host.stateLock,
-                         host.messages);
-  }
-  module.logError(category::kStartup, 116, "after");
-  EXPECT_FALSE(window.tray().pendingText());
-  EXPECT_NE(DayFile().find("Startup failed: after"), std::string::npos);
 }
 
 }  // namespace
