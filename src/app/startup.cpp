@@ -101,15 +101,19 @@ HResult Host::Startup(const std::string& commandLine) {
   }
 
   // 10. Dispatch. The running-host lookup is made even without a ServiceID.
+  Registration install(p, events, config, flags, window.tray());
   if (flags.RegApp || flags.RegServ) {
     if (Failed(RefuseIfHostRuns(901))) return kEFail;
     if (!flags.RegServ) flags.RunAsService = false;
-    return Failed(Registration(p, events, config).RegisterComponent(true, flags.RegServ)) ? kEFail
-                                                                                          : kSOk;
+    const HResult registered = install.RegisterComponent(true, flags.RegServ);
+    // The service account's password serves the creation of the service and nothing else.
+    WipeSecret(&config.LogonPassword);
+    return Failed(registered) ? kEFail : kSOk;
   }
+  WipeSecret(&config.LogonPassword);
   if (flags.UnReg) {
     if (Failed(RefuseIfHostRuns(905))) return kEFail;
-    return Failed(Registration(p, events, config).UnregisterComponent()) ? kEFail : kSOk;
+    return Failed(install.UnregisterComponent()) ? kEFail : kSOk;
   }
   service.StartRun(flags.RunAsService, flags.StopRequested);
   if (const std::uint32_t code = service.win32ExitCode(); code != 0)

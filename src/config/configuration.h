@@ -74,4 +74,12 @@ struct RunFlags {
   bool RunAsService = false;
 };
 
+// Overwrites a secret (the service account's password) before letting it go, so that no copy
+// outlives its one use.
+inline void WipeSecret(std::string* secret) {
+  volatile char* bytes = secret->data();
+  for (std::size_t i = 0; i < secret->size(); ++i) bytes[i] = 0;
+  secret->clear();
+}
+
 }  // namespace keldran

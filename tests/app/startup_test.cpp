@@ -242,7 +242,13 @@ TEST_F(StartupTest, TheExitCodeTable) {
          h.fake.faults.Fail("RegisterServiceCtrlHandler", 5);
        },
        kEFail},
-      {"registration fails", "/RegApp", [](FakeHost&) {}, kEFail},
+      {"a registration", "/RegApp", [](FakeHost&) {}, kSOk},
+      {"an unregistration", "/UnReg", [](FakeHost&) {}, kSOk},
+      {"registration fails", "/RegApp",
+       [](FakeHost& h) {
+         h.fake.faults.Fail(std::string("RegOpenKeyEx ") + kServicesKey + "Grid", 5, -1);
+       },
+       kEFail},
       {"commit without the companion DLL", "/Commit", [](FakeHost&) {},
        static_cast<HResult>(0x8007007Eu)},
   };
