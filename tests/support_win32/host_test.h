@@ -1,7 +1,8 @@
 #pragma once
 // Fixtures of the end-to-end tests. Clients call the host (or the stand-in host) from another
 // process, which the type library marshaler serves only while the host's type library is
-// registered: each suite registers it once. HostTest adds one real host run of the test's own.
+// registered: a stand-in host's suite registers it once, and a real host's registration does it
+// itself. HostTest gives each test one real host run of its own.
 
 #include <gtest/gtest.h>
 
@@ -29,7 +30,7 @@ class TypeLibTest : public ::testing::Test {
   static inline TypeLibRegistration* typeLib_ = nullptr;
 };
 
-class HostTest : public TypeLibTest {
+class HostTest : public ::testing::Test {
  protected:
   static constexpr DWORD kWaitMs = 15000;
 
@@ -53,6 +54,7 @@ class HostTest : public TypeLibTest {
     ASSERT_TRUE(client_->valid());
   }
 
+  ComApartment apartment_;
   HostRun run_;
   std::unique_ptr<ProcessWatch> client_;
 };
