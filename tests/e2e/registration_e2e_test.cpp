@@ -4,10 +4,10 @@
 // that it did not hold before.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cstring>
+#include <memory>
 #include <set>
+#include <type_traits>
 #include <vector>
 
 #include "platform/win32/win32_platform.h"
@@ -26,12 +26,6 @@ constexpr char kCommandLine[] =
     "C:\\it's {x}\\client.exe /a='%MODULE%' %ServiceComp% {y} 100% \"q\"";
 constexpr char kWorkingDir[] = "C:\\w d\\it's {z} 5% '";
 
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
 // Every key below the open key, by path.
 void CollectKeys(HKEY key, const std::string& path, std::set<std::string>* keys) {
   char name[256];
@@ -40,7 +34,7 @@ void CollectKeys(HKEY key, const std::string& path, std::set<std::string>* keys)
     if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
       return;
     const std::string child = path + "\\" + name;
-    keys->insert(Lower(child));
+    keys->insert(child);
     tools::RegKey sub;
     if (RegOpenKeyExA(key, name, 0, KEY_READ, sub.put()) == ERROR_SUCCESS)
       CollectKeys(sub.get(), child, keys);
@@ -85,24 +79,18 @@ Stored Read(HKEY root, const std::string& path, const std::string& name) {
   return value;
 }
 
-// The data of every value at and below the key, one after the other.
+// The data of every value of the key, one after the other.
 std::string AllValueData(HKEY root, const std::string& path) {
   tools::RegKey key;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return {};
   std::string all;
   char name[256];
   BYTE data[4096];
-  for (DWORD i = 0;; ++i) {
-    DWORD nameSize = sizeof name;
-    DWORD dataSize = sizeof data;
-    if (RegEnumValueA(key.get(), i, name, &nameSize, nullptr, nullptr, data, &dataSize) != 0) break;
+  DWORD nameSize = sizeof name, dataSize = sizeof data;
+  for (DWORD i = 0;
+       RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) == 0 &&
+       RegEnumValueA(key.get(), i, name, &nameSize, nullptr, nullptr, data, &dataSize) == 0;
+       ++i, nameSize = sizeof name, dataSize = sizeof data) {
     all.append(reinterpret_cast<char*>(data), dataSize);
-  }
-  for (DWORD i = 0;; ++i) {
-    DWORD nameSize = sizeof name;
-    if (RegEnumKeyExA(key.get(), i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != 0)
-      break;
-    all += AllValueData(key.get(), name);
   }
   return all;
 }
@@ -276,88 +264,67 @@ TEST_F(RegistrationE2eTest, TwoComponentsShareTheExecutable) {
   EXPECT_FALSE(shell_.shell.FolderExists(product));
 }
 
-class Service {
- public:
-  Service(SC_HANDLE manager, const char* name)
-      : h_(OpenServiceA(manager, name, SERVICE_ALL_ACCESS)) {}
-  Service(const Service&) = delete;
-  Service& operator=(const Service&) = delete;
-  ~Service() {
-    if (h_) CloseServiceHandle(h_);
-  }
-  SC_HANDLE get() const { return h_; }
+using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, decltype(&CloseServiceHandle)>;
 
- private:
-  SC_HANDLE h_;
-};
+// Opens the service; empty when there is none.
+ScHandle OpenService(const char* name) {
+  ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), &CloseServiceHandle);
+  return ScHandle(OpenServiceA(manager.get(), name, SERVICE_ALL_ACCESS), &CloseServiceHandle);
+}
 
 // With an account the service is not interactive; installing it deletes an earlier version of
 // the program ("KeldranGridAgent" and more, byte for byte) but not a service whose name differs
 // in case. The password reaches the service manager and nothing else: not the log (traced here,
 // so every record is an event too), not the registry.
 TEST_F(RegistrationE2eTest, RegServiceWithAnAccountReplacesEarlierVersionsOnly) {
-  const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  ASSERT_TRUE(manager);
-  for (const char* name : {"KeldranGridAgent300", "keldrangridagent999"}) {
-    const SC_HANDLE old =
-        CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "C:\\windows\\system32\\cmd.exe",
-                       nullptr, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_TRUE(old) << name << " " << GetLastError();
-    CloseServiceHandle(old);
+  {
+    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), &CloseServiceHandle);
+    for (const char* name : {"KeldranGridAgent300", "keldrangridagent999"}) {
+      ScHandle old(CreateServiceA(manager.get(), name, name, SERVICE_ALL_ACCESS,
+                                  SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                  SERVICE_ERROR_NORMAL, "C:\\windows\\system32\\cmd.exe", nullptr,
+                                  nullptr, nullptr, nullptr, nullptr),
+                   &CloseServiceHandle);
+      ASSERT_TRUE(old) << name << " " << GetLastError();
+    }
   }
   const std::string password = "Pa55-{secret}";
   const std::string component =
       Component("E2E Svc", "Logon=tester;" + password + "\r\nAutoStart=1\r\nTrace=1\r\n");
   const DWORD registered = Agent(component + " /RegService");
-  {
-    Service earlier(manager, "KeldranGridAgent300");
-    Service other(manager, "keldrangridagent999");
-    Service installed(manager, "KeldranGridAgent321");
-    EXPECT_FALSE(earlier.get());
-    EXPECT_TRUE(other.get());
-    if (other.get()) DeleteService(other.get());
-    ASSERT_EQ(registered, 0u) << Log();
-    ASSERT_TRUE(installed.get());
+  EXPECT_FALSE(OpenService("KeldranGridAgent300"));
+  const ScHandle other = OpenService("keldrangridagent999");
+  EXPECT_TRUE(other);
+  if (other) DeleteService(other.get());
+  ASSERT_EQ(registered, 0u) << Log();
 
-    std::vector<BYTE> buffer(8192);
-    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
-    DWORD needed = 0;
-    ASSERT_TRUE(QueryServiceConfigA(installed.get(), config, 8192, &needed));
-    EXPECT_EQ(config->dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
-    EXPECT_EQ(config->dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
-    EXPECT_EQ(config->dwErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
-    EXPECT_EQ(std::string(config->lpBinaryPathName), AgentExePath() + " /Service");
-    EXPECT_EQ(std::string(config->lpDisplayName), "Keldran Grid Agent 3.21");
-    EXPECT_EQ(std::string(config->lpServiceStartName), ".\\tester");
-    // Wine's QueryServiceConfigA leaves the dependencies out, and its service manager keeps
-    // only the first one: read what it stored.
-    const Stored dependencies =
-        Read(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\KeldranGridAgent321",
-             "DependOnService");
-    EXPECT_EQ(dependencies.type, static_cast<DWORD>(REG_MULTI_SZ));
-    EXPECT_EQ(dependencies.data.substr(0, 6), std::string("RPCSS\0", 6));
-    auto* description = reinterpret_cast<SERVICE_DESCRIPTIONA*>(buffer.data());
-    ASSERT_TRUE(QueryServiceConfig2A(installed.get(), SERVICE_CONFIG_DESCRIPTION, buffer.data(),
-                                     8192, &needed));
-    EXPECT_EQ(std::string(description->lpDescription), "Keldran Grid Agent Service 3.21");
+  // Wine's QueryServiceConfigA leaves the dependencies out: read the service's own key, where
+  // Wine keeps only the first dependency.
+  const std::string service = "SYSTEM\\CurrentControlSet\\Services\\KeldranGridAgent321";
+  const std::pair<const char*, Stored> rows[] = {
+      {"Type", Dword(SERVICE_WIN32_OWN_PROCESS)},
+      {"Start", Dword(SERVICE_AUTO_START)},
+      {"ErrorControl", Dword(SERVICE_ERROR_NORMAL)},
+      {"ImagePath", Sz(AgentExePath() + " /Service")},
+      {"DisplayName", Sz("Keldran Grid Agent 3.21")},
+      {"Description", Sz("Keldran Grid Agent Service 3.21")},
+      {"ObjectName", Sz(".\\tester")},
+      {"DependOnService", {REG_MULTI_SZ, std::string("RPCSS\0", 6)}},
+  };
+  for (const auto& [value, expected] : rows) {
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, service, value), expected) << value;
   }
-  CloseServiceHandle(manager);
+  EXPECT_EQ(Read(HKEY_CLASSES_ROOT, ComponentKey("E2E Svc"), "LocalService"), Dword(1));
   EXPECT_NE(Log().find("Service installed"), std::string::npos);
   EXPECT_EQ(Log().find(password), std::string::npos);
   const std::string stored =
       AllValueData(HKEY_CLASSES_ROOT, ComponentKey("E2E Svc")) +
-      AllValueData(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\KeldranGridAgent321") +
+      AllValueData(HKEY_LOCAL_MACHINE, service) +
       AllValueData(HKEY_LOCAL_MACHINE, std::string(kSources) + "KeldranService.E2E Svc");
-  EXPECT_NE(stored.find(".\\tester"), std::string::npos);
   EXPECT_EQ(stored.find(password), std::string::npos);
-  EXPECT_EQ(Read(HKEY_CLASSES_ROOT, ComponentKey("E2E Svc"), "LocalService"), Dword(1));
 
   ASSERT_EQ(Agent(component + " /UnReg"), 0u) << Log();
-  const SC_HANDLE again = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  Service removed(again, "KeldranGridAgent321");
-  EXPECT_FALSE(removed.get());
-  CloseServiceHandle(again);
+  EXPECT_FALSE(OpenService("KeldranGridAgent321"));
 }
 
 }  // namespace
