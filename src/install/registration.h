@@ -30,9 +30,9 @@ class Registration {
 
   // Negative after a reported failure; 0 otherwise, also when only the type library or the
   // shortcuts failed (reported as event 901).
-  HResult RegisterComponent(bool registerTypeLibrary, bool asService);
+  [[nodiscard]] HResult RegisterComponent(bool registerTypeLibrary, bool asService);
   // Negative when the name is refused or the service cannot be removed; 0 otherwise.
-  HResult UnregisterComponent();
+  [[nodiscard]] HResult UnregisterComponent();
 
   // A new GUID as ServiceID; false after reporting the failure.
   [[nodiscard]] bool GenerateServiceID(std::string* serviceId);

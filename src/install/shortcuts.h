@@ -17,7 +17,7 @@ class Shortcuts {
 
   // Creates the shortcuts (only when registering as an application) or removes them. 1 after
   // creating, 0 after removing, E_FAIL after a reported failure (event 901 or 905).
-  HResult UpdateShortcuts(bool create);
+  [[nodiscard]] HResult UpdateShortcuts(bool create);
 
  private:
   struct Paths;
