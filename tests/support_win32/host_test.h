@@ -10,7 +10,6 @@
 
 #include "support_win32/e2e_support.h"
 #include "support_win32/host_run.h"
-#include "support_win32/stand_in_host.h"
 
 namespace keldran::test {
 

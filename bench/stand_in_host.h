@@ -1,9 +1,8 @@
 #pragma once
 // A stand-in for the host's control object: a bare IService that records every call, published
 // in the running-object table under a file moniker named by a fresh ServiceID, the way the host
-// publishes its own object. Clients find and call it exactly as they would the host; tests read
-// what arrived, and benchmarks use it as the floor that the host's own object is measured
-// against.
+// publishes its own object. Clients find and call it exactly as they would the host; the
+// benchmarks use it as the floor that the host's own object is measured against.
 //
 // The object lives on a thread of its own (a single-threaded apartment with a message loop, like
 // the host's run loop), so the test's thread may block and wait while clients call.
@@ -19,25 +18,6 @@
 #include <vector>
 
 namespace keldran::test {
-
-// Registers the type library of KeldranGridAgent.exe for the machine for the life of the object
-// and removes it again afterwards. Calls from another process are marshaled by the type library
-// marshaler, which finds IService through this registration; installing the host normally does it.
-class TypeLibRegistration {
- public:
-  explicit TypeLibRegistration(const std::string& exePath);
-  TypeLibRegistration(const TypeLibRegistration&) = delete;
-  TypeLibRegistration& operator=(const TypeLibRegistration&) = delete;
-  ~TypeLibRegistration();
-  HRESULT result() const { return hr_; }
-
- private:
-  HRESULT hr_ = E_FAIL;
-  GUID libid_{};
-  WORD major_ = 0, minor_ = 0;
-  LCID lcid_ = 0;
-  SYSKIND syskind_ = SYS_WIN64;
-};
 
 class StandInHost {
  public:
