@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bench_util.h"
-#include "stand_in_host.h"
+#include "support_win32/stand_in_host.h"
 #include "support_win32/e2e_support.h"
 #include "support_win32/host_run.h"
 

@@ -18,7 +18,7 @@
 
 #include "bench_util.h"
 #include "keldran_service.h"
-#include "stand_in_host.h"
+#include "support_win32/stand_in_host.h"
 #include "support_win32/e2e_support.h"
 #include "support_win32/host_run.h"
 

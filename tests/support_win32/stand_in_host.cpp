@@ -1,4 +1,4 @@
-#include "stand_in_host.h"
+#include "support_win32/stand_in_host.h"
 
 #include <atomic>
 #include <cstdio>
