@@ -20,23 +20,11 @@
 #include "log/component_log.h"
 #include "log/notices.h"
 #include "platform/platform.h"
+#include "supervision/client_events.h"
 #include "supervision/process.h"
 
 namespace keldran {
 
-constexpr const char* kClientEventMessageName = "KeldranService_Event";
-
-// The codes of the client event message (its wParam).
-namespace client_event {
-constexpr std::uintptr_t kStop = 1;
-constexpr std::uintptr_t kPause = 2;
-constexpr std::uintptr_t kContinue = 3;
-constexpr std::uintptr_t kPing = 4;
-constexpr std::uintptr_t kShutdown = 5;
-constexpr std::uintptr_t kDebug = 6;
-constexpr std::uintptr_t kHide = 7;
-constexpr std::uintptr_t kShowStatus = 8;
-}  // namespace client_event
 
 class Supervisor {
  public:

@@ -103,23 +103,6 @@ TEST_F(ServiceCallsTest, LogMapsTypesAndDefaults) {
   EXPECT_EQ(all.back().strings, std::vector<std::string>{""});
 }
 
-TEST_F(ServiceCallsTest, ReadIniStringExpandsAndReadsTheFirstEntryOfASection) {
-  WriteIni("[Service]\r\nCommandLine=x\r\n[Paths]\r\nHome=%INIDIR%\\home\r\nOther=y\r\n");
-  config.IniFile = testing::kIniPath;
-  config.IniDir = "C:\\Program Files\\Keldran";
-  const WideString section = u"Paths", key = u"Home", empty, def = u"%COMP%";
-  WideString result;
-  ASSERT_EQ(calls.ReadIniString(&section, &key, &empty, &result), kSOk);
-  EXPECT_EQ(result, u"C:\\Program Files\\Keldran\\home");
-  ASSERT_EQ(calls.ReadIniString(&section, &empty, &empty, &result), kSOk);
-  EXPECT_EQ(result, u"Home=C:\\Program Files\\Keldran\\home");
-  ASSERT_EQ(calls.ReadIniString(&section, nullptr, nullptr, &result), kSOk);
-  EXPECT_EQ(result, u"Home=C:\\Program Files\\Keldran\\home");
-  const WideString missing = u"Missing";
-  ASSERT_EQ(calls.ReadIniString(&section, &missing, &def, &result), kSOk);
-  EXPECT_EQ(result, u"Grid");
-}
-
 TEST_F(ServiceCallsTest, StopAndRestartEndOrRenewTheClient) {
   ASSERT_EQ(calls.Restart(), kSOk);
   EXPECT_EQ(Count(119), 1u);

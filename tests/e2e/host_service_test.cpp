@@ -148,5 +148,33 @@ TEST_F(HostServiceTest, ReportsRunningAfterTheClientConnectsAndStopReachesTheCli
   EXPECT_EQ(log.find("as application"), std::string::npos) << log;
 }
 
+// A client that does not hear the stop and ends on its own while the stop waits for it: the
+// host takes its end for the stop's doing, every time, and starts nothing again.
+TEST_F(HostServiceTest, AClientEndingOnItsOwnDuringTheStopIsNoDeath) {
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    HostRun run;
+    HostSetup setup;
+    setup.component = "Grid";
+    setup.asService = true;
+    setup.timeoutSeconds = 30;
+    setup.script = "heartbeat=250\nignorestop\nwait=2500\nend\n";
+    ASSERT_TRUE(run.Prepare(setup, iniPath_));
+    ServiceHandle service(OpenServiceA(manager_->get(), kServiceName, SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(service) << GetLastError();
+    ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
+    ASSERT_TRUE(run.WaitForOut("connected thread=", kWaitMs)) << run.Out();
+    Sleep(1000);
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    ASSERT_TRUE(PollUntil(service.get(), SERVICE_STOPPED)) << run.Log();
+    EXPECT_TRUE(run.OutHas("exit 0")) << run.Out();
+    const std::string log = run.Log();
+    EXPECT_EQ(run.LogCount("Client stopped unexpectedly"), 0u) << log;
+    EXPECT_EQ(run.LogCount("Client started"), 1u) << log;
+    EXPECT_EQ(run.LogCount("Service stopped"), 1u) << log;
+  }
+}
+
 }  // namespace
 }  // namespace keldran::test

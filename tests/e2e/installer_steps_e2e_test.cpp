@@ -1,7 +1,7 @@
 // The installer's commit, uninstall and rollback steps of the real executable, run from an
 // install folder whose path holds a blank and a percent sign: the companion DLL's
-// self-registration (a stand-in that notes each call), the INI files made from their examples,
-// and the service registration or unregistration that follows.
+// self-registration, the INI files made from their examples, and the service registration or
+// unregistration that follows.
 #include <gtest/gtest.h>
 
 #include "common/handle.h"
@@ -11,6 +11,8 @@ namespace keldran::test {
 namespace {
 
 constexpr char kGridKey[] = "AppID\\{0E5B7C21-3D94-4A6F-9B1E-7C2D4F8A9051}\\Services\\Grid";
+// What the companion DLL registers.
+constexpr char kHelperProgId[] = "KeldranGridUtil.Client";
 
 class InstallerStepsE2eTest : public ::testing::Test {
  protected:
@@ -53,15 +55,16 @@ TEST_F(InstallerStepsE2eTest, CommitUninstallAndRollback) {
   EXPECT_FALSE(FileExists(File("Grid.ini")));
   EXPECT_EQ(Read("Grid-example.ini"), "[Grid]\r\nHome=%ROOTDIR%\r\nBin=%DIR%\r\nOther=%TEMP%\r\n");
 
-  ASSERT_TRUE(CopyFileA(ProgramPath("companion_stub.dll").c_str(),
+  ASSERT_TRUE(CopyFileA(ProgramPath("KeldranGridUtil.dll").c_str(),
                         File("KeldranGridUtil.dll").c_str(), TRUE));
   ASSERT_EQ(Step("/Commit"), 0u) << Read(TodaysLogFileName());
   const std::string grid = "[Grid]\r\nHome=" + root_ + "\r\nBin=" + bin_ + "\r\nOther=%TEMP%\r\n";
   EXPECT_EQ(Read("Grid-example.ini"), grid);
   EXPECT_EQ(Read("Grid.ini"), grid);
-  EXPECT_EQ(Read("KeldranGridAgent.ini"),
-            "[Service]\r\nLogDir=" + bin_ + "\r\nCommandLine=" + bin_ + "\\client.exe\r\n");
-  EXPECT_EQ(Read("companion.log"), "register\r\n");
+  const std::string hostIni =
+      "[Service]\r\nLogDir=" + bin_ + "\r\nCommandLine=" + bin_ + "\\client.exe\r\n";
+  EXPECT_EQ(Read("KeldranGridAgent.ini"), hostIni);
+  EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, kHelperProgId));
   EXPECT_EQ(ReadRegString(HKEY_CLASSES_ROOT, kGridKey, "ServicePath"),
             "\"" + File("KeldranGridAgent.exe") + "\" /Service");
   EXPECT_EQ(ReadRegDword(HKEY_CLASSES_ROOT, kGridKey, "LocalService"), 1u);
@@ -79,20 +82,21 @@ TEST_F(InstallerStepsE2eTest, CommitUninstallAndRollback) {
     ASSERT_TRUE(held.valid());
     EXPECT_EQ(Step("/Commit"), 0x80070050u);
   }
-  ASSERT_TRUE(WriteWholeFile(File("companion.fail"), ""));
-  EXPECT_EQ(Step("/Commit"), 0x80040201u);  // the DLL's own failure
-  ASSERT_TRUE(DeleteFileA(File("companion.fail").c_str()));
 
   EXPECT_EQ(Step("/Uninstall"), 0u) << Read(TodaysLogFileName());
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kHelperProgId));
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kGridKey));
   EXPECT_FALSE(ServiceInstalled());
   EXPECT_EQ(Read("Grid.ini"), "edited");
 
-  // Without the host's INI file there is nothing registered to take away.
+  // Without the host's INI file a rollback takes the DLL's registration away and leaves the
+  // component registered.
+  ASSERT_EQ(Step("/Commit"), 0u) << Read(TodaysLogFileName());
   ASSERT_TRUE(DeleteFileA(File("KeldranGridAgent.ini").c_str()));
   EXPECT_EQ(Step("/Rollback"), 0u);
-  EXPECT_EQ(Read("companion.log"),
-            "register\r\nregister\r\nregister\r\nunregister\r\nunregister\r\n");
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kHelperProgId));
+  EXPECT_TRUE(ServiceInstalled());
+  ASSERT_TRUE(WriteWholeFile(File("KeldranGridAgent.ini"), hostIni));
 }
 
 }  // namespace

@@ -21,7 +21,9 @@ constexpr const char* kServicesKey = "AppID\\{0E5B7C21-3D94-4A6F-9B1E-7C2D4F8A90
 
 // A host with its fake platform, and the set-up that most tests share.
 struct FakeHost {
-  FakeHost() : host(fake.platform(), [this](Host&) { return makeObject(); }) {}
+  // realFiles: the file system the host uses instead of the fake's own (see FakePlatform).
+  explicit FakeHost(IFileSystem* realFiles = nullptr)
+      : fake(realFiles), host(fake.platform(), [this](Host&) { return makeObject(); }) {}
   FakeHost(const FakeHost&) = delete;
   FakeHost& operator=(const FakeHost&) = delete;
 
@@ -59,6 +61,8 @@ struct FakeHost {
 
 class HostFixture : public ::testing::Test, public FakeHost {
  protected:
+  explicit HostFixture(IFileSystem* realFiles = nullptr) : FakeHost(realFiles) {}
+
   static constexpr const char* kLogDir = "C:\\Logs";
 
   // The component as its configuration load leaves it, for tests that skip the load.

@@ -1,8 +1,9 @@
 #pragma once
-// Fixtures of the end-to-end tests. Clients call the host (or the stand-in host) from another
-// process, which the type library marshaler serves only while the host's type library is
-// registered: a stand-in host's suite registers it once, and a real host's registration does it
-// itself. HostTest gives each test one real host run of its own.
+// Fixtures of the Windows tests that drive real processes. A client calls the host (or the
+// stand-in host) from another process, which the type library marshaler serves only while the
+// host's type library is registered: TypeLibTest registers it once for its suite, and a real
+// host's registration does it itself. HostTest gives each test one real host run of its own,
+// registered by the host.
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,6 @@
 
 #include "support_win32/e2e_support.h"
 #include "support_win32/host_run.h"
-#include "support_win32/stand_in_host.h"
 
 namespace keldran::test {
 

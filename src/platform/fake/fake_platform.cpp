@@ -10,7 +10,7 @@ std::string FakePlatform::DefaultMessageSource() {
 #endif
 }
 
-FakePlatform::FakePlatform(const std::string& messageSource)
+FakePlatform::FakePlatform(const std::string& messageSource, IFileSystem* realFiles)
     : texts(messageSource),
       files(faults, texts),
       registry(faults, texts),
@@ -22,8 +22,9 @@ FakePlatform::FakePlatform(const std::string& messageSource)
       services(faults, texts),
       eventLog(faults, texts),
       shell(faults, texts, files),
-      platform_{registry,  services, eventLog, processes, files, clock,
-                windowing, dialogs,  com,      shell,     sync,  texts} {
+      platform_{registry, services,  eventLog, processes, realFiles ? *realFiles : files,
+                clock,    windowing, dialogs,  com,       shell,
+                sync,     texts} {
   files.AddDirectory("C:\\Program Files\\Keldran");
 }
 

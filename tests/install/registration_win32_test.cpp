@@ -1,13 +1,18 @@
-// Registration and unregistration on the fake platform: every failure with what it reports and
-// what happens next, the service as it is created, and the shortcuts each kind of registration
-// leaves. The registry layout itself is read back from the real registry by the end-to-end tests.
-#include "support/host_fixture.h"
+// Registration and unregistration on the fake platform (with the real INI file, read by Windows
+// itself): every failure with what it reports and what happens next, the service as it is
+// created, and the shortcuts each kind of registration leaves. The registry layout itself is
+// read back from the real registry by the end-to-end tests.
+#include "platform/win32/windows_api.h"
+
+#include <functional>
+
+#include "support_win32/real_files.h"
 
 namespace keldran {
 namespace {
 
-using testing::FakeHost;
 using testing::kServicesKey;
+using FakeHost = testing::RealFilesHost;
 
 constexpr const char* kIni = "[Service]\r\nCommandLine=C:\\Grid\\client.exe\r\n";
 constexpr const char* kEventSources = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application";
@@ -203,7 +208,9 @@ TEST(RegistrationTest, ShortcutsFollowTheKindOfRegistration) {
     SCOPED_TRACE(std::string(c.options) + " " + c.ini);
     FakeHost h;
     h.WriteIni(std::string(kIni) + c.ini);
-    h.fake.files.AddFile(std::string(testing::kExeDir) + "KeldranGridAgent321.ICO", "icon");
+    // The configuration finds the icon on disk; the shortcuts look for it through the shell.
+    h.Write("KeldranGridAgent321.ICO", "icon");
+    h.fake.files.AddFile(h.ExeDir() + "KeldranGridAgent321.ICO", "icon");
     // What an earlier registration left.
     h.fake.files.AddFile(kStartupLink, "old");
     h.fake.files.AddFile(std::string(kGridFolder) + "\\Old.lnk", "old");
@@ -217,7 +224,7 @@ TEST(RegistrationTest, ShortcutsFollowTheKindOfRegistration) {
     ASSERT_EQ(h.fake.shell.ReadShortcut(std::string(kGridFolder) + "\\Stop Grid Server.lnk", &stop),
               kSOk);
     EXPECT_EQ(stop.arguments, "Grid /Stop");
-    EXPECT_EQ(stop.iconLocation, std::string(testing::kExeDir) + "KeldranGridAgent321.ICO,0");
+    EXPECT_EQ(stop.iconLocation, h.ExeDir() + "KeldranGridAgent321.ICO,0");
   }
 }
 

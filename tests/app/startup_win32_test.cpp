@@ -1,21 +1,26 @@
 // The start-up routine: the configuration and the component's registration checked in their
 // order, run modes, the dispatch, the exit notice, and the exit code of every way a start ends.
-#include "support/host_fixture.h"
+// The INI file is a real one, read by Windows itself; everything else is fake.
+#include "platform/win32/windows_api.h"
+
+#include <functional>
+
+#include "support_win32/real_files.h"
 
 namespace keldran {
 namespace {
 
-using testing::FakeHost;
-using testing::kIniPath;
 using testing::kServicesKey;
+using Host_ = testing::RealFilesHost;
 
 constexpr const char* kMinimalIni = "[Service]\r\nCommandLine=C:\\Grid\\client.exe -w 5\r\n";
 
-class StartupTest : public testing::HostFixture {
+class StartupTest : public ::testing::Test, public Host_ {
  protected:
   StartupTest() { WriteIni(kMinimalIni); }
   HResult Start(const std::string& commandLine) { return host.Startup(commandLine); }
   std::vector<std::string> Rejections() const { return Insertions(117); }
+  Configuration& config = host.config;
 };
 
 TEST_F(StartupTest, ARejectionBeforeTheConfigurationShowsTheProvisionalCaption) {
@@ -39,16 +44,16 @@ TEST_F(StartupTest, TheProgramPathsAndTheCommandLineSettingsReachTheConfiguratio
   EXPECT_EQ(config.Timeout, 30);
   EXPECT_EQ(config.Show, 0);
   EXPECT_EQ(config.AutoStart, 1);
-  EXPECT_EQ(config.ExePath, "C:\\Program Files\\Keldran\\KeldranGridAgent.exe");
+  EXPECT_EQ(config.ExePath, ExeDir() + "KeldranGridAgent.exe");
   EXPECT_EQ(config.AppName, "KeldranGridAgent");
-  EXPECT_EQ(config.ExeDir, "C:\\Program Files\\Keldran\\");
+  EXPECT_EQ(config.ExeDir, ExeDir());
 }
 
 TEST_F(StartupTest, AMissingIniFileIsReportedBeforeTheCombinationCheck) {
-  fake.files.RemoveTree(kIniPath);
+  ASSERT_TRUE(DeleteFileA(IniPath().c_str()));
   EXPECT_EQ(Start("/UnReg /RegApp"), kEFail);
   EXPECT_TRUE(Rejections().empty());
-  EXPECT_EQ(Insertions(909), std::vector<std::string>{kIniPath});
+  EXPECT_EQ(Insertions(909), std::vector<std::string>{IniPath()});
 }
 
 TEST_F(StartupTest, AnUnregisteredComponentIsNotInstalled) {
@@ -58,7 +63,7 @@ TEST_F(StartupTest, AnUnregisteredComponentIsNotInstalled) {
                                      "/RegServ, /RegApp, or /Reg option."});
   EXPECT_EQ(fake.eventLog.EventsWithId(116)[0].category, category::kStartup);
 
-  FakeHost noId;
+  Host_ noId;
   noId.WriteIni(kMinimalIni);
   noId.fake.registry.PutKey(reg_root::kClassesRoot, std::string(kServicesKey) + "Grid");
   EXPECT_EQ(noId.host.Startup(""), kEFail);
@@ -70,7 +75,7 @@ TEST_F(StartupTest, AnUnregisteredComponentIsNotInstalled) {
 TEST_F(StartupTest, AServiceIdMustBeATerminatedStringOfAtMost99Characters) {
   const std::string key = std::string(kServicesKey) + "Grid";
   auto tryId = [&](const std::string& id, RegType type) {
-    FakeHost h;
+    Host_ h;
     h.WriteIni(kMinimalIni);
     h.fake.registry.PutString(reg_root::kClassesRoot, key, "ServiceID", id, type);
     (void)h.host.Startup("");
@@ -88,7 +93,7 @@ TEST_F(StartupTest, TheServiceOptionRunsAsAServiceOnlyWhenTheComponentIsRegister
   EXPECT_TRUE(fake.services.DispatchedServiceName().empty());
   EXPECT_EQ(Count(104), 1u);  // as application
 
-  FakeHost service;
+  Host_ service;
   service.WriteIni(kMinimalIni);
   service.RegisterComponent("Grid", "{ID}", 1);
   service.fake.services.SetStartedByServiceManager(true);
@@ -99,13 +104,13 @@ TEST_F(StartupTest, TheServiceOptionRunsAsAServiceOnlyWhenTheComponentIsRegister
 TEST_F(StartupTest, RegistrationAndUnregistrationNeedNoRegistryKeyButNoRunningHost) {
   (void)Start("/RegApp");
   EXPECT_TRUE(Insertions(116).empty());
-  FakeHost unreg;
+  Host_ unreg;
   unreg.WriteIni(kMinimalIni);
   (void)unreg.host.Startup("/UnReg");
   EXPECT_TRUE(unreg.Insertions(116).empty());
   EXPECT_TRUE(unreg.Insertions(117).empty());
 
-  FakeHost running;
+  Host_ running;
   running.WriteIni(kMinimalIni);
   running.RegisterComponent("Grid", "{RUNNING}");
   running.fake.com.AddForeignHost("{RUNNING}", [] { return kSOk; });
@@ -127,20 +132,19 @@ TEST_F(StartupTest, AComFailureEndsTheStartBeforeAnythingElse) {
 }
 
 TEST_F(StartupTest, TheAtSignFormWorksThroughTheStartupRoutine) {
-  fake.files.AddFile(std::string(testing::kExeDir) + "cfg\\test.ini",
-                     "[Service]\r\nCommandLine=C:\\t.exe\r\n");
+  Write("cfg\\test.ini", "[Service]\r\nCommandLine=C:\\t.exe\r\n");
   RegisterComponent("Test", "{ID}");
   (void)Start("Test@cfg\\test.ini /Quiet");
   EXPECT_EQ(config.ServiceComp, "Test");
-  EXPECT_EQ(config.IniFile, std::string(testing::kExeDir) + "cfg\\test.ini");
+  EXPECT_EQ(config.IniFile, ExeDir() + "cfg\\test.ini");
   EXPECT_EQ(config.ServiceID, "{ID}");
 
-  FakeHost missing;
+  Host_ missing;
   EXPECT_EQ(missing.host.Startup("Abc@missing.ini"), kEFail);
   missing.host.ShowExitNotice();
   ASSERT_EQ(missing.fake.dialogs.Boxes().size(), 1u);
   EXPECT_EQ(missing.fake.dialogs.Boxes()[0].text,
-            std::string("Cannot find INI file: ") + testing::kExeDir + "missing.ini");
+            "Cannot find INI file: " + missing.ExeDir() + "missing.ini");
 }
 
 TEST_F(StartupTest, TheExitNoticeIsShownOnceAndOnlyWhereSomeoneCanSeeIt) {
@@ -157,7 +161,7 @@ TEST_F(StartupTest, TheExitNoticeIsShownOnceAndOnlyWhereSomeoneCanSeeIt) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.options);
-    FakeHost h;
+    Host_ h;
     h.WriteIni(kMinimalIni);
     (void)h.host.Startup(std::string(c.options) + " /Bogus");  // only the flags count here
     h.fake.eventLog.Clear();
@@ -188,44 +192,43 @@ TEST_F(StartupTest, TheExitCodeTable) {
   struct Case {
     const char* name;
     const char* commandLine;
-    std::function<void(FakeHost&)> arrange;
+    std::function<void(Host_&)> arrange;
     HResult exitCode;
   } cases[] = {
-      {"command line refused", "/Bogus", [](FakeHost&) {}, kEFail},
-      {"no INI file", "", [](FakeHost& h) { h.fake.files.RemoveTree(kIniPath); }, kEFail},
-      {"not installed", "", [](FakeHost&) {}, kEFail},
-      {"stop with no host", "/Stop", [](FakeHost& h) { h.RegisterComponent("Grid", "{ID}"); },
-       kSOk},
+      {"command line refused", "/Bogus", [](Host_&) {}, kEFail},
+      {"no INI file", "", [](Host_& h) { DeleteFileA(h.IniPath().c_str()); }, kEFail},
+      {"not installed", "", [](Host_&) {}, kEFail},
+      {"stop with no host", "/Stop", [](Host_& h) { h.RegisterComponent("Grid", "{ID}"); }, kSOk},
       {"stop of a running host", "/Stop",
-       [](FakeHost& h) {
+       [](Host_& h) {
          h.RegisterComponent("Grid", "{ID}");
          h.fake.com.AddForeignHost("{ID}", [] { return kSOk; });
        },
        kSOk},
       {"another host runs", "",
-       [](FakeHost& h) {
+       [](Host_& h) {
          h.RegisterComponent("Grid", "{ID}");
          h.fake.com.AddForeignHost("{ID}", [] { return kSOk; });
        },
        kEFail},
-      {"the client cannot start", "", [](FakeHost& h) { h.RegisterComponent("Grid", "{ID}"); },
+      {"the client cannot start", "", [](Host_& h) { h.RegisterComponent("Grid", "{ID}"); },
        kEFail},
       {"the client stops the host", "",
-       [kClient](FakeHost& h) {
+       [kClient](Host_& h) {
          h.RegisterComponent("Grid", "{ID}");
          h.fake.processes.AddProgram(kClient, {});
          h.fake.clock.After(3000, [&h] { (void)h.host.calls.Stop(); });
        },
        kSOk},
       {"a restart fails", "",
-       [kClient](FakeHost& h) {
+       [kClient](Host_& h) {
          h.RegisterComponent("Grid", "{ID}");
          h.fake.processes.AddProgram(kClient, {.exitAfter = 1500, .exitCode = 0, .onStart = {}});
          h.fake.clock.After(2000, [&h] { h.fake.faults.Fail("CreateProcess", 5); });
        },
        kEFail},
       {"the service stops", "/Service",
-       [kClient](FakeHost& h) {
+       [kClient](Host_& h) {
          h.RegisterComponent("Grid", "{ID}", 1);
          h.fake.processes.AddProgram(kClient, {});
          h.fake.services.SetStartedByServiceManager(true);
@@ -236,25 +239,25 @@ TEST_F(StartupTest, TheExitCodeTable) {
        },
        kSOk},
       {"the control handler cannot be installed", "/Service",
-       [](FakeHost& h) {
+       [](Host_& h) {
          h.RegisterComponent("Grid", "{ID}", 1);
          h.fake.services.SetStartedByServiceManager(true);
          h.fake.faults.Fail("RegisterServiceCtrlHandler", 5);
        },
        kEFail},
-      {"a registration", "/RegApp", [](FakeHost&) {}, kSOk},
-      {"an unregistration", "/UnReg", [](FakeHost&) {}, kSOk},
+      {"a registration", "/RegApp", [](Host_&) {}, kSOk},
+      {"an unregistration", "/UnReg", [](Host_&) {}, kSOk},
       {"registration fails", "/RegApp",
-       [](FakeHost& h) {
+       [](Host_& h) {
          h.fake.faults.Fail(std::string("RegOpenKeyEx ") + kServicesKey + "Grid", 5, -1);
        },
        kEFail},
-      {"commit without the companion DLL", "/Commit", [](FakeHost&) {},
+      {"commit without the companion DLL", "/Commit", [](Host_&) {},
        static_cast<HResult>(0x8007007Eu)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeHost h;
+    Host_ h;
     h.WriteIni(kMinimalIni);
     c.arrange(h);
     EXPECT_EQ(h.host.Startup(c.commandLine), c.exitCode);
