@@ -64,6 +64,8 @@ struct RunFlags {
   bool ServiceSwitch = false;
   bool StartRequested = false;
   bool StopRequested = false;
+  bool StatusRequested = false;  // print the component's status (an addition of ours)
+  bool CheckRequested = false;   // check the component's configuration (an addition of ours)
   bool RegApp = false;
   bool RegServ = false;
   bool UnReg = false;

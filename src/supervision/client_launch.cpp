@@ -45,7 +45,12 @@ bool Supervisor::LaunchClient() {
     const std::uint16_t show = Settings().show != 0 ? show_window::kShow : show_window::kHide;
     started = client_.Start(commandLine, show, &error);
     clientRunning_ = started;
-    if (started) clientLaunched_ = true;
+    if (started) {
+      clientLaunched_ = true;
+      startedAt_ = platform_.clock.TickCount();
+      ++starts_;
+      endLogged_ = false;
+    }
   }
   if (started) {
     events_.logInfo(category::kStartup, kClientStarted);

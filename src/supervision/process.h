@@ -39,6 +39,8 @@ class Process {
   void Terminate(std::uint32_t exitCode);
   // The current child's handle, or none.
   SharedProcessHandle Handle() const;
+  // The child's exit code once it has ended; none while it runs or when there is none.
+  std::optional<std::uint32_t> ExitCode();
 
   void SetWorkingDir(const std::string& directory);
   std::string BaseDir();
