@@ -120,6 +120,26 @@ TEST_F(ServiceCallsTest, ReadIniStringExpandsAndReadsTheFirstEntryOfASection) {
   EXPECT_EQ(result, u"Grid");
 }
 
+TEST_F(ServiceCallsTest, ReadIniStringNeverGivesTheServiceAccountsPassword) {
+  WriteIni(
+      "[Service]\r\nLogon=KELDRAN\\agent;s3cret;too\r\nCommandLine=x\r\n"
+      "[Client]\r\nLogon=not;secret\r\n");
+  config.IniFile = testing::kIniPath;
+  const struct {
+    std::u16string section, key, expected;
+  } reads[] = {
+      {u"Service", u"Logon", u"KELDRAN\\agent"},
+      {u"service", u"LOGON", u"KELDRAN\\agent"},
+      {u"Service", u"", u"Logon=KELDRAN\\agent"},  // the section's first entry
+      {u"Client", u"Logon", u"not;secret"},        // only the service account is kept back
+  };
+  for (const auto& read : reads) {
+    WideString result;
+    ASSERT_EQ(calls.ReadIniString(&read.section, &read.key, nullptr, &result), kSOk);
+    EXPECT_EQ(result, read.expected);
+  }
+}
+
 TEST_F(ServiceCallsTest, StopAndRestartEndOrRenewTheClient) {
   ASSERT_EQ(calls.Restart(), kSOk);
   EXPECT_EQ(Count(119), 1u);
