@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "platform/win32/com_security.h"
 #include "platform/win32/unique_handle.h"
@@ -14,15 +13,13 @@ namespace keldran::win32 {
 namespace {
 
 std::string TokenSidText(HANDLE token, TOKEN_INFORMATION_CLASS what) {
-  std::vector<BYTE> buffer(512);
+  BYTE buffer[512];
   DWORD size = 0;
-  if (!::GetTokenInformation(token, what, buffer.data(), static_cast<DWORD>(buffer.size()), &size))
-    return {};
-  PSID sid = what == TokenUser
-                 ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
-                 : reinterpret_cast<TOKEN_PRIMARY_GROUP*>(buffer.data())->PrimaryGroup;
   LPSTR text = nullptr;
-  if (!::ConvertSidToStringSidA(sid, &text)) return {};
+  // TOKEN_USER and TOKEN_PRIMARY_GROUP both begin with the SID's address.
+  if (!::GetTokenInformation(token, what, buffer, sizeof buffer, &size) ||
+      !::ConvertSidToStringSidA(*reinterpret_cast<PSID*>(buffer), &text))
+    return {};
   UniqueLocal owner(text);
   return text;
 }
