@@ -1,6 +1,5 @@
 #include "log/log.h"
 
-#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <deque>
@@ -18,8 +17,10 @@ constexpr std::uint32_t kLogFileFlags =
 // A file or mutex held this long is reported (once, until a record gets through); the records
 // keep waiting.
 constexpr std::uint32_t kReportAfterMs = 10000;
-// Retries of a held file or mutex start at once and slow down to this.
-constexpr std::uint32_t kMaxRetryMs = 100;
+// Another host's writer holds the mutex (or the file) for one append only: a holder is tried
+// again every millisecond for a second; one that holds on longer, every 100 ms.
+constexpr std::uint32_t kQuickRetryForMs = 1000;
+constexpr std::uint32_t kSlowRetryMs = 100;
 // At exit, queued records are waited for while the writer gets on; it gives up after this long
 // without a record written.
 constexpr std::uint32_t kExitStallMs = 5000;
@@ -178,9 +179,9 @@ struct Log::State {
   std::uint64_t finished = 0;  // records the writer is done with, written or lost
   bool passing = false;        // a pass runs: passes never overlap
 
-  // The pass's own (only the pass that runs touches them).
-  std::optional<std::uint32_t> heldSince;  // tick count of the first try that found a holder
-  std::uint32_t retryMs = 0;
+  // The pass's own (only the pass that runs touches it): the tick count of the first try that
+  // found the file or the mutex held.
+  std::optional<std::uint32_t> heldSince;
 
   std::unique_ptr<IWorker> writer;  // last: it stops before the rest goes
 };
@@ -361,7 +362,6 @@ std::uint32_t Log::WriteQueued() noexcept {
         if (s.queue.empty()) {
           s.passing = false;
           s.heldSince.reset();
-          s.retryMs = 0;
           return 0;
         }
         record = s.queue.front();
@@ -392,10 +392,9 @@ std::uint32_t Log::WriteQueued() noexcept {
                   record.path.c_str(), static_cast<int>(kReportAfterMs));
         }
       }
-      s.retryMs = std::clamp(s.retryMs * 2, 1u, kMaxRetryMs);
       LockGuard guard(*s.lock);
       s.passing = false;
-      return s.retryMs;
+      return now - *s.heldSince < kQuickRetryForMs ? 1 : kSlowRetryMs;
     }
 
     LockGuard guard(*s.lock);
@@ -407,7 +406,6 @@ std::uint32_t Log::WriteQueued() noexcept {
     // A written record clears a reported file failure; a lost one was reported itself.
     if (outcome == Append::kWritten) s.failure[kLogFileFailure] = false;
     s.heldSince.reset();
-    s.retryMs = 0;
   }
 }
 
