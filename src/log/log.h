@@ -31,9 +31,9 @@ constexpr std::size_t kMaxLogDirectory = 245;
 constexpr std::size_t kMaxTag = 239;
 // A formatted logging-failure message holds 779 characters; the rest is cut.
 constexpr std::size_t kMaxFailureMessage = 779;
-// FormatMessage's buffer for an event's message text. A message that does not fit leaves the
-// record with its banner only; the event log still gets the whole insertion. Record texts
-// themselves have no limit (NUL bytes in them are dropped).
+// FormatMessage's buffer for an event's message text. A message that does not fit stands in the
+// record as its insertion text alone, as one that the table lacks does. Record texts themselves
+// have no limit (NUL bytes in them are dropped).
 constexpr std::size_t kMessageBuffer = 40960;
 // The queue between the callers and the writer holds at most 4096 records and 4 MiB of record
 // text (a lone record of any size is taken). A held file or mutex delays records; beyond the
