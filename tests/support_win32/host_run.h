@@ -34,6 +34,8 @@ struct HostSetup {
   std::string moreIni;
   // LocalService of the registry key: 1 lets a /Service start run as a service.
   DWORD localService = 0;
+  // The host executable; empty: the one beside the test program (AgentExePath).
+  std::string agentPath;
 };
 
 class HostRun {
@@ -77,6 +79,7 @@ class HostRun {
   std::string component_;
   std::string serviceId_;
   std::string iniPath_;
+  std::string agentPath_;
   bool keyCreated_ = false;
   ChildProcess host_;
 };
