@@ -23,9 +23,9 @@
 
 #include "bench_util.h"
 #include "common/handle.h"
+#include "support_win32/stand_in_host.h"
 #include "support_win32/e2e_support.h"
 #include "support_win32/host_run.h"
-#include "support_win32/stand_in_host.h"
 
 namespace keldran::test {
 namespace {

@@ -5,12 +5,14 @@
 
 #include <cstdint>
 
-#include "platform/com.h"
-#include "platform/types.h"
+#include "config/service_config.h"
+#include "control/run_control.h"
+#include "log/component_log.h"
+#include "platform/platform.h"
+#include "supervision/supervisor.h"
+#include "tray/service_win.h"
 
 namespace keldran {
-
-class CServiceModule;
 
 namespace worker_ids {
 constexpr const char* kClsid = "{5E2A9C63-B8D4-4E17-9F05-3A6C7D2E8B14}";
@@ -22,7 +24,14 @@ class ServiceCalls {
   // The buffer of ReadIniString.
   static constexpr std::size_t kIniStringBuffer = 50000;
 
-  explicit ServiceCalls(CServiceModule& module) : module_(module) {}
+  ServiceCalls(Platform& platform, ComponentLog& events, const IniReader& ini,
+               Supervisor& supervisor, CServiceWin& window, IRunControl& run)
+      : platform_(platform),
+        events_(events),
+        ini_(ini),
+        supervisor_(supervisor),
+        window_(window),
+        run_(run) {}
 
   HResult Stop();
   HResult Running();
@@ -43,11 +52,21 @@ class ServiceCalls {
   HResult DeleteFileOnTimeout(const WideString* file);
   HResult Progress(const WideString* message, std::int32_t timeout);
 
+  // IServiceStatus: the host's view of its client, one "Name=Value" line each (ClientRunning,
+  // ProcessId, RunSeconds, Restarts, HeartbeatAge (seconds; empty before the first heartbeat),
+  // Timeout (seconds; 0 when off), Progress, Paused, TimedOut, Stopping, Connected).
+  HResult Status(WideString* text);
+
  private:
   // The resume step of Running and Progress: the client was paused before this heartbeat.
   void ResumeIfPaused(bool wasPaused);
 
-  CServiceModule& module_;
+  Platform& platform_;
+  ComponentLog& events_;
+  const IniReader& ini_;
+  Supervisor& supervisor_;
+  CServiceWin& window_;
+  IRunControl& run_;
 };
 
 }  // namespace keldran

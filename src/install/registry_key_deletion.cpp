@@ -3,7 +3,8 @@
 // logged and the next key is taken.
 #include <string_view>
 
-#include "app/service_module.h"
+#include "install/registry_key_deletion.h"
+
 #include "log/error_text.h"
 
 namespace keldran {
@@ -29,8 +30,7 @@ constexpr RootPrefix kRootPrefixes[] = {
 
 }  // namespace
 
-void CServiceModule::DeleteRegistryKeys() {
-  const std::string& setting = DeleteRegKeys;
+void RegistryKeyDeletion::DeleteRegistryKeys(const std::string& setting) {
   std::size_t pos = 0;
   while (pos < setting.size()) {
     const std::size_t semicolon = setting.find(';', pos);
@@ -48,7 +48,7 @@ void CServiceModule::DeleteRegistryKeys() {
     }
     if (!prefix) {
       const std::string message = item + "\n\nRoot must be HKLM\\ or HKCU\\";
-      (void)logError(category::kStartup, kCannotDeleteKey, message.c_str());
+      (void)events_.logError(category::kStartup, kCannotDeleteKey, message.c_str());
       continue;
     }
     const std::string path = item.substr(prefix->text.size());
@@ -63,22 +63,22 @@ void CServiceModule::DeleteRegistryKeys() {
       clock.Sleep(static_cast<std::uint32_t>(clock.PerformanceCounter() & 0xFF) + 1);
       result = DeleteRegistryKeyTree(prefix->root, path);
     }
-    if (!result.empty()) logWarning(category::kStartup, kCannotDeleteKey, result.c_str());
+    if (!result.empty()) events_.logWarning(category::kStartup, kCannotDeleteKey, result.c_str());
   }
 }
 
-std::string CServiceModule::DeleteRegistryKeyTree(RegKey root, const std::string& path) {
+std::string RegistryKeyDeletion::DeleteRegistryKeyTree(RegKey root, const std::string& path) {
   IRegistry& registry = platform_.registry;
   // A key without subkeys goes at once.
   if (registry.DeleteKey(root, path) == 0) {
-    logDebug("Deleted registry key: " + path);
+    events_.logDebug("Deleted registry key: " + path);
     return {};
   }
 
   ScopedRegKey key(registry);
   if (const Win32Error e = registry.OpenKey(root, path, reg_access::kRead, key.put())) {
     if (e == win32_error::kFileNotFound) {
-      logDebug("Deleted registry key (not found): " + path);
+      events_.logDebug("Deleted registry key (not found): " + path);
       return {};
     }
     return path + "\n\nRegOpenKeyEx returned: " + errorText(platform_.texts, e, false, true, true);
@@ -105,7 +105,7 @@ std::string CServiceModule::DeleteRegistryKeyTree(RegKey root, const std::string
   if (const Win32Error e = registry.DeleteKey(root, path)) {
     return path + "\n\nRegDeleteKey returned: " + errorText(platform_.texts, e, false, true, true);
   }
-  logDebug("Deleted registry key: " + path);
+  events_.logDebug("Deleted registry key: " + path);
   return {};
 }
 

@@ -64,6 +64,7 @@ constexpr Win32Error kTimeout = 1460;
 // What WaitForSingleObject answers.
 namespace wait_result {
 constexpr std::uint32_t kObject0 = 0;
+constexpr std::uint32_t kMessage = 1;  // MsgWaitForMultipleObjects with one handle: input queued
 constexpr std::uint32_t kAbandoned = 0x80;
 constexpr std::uint32_t kTimeout = 258;
 constexpr std::uint32_t kFailed = 0xFFFFFFFFu;

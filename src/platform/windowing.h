@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/processes.h"
 #include "platform/types.h"
 
 namespace keldran {
@@ -69,6 +70,12 @@ class IWindowing {
 
   // GetMessageA for any window of the calling thread: > 0 a message, 0 WM_QUIT, -1 failure.
   virtual int GetMessage(Message* message) = 0;
+  // PeekMessageA with PM_REMOVE for any window of the calling thread: true when one was taken.
+  virtual bool PeekMessage(Message* message) = 0;
+  // MsgWaitForMultipleObjects on the process with QS_ALLINPUT: wait_result::kObject0 when it
+  // has ended, kMessage when input waits in the thread's queue, kTimeout or kFailed.
+  virtual std::uint32_t WaitForProcessOrMessage(ProcessHandle process,
+                                                std::uint32_t milliseconds) = 0;
   // TranslateMessage then DispatchMessageA.
   virtual void DispatchMessage(const Message& message) = 0;
   virtual bool PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,

@@ -1,87 +1,125 @@
 // The host as the Service Control Manager sees it: the start operation, the service main
 // function, status reports and the control handler.
-#include "app/service_module.h"
 #include "log/error_text.h"
-#include "supervision/process.h"
+#include "service/service_host.h"
 
 namespace keldran {
-namespace {
 
-constexpr std::uint32_t kStopWaitMs = 30000;
-constexpr std::uint32_t kShutdownWaitMs = 20000;
+ServiceHost::ServiceHost(Platform& platform, ComponentLog& events, const Configuration& config,
+                         Supervisor& supervisor, CServiceWin& window,
+                         ServiceObjectFactory objectFactory)
+    : platform_(platform),
+      events_(events),
+      config_(config),
+      supervisor_(supervisor),
+      window_(window),
+      objectFactory_(std::move(objectFactory)),
+      lock_(platform.sync.CreateCriticalSection(0)) {
+  status_.serviceType = service_type::kOwnProcess;
+  status_.currentState = service_state::kStopped;
+  status_.controlsAccepted = 5;  // stop and shutdown
+  window_.SetStopHandler([this] { Handler(service_control::kStop); });
+}
 
-}  // namespace
-
-void CServiceModule::StartRun() {
+void ServiceHost::StartRun(bool runAsService, bool stopRequested) {
+  runAsService_ = runAsService;
   std::unique_ptr<IRunningHost> host;
   if (!FindRunningHost(&host)) {
-    RunFailed = true;
+    runFailed_ = true;
     return;
   }
   if (host) {
-    if (StopRequested) {
+    if (stopRequested) {
       (void)host->RequestStop();
     } else {
-      logError(category::kStartup, 102, "\n\r\n\rService is already running");
-      RunFailed = true;
+      events_.logError(category::kStartup, 102, "\n\r\n\rService is already running");
+      runFailed_ = true;
     }
     return;
   }
   // A stop request with no host running has nothing to do.
-  if (StopRequested) return;
-  if (RunAsService) {
+  if (stopRequested) return;
+  if (runAsService_) {
     const Win32Error error =
-        platform_.services.RunDispatcher(ServiceName, [this] { ServiceMain(); });
+        platform_.services.RunDispatcher(config_.ServiceName, [this] { ServiceMain(); });
     if (error == 0) return;
     // Not started by the Service Control Manager (1063, from a console for example): run as an
     // application without a word, so the events say "(as application)".
-    RunAsService = false;
+    runAsService_ = false;
   }
   Run();
 }
 
-void CServiceModule::ServiceMain() {
-  Status.currentState = service_state::kStartPending;
+void ServiceHost::ServiceMain() {
+  {
+    LockGuard guard(*lock_);
+    status_.currentState = service_state::kStartPending;
+  }
+  ServiceStatusHandle handle;
   if (platform_.services.RegisterControlHandler(
-          ServiceName, [this](std::uint32_t control) { Handler(control); }, &StatusHandle) != 0) {
-    logError(category::kStartup, 101);
+          config_.ServiceName, [this](std::uint32_t control) { Handler(control); }, &handle) != 0) {
+    events_.logError(category::kStartup, 101);
+    runFailed_ = true;
     return;
   }
+  {
+    LockGuard guard(*lock_);
+    statusHandle_ = handle;
+  }
   SetServiceState(service_state::kStartPending);
-  Status.win32ExitCode = 0;
-  Status.checkPoint = 0;
-  Status.waitHint = 0;
+  {
+    LockGuard guard(*lock_);
+    status_.win32ExitCode = 0;
+    status_.checkPoint = 0;
+    status_.waitHint = 0;
+  }
   Run();
   SetServiceState(service_state::kStopped);
 }
 
-void CServiceModule::SetServiceState(std::uint32_t state) {
-  if (!RunAsService) return;
-  Status.currentState = state;
-  (void)platform_.services.SetStatus(StatusHandle, Status);
+void ServiceHost::SetServiceState(std::uint32_t state) {
+  if (!runAsService_) return;
+  LockGuard guard(*lock_);
+  status_.currentState = state;
+  (void)platform_.services.SetStatus(statusHandle_, status_);
 }
 
-// Stop and shutdown alike: report the stop as pending, tell a connected client (the code is
-// the control itself), give it time to end, and end the run.
-void CServiceModule::EndClientAndQuit(std::uintptr_t code, std::uint32_t waitMs) {
+std::uint32_t ServiceHost::win32ExitCode() const {
+  LockGuard guard(*lock_);
+  return status_.win32ExitCode;
+}
+
+ServiceStatus ServiceHost::status() const {
+  LockGuard guard(*lock_);
+  return status_;
+}
+
+// Stop and shutdown alike: report the stop as pending, tell the client (the code is the control
+// itself), give it time to end, and end the run. From the first step on, the supervisor takes
+// the client's end for the stop's doing, not for a death.
+void ServiceHost::EndClientAndQuit(std::uintptr_t code, std::uint32_t waitMs) {
   SetServiceState(service_state::kStopPending);
-  if (ClientWindow != 0) {
-    if (code == client_event::kStop) logDebug("Sending stop request to client");
-    (void)platform_.windowing.PostMessage(ClientWindow, ClientEventMessage, code, 0);
+  supervisor_.BeginStop(code);
+  if (OnRunThread()) {
+    WaitServingMessages(waitMs);
+  } else {
+    (void)supervisor_.WaitForClientEnd(waitMs);
   }
-  (void)client_.WaitForEnd(waitMs);
   RequestQuit();
 }
 
-void CServiceModule::Handler(std::uint32_t control) {
+void ServiceHost::Handler(std::uint32_t control) {
   switch (control) {
-    case service_control::kStop:
+    case service_control::kStop: {
       EndClientAndQuit(client_event::kStop, kStopWaitMs);
-      if (StopEventPending) {
-        StopEventPending = false;
-        logInfo(category::kShutdown, RunAsService ? 400 : 401);
+      bool first;
+      {
+        LockGuard guard(*lock_);
+        first = std::exchange(stopEventPending_, false);
       }
+      if (first) events_.logInfo(category::kShutdown, runAsService_ ? 400 : 401);
       break;
+    }
     case service_control::kInterrogate:
       break;
     case service_control::kShutdown:
@@ -90,7 +128,7 @@ void CServiceModule::Handler(std::uint32_t control) {
     default: {
       const std::string text =
           "Service Handler received unrecognized control code: " + hexText(control);
-      logWarning(category::kRun, 300, text.c_str());
+      events_.logWarning(category::kRun, 300, text.c_str());
       break;
     }
   }

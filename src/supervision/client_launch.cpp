@@ -1,8 +1,7 @@
 // Starting the configured client program, the first time and at every restart, and the
 // read-only attribute of the control document.
-#include "app/service_module.h"
 #include "log/error_text.h"
-#include "supervision/process.h"
+#include "supervision/supervisor.h"
 
 namespace keldran {
 namespace {
@@ -13,63 +12,83 @@ constexpr std::uint32_t kPlainMessage = 1001;
 
 }  // namespace
 
-void CServiceModule::LaunchClient(bool quitOnFailure) {
-  // A fresh life for the new client.
-  LastHeartbeat = kNoHeartbeat;
-  HeartbeatTimeout = 0;
-  Paused = false;
-  TimedOut = false;
-  ConnectedOnce = false;
+bool Supervisor::LaunchClient() {
+  // A fresh life for the new client. Its window is not known until it connects: pings and the
+  // stop notice must not go to the window of the client it replaces.
+  {
+    LockGuard guard(*lock_);
+    if (stopCode_) return true;
+    lastHeartbeat_ = kNoHeartbeat;
+    heartbeatTimeout_ = 0;
+    paused_ = false;
+    timedOut_ = false;
+    connectedOnce_ = false;
+    clientWindow_ = 0;
+  }
 
   // The client learns who its host is twice: as the last words of its command line, and in the
   // host's environment, which it inherits.
-  const std::string parameters = " /ServiceID=" + ServiceID + " /ServiceName=" + ServiceName;
-  const std::string commandLine = CommandLine + parameters;
+  const std::string parameters =
+      " /ServiceID=" + config_.ServiceID + " /ServiceName=" + config_.ServiceName;
+  const std::string commandLine = config_.CommandLine + parameters;
   (void)platform_.processes.SetEnvironmentVariable(names::kClientParamsVariable, parameters);
 
-  DeleteRegistryKeys();
+  if (beforeLaunch_) beforeLaunch_();
 
   Win32Error error = 0;
-  const std::uint16_t show = Show != 0 ? show_window::kShow : show_window::kHide;
-  ClientRunning = client_.Start(commandLine, show, &error);
-  if (ClientRunning) {
-    ClientLaunched = true;
-    logInfo(category::kStartup, kClientStarted);
-    return;
+  bool started;
+  {
+    // The start and the stop check are one step, so a stop that begins meanwhile either finds
+    // the new client to wait for or forbids its start.
+    LockGuard guard(*lock_);
+    if (stopCode_) return true;
+    const std::uint16_t show = Settings().show != 0 ? show_window::kShow : show_window::kHide;
+    started = client_.Start(commandLine, show, &error);
+    clientRunning_ = started;
+    if (started) {
+      clientLaunched_ = true;
+      startedAt_ = platform_.clock.TickCount();
+      ++starts_;
+      endLogged_ = false;
+    }
   }
-
+  if (started) {
+    events_.logInfo(category::kStartup, kClientStarted);
+    return true;
+  }
   const std::string what = ": Cannot run command:\n\n" + commandLine;
   const std::string why = errorText(platform_.texts, error);
-  (void)logError(category::kStartup, kClientNotStarted, what.c_str(), why.c_str());
-  if (quitOnFailure) RequestQuit();
+  (void)events_.logError(category::kStartup, kClientNotStarted, what.c_str(), why.c_str());
+  return false;
 }
 
-bool CServiceModule::ApplyCtrlDocAttribute() {
-  if (CtrlDoc.empty()) return true;
+bool Supervisor::ApplyCtrlDocAttribute(bool runAsService) {
+  const std::string& ctrlDoc = config_.CtrlDoc;
+  if (ctrlDoc.empty()) return true;
   IFileSystem& files = platform_.files;
 
-  auto refuse = [this](Win32Error error) {
-    const std::string message = "Could not set file attributes on CtrlDoc file: " + CtrlDoc +
+  auto refuse = [&](Win32Error error) {
+    const std::string message = "Could not set file attributes on CtrlDoc file: " + ctrlDoc +
                                 errorText(platform_.texts, error);
-    (void)logError(category::kStartup, kPlainMessage, message.c_str());
+    (void)events_.logError(category::kStartup, kPlainMessage, message.c_str());
     return false;
   };
 
   Win32Error error = 0;
-  const std::uint32_t attributes = files.GetFileAttributes(CtrlDoc, &error);
+  const std::uint32_t attributes = files.GetFileAttributes(ctrlDoc, &error);
   // A control document that the administrator named but that cannot be found (or queried) is
   // refused: running without the protection it was configured for would go unnoticed.
   if (attributes == file_attribute::kInvalid) return refuse(error);
 
-  const std::uint32_t wanted = RunAsService ? attributes | file_attribute::kReadOnly
+  const std::uint32_t wanted = runAsService ? attributes | file_attribute::kReadOnly
                                             : attributes & ~file_attribute::kReadOnly;
   if (wanted == attributes) return true;
 
-  if (const Win32Error e = files.SetFileAttributes(CtrlDoc, wanted)) return refuse(e);
-  const std::string message = (RunAsService ? "Set read-only attribute on CtrlDoc file: "
+  if (const Win32Error e = files.SetFileAttributes(ctrlDoc, wanted)) return refuse(e);
+  const std::string message = (runAsService ? "Set read-only attribute on CtrlDoc file: "
                                             : "Cleared read-only attribute on CtrlDoc file: ") +
-                              CtrlDoc;
-  logInfo(category::kStartup, kPlainMessage, message.c_str());
+                              ctrlDoc;
+  events_.logInfo(category::kStartup, kPlainMessage, message.c_str());
   return true;
 }
 

@@ -5,17 +5,13 @@ namespace keldran {
 namespace {
 
 constexpr std::uint32_t kKilledExitCode = win32_error::kTimeout;  // 1460, as every kill uses
-// A long wait is made of slices, so that a restart on the run loop's thread never has to close
-// a handle that another thread is waiting on (Windows leaves that undefined), and waits at
-// most one slice for the handle lock.
-constexpr std::uint32_t kWaitSliceMs = 100;
+constexpr std::uint32_t kStillActive = 259;  // what GetExitCodeProcess says of a running process
 
 // The buffers of the original design hold MAX_PATH characters with the terminating NUL, so a
 // longer text keeps its first 259 characters; a cut path will not name anything, and the start
 // or file operation that uses it reports that.
-std::string CutToPathBuffer(const std::string& text) {
-  return text.substr(0, Process::kPathBuffer - 1);
-}
+constexpr std::size_t kPathBuffer = 260;
+std::string CutToPathBuffer(const std::string& text) { return text.substr(0, kPathBuffer - 1); }
 
 bool EndsWithBinIgnoringCase(const std::string& text) {
   if (text.size() < 4) return false;
@@ -26,13 +22,18 @@ bool EndsWithBinIgnoringCase(const std::string& text) {
 
 }  // namespace
 
+HResult ResultFromError(Win32Error error) {
+  const HResult result = HResultFromWin32(error);
+  return Failed(result) ? result : kEFail;
+}
+
 Process::Process(Platform& platform)
-    : platform_(platform), handleLock_(platform.sync.CreateCriticalSection(0)) {}
+    : platform_(platform),
+      handleLock_(platform.sync.CreateCriticalSection(0)),
+      thread_(platform.processes) {}
 
 Process::~Process() {
   if (!HasEnded()) Terminate(kKilledExitCode);
-  LockGuard guard(*handleLock_);
-  CloseHandles();
 }
 
 bool Process::Start(const std::string& commandLine, std::uint16_t showState, Win32Error* error,
@@ -43,44 +44,57 @@ bool Process::Start(const std::string& commandLine, std::uint16_t showState, Win
   const Win32Error e =
       platform_.processes.CreateProcess(expanded, showState, environment, directory, &started);
   if (e != 0) {
-    // The earlier child, if any, stays known, so it can still be waited for or killed.
     if (error) *error = e;
-    SetLastResultFromError(e);
+    lastResult_ = ResultFromError(e);
     return false;
   }
-  // The host restarts its client for as long as it runs: the handles of the child being
-  // replaced are closed here, or every restart would leak two of them.
+  IProcesses& processes = platform_.processes;
+  SharedProcessHandle handle(new ProcessHandle(started.process),
+                             [&processes](const ProcessHandle* owned) {
+                               processes.CloseProcess(*owned);
+                               delete owned;
+                             });
+  // The host restarts its client for as long as it runs: the previous child's handles go here
+  // (or once the last waiter lets go of its process handle), or every restart would leak two.
   LockGuard guard(*handleLock_);
-  CloseHandles();
-  info_ = started;
+  process_ = std::move(handle);
+  thread_.reset(started.thread);
+  processId_ = started.processId;
   return true;
 }
 
-bool Process::HasEnded() {
+SharedProcessHandle Process::Handle() const {
   LockGuard guard(*handleLock_);
-  if (!info_.process) return true;
-  return platform_.processes.WaitForProcess(info_.process, 0) == wait_result::kObject0;
+  return process_;
+}
+
+std::uint32_t Process::processId() const {
+  LockGuard guard(*handleLock_);
+  return processId_;
+}
+
+bool Process::HasEnded() {
+  const SharedProcessHandle handle = Handle();
+  return !handle || platform_.processes.WaitForProcess(*handle, 0) == wait_result::kObject0;
 }
 
 bool Process::WaitForEnd(std::uint32_t milliseconds) {
-  std::uint32_t left = milliseconds;
-  for (;;) {
-    const std::uint32_t slice = left < kWaitSliceMs ? left : kWaitSliceMs;
-    {
-      LockGuard guard(*handleLock_);
-      if (!info_.process) return true;
-      if (platform_.processes.WaitForProcess(info_.process, slice) != wait_result::kTimeout)
-        return true;
-    }
-    if (milliseconds == kInfinite) continue;
-    left -= slice;
-    if (left == 0) return false;
-  }
+  const SharedProcessHandle handle = Handle();
+  return !handle ||
+         platform_.processes.WaitForProcess(*handle, milliseconds) != wait_result::kTimeout;
+}
+
+std::optional<std::uint32_t> Process::ExitCode() {
+  const SharedProcessHandle handle = Handle();
+  std::uint32_t code = 0;
+  if (!handle || !platform_.processes.GetExitCode(*handle, &code) || code == kStillActive)
+    return std::nullopt;
+  return code;
 }
 
 void Process::Terminate(std::uint32_t exitCode) {
-  LockGuard guard(*handleLock_);
-  if (info_.process) (void)platform_.processes.TerminateProcess(info_.process, exitCode);
+  if (const SharedProcessHandle handle = Handle())
+    (void)platform_.processes.TerminateProcess(*handle, exitCode);
 }
 
 void Process::SetWorkingDir(const std::string& directory) {
@@ -132,11 +146,6 @@ std::string Process::ExpandFileMacros(const std::string& text) {
   return out;
 }
 
-void Process::SetLastResultFromError(Win32Error error) {
-  lastResult_ = HResultFromWin32(error);
-  if (!Failed(lastResult_)) lastResult_ = kEFail;
-}
-
 std::string Process::ModuleDirectory() {
   if (!moduleDir_) {
     const std::string path = CutToPathBuffer(platform_.processes.ModuleFileName());
@@ -144,12 +153,6 @@ std::string Process::ModuleDirectory() {
     moduleDir_ = slash == std::string::npos || slash == 0 ? path : path.substr(0, slash);
   }
   return *moduleDir_;
-}
-
-void Process::CloseHandles() {
-  if (info_.process) platform_.processes.CloseProcess(info_.process);
-  if (info_.thread) platform_.processes.CloseThread(info_.thread);
-  info_ = ProcessInformation{};
 }
 
 }  // namespace keldran

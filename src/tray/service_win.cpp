@@ -1,7 +1,5 @@
 #include "tray/service_win.h"
 
-#include "app/service_module.h"
-
 namespace keldran {
 namespace {
 
@@ -11,15 +9,15 @@ constexpr std::uintptr_t kIconBig = 1;
 
 }  // namespace
 
-CServiceWin::CServiceWin(Platform& platform, const RegisteredMessages& messages)
-    : platform_(platform), messages_(messages), tray_(platform, messages.trayNotify) {}
+CServiceWin::CServiceWin(Platform& platform, const RegisteredMessages& messages,
+                         const Configuration& config, const RunFlags& flags, Supervisor& supervisor)
+    : platform_(platform),
+      messages_(messages),
+      config_(config),
+      supervisor_(supervisor),
+      tray_(platform, messages.trayNotify, config, flags, supervisor) {}
 
 CServiceWin::~CServiceWin() { tray_.Remove(); }
-
-void CServiceWin::Attach(CServiceModule& module) {
-  module_ = &module;
-  tray_.Attach(module);
-}
 
 Win32Error CServiceWin::Create(const std::string& title) {
   WindowClassAndStyle windowClass;
@@ -39,7 +37,6 @@ Win32Error CServiceWin::Create(const std::string& title) {
 }
 
 void CServiceWin::DestroyServiceWindow() {
-  StateLock state(module_->stateLock());
   tray_.Remove();
   if (window_) {
     const WindowHandle window = window_;
@@ -76,8 +73,7 @@ std::intptr_t CServiceWin::HandleMessage(WindowHandle window, std::uint32_t mess
     return 0;
   }
   if (message == messages_.stop && message != 0) {
-    DestroyServiceWindow();
-    module_->Handler(service_control::kStop);
+    StopFromWindow();
     return 0;
   }
   return platform_.windowing.DefWindowProc(window, message, wParam, lParam);
@@ -85,7 +81,7 @@ std::intptr_t CServiceWin::HandleMessage(WindowHandle window, std::uint32_t mess
 
 void CServiceWin::OnCreate(WindowHandle window) {
   window_ = window;
-  const std::string& iconFile = module_->IconFile;
+  const std::string& iconFile = config_.IconFile;
   smallIcon_ = iconFile.empty() ? IconHandle{} : platform_.windowing.LoadIconFile(iconFile, 16);
   bigIcon_ = iconFile.empty() ? IconHandle{} : platform_.windowing.LoadIconFile(iconFile, 32);
   if (!smallIcon_) smallIcon_ = platform_.windowing.LoadIconResource(kIconResource);
@@ -94,15 +90,15 @@ void CServiceWin::OnCreate(WindowHandle window) {
                                         static_cast<std::intptr_t>(smallIcon_.value));
   (void)platform_.windowing.SendMessage(window, window_message::kSetIcon, kIconBig,
                                         static_cast<std::intptr_t>(bigIcon_.value));
-  module_->ToolTipText = platform_.texts.AnsiToWide(module_->DisplayName);
-  tray_.AddOrModify(window, smallIcon_, module_->DisplayName.c_str());
+  tray_.ResetClientTip();
+  tray_.AddOrModify(window, smallIcon_, config_.DisplayName.c_str());
 }
 
 void CServiceWin::OnTaskbarCreated() {
   tray_.Remove();
   // A tooltip that the client had set is not restored.
-  module_->ToolTipText = platform_.texts.AnsiToWide(module_->DisplayName);
-  tray_.AddOrModify(window_, smallIcon_, module_->DisplayName.c_str());
+  tray_.ResetClientTip();
+  tray_.AddOrModify(window_, smallIcon_, config_.DisplayName.c_str());
 }
 
 void CServiceWin::OnTrayNotify(std::intptr_t mouseMessage) {
@@ -137,29 +133,31 @@ void CServiceWin::OnTrayNotify(std::intptr_t mouseMessage) {
 }
 
 void CServiceWin::ConfirmStop() {
-  const std::string text = "Please confirm you want to stop " + module_->DisplayName + "?";
+  const std::string text = "Please confirm you want to stop " + config_.DisplayName + "?";
   constexpr std::uint32_t kStyle =
       message_box::kOkCancel | message_box::kIconQuestion | message_box::kSystemModal;
-  if (platform_.dialogs.MessageBox(window_, text, module_->DisplayName, kStyle) !=
+  if (platform_.dialogs.MessageBox(window_, text, config_.DisplayName, kStyle) !=
       message_box::kIdOk) {
     return;
   }
+  StopFromWindow();
+}
+
+void CServiceWin::StopFromWindow() {
   DestroyServiceWindow();
-  module_->Handler(service_control::kStop);
+  if (stop_) stop_();
 }
 
-void CServiceWin::PostToClient(std::uintptr_t code) {
-  if (module_->ClientWindow == 0) return;
-  (void)platform_.windowing.PostMessage(module_->ClientWindow, module_->ClientEventMessage, code,
-                                        0);
+void CServiceWin::RequestStop() {
+  (void)platform_.windowing.PostMessage(window_, messages_.stop, 0, 0);
 }
 
-void CServiceWin::ShowClientStatus() { PostToClient(client_event::kShowStatus); }
+void CServiceWin::ShowClientStatus() { supervisor_.PostToClient(client_event::kShowStatus); }
 
-void CServiceWin::HideClient() { PostToClient(client_event::kHide); }
+void CServiceWin::HideClient() { supervisor_.PostToClient(client_event::kHide); }
 
 void CServiceWin::DebugClient() {
-  if (module_->CanDebug) PostToClient(client_event::kDebug);
+  if (supervisor_.CanDebug()) supervisor_.PostToClient(client_event::kDebug);
 }
 
 }  // namespace keldran

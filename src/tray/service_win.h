@@ -4,14 +4,13 @@
 // created again.
 
 #include <cstdint>
+#include <functional>
 
-#include "app/registered_messages.h"
 #include "platform/platform.h"
+#include "tray/registered_messages.h"
 #include "tray/tray_icon.h"
 
 namespace keldran {
-
-class CServiceModule;
 
 class CServiceWin {
  public:
@@ -20,17 +19,22 @@ class CServiceWin {
   static constexpr std::uint32_t kExStyle = 0x00040100;  // app window, window edge
   static constexpr int kIconResource = 201;
 
-  CServiceWin(Platform& platform, const RegisteredMessages& messages);
+  CServiceWin(Platform& platform, const RegisteredMessages& messages, const Configuration& config,
+              const RunFlags& flags, Supervisor& supervisor);
   virtual ~CServiceWin();
   CServiceWin(const CServiceWin&) = delete;
   CServiceWin& operator=(const CServiceWin&) = delete;
 
-  void Attach(CServiceModule& module);
+  // The stop control of the service, which the stop message and the tray's confirmed Stop run
+  // after the window has gone.
+  void SetStopHandler(std::function<void()> stop) { stop_ = std::move(stop); }
 
   // Creates the window with the display name as title; WM_CREATE adds the tray icon.
   [[nodiscard]] Win32Error Create(const std::string& title);
-  // Under the state lock: removes the tray icon, then destroys the window if it exists.
+  // Removes the tray icon, then destroys the window if it exists.
   void DestroyServiceWindow();
+  // Posts the stop message to the window: the host stops as the stop control makes it.
+  void RequestStop();
   // The message map.
   std::intptr_t HandleMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                               std::intptr_t lParam);
@@ -47,11 +51,13 @@ class CServiceWin {
   void OnCreate(WindowHandle window);
   void OnTaskbarCreated();
   void OnTrayNotify(std::intptr_t mouseMessage);
-  void PostToClient(std::uintptr_t code);
+  void StopFromWindow();
 
   Platform& platform_;
   RegisteredMessages messages_;
-  CServiceModule* module_ = nullptr;
+  const Configuration& config_;
+  Supervisor& supervisor_;
+  std::function<void()> stop_;
   WindowHandle window_ = 0;
   TrayIcon tray_;
   IconHandle smallIcon_;

@@ -1,7 +1,5 @@
 #include "tray/tray_icon.h"
 
-#include "app/service_module.h"
-
 namespace keldran {
 namespace {
 
@@ -16,14 +14,39 @@ constexpr int kVirtualKeyControl = 17;
 
 }  // namespace
 
-TrayIcon::TrayIcon(Platform& platform, std::uint32_t callbackMessage)
+TrayIcon::TrayIcon(Platform& platform, std::uint32_t callbackMessage, const Configuration& config,
+                   const RunFlags& flags, Supervisor& supervisor)
     : platform_(platform),
+      config_(config),
+      flags_(flags),
+      supervisor_(supervisor),
       lock_(platform.sync.CreateCriticalSection(0)),
       callbackMessage_(callbackMessage) {}
 
 TrayIcon::~TrayIcon() { Remove(); }
 
+void TrayIcon::OnEvent(const char* text, std::uint16_t type) {
+  if (!text) return;
+  std::uint32_t kind = notice_kind::kNone;
+  if (type == event_type::kError) {
+    kind = notice_kind::kError;
+  } else if (type == event_type::kWarning) {
+    kind = notice_kind::kWarning;
+  } else if (type == event_type::kInformation && supervisor_.Debugging()) {
+    kind = notice_kind::kInformation;
+  }
+  if (kind == notice_kind::kNone) return;
+  PostNotice(text, kind);
+  // Started from a console, the program also says it there: a terminal without a display never
+  // sees a box or a balloon.
+  (void)platform_.texts.WriteStandardStream(ISystemTexts::Stream::kError,
+                                            std::string(text) + "\r\n");
+}
+
 void TrayIcon::AddOrModify(WindowHandle window, IconHandle icon, const char* tip) {
+  // The supervisor is asked before the icon's lock is taken: the supervisor's own events come
+  // here, so the two locks are never held in the other order.
+  const bool launched = supervisor_.ClientLaunched();
   std::optional<std::string> pending;
   std::uint32_t kind = 0;
   {
@@ -53,7 +76,7 @@ void TrayIcon::AddOrModify(WindowHandle window, IconHandle icon, const char* tip
     if (!added_) return;
     data_.timeoutOrVersion = notify_icon::kVersion;
     (void)platform_.dialogs.NotifyIcon(notify_icon::kSetVersion, data_);
-    if (pendingText_ && module_ && module_->ClientLaunched) {
+    if (pendingText_ && launched) {
       pending = pendingText_;
       kind = pendingKind_;
     }
@@ -76,13 +99,27 @@ void TrayIcon::SetTip(const char* tip) {
   (void)platform_.dialogs.NotifyIcon(notify_icon::kModify, data_);
 }
 
-void TrayIcon::ShowBalloon(const char* text, std::uint32_t kind) {
+void TrayIcon::SetClientTip(const WideString& text) {
+  {
+    LockGuard guard(*lock_);
+    toolTipText_ = text;
+  }
+  SetTip(platform_.texts.WideToAnsi(text).c_str());
+}
+
+void TrayIcon::ResetClientTip() {
   LockGuard guard(*lock_);
-  if (added_ && module_ && module_->ClientLaunched) {
+  toolTipText_ = platform_.texts.AnsiToWide(config_.DisplayName);
+}
+
+void TrayIcon::ShowBalloon(const char* text, std::uint32_t kind) {
+  const bool launched = supervisor_.ClientLaunched();
+  LockGuard guard(*lock_);
+  if (added_ && launched) {
     data_.flags = notify_icon::kFlagInfo;
     data_.infoFlags = 0;
     data_.timeoutOrVersion = 0;
-    data_.infoTitle = Cut(module_->DisplayName.c_str(), kMaxInfoTitle);
+    data_.infoTitle = Cut(config_.DisplayName.c_str(), kMaxInfoTitle);
     data_.info.clear();
     if (text) {
       data_.timeoutOrVersion = 30000;
@@ -100,47 +137,47 @@ void TrayIcon::ShowBalloon(const char* text, std::uint32_t kind) {
 }
 
 std::uint32_t TrayIcon::ShowMenu() {
-  if (!module_) return 0;
   ScopedMenu menu(platform_.dialogs, platform_.dialogs.CreatePopupMenu());
   if (!menu) return 0;
   SetTip(nullptr);
   (void)platform_.dialogs.AppendMenuItem(menu.get(), tray_command::kShowStatus, "Show Status");
   (void)platform_.dialogs.AppendMenuItem(menu.get(), tray_command::kStop,
-                                         "Stop " + module_->DisplayName);
+                                         "Stop " + config_.DisplayName);
   const bool chordHeld = platform_.dialogs.GetKeyState(kVirtualKeyShift) < 0 &&
                          platform_.dialogs.GetKeyState(kVirtualKeyControl) < 0;
-  if (module_->CanDebug && (module_->Debug != 0 || chordHeld)) {
-    if (module_->Show != 0) {
+  if (supervisor_.CanDebug() && (supervisor_.Debugging() || chordHeld)) {
+    if (supervisor_.Visible()) {
       (void)platform_.dialogs.AppendMenuItem(menu.get(), tray_command::kHide, "Hide");
     } else {
       (void)platform_.dialogs.AppendMenuItem(menu.get(), tray_command::kDebug, "Debug");
       // Offering the debug command already switches the watchdog's time-outs off.
-      StateLock state(module_->stateLock());
-      module_->Debug = 1;
-      module_->Timeout = 0;
+      supervisor_.EnterDebugMode();
     }
   }
   (void)platform_.dialogs.SetDefaultMenuItem(menu.get(), tray_command::kShowStatus);
   const CursorPosition at = platform_.dialogs.GetCursorPos();
   WindowHandle owner;
+  WideString tip;
   {
     LockGuard guard(*lock_);
     owner = data_.window;
+    tip = toolTipText_;
   }
   (void)platform_.dialogs.SetForegroundWindow(owner);
   const std::uint32_t command = platform_.dialogs.TrackPopupMenu(menu.get(), at, owner);
   (void)platform_.windowing.PostMessage(owner, window_message::kNull, 0, 0);
   menu.reset();
-  SetTip(platform_.texts.WideToAnsi(module_->ToolTipText).c_str());
+  SetTip(platform_.texts.WideToAnsi(tip).c_str());
   return command;
 }
 
 void TrayIcon::ShowPendingNotice() {
+  if (supervisor_.ClientLaunched()) return;
   std::string text;
   std::uint32_t kind;
   {
     LockGuard guard(*lock_);
-    if (!module_ || module_->ClientLaunched || !pendingText_) return;
+    if (!pendingText_) return;
     text = *pendingText_;
     kind = pendingKind_;
     pendingText_.reset();
@@ -161,12 +198,12 @@ void TrayIcon::ShowPendingNotice() {
       return;
   }
   style |= message_box::kSetForeground;
-  if (module_->ServiceSwitch) {
+  if (flags_.ServiceSwitch) {
     style |= message_box::kServiceNotification;
-  } else if (module_->Quiet) {
+  } else if (flags_.Quiet) {
     return;
   }
-  (void)platform_.dialogs.MessageBox(0, text, module_->DisplayName, style);
+  (void)platform_.dialogs.MessageBox(0, text, config_.DisplayName, style);
 }
 
 bool TrayIcon::added() const {

@@ -1,35 +1,43 @@
 // What each IService method does to the host, with the edge cases a client can produce.
-#include "support/run_fixture.h"
+#include "support/host_fixture.h"
 
 namespace keldran {
 namespace {
+
+// The run as the calls see it, recording what they ask of it.
+struct RecordingRun final : IRunControl {
+  void RequestQuit() override { ++quits; }
+  void FailRun() override { ++failures; }
+  void SetServiceState(std::uint32_t state) override { states.push_back(state); }
+  void Lock() override {}
+  void Unlock() override {}
+  int quits = 0;
+  int failures = 0;
+  std::vector<std::uint32_t> states;
+};
 
 class ServiceCallsTest : public testing::RunFixture {
  protected:
   ServiceCallsTest() {
     StartClient();
     // Balloons need the icon and a started client; the window adds the icon.
-    (void)host.window.Create(module.DisplayName);
+    (void)host.window.Create(config.DisplayName);
   }
   std::vector<std::string> BalloonTexts() const {
     std::vector<std::string> texts;
     for (const auto& b : fake.dialogs.Balloons()) texts.push_back(b.info);
     return texts;
   }
-  std::vector<std::uint32_t> ReportedStates() const {
-    std::vector<std::uint32_t> states;
-    for (const auto& s : fake.services.StatusReports()) states.push_back(s.currentState);
-    return states;
-  }
+  std::vector<std::uint32_t> ReportedStates() const { return run.states; }
+
+  RecordingRun run;
+  // The calls under test, wired to the recording run instead of the host's.
+  ServiceCalls calls{fake.platform(), host.events, host.ini, supervisor, host.window, run};
 };
 
 TEST_F(ServiceCallsTest, PauseAndResumeAreReportedAndShown) {
-  module.RunAsService = true;
-  module.StatusHandle = ServiceStatusHandle{1};
   ASSERT_EQ(calls.Pause(), kSOk);
-  EXPECT_TRUE(module.Paused);
   ASSERT_EQ(calls.Running(), kSOk);
-  EXPECT_FALSE(module.Paused);
   ASSERT_EQ(calls.Running(), kSOk);  // a second heartbeat: nothing more
   EXPECT_EQ(Count(109), 1u);
   EXPECT_EQ(Count(110), 1u);
@@ -40,7 +48,7 @@ TEST_F(ServiceCallsTest, PauseAndResumeAreReportedAndShown) {
 }
 
 TEST_F(ServiceCallsTest, AQuietHostShowsNoPauseBalloons) {
-  module.Quiet = true;
+  host.flags.Quiet = true;
   ASSERT_EQ(calls.Pause(), kSOk);
   const WideString text = u"going";
   ASSERT_EQ(calls.Progress(&text, 0), kSOk);
@@ -49,25 +57,27 @@ TEST_F(ServiceCallsTest, AQuietHostShowsNoPauseBalloons) {
 }
 
 TEST_F(ServiceCallsTest, ConnectReportsRunningOncePerClientAndAnswersTheThread) {
-  module.RunAsService = true;
-  module.StatusHandle = ServiceStatusHandle{1};
+  fake.windowing.AddForeignWindow(0x1234);
   std::int32_t thread = 0;
   ASSERT_EQ(calls.Connect(0x1234, &thread), kSOk);
   ASSERT_EQ(calls.Connect(0x1234, &thread), kSOk);
   EXPECT_EQ(ReportedStates(), std::vector<std::uint32_t>{service_state::kRunning});
   EXPECT_EQ(static_cast<std::uint32_t>(thread), fake.windowing.CurrentThreadId());
-  EXPECT_EQ(module.ClientWindow, 0x1234u);
-  EXPECT_EQ(module.ClientEventMessage,
-            fake.windowing.RegisterWindowMessage("KeldranService_Event"));
+  // Notices to the client go to its window with the registered message.
+  supervisor.PostToClient(client_event::kShowStatus);
+  auto posted = fake.windowing.MessagesTo(0x1234);
+  ASSERT_EQ(posted.size(), 1u);
+  EXPECT_EQ(posted[0].message, fake.windowing.RegisterWindowMessage("KeldranService_Event"));
+  EXPECT_EQ(posted[0].wParam, client_event::kShowStatus);
   // After a restart the new client's first Connect reports it again.
   ASSERT_EQ(calls.Restart(), kSOk);
   ASSERT_EQ(calls.Connect(0x5678, &thread), kSOk);
   EXPECT_EQ(ReportedStates().size(), 2u);
   // Without Debug the connection is a log line; with it, event 115.
   EXPECT_EQ(Count(115), 0u);
-  module.Debug = 1;
+  config.Debug = 1;
   ASSERT_EQ(calls.Connect(0x10, &thread), kSOk);
-  EXPECT_EQ(host.Insertions(115), std::vector<std::string>{"16 (0x00000010)"});
+  EXPECT_EQ(Insertions(115), std::vector<std::string>{"16 (0x00000010)"});
 }
 
 TEST_F(ServiceCallsTest, LogMapsTypesAndDefaults) {
@@ -93,23 +103,6 @@ TEST_F(ServiceCallsTest, LogMapsTypesAndDefaults) {
   EXPECT_EQ(all.back().strings, std::vector<std::string>{""});
 }
 
-TEST_F(ServiceCallsTest, ReadIniStringExpandsAndReadsTheFirstEntryOfASection) {
-  host.WriteIni("[Service]\r\nCommandLine=x\r\n[Paths]\r\nHome=%INIDIR%\\home\r\nOther=y\r\n");
-  module.IniFile = testing::kIniPath;
-  module.IniDir = "C:\\Program Files\\Keldran";
-  const WideString section = u"Paths", key = u"Home", empty, def = u"%COMP%";
-  WideString result;
-  ASSERT_EQ(calls.ReadIniString(&section, &key, &empty, &result), kSOk);
-  EXPECT_EQ(result, u"C:\\Program Files\\Keldran\\home");
-  ASSERT_EQ(calls.ReadIniString(&section, &empty, &empty, &result), kSOk);
-  EXPECT_EQ(result, u"Home=C:\\Program Files\\Keldran\\home");
-  ASSERT_EQ(calls.ReadIniString(&section, nullptr, nullptr, &result), kSOk);
-  EXPECT_EQ(result, u"Home=C:\\Program Files\\Keldran\\home");
-  const WideString missing = u"Missing";
-  ASSERT_EQ(calls.ReadIniString(&section, &missing, &def, &result), kSOk);
-  EXPECT_EQ(result, u"Grid");
-}
-
 TEST_F(ServiceCallsTest, StopAndRestartEndOrRenewTheClient) {
   ASSERT_EQ(calls.Restart(), kSOk);
   EXPECT_EQ(Count(119), 1u);
@@ -120,26 +113,29 @@ TEST_F(ServiceCallsTest, StopAndRestartEndOrRenewTheClient) {
 
   ASSERT_EQ(calls.Stop(), kSOk);
   EXPECT_EQ(Count(111), 1u);
-  EXPECT_FALSE(module.ClientRunning);
+  EXPECT_EQ(run.quits, 1);
+
+  // A restart that cannot start the client ends the run as a failure.
+  fake.faults.Fail("CreateProcess", win32_error::kAccessDenied);
+  ASSERT_EQ(calls.Restart(), kSOk);
+  EXPECT_EQ(run.failures, 1);
 }
 
 TEST_F(ServiceCallsTest, VisibilityDebuggingAndTooltipChangeTheHostsState) {
   ASSERT_EQ(calls.NotifyVisible(7), kSOk);
-  EXPECT_EQ(module.Show, 1);
+  EXPECT_TRUE(supervisor.Visible());
   ASSERT_EQ(calls.NotifyCanDebug(1), kSOk);
-  EXPECT_TRUE(module.CanDebug);
+  EXPECT_TRUE(supervisor.CanDebug());
   ASSERT_EQ(calls.NotifyVisible(0), kSOk);
-  EXPECT_EQ(module.Show, 0);
+  EXPECT_FALSE(supervisor.Visible());
 
   const WideString tip(200, u't');
   ASSERT_EQ(calls.SetToolTip(&tip), kSOk);
-  EXPECT_EQ(module.ToolTipText, tip);
   auto notifications = fake.dialogs.NotifyCalls();
   EXPECT_EQ(notifications.back().data.tip, std::string(127, 't'));  // the tip holds 127
 }
 
 TEST_F(ServiceCallsTest, ABalloonWithoutTextRemovesTheOneShown) {
-  module.ClientLaunched = true;
   const WideString text = u"Backup done";
   ASSERT_EQ(calls.ShowBalloon(&text, 2), kSOk);
   ASSERT_EQ(calls.ShowBalloon(nullptr, 1), kSOk);
@@ -150,6 +146,34 @@ TEST_F(ServiceCallsTest, ABalloonWithoutTextRemovesTheOneShown) {
   EXPECT_EQ(balloons[0].timeoutOrVersion, 30000u);
   EXPECT_EQ(balloons[1].info, "");
   EXPECT_EQ(balloons[1].infoFlags, 0u);
+}
+
+TEST_F(ServiceCallsTest, StatusTellsTheClientsLifeAsTheHostSeesIt) {
+  auto status = [&] {
+    WideString text;
+    EXPECT_EQ(calls.Status(&text), kSOk);
+    return fake.texts.WideToAnsi(text);
+  };
+  fake.clock.Advance(5000);
+  const std::string pid = std::to_string(fake.processes.LastChild()->processId);
+  EXPECT_EQ(status(), "ClientRunning=1\r\nProcessId=" + pid +
+                          "\r\nRunSeconds=5\r\nRestarts=0\r\nHeartbeatAge=\r\nTimeout=60\r\n"
+                          "Progress=\r\nPaused=0\r\nTimedOut=0\r\nStopping=0\r\nConnected=0\r\n");
+  ASSERT_EQ(calls.Restart(), kSOk);
+  ASSERT_EQ(calls.Restart(), kSOk);
+  Connect();
+  const WideString text = u"two\r\nlines";
+  ASSERT_EQ(calls.Progress(&text, 90), kSOk);
+  fake.clock.Advance(3000);
+  std::string now = status();
+  // A client's line break would start a line of its own.
+  for (const char* line : {"Restarts=2", "RunSeconds=3", "HeartbeatAge=3", "Timeout=90",
+                           "Progress=two  lines\r\n", "Paused=0", "Connected=1"}) {
+    EXPECT_NE(now.find(line), std::string::npos) << line << "\n" << now;
+  }
+  ASSERT_EQ(calls.Pause(), kSOk);
+  now = status();
+  EXPECT_NE(now.find("Paused=1"), std::string::npos) << now;
 }
 
 TEST_F(ServiceCallsTest, AWorkerThatCannotBeCreatedLeavesANullPointer) {
@@ -164,11 +188,12 @@ TEST_F(ServiceCallsTest, AWorkerThatCannotBeCreatedLeavesANullPointer) {
 TEST_F(ServiceCallsTest, RequestStopOnlyPostsTheStopMessageToTheWindow) {
   Connect();
   ASSERT_EQ(calls.RequestStop(), kSOk);
-  EXPECT_TRUE(module.ClientRunning);  // nothing happens until the window gets the message
+  EXPECT_TRUE(supervisor.ClientRunning());  // nothing happens until the window gets it
+  EXPECT_EQ(run.quits, 0);
   Message message;
   ASSERT_EQ(fake.windowing.GetMessage(&message), 1);
   EXPECT_EQ(message.window, host.window.handle());
-  EXPECT_EQ(message.message, module.messages().stop);
+  EXPECT_EQ(message.message, host.messages.stop);
 }
 
 }  // namespace

@@ -75,6 +75,32 @@ TEST_F(HostControlTest, RequestStopTellsTheClientThroughTheWindowAndEndsTheHost)
   EXPECT_EQ(run_.LogCount("Service stopped (as application)"), 1u) << log;
 }
 
+// An ordinary client (no message filter) that is inside its calls when /Stop arrives: the host
+// keeps answering them while it waits, so the client hears the stop once its work is done and
+// ends by itself, instead of hanging in a call until the host kills it after 30 s.
+TEST_F(HostControlTest, StopOfAClientBusyInItsCallsEndsItCleanly) {
+  HostSetup setup;
+  setup.clientOptions = "/plain";
+  setup.script = "heartbeat=250\nwait=500\nbusy=3000\nheartbeat=250\n";
+  StartHost(setup);
+  WatchClient();
+  ASSERT_TRUE(run_.WaitForOut("step busy", kWaitMs)) << run_.Out();
+  const DWORD before = GetTickCount();
+  RunOptions boxes;
+  boxes.handleBoxes = true;
+  const RunResult stop = run_.RunAgain("/Stop", boxes);
+  EXPECT_EQ(stop.exitCode, 0u) << run_.Log();
+  ExpectHostEnds(0);
+  EXPECT_LT(GetTickCount() - before, 8000u) << run_.Out() << run_.Log();
+  ASSERT_TRUE(client_->WaitForExit(0));
+  EXPECT_EQ(client_->ExitCode(), 0u) << run_.Out();  // ended by itself, not killed with 1460
+  const std::string out = run_.Out();
+  EXPECT_TRUE(run_.OutHas("busy calls=")) << out;
+  EXPECT_FALSE(run_.OutHas("busy calls=0 ")) << out;
+  EXPECT_TRUE(run_.OutHas("event 1 stop")) << out;
+  EXPECT_EQ(run_.LogCount("Client stopped unexpectedly"), 0u) << run_.Log();
+}
+
 TEST_F(HostControlTest, SecondHostOfTheComponentIsRefusedAndStopOptionEndsTheFirst) {
   HostSetup setup;
   setup.script = "heartbeat=250\n";

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "support/module_fixture.h"
+#include "support/host_fixture.h"
 
 namespace keldran {
 namespace {
@@ -13,7 +13,7 @@ using testing::FindLine;
 constexpr RegKey kHkcu = reg_root::kCurrentUser;
 constexpr RegKey kHklm = reg_root::kLocalMachine;
 
-class RegistryKeyDeletionTest : public testing::ModuleFixture {
+class RegistryKeyDeletionTest : public testing::HostFixture {
  protected:
   RegistryKeyDeletionTest() {
     ConfigureGrid();
@@ -28,8 +28,8 @@ class RegistryKeyDeletionTest : public testing::ModuleFixture {
 
 TEST_F(RegistryKeyDeletionTest, EmptySettingTouchesNothing) {
   fake.registry.PutKey(kHkcu, "Software\\Keep");
-  module.DeleteRegKeys = "";
-  module.DeleteRegistryKeys();
+  config.DeleteRegKeys = "";
+  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
   EXPECT_EQ(fake.faults.Calls("RegDeleteKey"), 0);
   EXPECT_TRUE(fake.eventLog.Events().empty());
   EXPECT_EQ(LogText(), "");
@@ -40,10 +40,10 @@ TEST_F(RegistryKeyDeletionTest, EveryRootSpellingSelectsItsRootAndEmptyItemsAreS
     fake.registry.PutKey(kHkcu, path);
     fake.registry.PutKey(kHklm, path);
   }
-  module.DeleteRegKeys =
+  config.DeleteRegKeys =
       ";HKCU\\Software\\A;;HKLM\\Software\\B;HKEY_CURRENT_USER\\Software\\C;"
       "HKEY_LOCAL_MACHINE\\Software\\D;";
-  module.DeleteRegistryKeys();
+  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
 
   EXPECT_FALSE(fake.registry.KeyExists(kHkcu, "Software\\A"));
   EXPECT_TRUE(fake.registry.KeyExists(kHklm, "Software\\A"));
@@ -61,8 +61,8 @@ TEST_F(RegistryKeyDeletionTest, EveryRootSpellingSelectsItsRootAndEmptyItemsAreS
 TEST_F(RegistryKeyDeletionTest, ItemsWithoutAnExactRootAreRejectedAndTheRestGoesOn) {
   fake.registry.PutKey(kHkcu, "Software\\A");
   fake.registry.PutKey(kHkcu, "Software\\B");
-  module.DeleteRegKeys = "hkcu\\Software\\A; HKCU\\Software\\A;HKCR\\Software\\A;HKCU\\Software\\B";
-  module.DeleteRegistryKeys();
+  config.DeleteRegKeys = "hkcu\\Software\\A; HKCU\\Software\\A;HKCR\\Software\\A;HKCU\\Software\\B";
+  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
 
   EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software\\A"));
   EXPECT_FALSE(fake.registry.KeyExists(kHkcu, "Software\\B"));
@@ -80,8 +80,8 @@ TEST_F(RegistryKeyDeletionTest, ItemsWithoutAnExactRootAreRejectedAndTheRestGoes
 }
 
 TEST_F(RegistryKeyDeletionTest, PrefixAloneIsSkippedWithoutAMessage) {
-  module.DeleteRegKeys = "HKCU\\;HKEY_LOCAL_MACHINE\\";
-  module.DeleteRegistryKeys();
+  config.DeleteRegKeys = "HKCU\\;HKEY_LOCAL_MACHINE\\";
+  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
   EXPECT_EQ(fake.faults.Calls("RegDeleteKey"), 0);
   EXPECT_TRUE(fake.eventLog.Events().empty());
   EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software"));
@@ -92,9 +92,9 @@ TEST_F(RegistryKeyDeletionTest, DeepTreeGoesChildrenFirstWithOneLinePerKey) {
   fake.registry.PutKey(kHkcu, "Software\\Tree\\a\\a2");
   fake.registry.PutString(kHkcu, "Software\\Tree\\b", "v", "value");
   fake.registry.PutKey(kHkcu, "Software\\Treehouse");
-  module.DeleteRegKeys = "HKCU\\Software\\Tree";
+  config.DeleteRegKeys = "HKCU\\Software\\Tree";
   const auto before = fake.clock.Elapsed();
-  module.DeleteRegistryKeys();
+  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
 
   EXPECT_EQ(fake.clock.Elapsed(), before);  // one pass, no retry needed
   EXPECT_FALSE(fake.registry.KeyExists(kHkcu, "Software\\Tree"));
@@ -117,8 +117,8 @@ TEST_F(RegistryKeyDeletionTest, DeepTreeGoesChildrenFirstWithOneLinePerKey) {
 
 TEST_F(RegistryKeyDeletionTest, TrailingBackslashIsNotDoubledInChildPaths) {
   fake.registry.PutKey(kHkcu, "Software\\Tree\\a\\b");
-  module.DeleteRegKeys = "HKCU\\Software\\Tree\\";
-  module.DeleteRegistryKeys();
+  config.DeleteRegKeys = "HKCU\\Software\\Tree\\";
+  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
   EXPECT_FALSE(fake.registry.KeyExists(kHkcu, "Software\\Tree"));
   const std::string log = LogText();
   EXPECT_NE(FindLine(log, Deleted("Software\\Tree\\a\\b")), std::string::npos);
@@ -128,8 +128,8 @@ TEST_F(RegistryKeyDeletionTest, TrailingBackslashIsNotDoubledInChildPaths) {
 }
 
 TEST_F(RegistryKeyDeletionTest, MissingKeyIsLoggedAsNotFoundWithoutAnEvent) {
-  module.DeleteRegKeys = "HKCU\\Software\\Missing";
-  module.DeleteRegistryKeys();
+  config.DeleteRegKeys = "HKCU\\Software\\Missing";
+  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
   EXPECT_NE(FindLine(LogText(), "#Grid# Deleted registry key (not found): Software\\Missing"),
             std::string::npos);
   EXPECT_TRUE(fake.eventLog.Events().empty());
@@ -138,10 +138,10 @@ TEST_F(RegistryKeyDeletionTest, MissingKeyIsLoggedAsNotFoundWithoutAnEvent) {
 TEST_F(RegistryKeyDeletionTest, KeyThatKeepsFailingIsRetriedForAboutTenSecondsThenWarned) {
   fake.registry.PutKey(kHkcu, "Software\\Stuck");
   fake.faults.Fail("RegDeleteKey", win32_error::kAccessDenied, -1);
-  module.DeleteRegKeys = "HKCU\\Software\\Stuck";
+  config.DeleteRegKeys = "HKCU\\Software\\Stuck";
   fake.clock.Advance(500);  // the first try is made half-way through a second
   const auto before = fake.clock.Elapsed();
-  module.DeleteRegistryKeys();
+  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
   const auto spent = fake.clock.Elapsed() - before;
 
   // Retried while the whole-second time is not later than the first try's second plus ten:
@@ -166,9 +166,9 @@ TEST_F(RegistryKeyDeletionTest, KeyThatKeepsFailingIsRetriedForAboutTenSecondsTh
 TEST_F(RegistryKeyDeletionTest, RetriesStopAtTheFirstSuccess) {
   fake.registry.PutKey(kHkcu, "Software\\Busy\\child");
   fake.faults.Fail("RegDeleteKey", win32_error::kAccessDenied, 5);
-  module.DeleteRegKeys = "HKCU\\Software\\Busy";
+  config.DeleteRegKeys = "HKCU\\Software\\Busy";
   const auto before = fake.clock.Elapsed();
-  module.DeleteRegistryKeys();
+  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
   EXPECT_FALSE(fake.registry.KeyExists(kHkcu, "Software\\Busy"));
   EXPECT_LT(fake.clock.Elapsed() - before, 1000u);
   EXPECT_TRUE(fake.eventLog.Events().empty());
@@ -178,8 +178,8 @@ TEST_F(RegistryKeyDeletionTest, KeyThatCannotBeOpenedIsWarnedAndTheNextItemIsSti
   fake.registry.PutKey(kHkcu, "Software\\Locked\\child");  // a subkey: needs opening
   fake.registry.PutKey(kHkcu, "Software\\Leaf");           // no subkey: deleted at once
   fake.faults.Fail("RegOpenKeyEx", win32_error::kAccessDenied, -1);
-  module.DeleteRegKeys = "HKCU\\Software\\Locked;HKCU\\Software\\Leaf";
-  module.DeleteRegistryKeys();
+  config.DeleteRegKeys = "HKCU\\Software\\Locked;HKCU\\Software\\Leaf";
+  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
 
   const auto events = Events(120);
   ASSERT_EQ(events.size(), 1u);

@@ -1,6 +1,6 @@
 // The run loop: what it sets up, the order in which it takes everything down, and the ways a
 // run ends.
-#include "support/run_fixture.h"
+#include "support/host_fixture.h"
 
 namespace keldran {
 namespace {
@@ -25,15 +25,13 @@ TEST_F(RunLoopTest, AnApplicationRunPublishesTheHostStartsTheClientAndServesUnti
   EXPECT_EQ(Count(111), 1u);
   // Everything is taken down.
   EXPECT_FALSE(fake.com.IsRegistered(kServiceId));
-  EXPECT_EQ(module.RotCookie, 0u);
-  EXPECT_FALSE(module.ServiceObject);
   EXPECT_TRUE(fake.windowing.Windows().empty());
   auto child = fake.processes.LastChild();
   ASSERT_TRUE(child);
   EXPECT_TRUE(child->terminated);
   EXPECT_EQ(child->exitCode, 1460u);
   EXPECT_EQ(child->currentDirectory, "C:\\Grid");
-  EXPECT_FALSE(module.RunFailed);
+  EXPECT_FALSE(host.service.runFailed());
 }
 
 TEST_F(RunLoopTest, ShutdownKillsTheClientBeforeReleasingTheObjectAndRevoking) {
@@ -42,14 +40,14 @@ TEST_F(RunLoopTest, ShutdownKillsTheClientBeforeReleasingTheObjectAndRevoking) {
     fake::FakePlatform* fake;
     std::vector<std::string> order;
   } witness{&fake, {}};
-  module.SetServiceObjectFactory([&](CServiceModule&) {
+  makeObject = [&] {
     return ObjectRef(&witness, [](void* p) {
       auto* w = static_cast<Witness*>(p);
       w->order.push_back(std::string("released") +
                          (w->fake->processes.LastChild()->terminated ? " after kill" : "") +
                          (w->fake->com.IsRegistered(kServiceId) ? " before revoke" : ""));
     });
-  });
+  };
   fake.clock.After(1000, [&] {
     ASSERT_EQ(calls.Stop(), kSOk);
     witness.order.push_back("stop");
@@ -79,7 +77,7 @@ TEST_F(RunLoopTest, AFailedFirstStartSkipsTheLoopButStillShutsDown) {
   RunHost();
   EXPECT_EQ(Count(106), 1u);
   EXPECT_EQ(Count(105), 0u);
-  EXPECT_TRUE(module.RunFailed);
+  EXPECT_TRUE(host.service.runFailed());
   EXPECT_FALSE(fake.com.IsRegistered(kServiceId));
   EXPECT_TRUE(fake.windowing.Windows().empty());
   // No client ever started: the failure is the exit notice.
@@ -98,7 +96,7 @@ TEST_F(RunLoopTest, ARejectedRegistrationEndsTheRunBeforeTheClient) {
   EXPECT_EQ(ClientStarts(), 0u);
   EXPECT_EQ(fake.windowing.TimerCount(), 0u);
   EXPECT_TRUE(fake.windowing.Windows().empty());
-  EXPECT_TRUE(module.RunFailed);
+  EXPECT_TRUE(host.service.runFailed());
 }
 
 TEST_F(RunLoopTest, ARegistrationForAnyClientThatIsNotAllowedIsRetriedForThisIdentity) {
@@ -112,12 +110,12 @@ TEST_F(RunLoopTest, ARegistrationForAnyClientThatIsNotAllowedIsRetriedForThisIde
 }
 
 TEST_F(RunLoopTest, AControlDocumentThatCannotBeChangedEndsTheRunFirst) {
-  module.CtrlDoc = "C:\\Grid\\missing.doc";
+  config.CtrlDoc = "C:\\Grid\\missing.doc";
   RunHost();
   EXPECT_EQ(Count(1001), 1u);
   EXPECT_EQ(Count(104), 0u);
   EXPECT_TRUE(fake.com.RegistrationAttempts().empty());
-  EXPECT_TRUE(module.RunFailed);
+  EXPECT_TRUE(host.service.runFailed());
 }
 
 TEST_F(RunLoopTest, TheStopMessageStopsTheHostThroughTheWindow) {
@@ -129,19 +127,54 @@ TEST_F(RunLoopTest, TheStopMessageStopsTheHostThroughTheWindow) {
   EXPECT_TRUE(fake.windowing.Windows().empty());
 }
 
+TEST_F(RunLoopTest, AStopThroughTheWindowKeepsServingMessagesUntilTheClientEnds) {
+  // Another window of the run-loop thread stands for the COM calls that the stop's wait must
+  // keep answering.
+  std::vector<std::uint64_t> served;
+  WindowHandle other = 0;
+  fake.clock.After(1000, [&] {
+    ASSERT_EQ(fake.windowing.CreateWindow(
+                  {},
+                  [&](WindowHandle, std::uint32_t m, std::uintptr_t, std::intptr_t) {
+                    if (m == window_message::kUser) served.push_back(fake.clock.Elapsed());
+                    return std::intptr_t{0};
+                  },
+                  &other),
+              0u);
+    Connect();
+  });
+  fake.clock.After(4000, [&] { ASSERT_EQ(calls.RequestStop(), kSOk); });
+  fake.clock.After(5000, [&] {
+    ASSERT_TRUE(fake.windowing.PostMessage(other, window_message::kUser, 0, 0));
+    // The client answers the call, then ends; asking to stop again changes nothing.
+    ASSERT_EQ(calls.Stop(), kSOk);
+    ASSERT_EQ(calls.RequestStop(), kSOk);
+    const std::uint32_t pid = fake.processes.LastChild()->processId;
+    fake.clock.After(1000, [this, pid] { fake.processes.ExitChild(pid, 0); });
+  });
+  RunHost();
+  EXPECT_EQ(served, std::vector<std::uint64_t>{5000});
+  EXPECT_EQ(fake.clock.Elapsed(), 6000u) << "the run ends once the client has";
+  EXPECT_EQ(ClientEvents(), std::vector<std::uintptr_t>{client_event::kStop});
+  EXPECT_EQ(Count(111), 0u);
+  EXPECT_EQ(Count(401), 1u);
+  EXPECT_EQ(ClientStarts(), 1u);
+  EXPECT_FALSE(host.service.runFailed());
+}
+
 TEST_F(RunLoopTest, TheLoopEndsWhenTheWindowGoesEvenWithTheClientMeantToRun) {
   fake.clock.After(1000, [&] { host.window.DestroyServiceWindow(); });
   RunHost();
-  EXPECT_TRUE(module.ClientRunning);
+  EXPECT_TRUE(supervisor.ClientRunning());
   EXPECT_TRUE(fake.processes.LastChild()->terminated);
 }
 
 TEST_F(RunLoopTest, TheLastComLockEndsAnApplicationRun) {
-  module.Lock();
-  fake.clock.After(1000, [&] { module.Unlock(); });
+  host.service.Lock();
+  fake.clock.After(1000, [&] { host.service.Unlock(); });
   RunHost();
-  EXPECT_FALSE(module.ClientRunning);
-  EXPECT_EQ(module.ModuleLocks, 0);
+  EXPECT_FALSE(supervisor.ClientRunning());
+  EXPECT_FALSE(host.service.runFailed());
 }
 
 TEST_F(RunLoopTest, AClientThatKeepsDyingIsRestartedEverySecondUntilStopped) {

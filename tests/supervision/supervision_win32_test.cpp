@@ -41,17 +41,18 @@ class SupervisionWin32Test : public ::testing::Test {
   Win32Host host;
   Platform& platform = host.platform();
   Process& client = host.client();
-  CServiceModule& module = host.module();
+  Configuration& config = host.host().config;
+  Supervisor& supervisor = host.host().supervisor;
 };
 
 TEST_F(SupervisionWin32Test, ClientSeesItsIdentityLastOnItsCommandLineAndInItsEnvironment) {
   const std::string out = host.ScratchDirectory() + "seen.txt";
-  module.CommandLine = "%DIR%\\echo_child.exe " + out + " exit=0 -own -words";
-  module.ServiceID = kGuid;
-  module.ServiceName = "Grid Svc";
-  module.Show = 0;
-  module.LaunchClient(false);
-  ASSERT_TRUE(module.ClientRunning);
+  config.CommandLine = "%DIR%\\echo_child.exe " + out + " exit=0 -own -words";
+  config.ServiceID = kGuid;
+  config.ServiceName = "Grid Svc";
+  config.Show = 0;
+  ASSERT_TRUE(supervisor.LaunchClient());
+  ASSERT_TRUE(supervisor.ClientRunning());
   ASSERT_TRUE(client.WaitForEnd(30000));
 
   const std::string params = std::string(" /ServiceID=") + kGuid + " /ServiceName=Grid Svc";
@@ -108,9 +109,9 @@ TEST_F(SupervisionWin32Test, RegistryTreeThreeLevelsDeepIsDeletedDepthFirst) {
   }
   const std::string logDir = host.ScratchDirectory();
   host.log().setLogDir(logDir.c_str());
-  module.LogPre = "Grid";
-  module.DeleteRegKeys = "HKCU\\" + root;
-  module.DeleteRegistryKeys();
+  config.LogPre = "Grid";
+  config.DeleteRegKeys = "HKCU\\" + root;
+  host.host().keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
   const LocalTime now = platform.clock.LocalNow();
 
   RegKey gone;
@@ -140,14 +141,12 @@ TEST_F(SupervisionWin32Test, RegistryTreeThreeLevelsDeepIsDeletedDepthFirst) {
 TEST_F(SupervisionWin32Test, ControlDocumentIsReadOnlyAsAServiceAndWritableAsAnApplication) {
   const std::string doc = host.ScratchDirectory() + "control.pdf";
   std::ofstream(doc) << "%PDF-1.4\n";
-  module.CtrlDoc = doc;
+  config.CtrlDoc = doc;
 
-  module.RunAsService = true;
-  ASSERT_TRUE(module.ApplyCtrlDocAttribute());
+  ASSERT_TRUE(supervisor.ApplyCtrlDocAttribute(true));
   EXPECT_TRUE(platform.files.GetFileAttributes(doc) & file_attribute::kReadOnly);
 
-  module.RunAsService = false;
-  ASSERT_TRUE(module.ApplyCtrlDocAttribute());
+  ASSERT_TRUE(supervisor.ApplyCtrlDocAttribute(false));
   EXPECT_FALSE(platform.files.GetFileAttributes(doc) & file_attribute::kReadOnly);
 }
 

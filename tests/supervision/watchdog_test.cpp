@@ -1,6 +1,6 @@
 // The watchdog in virtual time: pings, time-outs, kills and restarts, and the clients it must
 // leave alone.
-#include "support/run_fixture.h"
+#include "support/host_fixture.h"
 
 namespace keldran {
 namespace {
@@ -12,6 +12,12 @@ class WatchdogTest : public testing::RunFixture {
     Connect();
   }
   std::uint32_t FirstPid() const { return fake.processes.Children().front().processId; }
+  // A debugger line ends with the text.
+  bool DebugLine(const std::string& text) const {
+    for (const std::string& line : fake.texts.DebugOutput())
+      if (line.find(text) != std::string::npos) return true;
+    return false;
+  }
 };
 
 TEST_F(WatchdogTest, SilentClientIsPingedInTheSecondHalfThenKilledAndRestarted) {
@@ -33,6 +39,8 @@ TEST_F(WatchdogTest, SilentClientIsPingedInTheSecondHalfThenKilledAndRestarted) 
   EXPECT_EQ(children[0].exitCode, 1460u);
   EXPECT_TRUE(children[1].running);
   EXPECT_EQ(Count(105), 2u);
+  EXPECT_TRUE(DebugLine("Client process " + std::to_string(children[0].processId) +
+                        " killed with exit code 1460 after 62.0 s"));
   // The event is written once per silence: the restarted client gets a fresh one.
   Ticks(5);
   EXPECT_EQ(Count(107), 1u);
@@ -49,12 +57,12 @@ TEST_F(WatchdogTest, HeartbeatsKeepTheClientAlive) {
 }
 
 TEST_F(WatchdogTest, TimeoutZeroOrPauseSwitchTimeOutsOff) {
-  module.Timeout = 0;
+  config.Timeout = 0;
   Ticks(300);
   EXPECT_EQ(ClientStarts(), 1u);
   EXPECT_TRUE(ClientEvents().empty());
 
-  module.Timeout = 60;
+  config.Timeout = 60;
   ASSERT_EQ(calls.Pause(), kSOk);
   Ticks(300);
   EXPECT_EQ(ClientStarts(), 1u);
@@ -68,8 +76,8 @@ TEST_F(WatchdogTest, TimeoutZeroOrPauseSwitchTimeOutsOff) {
 }
 
 TEST_F(WatchdogTest, ADeadClientIsRestartedEveryTickWhateverTheSettings) {
-  module.Timeout = 0;
-  module.Debug = 1;
+  config.Timeout = 0;
+  config.Debug = 1;
   ClientProgram(fake::FakeProgram{0, 3, {}});  // exits at once with code 3
   fake.processes.ExitChild(FirstPid(), 3);
   Ticks(3);
@@ -77,23 +85,23 @@ TEST_F(WatchdogTest, ADeadClientIsRestartedEveryTickWhateverTheSettings) {
   EXPECT_EQ(ClientStarts(), 4u);
   EXPECT_EQ(Count(105), 4u);
   EXPECT_EQ(fake.processes.Children()[0].exitCode, 3u);  // it ended by itself: no kill code
+  EXPECT_TRUE(DebugLine("Client process " + std::to_string(FirstPid()) +
+                        " ended with exit code 3 (0x00000003) after 1.0 s"));
 }
 
 TEST_F(WatchdogTest, AVisibleOrDebuggedClientIsReportedOnceButNotKilled) {
-  module.Show = 1;
+  config.Show = 1;
   Ticks(62);
   EXPECT_EQ(Count(107), 1u);
   Ticks(30);
   EXPECT_EQ(Count(107), 1u);
   EXPECT_EQ(ClientStarts(), 1u);
-  // Recovery: event 118 and the balloon text as the notice.
-  module.ClientLaunched = true;
+  // Recovery: event 118, and the next silence is a new one.
   ASSERT_EQ(calls.Running(), kSOk);
   EXPECT_EQ(Count(118), 1u);
-  EXPECT_FALSE(module.TimedOut);
 
-  module.Show = 0;
-  module.Debug = 1;
+  config.Show = 0;
+  config.Debug = 1;
   fake.windowing.ClearMessagesTo(kClientWindow);
   Ticks(62);
   EXPECT_EQ(Count(107), 2u);
@@ -103,8 +111,8 @@ TEST_F(WatchdogTest, AVisibleOrDebuggedClientIsReportedOnceButNotKilled) {
 
 TEST_F(WatchdogTest, RecoveryAfterATimeOutIsReportedAndShownAsABalloon) {
   // A visible client past its time-out, then its heartbeat.
-  module.Show = 1;
-  ASSERT_EQ(host.window.Create(module.DisplayName), 0u);
+  config.Show = 1;
+  ASSERT_EQ(host.window.Create(config.DisplayName), 0u);
   Ticks(62);
   ASSERT_EQ(calls.Running(), kSOk);
   auto balloons = fake.dialogs.Balloons();
@@ -154,7 +162,6 @@ TEST_F(WatchdogTest, TheNamedFileIsDeletedBeforeAndAfterTheKill) {
   EXPECT_FALSE(fake.files.Exists("C:\\Grid\\work.lock"));
   EXPECT_EQ(fake.eventLog.EventsWithId(121).at(0).strings,
             std::vector<std::string>{"C:\\Grid\\work.lock"});
-  EXPECT_TRUE(module.TimeoutFile.empty());
   EXPECT_EQ(fake.faults.Calls("DeleteFile"), 2);
 
   // An empty text cancels an earlier file.
@@ -183,20 +190,20 @@ TEST_F(WatchdogTest, AFailedRestartEndsTheHost) {
   fake.processes.ExitChild(FirstPid(), 1);
   Ticks(1);
   EXPECT_EQ(Count(106), 1u);
-  EXPECT_FALSE(module.ClientRunning);
-  // RequestQuit posted the quit message to the run-loop thread.
-  Message message;
-  EXPECT_EQ(fake.windowing.GetMessage(&message), 0);
+  EXPECT_FALSE(supervisor.ClientRunning());
+  EXPECT_TRUE(host.service.runFailed());
   Ticks(5);
   EXPECT_EQ(Count(108), 1u);  // no more checks once the client is not meant to run
 }
 
-TEST_F(WatchdogTest, NoPingsWithoutAClientWindowButTimeOutsStillHappen) {
-  module.ClientWindow = 0;
+TEST_F(WatchdogTest, ARestartedClientIsNotPingedThroughItsPredecessorsWindowButStillTimesOut) {
+  Ticks(62);
+  ASSERT_EQ(ClientStarts(), 2u);
+  // The new client has not connected: nothing goes to the old client's window.
   fake.windowing.ClearMessagesTo(kClientWindow);
   Ticks(62);
   EXPECT_TRUE(ClientEvents().empty());
-  EXPECT_EQ(ClientStarts(), 2u);
+  EXPECT_EQ(ClientStarts(), 3u);
 }
 
 }  // namespace

@@ -3,7 +3,10 @@
 #include <atomic>
 #include <thread>
 
-#include "support/module_fixture.h"
+#include <gtest/gtest.h>
+
+#include "platform/fake/fake_platform.h"
+#include "supervision/process.h"
 
 namespace keldran {
 namespace {

@@ -4,6 +4,8 @@
 // time and today's log file. Plain Win32, no gtest, so that the benchmarks can use them too.
 
 #include <windows.h>
+// oleauto.h needs the types of windows.h.
+#include <oleauto.h>
 
 #include <functional>
 #include <string>
@@ -28,5 +30,24 @@ bool WaitUntil(const std::function<bool()>& predicate, DWORD timeoutMs, DWORD po
 std::string TodaysLogFileName();
 // The content of today's log file in the directory; empty when there is none.
 std::string ReadTodaysLog(const std::string& dir);
+
+// Registers the type library of KeldranGridAgent.exe for the machine for the life of the object
+// and removes it again afterwards. Calls from another process are marshaled by the type library
+// marshaler, which finds IService through this registration; installing the host normally does it.
+class TypeLibRegistration {
+ public:
+  explicit TypeLibRegistration(const std::string& exePath);
+  TypeLibRegistration(const TypeLibRegistration&) = delete;
+  TypeLibRegistration& operator=(const TypeLibRegistration&) = delete;
+  ~TypeLibRegistration();
+  HRESULT result() const { return hr_; }
+
+ private:
+  HRESULT hr_ = E_FAIL;
+  GUID libid_{};
+  WORD major_ = 0, minor_ = 0;
+  LCID lcid_ = 0;
+  SYSKIND syskind_ = SYS_WIN64;
+};
 
 }  // namespace keldran::test

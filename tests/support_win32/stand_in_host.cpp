@@ -157,31 +157,6 @@ class StandInService final : public IService {
 
 }  // namespace
 
-// ---- TypeLibRegistration ----------------------------------------------------------------------
-
-TypeLibRegistration::TypeLibRegistration(const std::string& exePath) {
-  const std::wstring path = Widen(exePath);
-  ComPtr<ITypeLib> lib;
-  hr_ = LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.put());
-  if (FAILED(hr_)) return;
-  TLIBATTR* attr = nullptr;
-  hr_ = lib->GetLibAttr(&attr);
-  if (FAILED(hr_)) return;
-  libid_ = attr->guid;
-  major_ = attr->wMajorVerNum;
-  minor_ = attr->wMinorVerNum;
-  lcid_ = attr->lcid;
-  syskind_ = attr->syskind;
-  lib->ReleaseTLibAttr(attr);
-  std::wstring mutablePath = path;
-  hr_ = RegisterTypeLib(lib.get(), mutablePath.data(), nullptr);
-}
-
-TypeLibRegistration::~TypeLibRegistration() {
-  if (FAILED(hr_)) return;
-  (void)UnRegisterTypeLib(libid_, major_, minor_, lcid_, syskind_);
-}
-
 // ---- StandInHost ------------------------------------------------------------------------------
 
 StandInHost::StandInHost() : serviceId_(NewGuidText()) {}

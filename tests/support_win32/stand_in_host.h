@@ -20,25 +20,6 @@
 
 namespace keldran::test {
 
-// Registers the type library of KeldranGridAgent.exe for the machine for the life of the object
-// and removes it again afterwards. Calls from another process are marshaled by the type library
-// marshaler, which finds IService through this registration; installing the host normally does it.
-class TypeLibRegistration {
- public:
-  explicit TypeLibRegistration(const std::string& exePath);
-  TypeLibRegistration(const TypeLibRegistration&) = delete;
-  TypeLibRegistration& operator=(const TypeLibRegistration&) = delete;
-  ~TypeLibRegistration();
-  HRESULT result() const { return hr_; }
-
- private:
-  HRESULT hr_ = E_FAIL;
-  GUID libid_{};
-  WORD major_ = 0, minor_ = 0;
-  LCID lcid_ = 0;
-  SYSKIND syskind_ = SYS_WIN64;
-};
-
 class StandInHost {
  public:
   StandInHost();

@@ -44,21 +44,8 @@ void RemoveTree(const std::string& directory) {
 }  // namespace
 
 struct Win32Host::Parts {
-  Parts()
-      : log(backend.platform()),
-        client(backend.platform()),
-        stateLock(backend.platform().sync),
-        messages(RegisteredMessages::Register(backend.platform().windowing)),
-        window(backend.platform(), messages),
-        module(backend.platform(), log, client, window, stateLock, messages) {}
-
   win32::Win32Platform backend;
-  Log log;
-  Process client;
-  CritSect stateLock;
-  RegisteredMessages messages;
-  CServiceWin window;
-  CServiceModule module;
+  Host host{backend.platform(), [](Host&) { return ObjectRef(); }};
   std::vector<std::string> directories;
   std::vector<std::string> keys;
 };
@@ -67,9 +54,10 @@ Win32Host::Win32Host() : parts_(std::make_unique<Parts>()) {}
 
 Win32Host::~Win32Host() {
   // The client first: a child still running would keep files in the scratch directories busy.
-  if (!parts_->client.HasEnded()) {
-    parts_->client.Terminate(1460);
-    (void)parts_->client.WaitForEnd(10000);
+  Process& child = client();
+  if (!child.HasEnded()) {
+    child.Terminate(1460);
+    (void)child.WaitForEnd(10000);
   }
   for (const std::string& key : parts_->keys) ::RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str());
   std::vector<std::string> directories = std::move(parts_->directories);
@@ -78,9 +66,7 @@ Win32Host::~Win32Host() {
 }
 
 Platform& Win32Host::platform() { return parts_->backend.platform(); }
-Log& Win32Host::log() { return parts_->log; }
-Process& Win32Host::client() { return parts_->client; }
-CServiceModule& Win32Host::module() { return parts_->module; }
+Host& Win32Host::host() { return parts_->host; }
 
 std::string Win32Host::ScratchDirectory() {
   char temp[MAX_PATH + 1];

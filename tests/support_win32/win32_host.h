@@ -1,20 +1,14 @@
 #pragma once
-// A whole host on the real platform, for Windows tests: the Win32 backend, the log, the client's
-// Process, the state lock, the service window and the module, wired as the entry point wires
-// them, with scratch directories and registry keys that are removed again at the end. Windows-free
-// itself, so tests that use it stay so.
+// A whole host on the real platform, for Windows tests: the Win32 backend and the host assembled
+// on it as the entry point assembles it, with scratch directories and registry keys that are
+// removed again at the end. Windows-free itself, so tests that use it stay so.
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "app/registered_messages.h"
-#include "app/service_module.h"
-#include "log/log.h"
-#include "service/crit_sect.h"
-#include "supervision/process.h"
-#include "tray/service_win.h"
+#include "app/host.h"
 
 namespace keldran::testing {
 
@@ -26,9 +20,9 @@ class Win32Host {
   Win32Host& operator=(const Win32Host&) = delete;
 
   Platform& platform();
-  Log& log();
-  Process& client();
-  CServiceModule& module();
+  Host& host();
+  Log& log() { return host().log; }
+  Process& client() { return host().supervisor.client(); }
 
   // A new, empty directory under the temporary directory, with a trailing backslash; removed with
   // its contents at the end.

@@ -88,6 +88,8 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
       options.laterSteps = value;
     } else if (StartsWithNoCase(arg, "/laterscript=", value)) {
       options.laterScriptFile = value;
+    } else if (StartsWithNoCase(arg, "/plain", value) && value.empty()) {
+      options.plain = true;
     } else if (StartsWithNoCase(arg, "/delay=", value) && ParseNumber(value).value_or(-1) >= 0) {
       options.delayMs = *ParseNumber(value);
     } else {

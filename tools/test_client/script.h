@@ -1,7 +1,7 @@
 #pragma once
 // The test client's command line and script language, without any Windows call.
 //
-// Command line: [/out=<file>] [/instance=<n>] [/delay=<ms>] (/script=<file> | /do=<steps>)
+// Command line: [/out=<file>] [/instance=<n>] [/delay=<ms>] [/plain] (/script=<file> | /do=<steps>)
 // [/once=<marker file> (/later=<steps> | /laterscript=<file>)] followed by what the host appends:
 // " /ServiceID=<id> /ServiceName=<name>". Steps are separated by ';' (and by line breaks in a
 // script file); '#' starts a comment line in a file.
@@ -9,7 +9,8 @@
 // The host restarts a client with the same command line every time. /once lets the restarts
 // behave differently: the instance that creates the marker file follows /do= or /script=, and
 // every instance that finds it already there follows /later= or /laterscript=. /delay holds back
-// the lookup of the host, as a client that is slow to start would.
+// the lookup of the host, as a client that is slow to start would. /plain makes an ordinary
+// client: one that hears the host's events only between its calls.
 
 #include <optional>
 #include <string>
@@ -38,6 +39,7 @@ struct Options {
   std::string laterSteps;
   std::string laterScriptFile;
   long delayMs = 0;
+  bool plain = false;
   std::vector<std::string> unknown;
 };
 Options ParseOptions(const std::vector<std::string>& arguments);

@@ -59,11 +59,10 @@ const char* EventName(WPARAM code) {
 }
 
 // While a call to the host is out, COM's wait loop dispatches no posted messages, so the host's
-// stop or shutdown event would wait behind the call. When the stop came through the host's own
-// window, the host serves no calls until this client has ended, so the call would hang until
-// the host gives up on us (30 s) and kills us. The filter hears of every message that arrives
-// during a call and hands a stop or shutdown event to the client at once. (Cancelling the call
-// instead does not work under Wine: it keeps waiting.)
+// stop or shutdown event would wait behind the call. The filter hears of every message that
+// arrives during a call and hands a stop or shutdown event to the client at once. (Cancelling
+// the call instead does not work under Wine: it keeps waiting.) With /plain the client goes
+// without it, as an ordinary client does, and hears the event once its call has returned.
 class StopDuringCalls final : public IMessageFilter {
  public:
   StopDuringCalls(const HWND& window, const UINT& eventMessage, std::function<void(WPARAM)> onStop)
@@ -186,7 +185,7 @@ int TestClient::Run(HINSTANCE instance, const std::string& commandLine) {
     return kNoHost;
   }
   StopDuringCalls filter(window_, eventMessage_, [this](WPARAM code) { OnHostEvent(code); });
-  FilterRegistration filterRegistration(&filter);
+  FilterRegistration filterRegistration(options.plain ? nullptr : &filter);
   // The host registers the same name when the client connects; both sides get the same id.
   eventMessage_ = RegisterWindowMessageA("KeldranService_Event");
   if (!CreateClientWindow(instance)) {
@@ -285,7 +284,7 @@ void TestClient::OnHostEvent(WPARAM code) {
   switch (code) {
     case 1:  // stop
     case 5:  // shutdown
-      EndAtOnce();
+      if (!ignoreStop_) EndAtOnce();
       break;
     case 4:  // ping: our heartbeat is overdue
       if (answerPings_ && service_) {
@@ -354,8 +353,24 @@ void TestClient::RunStep(const Step& step) {
     LogCall(name.c_str(), *call,
             name == "call" ? CallEarlyBound(service_.get(), *call, window_)
                            : CallLateBound(service_.get(), *call));
+  } else if (name == "busy") {
+    // Heartbeats back to back for that many milliseconds, with no look at this client's own
+    // messages in between: a client in a long stretch of work that reports as it goes, and so
+    // is inside a call whenever the host has something to tell it.
+    const ULONGLONG until = GetTickCount64() + ParseNumber(step.value).value_or(0);
+    const Call running{"Running", {}};
+    unsigned long count = 0;
+    CallOutcome last{};
+    while (GetTickCount64() < until && !exiting_) {
+      last = CallEarlyBound(service_.get(), running, window_);
+      ++count;
+    }
+    log_.Line(Format("busy calls=%lu hr=0x%08lX", count, static_cast<unsigned long>(last.hr)));
   } else if (name == "answerpings") {
     answerPings_ = true;
+  } else if (name == "ignorestop") {
+    // As a client that gave the host no window would: it never hears of a stop.
+    ignoreStop_ = true;
   } else if (name == "end") {
     Exit(0);
   } else {

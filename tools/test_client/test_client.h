@@ -14,9 +14,9 @@
 //  4. It calls Running (or Progress, which may set a different time-out for the next interval)
 //     more often than the host's time-out; otherwise the host kills and restarts it.
 //  5. It ends when told to (stop or shutdown), or asks the host to end (Stop, RequestStop) or
-//     to restart it (Restart). After a stop that came through the host's window the host serves
-//     no calls while it waits for the client to end, so the client ends without calling again,
-//     even from the middle of a call (see StopDuringCalls in test_client.cpp).
+//     to restart it (Restart). The host keeps answering calls while it waits for the client to
+//     end, so a client hears the stop when its call returns; this one also hears it in the
+//     middle of a call (see StopDuringCalls in test_client.cpp).
 
 #include <windows.h>
 
@@ -80,6 +80,7 @@ class TestClient {
   std::vector<Step> steps_;
   size_t nextStep_ = 0;
   bool answerPings_ = false;
+  bool ignoreStop_ = false;
   bool paused_ = false;
   bool silentForever_ = false;
   std::uint64_t silentUntil_ = 0;  // GetTickCount64 ms; heartbeats resume then

@@ -1,10 +1,9 @@
 #include "platform/fake/fake_file_system.h"
 
+#include <stdexcept>
+
 #include <algorithm>
 #include <cstring>
-
-#include "platform/fake/fake_paths.h"
-#include "platform/fake/fake_profile.h"
 
 namespace keldran::fake {
 
@@ -52,8 +51,23 @@ std::string FakeFileSystem::Key(const std::string& path) const {
   if (!(p.size() >= 2 && p[1] == ':') && !(p.rfind("\\\\", 0) == 0)) {
     p = (!p.empty() && p[0] == '\\' ? "C:" : "C:\\") + p;  // relative to C:\ in the fake
   }
-  auto canonical = paths::Canonicalize(p).value_or(p);
-  while (canonical.size() > 3 && canonical.back() == '\\') canonical.pop_back();
+  // "." and ".." steps resolved, as Windows resolves them in every file call.
+  std::vector<std::string> parts;
+  std::size_t pos = 0;
+  while (pos <= p.size()) {
+    std::size_t next = p.find('\\', pos);
+    if (next == std::string::npos) next = p.size();
+    const std::string part = p.substr(pos, next - pos);
+    if (part == "..") {
+      if (parts.size() > 1) parts.pop_back();
+    } else if (part != "." && !(part.empty() && !parts.empty())) {
+      parts.push_back(part);
+    }
+    pos = next + 1;
+  }
+  std::string canonical;
+  for (const std::string& part : parts) canonical += (canonical.empty() ? "" : "\\") + part;
+  if (canonical.size() == 2) canonical += '\\';
   return FoldCase(canonical);
 }
 
@@ -329,51 +343,45 @@ std::optional<std::string> FakeFileSystem::ReadText(const std::string& path) con
   return node->content;
 }
 
-std::uint32_t FakeFileSystem::GetProfileString(const std::string& file,
-                                               const std::optional<std::string>& section,
-                                               const std::optional<std::string>& key,
-                                               const std::string& defaultValue,
-                                               std::uint32_t bufferSize, std::string* out) {
-  std::lock_guard lock(mutex_);
-  return profile::GetString(ReadText(file), section, key, defaultValue, bufferSize, out);
+// INI files and the shell's path functions are not modelled: code that reads the configuration
+// is tested under Wine against the real ones.
+[[noreturn]] static void NotModelled(const char* what) {
+  throw std::logic_error(std::string(what) + " is not modelled by the fake: test it under Wine");
 }
 
-std::uint32_t FakeFileSystem::GetProfileInt(const std::string& file, const std::string& section,
-                                            const std::string& key, std::int32_t defaultValue) {
-  std::lock_guard lock(mutex_);
-  return profile::GetInt(ReadText(file), section, key, defaultValue);
+std::uint32_t FakeFileSystem::GetProfileString(const std::string&,
+                                               const std::optional<std::string>&,
+                                               const std::optional<std::string>&,
+                                               const std::string&, std::uint32_t, std::string*) {
+  NotModelled("GetPrivateProfileString");
 }
-
-std::uint32_t FakeFileSystem::GetProfileSection(const std::string& file, const std::string& section,
-                                                std::uint32_t bufferSize, std::string* out) {
-  std::lock_guard lock(mutex_);
-  return profile::GetSection(ReadText(file), section, bufferSize, out);
+std::uint32_t FakeFileSystem::GetProfileInt(const std::string&, const std::string&,
+                                            const std::string&, std::int32_t) {
+  NotModelled("GetPrivateProfileInt");
 }
-
-std::optional<std::string> FakeFileSystem::PathCanonicalize(const std::string& path) {
-  return paths::Canonicalize(path);
+std::uint32_t FakeFileSystem::GetProfileSection(const std::string&, const std::string&,
+                                                std::uint32_t, std::string*) {
+  NotModelled("GetPrivateProfileSection");
 }
-std::optional<std::string> FakeFileSystem::PathCombine(const std::string& directory,
-                                                       const std::string& file) {
-  return paths::Combine(directory, file);
+std::optional<std::string> FakeFileSystem::PathCanonicalize(const std::string&) {
+  NotModelled("PathCanonicalize");
 }
-std::string FakeFileSystem::PathQuoteSpaces(const std::string& path) {
-  return paths::QuoteSpaces(path);
+std::optional<std::string> FakeFileSystem::PathCombine(const std::string&, const std::string&) {
+  NotModelled("PathCombine");
 }
-std::string FakeFileSystem::PathUnquoteSpaces(const std::string& path) {
-  return paths::UnquoteSpaces(path);
+std::string FakeFileSystem::PathQuoteSpaces(const std::string&) { NotModelled("PathQuoteSpaces"); }
+std::string FakeFileSystem::PathUnquoteSpaces(const std::string&) {
+  NotModelled("PathUnquoteSpaces");
 }
-std::string FakeFileSystem::PathRemoveArgs(const std::string& path) {
-  return paths::RemoveArgs(path);
+std::string FakeFileSystem::PathRemoveArgs(const std::string&) { NotModelled("PathRemoveArgs"); }
+std::string FakeFileSystem::PathRemoveFileSpec(const std::string&) {
+  NotModelled("PathRemoveFileSpec");
 }
-std::string FakeFileSystem::PathRemoveFileSpec(const std::string& path) {
-  return paths::RemoveFileSpec(path);
+std::size_t FakeFileSystem::PathFindFileName(const std::string&) {
+  NotModelled("PathFindFileName");
 }
-std::size_t FakeFileSystem::PathFindFileName(const std::string& path) {
-  return paths::FindFileName(path);
-}
-std::size_t FakeFileSystem::PathFindExtension(const std::string& path) {
-  return paths::FindExtension(path);
+std::size_t FakeFileSystem::PathFindExtension(const std::string&) {
+  NotModelled("PathFindExtension");
 }
 
 void FakeFileSystem::AddDirectory(const std::string& path) {

@@ -24,8 +24,12 @@ namespace keldran::fake {
 class FakePlatform {
  public:
   // messageSource: the message-table source whose texts the program's "own" table holds;
-  // by default the project's own table.
-  explicit FakePlatform(const std::string& messageSource = DefaultMessageSource());
+  // by default the project's own table. realFiles: when given, the platform hands out that file
+  // system instead of the fake's own (Windows tests pass the real one, so that INI files and
+  // path functions behave as Windows's own, which the fake does not model).
+  explicit FakePlatform(const std::string& messageSource = DefaultMessageSource(),
+                        IFileSystem* realFiles = nullptr);
+  explicit FakePlatform(IFileSystem* realFiles) : FakePlatform(DefaultMessageSource(), realFiles) {}
   FakePlatform(const FakePlatform&) = delete;
   FakePlatform& operator=(const FakePlatform&) = delete;
 

@@ -3,8 +3,8 @@
 namespace keldran::fake {
 
 FakeWindowing::FakeWindowing(FaultPlan& faults, FakeSystemTexts& texts, FakeClock& clock,
-                             FakeFileSystem& files)
-    : FakeArea(faults, texts), clock_(clock), files_(files) {}
+                             FakeFileSystem& files, IProcesses& processes)
+    : FakeArea(faults, texts), clock_(clock), files_(files), processes_(processes) {}
 
 FakeWindowing::~FakeWindowing() {
   for (auto& [_, timer] : timers_) clock_.Cancel(timer.action);
@@ -19,9 +19,21 @@ std::uint32_t FakeWindowing::RegisterWindowMessage(const std::string& name) {
 
 std::uint32_t FakeWindowing::CurrentThreadId() {
   std::lock_guard lock(mutex_);
+  if (otherThread_ != 0) return otherThread_;
   auto [it, inserted] = threadIds_.emplace(std::this_thread::get_id(), nextThreadId_);
   if (inserted) nextThreadId_ += 4;
   return it->second;
+}
+
+void FakeWindowing::RunAsOtherThread(const std::function<void()>& action) {
+  {
+    std::lock_guard lock(mutex_);
+    otherThread_ = nextThreadId_;
+    nextThreadId_ += 4;
+  }
+  action();
+  std::lock_guard lock(mutex_);
+  otherThread_ = 0;
 }
 
 std::deque<Message>& FakeWindowing::QueueOf(std::uint32_t threadId) { return queues_[threadId]; }
@@ -74,22 +86,43 @@ std::intptr_t FakeWindowing::DefWindowProc(WindowHandle, std::uint32_t, std::uin
   return 0;
 }
 
-int FakeWindowing::GetMessage(Message* message) {
-  const std::uint32_t self = CurrentThreadId();
+bool FakeWindowing::TakeMessage(Message* message) {
+  std::lock_guard lock(mutex_);
+  auto& queue = QueueOf(CurrentThreadId());
+  if (queue.empty()) return false;
+  *message = queue.front();
+  queue.pop_front();
+  if (message->message == window_message::kTimer && message->window == 0) {
+    auto timer = timers_.find(message->wParam);
+    if (timer != timers_.end()) timer->second.pending = false;
+  }
+  return true;
+}
+
+bool FakeWindowing::PeekMessage(Message* message) { return TakeMessage(message); }
+
+std::uint32_t FakeWindowing::WaitForProcessOrMessage(ProcessHandle process,
+                                                     std::uint32_t milliseconds) {
+  const std::uint64_t deadline = clock_.Elapsed() + milliseconds;
   for (;;) {
     {
       std::lock_guard lock(mutex_);
-      auto& queue = QueueOf(self);
-      if (!queue.empty()) {
-        *message = queue.front();
-        queue.pop_front();
-        if (message->message == window_message::kTimer && message->window == 0) {
-          auto timer = timers_.find(message->wParam);
-          if (timer != timers_.end()) timer->second.pending = false;
-        }
-        return message->message == window_message::kQuit ? 0 : 1;
-      }
+      if (!QueueOf(CurrentThreadId()).empty()) return wait_result::kMessage;
     }
+    const std::uint32_t ended = processes_.WaitForProcess(process, 0);
+    if (ended != wait_result::kTimeout) return ended;
+    auto next = clock_.NextActionTime();
+    if (!next || *next > deadline) {
+      clock_.Advance(deadline - clock_.Elapsed());
+      return wait_result::kTimeout;
+    }
+    clock_.RunNextAction();
+  }
+}
+
+int FakeWindowing::GetMessage(Message* message) {
+  for (;;) {
+    if (TakeMessage(message)) return message->message == window_message::kQuit ? 0 : 1;
     auto next = clock_.NextActionTime();
     if (!next || *next > deadline_) {
       std::lock_guard lock(mutex_);

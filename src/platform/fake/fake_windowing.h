@@ -24,7 +24,8 @@ namespace keldran::fake {
 
 class FakeWindowing final : public IWindowing, private FakeArea {
  public:
-  FakeWindowing(FaultPlan& faults, FakeSystemTexts& texts, FakeClock& clock, FakeFileSystem& files);
+  FakeWindowing(FaultPlan& faults, FakeSystemTexts& texts, FakeClock& clock, FakeFileSystem& files,
+                IProcesses& processes);
   ~FakeWindowing() override;
 
   std::uint32_t RegisterWindowMessage(const std::string& name) override;
@@ -35,6 +36,8 @@ class FakeWindowing final : public IWindowing, private FakeArea {
   std::intptr_t DefWindowProc(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                               std::intptr_t lParam) override;
   int GetMessage(Message* message) override;
+  bool PeekMessage(Message* message) override;
+  std::uint32_t WaitForProcessOrMessage(ProcessHandle process, std::uint32_t milliseconds) override;
   void DispatchMessage(const Message& message) override;
   bool PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                    std::intptr_t lParam) override;
@@ -50,6 +53,10 @@ class FakeWindowing final : public IWindowing, private FakeArea {
   void PaintText(WindowHandle window, const std::string& text, std::uint32_t format) override;
 
   // Test side.
+  // Runs the action as if on another thread (the service control dispatcher's, say): the
+  // thread id it sees is one of its own, so messages it posts to the run loop's thread queue up
+  // there.
+  void RunAsOtherThread(const std::function<void()>& action);
   // A window of another program (e.g. the client's) that messages can be posted to.
   void AddForeignWindow(WindowHandle window);
   void RemoveForeignWindow(WindowHandle window);
@@ -74,10 +81,12 @@ class FakeWindowing final : public IWindowing, private FakeArea {
     std::uint32_t threadId;
   };
   std::deque<Message>& QueueOf(std::uint32_t threadId);
+  bool TakeMessage(Message* message);
   void FireTimer(std::uintptr_t id);
 
   FakeClock& clock_;
   FakeFileSystem& files_;
+  IProcesses& processes_;
   mutable std::recursive_mutex mutex_;
   std::map<std::string, std::uint32_t> messages_;
   std::uint32_t nextMessage_ = 0xC000;
@@ -86,6 +95,7 @@ class FakeWindowing final : public IWindowing, private FakeArea {
   std::set<WindowHandle> foreign_;
   std::map<WindowHandle, std::vector<Message>> foreignMessages_;
   std::map<std::thread::id, std::uint32_t> threadIds_;
+  std::uint32_t otherThread_ = 0;  // set while RunAsOtherThread runs its action
   std::uint32_t nextThreadId_ = 100;
   std::map<std::uint32_t, std::deque<Message>> queues_;
   struct Timer {

@@ -133,6 +133,19 @@ class Windowing final : public IWindowing {
     return r;
   }
 
+  bool PeekMessage(Message* message) override {
+    MSG m{};
+    if (!::PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) return false;
+    *message = Message{reinterpret_cast<WindowHandle>(m.hwnd), m.message, m.wParam, m.lParam};
+    return true;
+  }
+
+  std::uint32_t WaitForProcessOrMessage(ProcessHandle process,
+                                        std::uint32_t milliseconds) override {
+    HANDLE handle = FromSeam<HANDLE>(process);
+    return ::MsgWaitForMultipleObjects(1, &handle, FALSE, milliseconds, QS_ALLINPUT);
+  }
+
   void DispatchMessage(const Message& message) override {
     MSG m{};
     m.hwnd = ToHwnd(message.window);

@@ -32,6 +32,7 @@
 #undef MessageBox
 #undef OpenService
 #undef OutputDebugString
+#undef PeekMessage
 #undef PathCanonicalize
 #undef PathCombine
 #undef PathFileExists

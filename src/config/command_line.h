@@ -1,0 +1,39 @@
+#pragma once
+// The command line: the component named by the leading words, the options, and the check of
+// their combination. Parsing is pure; only the code page's character stepping comes from the
+// platform, so that an option sign inside a double-byte character is not taken for one.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "config/configuration.h"
+#include "platform/system_texts.h"
+
+namespace keldran {
+
+struct ParsedCommandLine {
+  std::string component;  // the leading words; "Grid" when there are none
+  RunFlags flags;
+  std::vector<CommandLineSetting> settings;
+  // The options as given, for the combination messages ("/Service /Debug ").
+  std::string givenOptions;
+  std::string givenRegOptions;
+};
+
+struct CommandLineResult {
+  ParsedCommandLine parsed;
+  // Set when the command line is refused: the text of event 117.
+  std::optional<std::string> rejection;
+};
+
+CommandLineResult ParseCommandLine(ISystemTexts& texts, const std::string& commandLine);
+
+// The text of event 117 when the options cannot go together, else none.
+std::optional<std::string> CheckOptionCombination(const ParsedCommandLine& parsed);
+
+// Applies the command line's settings over the values read from the INI file.
+void ApplyCommandLineSettings(const std::vector<CommandLineSetting>& settings,
+                              Configuration* config);
+
+}  // namespace keldran

@@ -1,0 +1,87 @@
+#pragma once
+// The component's configuration: the program's own paths, what the INI file says (with the
+// command line's settings applied over it) and the ServiceID from the registry. The start-up
+// routine fills it once; after that it is read only. The few settings that change while the host
+// runs (Show, Debug, Timeout) are copied by the supervisor, which owns their run-time values.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "config/names.h"
+
+namespace keldran {
+
+// Paths and INI values live in 260-character buffers: 259 characters and the terminator.
+constexpr std::size_t kPathBuffer = 260;
+
+struct Configuration {
+  // The program.
+  std::string ExePath;  // full long path
+  std::string AppName;  // file name without extension
+  std::string ExeDir;   // canonical, with a trailing backslash
+
+  std::string ServiceComp;
+  std::string ServiceName;
+  std::string DisplayName = names::kUnconfiguredDisplayName;
+  std::string Description;
+  std::string ServicePath;
+  std::string IniFile;
+  std::string IniDir;
+  std::string WindowsDir;
+  std::string CommandLine;
+  std::string WorkingDir;
+  std::string DataDir;
+  std::string LogDir;
+  std::string LogPre;
+  std::string GSDir;
+  std::string CtrlSrc;
+  std::string CtrlDoc;
+  std::string DeleteRegKeys;
+  std::string IconFile;
+  std::int32_t AutoStart = 0;
+  std::int32_t Show = 0;
+  std::int32_t Debug = 0;
+  std::int32_t Trace = 0;
+  std::int32_t Timeout = 0;
+  std::string LogonUser;
+  std::string LogonPassword;
+  std::string ServiceID;
+};
+
+// A setting given on the command line (Debug, Release, Timeout=, Show, Hide, Auto, AutoStart,
+// Manual). They are applied over the INI file's values, in command-line order: what an
+// administrator types counts.
+struct CommandLineSetting {
+  enum class Kind { kDebug, kRelease, kTimeout, kShow, kHide, kAutoStart, kManual };
+  Kind kind;
+  std::int32_t value = 0;  // the Timeout= value
+};
+
+// What the command line asks for.
+struct RunFlags {
+  bool Quiet = false;
+  bool ServiceSwitch = false;
+  bool StartRequested = false;
+  bool StopRequested = false;
+  bool StatusRequested = false;  // print the component's status (an addition of ours)
+  bool CheckRequested = false;   // check the component's configuration (an addition of ours)
+  bool RegApp = false;
+  bool RegServ = false;
+  bool UnReg = false;
+  bool CommitStep = false;
+  bool RemoveStep = false;
+  // "/Service " appears in the command line; the start-up routine may still clear it (the
+  // component is not registered as a service), and so may the start of the dispatcher.
+  bool RunAsService = false;
+};
+
+// Overwrites a secret (the service account's password) before letting it go, so that no copy
+// outlives its one use.
+inline void WipeSecret(std::string* secret) {
+  volatile char* bytes = secret->data();
+  for (std::size_t i = 0; i < secret->size(); ++i) bytes[i] = 0;
+  secret->clear();
+}
+
+}  // namespace keldran

@@ -1,0 +1,28 @@
+#pragma once
+// Deletion of the registry keys that the component's DeleteRegKeys setting names ("HKLM\..." or
+// "HKCU\...", separated by semicolons), each with its whole subtree, before every start of the
+// client.
+
+#include <string>
+
+#include "log/component_log.h"
+#include "platform/platform.h"
+
+namespace keldran {
+
+class RegistryKeyDeletion {
+ public:
+  RegistryKeyDeletion(Platform& platform, ComponentLog& events)
+      : platform_(platform), events_(events) {}
+
+  // Nothing here stops the start: problems are logged and the next key is taken.
+  void DeleteRegistryKeys(const std::string& setting);
+  // Deletes one key with its subtree; empty on success, else the error description.
+  std::string DeleteRegistryKeyTree(RegKey root, const std::string& path);
+
+ private:
+  Platform& platform_;
+  ComponentLog& events_;
+};
+
+}  // namespace keldran

@@ -1,0 +1,151 @@
+#pragma once
+// The supervisor: the one owner of the client process and of everything the host knows about
+// it — heartbeats and their time-out, the progress text, pause, the time-out report, the
+// client's window, the file to delete on a time-out — and of the settings that change while the
+// host runs (Show, Debug, Timeout, which start as configured). The IService calls, the watchdog
+// tick, the tray and the stop path reach that state only through its operations.
+//
+// Threads: the run-loop thread runs launches, watchdog ticks, IService calls and the tray; the
+// service control handler calls BeginStop, the waits and EndRun from the dispatcher's thread.
+// Every field below lock_ is read and written under it; the lock is never held while logging,
+// posting a notice or waiting on the client.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "config/configuration.h"
+#include "log/component_log.h"
+#include "log/notices.h"
+#include "platform/platform.h"
+#include "supervision/client_events.h"
+#include "supervision/process.h"
+
+namespace keldran {
+
+class Supervisor {
+ public:
+  static constexpr std::uint32_t kNoHeartbeat = 0xFFFFFFFFu;
+  // The exit code every killed client gets (ERROR_TIMEOUT).
+  static constexpr std::uint32_t kKilledExitCode = 1460;
+  // The state lock's spin count.
+  static constexpr std::uint32_t kSpinCount = 4000;
+
+  // beforeLaunch runs before every start of the client (the registry keys that the component
+  // names are deleted there).
+  Supervisor(Platform& platform, ComponentLog& events, INotices& notices,
+             const Configuration& config, const RunFlags& flags,
+             std::function<void()> beforeLaunch);
+  Supervisor(const Supervisor&) = delete;
+  Supervisor& operator=(const Supervisor&) = delete;
+
+  // ---- The run (run-loop thread) --------------------------------------------------------------
+  // Before the first start: the client runs in the configured working directory.
+  void PrepareRun();
+  // The control document is read-only while the host runs as a service; false when that cannot
+  // be arranged (reported).
+  [[nodiscard]] bool ApplyCtrlDocAttribute(bool runAsService);
+  // Starts the client: a fresh supervision state, its parameters, the registry keys deleted.
+  // False when the start failed (reported); true also when a stop under way forbids the start.
+  [[nodiscard]] bool LaunchClient();
+  // The once-a-second check. False when a restart failed and the host must end.
+  [[nodiscard]] bool WatchdogTick();
+  // Run's shutdown: the client is killed if it still runs.
+  void KillClient();
+
+  // ---- IService (run-loop thread) -------------------------------------------------------------
+  // The heartbeat of Running, Progress (running) and Pause (not running). Returns whether the
+  // client was paused before.
+  bool SetRunningTS(bool running, const WideString* progress, std::uint32_t timeout);
+  // The client's window; true on the current client's first Connect outside a stop (the service
+  // then reports itself running). A stop under way is passed on to the window at once.
+  bool Connect(WindowHandle window);
+  // Kills and starts the client again, unless a stop is under way. False when the start failed.
+  [[nodiscard]] bool Restart();
+  void SetTimeoutFile(const WideString& file);
+  void SetVisible(bool visible);
+  void SetCanDebug(bool canDebug);
+
+  // ---- The tray (run-loop thread) -------------------------------------------------------------
+  // Offering the tray's debug command switches pings and time-outs off.
+  void EnterDebugMode();
+  void PostToClient(std::uintptr_t code);
+  bool ClientLaunched() const;
+  bool CanDebug() const;
+  bool Debugging() const;
+  bool Visible() const;
+
+  // ---- The status query (run-loop thread) -----------------------------------------------------
+  struct Status {
+    bool clientRunning = false;  // the client is meant to run (false once the run ends)
+    std::uint32_t processId = 0;
+    std::uint32_t runMs = 0;                      // since the current client started
+    std::uint32_t starts = 0;                     // client starts in this run
+    std::optional<std::uint32_t> heartbeatAgeMs;  // none: no heartbeat since the start
+    std::uint32_t timeoutSeconds = 0;             // in force now; 0: time-outs are off
+    std::optional<WideString> progress;           // none: no heartbeat has stored one in this run
+    bool paused = false;
+    bool timedOut = false;
+    bool stopping = false;
+    bool connected = false;
+  };
+  Status GetStatus() const;
+
+  // ---- Stop and shutdown (any thread) ---------------------------------------------------------
+  // From now on no client is started and the watchdog leaves the client alone. A connected
+  // client is told (code 1 for stop, 5 for shutdown); one that connects later is told then.
+  void BeginStop(std::uintptr_t code);
+  bool Stopping() const;
+  // Waits for the client to end without holding any lock; true when it ended (or none runs).
+  bool WaitForClientEnd(std::uint32_t milliseconds);
+  // The client's process handle for a wait of the caller's own, or none.
+  SharedProcessHandle ClientHandle() const;
+  // The run is over: the run loop leaves at its next message.
+  void EndRun();
+  bool ClientRunning() const;
+
+  Process& client() { return client_; }
+
+ private:
+  struct RunSettings {
+    std::int32_t show;
+    std::int32_t debug;
+    std::int32_t timeout;
+  };
+  RunSettings Settings() const;    // under lock_
+  RunSettings& MutableSettings();  // under lock_
+  // One log record of how the client's life ended: its process id, exit code and run time.
+  void LogClientEnd(bool killed);
+
+  Platform& platform_;
+  ComponentLog& events_;
+  INotices& notices_;
+  const Configuration& config_;
+  const RunFlags& flags_;
+  std::function<void()> beforeLaunch_;
+  Process client_;
+
+  std::unique_ptr<ILock> lock_;
+  bool clientRunning_ = false;
+  bool clientLaunched_ = false;
+  bool timedOut_ = false;
+  bool connectedOnce_ = false;
+  std::uint32_t lastHeartbeat_ = kNoHeartbeat;
+  std::uint32_t heartbeatTimeout_ = 0;
+  WideString progressText_;
+  bool progressStored_ = false;  // a heartbeat has stored a progress value in this run
+  bool paused_ = false;
+  bool canDebug_ = false;
+  WindowHandle clientWindow_ = 0;
+  std::uint32_t clientEventMessage_ = 0;
+  WideString timeoutFile_;
+  std::optional<RunSettings> settings_;     // none: as configured
+  std::optional<std::uintptr_t> stopCode_;  // a stop or shutdown is under way
+  std::uint32_t startedAt_ = 0;             // tick count of the current client's start
+  std::uint32_t starts_ = 0;                // client starts in this run
+  bool endLogged_ = true;                   // the current client's end has its record
+};
+
+}  // namespace keldran

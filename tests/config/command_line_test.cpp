@@ -1,0 +1,120 @@
+// The command line: the component, the options with their exact rejection texts, their
+// combinations, and the settings applied over the INI file's values.
+#include <gtest/gtest.h>
+
+#include "config/command_line.h"
+#include "platform/fake/fake_platform.h"
+
+namespace keldran {
+namespace {
+
+class CommandLineTest : public ::testing::Test {
+ protected:
+  CommandLineResult Parse(const std::string& line) { return ParseCommandLine(fake.texts, line); }
+  fake::FakePlatform fake;
+};
+
+TEST_F(CommandLineTest, ComponentIsTheLeadingWordsOrGrid) {
+  struct Case {
+    std::string commandLine;
+    std::string component;
+  } cases[] = {
+      {"", "Grid"},
+      {"/Quiet", "Grid"},
+      {"Grid Test /Service", "Grid Test"},
+      {"Grid  Test", "Grid Test"},  // blanks separate; empty words vanish
+      {"Alpha /Quiet Beta", "Alpha"},
+      {std::string(400, 'w') + " /Quiet", std::string(400, 'w')},  // read in full
+  };
+  for (const auto& c : cases) EXPECT_EQ(Parse(c.commandLine).parsed.component, c.component);
+}
+
+TEST_F(CommandLineTest, BadOptionsAreRejectedWithTheirExactText) {
+  struct Case {
+    const char* commandLine;
+    const char* text;
+  } cases[] = {
+      {"/Quiet word", "Unrecognized value following option /Quiet"},
+      {"/Embedding", "Option /Embedding not recognized"},
+      {"My-Comp /Quiet", "Option /Comp not recognized"},  // a hyphen inside a word starts an option
+      {"/Timeout=", "Unrecognized parameter value specified for option /Timeout="},
+      {"/Timeout=5s", "Unrecognized parameter value specified for option /Timeout=5s"},
+      {"/TIMEOUT=-1", "Unrecognized parameter value specified for option /TIMEOUT=-1"},
+      {"/Timeout=99999999999",
+       "Unrecognized parameter value specified for option /Timeout=99999999999"},
+      {"/Quiet/Stop", "Option /Quiet/Stop not recognized"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Parse(c.commandLine).rejection, c.text) << c.commandLine;
+}
+
+TEST_F(CommandLineTest, OptionNamesIgnoreCaseAndLeadCharacterAndSetTheirFlags) {
+  const CommandLineResult r = Parse("-regserv /timeout=30 -QUIET /Service");
+  ASSERT_FALSE(r.rejection);
+  EXPECT_TRUE(r.parsed.flags.RegServ);
+  EXPECT_FALSE(r.parsed.flags.RegApp);
+  EXPECT_TRUE(r.parsed.flags.Quiet);
+  EXPECT_TRUE(r.parsed.flags.ServiceSwitch);
+  EXPECT_TRUE(r.parsed.flags.RunAsService);
+  ASSERT_EQ(r.parsed.settings.size(), 1u);
+  EXPECT_EQ(r.parsed.settings[0].value, 30);
+  EXPECT_TRUE(Parse("/service").parsed.flags.RunAsService);  // names ignore case
+  // Installer steps are quiet and imply their registration.
+  const RunFlags commit = Parse("/Commit").parsed.flags;
+  EXPECT_TRUE(commit.CommitStep && commit.RegServ && commit.Quiet);
+  const RunFlags rollback = Parse("/Rollback").parsed.flags;
+  EXPECT_TRUE(rollback.RemoveStep && rollback.UnReg && rollback.Quiet);
+}
+
+TEST_F(CommandLineTest, CombinationConflictsAreReportedWithTheGivenLists) {
+  struct Case {
+    const char* commandLine;
+    const char* text;  // none: accepted
+  } cases[] = {
+      {"/UnReg /RegApp", "You cannot code /UnReg and /RegApp  options together"},
+      {"/RegServ /UnReg /RegApp", "You cannot code /UnReg and /RegServ /RegApp  options together"},
+      {"/Start /Stop", "You cannot code /Start option together with /Stop"},
+      {"/Start /Debug", "You cannot code /Start option together with /Debug "},
+      {"/stop /Timeout=5 -auto", "You cannot code /Stop option together with /Timeout=5 /auto "},
+      {"/Stop /Quiet", nullptr},
+  };
+  for (const auto& c : cases) {
+    const CommandLineResult r = Parse(c.commandLine);
+    ASSERT_FALSE(r.rejection);
+    const auto rejection = CheckOptionCombination(r.parsed);
+    if (c.text) {
+      EXPECT_EQ(rejection, c.text) << c.commandLine;
+    } else {
+      EXPECT_FALSE(rejection) << c.commandLine;
+    }
+  }
+}
+
+TEST_F(CommandLineTest, SettingsOverrideTheIniValuesWithDebugAndReleaseInterplay) {
+  struct Case {
+    const char* options;
+    std::int32_t iniTimeout, iniDebug, iniShow;
+    std::int32_t debug, timeout, show;
+  } cases[] = {
+      {"/Debug", 120, 0, 0, 1, 0, 1},         {"/Timeout=45 /Debug", 60, 0, 0, 1, 45, 1},
+      {"/Hide /Debug", 60, 0, 0, 1, 0, 0},    {"/Release", 120, 1, 1, 0, 120, 0},
+      {"/Release", 0, 0, 0, 0, 60, 0},        {"/Debug /Release", 120, 0, 0, 0, 60, 0},
+      {"/Show /Release", 60, 0, 0, 0, 60, 1}, {"/Timeout=30 /Hide", 120, 0, 1, 0, 30, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    Configuration config;
+    config.Timeout = c.iniTimeout;
+    config.Debug = c.iniDebug;
+    config.Show = c.iniShow;
+    ApplyCommandLineSettings(Parse(c.options).parsed.settings, &config);
+    EXPECT_EQ(config.Debug, c.debug);
+    EXPECT_EQ(config.Timeout, c.timeout);
+    EXPECT_EQ(config.Show, c.show);
+  }
+  Configuration config;
+  ApplyCommandLineSettings(Parse("/Manual /Auto").parsed.settings, &config);
+  EXPECT_EQ(config.AutoStart, 1);
+}
+
+}  // namespace
+}  // namespace keldran

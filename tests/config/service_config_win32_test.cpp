@@ -1,0 +1,195 @@
+// The configuration load against real INI files: the file's place, its keys with macros and
+// defaults, the derived paths, and the failures that stop a start.
+#include "platform/win32/windows_api.h"
+
+#include "support_win32/real_files.h"
+
+namespace keldran {
+namespace {
+
+// A host whose program paths are set as the start-up routine sets them, ready to load.
+struct Loaded : testing::RealFilesHost {
+  Loaded() {
+    host.config.ExePath = ExeDir() + "KeldranGridAgent.exe";
+    host.config.AppName = "KeldranGridAgent";
+    host.config.ExeDir = ExeDir();
+  }
+  // Writes the Service section and loads it.
+  bool Load(const std::string& ini, const std::string& component = "Grid",
+            std::uint16_t eventCategory = category::kStartup) {
+    if (!ini.empty()) WriteIni("[Service]\r\n" + ini);
+    return LoadServiceConfig(RealFileSystem(), host.events, eventCategory, component, {},
+                             &host.config);
+  }
+  static IFileSystem& RealFileSystem() { return testing::RealFileSystem(); }
+  const Configuration& config = host.config;
+};
+
+TEST(ServiceConfigTest, TheIniFileLiesBesideTheExecutableWhateverTheComponent) {
+  Loaded h;
+  ASSERT_TRUE(h.Load("CommandLine=C:\\Grid\\client.exe\r\nLogPre=%COMP%-log\r\n", "Batch"));
+  EXPECT_EQ(h.config.IniFile, h.ExeDir() + "KeldranGridAgent.INI");
+  EXPECT_EQ(h.config.ServiceComp, "Batch");
+  EXPECT_EQ(h.config.LogPre, "Batch-log");
+  EXPECT_EQ(h.config.IniDir + "\\", h.ExeDir());
+  EXPECT_EQ(h.config.WindowsDir, "C:\\windows");
+  EXPECT_EQ(h.config.ServiceName, "KeldranGridAgent321");
+  EXPECT_EQ(h.config.DisplayName, "Keldran Grid Agent 3.21");
+  EXPECT_EQ(h.config.Description, "Keldran Grid Agent Service 3.21");
+  EXPECT_EQ(h.config.ServicePath, h.config.ExePath + " /Service");  // no blanks: no quotes
+  EXPECT_EQ(h.host.log.eventSourceName(), "KeldranGridAgent321");
+}
+
+TEST(ServiceConfigTest, TheAtSignFormNamesItsOwnIniFileAndEventSource) {
+  Loaded h;
+  h.Write("cfg\\test.ini", "[Service]\r\nCommandLine=C:\\t.exe\r\n");
+  ASSERT_TRUE(h.Load("", "Test@cfg\\test.ini"));
+  EXPECT_EQ(h.config.ServiceComp, "Test");
+  EXPECT_EQ(h.config.IniFile, h.ExeDir() + "cfg\\test.ini");
+  EXPECT_EQ(h.config.IniDir, h.ExeDir() + "cfg");
+  EXPECT_EQ(h.host.log.eventSourceName(), "KeldranService.Test");
+  EXPECT_EQ(h.config.ServiceName, "KeldranGridAgent321");
+
+  Loaded absolute;
+  absolute.Write("conf\\other.ini", "[Service]\r\nCommandLine=C:\\t.exe\r\n");
+  ASSERT_TRUE(absolute.Load("", "Other@" + absolute.ExeDir() + "conf\\..\\conf\\other.ini"));
+  EXPECT_EQ(absolute.config.IniFile, absolute.ExeDir() + "conf\\other.ini");
+}
+
+TEST(ServiceConfigTest, AMissingIniFileIsReportedBeforeAnyKeyIsRead) {
+  Loaded h;
+  EXPECT_FALSE(h.Load("", "Grid", category::kParameter));
+  auto events = h.Events(909);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].category, category::kParameter);  // the caller's category
+  EXPECT_EQ(events[0].strings, std::vector<std::string>{h.IniPath()});
+  EXPECT_FALSE(h.host.log.fileLoggingOn());
+  EXPECT_EQ(h.config.DisplayName, "Keldran  Service");
+}
+
+TEST(ServiceConfigTest, MacrosStandForTheirFieldsAtTheMomentOfTheRead) {
+  Loaded h;
+  ASSERT_TRUE(
+      h.Load("DataDir=%DATADIR%\\x\\\r\n"    // still empty while DataDir is read
+             "LogDir=%DATADIR%\\logs\\\r\n"  // one trailing backslash goes
+             "LogPre=%GSDIR%pre\r\n"         // GSDir is read later: empty here
+             "GSDir=%WINDIR%\\gs\\\r\n"
+             "CtrlSrc=%CTRLDOC%src\r\n"  // CtrlDoc is read later: empty here
+             "CtrlDoc=%GSDIR%\\doc.txt\r\n"
+             "DeleteRegKeys=HKCU\\%COMP%;%CTRLDOC%;%comp%;%OTHER%\r\n"
+             "CommandLine=%INIDIR%\\client.exe %COMP% %COMP%\r\n",
+             "Grid"));
+  EXPECT_EQ(h.config.DataDir, "\\x");
+  EXPECT_EQ(h.config.LogDir, "\\x\\logs");
+  EXPECT_EQ(h.config.LogPre, "pre");
+  EXPECT_EQ(h.config.GSDir, "C:\\windows\\gs");
+  EXPECT_EQ(h.config.CtrlSrc, "src");
+  EXPECT_EQ(h.config.CtrlDoc, "C:\\windows\\gs\\doc.txt");
+  EXPECT_EQ(h.config.DeleteRegKeys, "HKCU\\Grid;C:\\windows\\gs\\doc.txt;%comp%;%OTHER%");
+  EXPECT_EQ(h.config.CommandLine, h.ExeDir() + "client.exe Grid Grid");
+  EXPECT_TRUE(h.host.log.fileLoggingOn());
+  // A component named like a macro does not make the replacement loop.
+  Loaded loop;
+  ASSERT_TRUE(loop.Load("CommandLine=C:\\c.exe %COMP% %COMP%\r\n", "%COMP%"));
+  EXPECT_EQ(loop.config.CommandLine, "C:\\c.exe %COMP% %COMP%");
+}
+
+TEST(ServiceConfigTest, CommandLineAndWorkingDirAreRequiredWithTheirOwnRules) {
+  Loaded missing;
+  EXPECT_FALSE(missing.Load("CommandLine=%GSDIR%\r\n"));
+  EXPECT_EQ(missing.Insertions(910), std::vector<std::string>{"CommandLine"});
+
+  Loaded at;
+  ASSERT_TRUE(at.Load("CommandLine=@\"%WINDIR%\\sys tem\\prog.exe\" -x \"a b\"\r\n"));
+  EXPECT_EQ(at.config.CommandLine, "\"C:\\windows\\sys tem\\prog.exe\" -x \"a b\"");
+  // The working directory defaults to the program's own, quotes and arguments removed.
+  EXPECT_EQ(at.config.WorkingDir, "C:\\windows\\sys tem");
+
+  Loaded own;  // read without macros
+  ASSERT_TRUE(own.Load("CommandLine=C:\\a\\b.exe\r\nWorkingDir=%WINDIR%\\w\r\n"));
+  EXPECT_EQ(own.config.WorkingDir, "%WINDIR%\\w");
+  Loaded empty;
+  EXPECT_FALSE(empty.Load("CommandLine=C:\\a\\b.exe\r\nWorkingDir=\r\n"));
+  EXPECT_EQ(empty.Insertions(910), std::vector<std::string>{"WorkingDir"});
+
+  const std::string longDir(250, 'd');
+  Loaded tooLong;
+  EXPECT_FALSE(tooLong.Load("DataDir=C:\\" + longDir +
+                            "\r\nCtrlDoc=%DATADIR%\\document.txt\r\nCommandLine=C:\\c.exe\r\n"));
+  EXPECT_EQ(tooLong.Insertions(910),
+            std::vector<std::string>{
+                "CtrlDoc (the value is longer than 259 characters once its macros are expanded)"});
+}
+
+TEST(ServiceConfigTest, TheIconFileIsLookedForBesideTheExecutableThenTheClientProgram) {
+  for (int files = 0; files < 3; ++files) {
+    Loaded h;
+    const std::string ini = "CommandLine=" + h.ExeDir() + "client\\client.exe\r\n";
+    if (files >= 1) h.Write("client\\KeldranGridAgent321.ICO", "x");
+    if (files >= 2) h.Write("KeldranGridAgent321.ICO", "x");
+    ASSERT_TRUE(h.Load(ini));
+    const char* expected[] = {"", "client\\KeldranGridAgent321.ICO", "KeldranGridAgent321.ICO"};
+    EXPECT_EQ(h.config.IconFile, files == 0 ? "" : h.ExeDir() + expected[files]);
+  }
+}
+
+TEST(ServiceConfigTest, LogonNamesBothAccountAndPasswordOrNeither) {
+  struct Case {
+    const char* value;
+    bool ok;
+    const char* user;
+    const char* password;
+  } cases[] = {
+      {"", true, "", ""},
+      {"   svc;secret", true, ".\\svc", "secret"},
+      {"DOMAIN\\svc;p;w", true, "DOMAIN\\svc", "p;w"},
+      {".\\local;pw", true, ".\\local", "pw"},
+      {"svc", false, "", ""},
+      {"svc;", false, "", ""},
+      {";secret", false, "", ""},
+      {"   ", false, "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("Logon=") + c.value);
+    Loaded h;
+    EXPECT_EQ(h.Load(std::string("CommandLine=C:\\c.exe\r\nLogon=\"") + c.value + "\"\r\n"), c.ok);
+    EXPECT_EQ(h.config.LogonUser, c.user);
+    EXPECT_EQ(h.config.LogonPassword, c.password);
+    EXPECT_EQ(h.Count(912), c.ok ? 0u : 1u);
+  }
+}
+
+TEST(ServiceConfigTest, NumbersHaveTheirDefaults) {
+  Loaded h;
+  ASSERT_TRUE(h.Load("CommandLine=C:\\c.exe\r\n"));
+  EXPECT_EQ(h.config.Timeout, 60);
+  EXPECT_EQ(h.config.Show, 0);
+  EXPECT_EQ(h.config.Debug, 0);
+  EXPECT_EQ(h.config.AutoStart, 0);
+  EXPECT_FALSE(h.host.log.traceOn());
+
+  Loaded set;
+  ASSERT_TRUE(set.Load("CommandLine=C:\\c.exe\r\nTimeout=0\r\nTrace=1\r\nAutoStart=1\r\n"));
+  EXPECT_EQ(set.config.Timeout, 0);
+  EXPECT_EQ(set.config.AutoStart, 1);
+  EXPECT_TRUE(set.host.log.traceOn());
+}
+
+TEST(ServiceConfigTest, ReadIniValueReadsKeysAndWholeSections) {
+  Loaded h;
+  ASSERT_TRUE(
+      h.Load("CommandLine=C:\\c.exe\r\nGSDir=C:\\gs\r\n[Extra]\r\nFirst=%GSDIR%\\a\r\n"
+             "Second=b\r\n"));
+  const IniReader& ini = h.host.ini;
+  EXPECT_EQ(ini.ReadIniValue("Extra", std::string("second"), "d", 50000), "b");
+  EXPECT_EQ(ini.ReadIniValue("Extra", std::string("Missing"), "%COMP%", 50000), "Grid");
+  // A whole section: only its first entry takes part, and is the answer.
+  EXPECT_EQ(ini.ReadIniValue("Extra", std::string(), "", 50000), "First=C:\\gs\\a");
+  EXPECT_EQ(ini.ReadIniValue("Extra", std::nullopt, "", 50000), "First=C:\\gs\\a");
+  std::size_t length = 0;
+  EXPECT_EQ(ini.ReadIniValue("Extra", std::string("First"), "", 5, &length), "C:\\g");
+  EXPECT_EQ(length, 7u);
+}
+
+}  // namespace
+}  // namespace keldran

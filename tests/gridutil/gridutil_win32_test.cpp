@@ -1,0 +1,156 @@
+// KeldranGridUtil.dll as COM and a script see it: self-registration adds its class, ProgID and
+// type library and takes exactly those away again; the registered class, created by its ProgID
+// and called by name as a script calls it, answers a host's pings only from inside its waits and
+// reports a stop. A stand-in host in this process plays the host.
+#include <windows.h>
+// oleauto.h needs the types of windows.h.
+#include <oleauto.h>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "support_win32/host_test.h"
+#include "support_win32/stand_in_host.h"
+
+namespace keldran::test {
+namespace {
+
+const std::string kClassKey = "CLSID\\{BBC45CF1-78DF-47F8-BEAA-DB3A51071078}";
+const std::string kProgIdKey = "KeldranGridUtil.Client";
+const std::string kTypeLibKey = "TypeLib\\{17772D78-9410-43A3-9E79-A0AE9BD32916}";
+const std::string kInterfaceKey = "Interface\\{C947272A-4916-40E4-9CA7-F7BA4EFEFA36}";
+
+constexpr WPARAM kStop = 1;
+constexpr WPARAM kPing = 4;
+
+// The DLL loaded into the test; its exports called as regsvr32 calls them.
+class GridUtilDll {
+ public:
+  GridUtilDll() : module_(LoadLibraryA(ProgramPath("KeldranGridUtil.dll").c_str())) {}
+  GridUtilDll(const GridUtilDll&) = delete;
+  GridUtilDll& operator=(const GridUtilDll&) = delete;
+  ~GridUtilDll() {
+    if (module_) FreeLibrary(module_);
+  }
+  bool loaded() const { return module_ != nullptr; }
+  HRESULT Call(const char* name) const {
+    using Export = HRESULT(STDAPICALLTYPE*)();
+    const FARPROC proc = GetProcAddress(module_, name);
+    if (!proc) return HRESULT_FROM_WIN32(GetLastError());
+    return reinterpret_cast<Export>(reinterpret_cast<void (*)()>(proc))();
+  }
+
+ private:
+  HMODULE module_;
+};
+
+// A member called by name through IDispatch, with at most one whole-number argument.
+HRESULT CallByName(IDispatch* object, const wchar_t* name, VARIANT* result = nullptr,
+                   std::optional<long> argument = std::nullopt, WORD flags = DISPATCH_METHOD) {
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  DISPID id = DISPID_UNKNOWN;
+  HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  if (FAILED(hr)) return hr;
+  VARIANT arg;
+  arg.vt = VT_I4;
+  arg.lVal = argument.value_or(0);
+  DISPPARAMS params{argument ? &arg : nullptr, nullptr, argument ? 1u : 0u, 0};
+  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr,
+                        nullptr);
+}
+
+// Dispatches the thread's messages for a while, as other code on a script's thread may.
+void PumpFor(DWORD ms) {
+  const ULONGLONG end = GetTickCount64() + ms;
+  while (GetTickCount64() < end) {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    Sleep(10);
+  }
+}
+
+class GridUtilTest : public TypeLibTest {
+ protected:
+  void SetUp() override {
+    TypeLibTest::SetUp();
+    ASSERT_TRUE(dll_.loaded());
+  }
+  GridUtilDll dll_;
+};
+
+TEST_F(GridUtilTest, RegistrationAddsClassProgIdAndTypeLibAndUnregistrationRemovesJustThose) {
+  ASSERT_HRESULT_SUCCEEDED(dll_.Call("DllRegisterServer"));
+  EXPECT_EQ(ReadRegString(HKEY_CLASSES_ROOT, kClassKey + "\\InprocServer32", ""),
+            ProgramPath("KeldranGridUtil.dll"));
+  EXPECT_EQ(ReadRegString(HKEY_CLASSES_ROOT, kClassKey + "\\InprocServer32", "ThreadingModel"),
+            "Apartment");
+  EXPECT_EQ(ReadRegString(HKEY_CLASSES_ROOT, kProgIdKey + "\\CLSID", ""),
+            "{BBC45CF1-78DF-47F8-BEAA-DB3A51071078}");
+  EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, kTypeLibKey + "\\1.0"));
+  EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, kInterfaceKey));
+
+  ASSERT_HRESULT_SUCCEEDED(dll_.Call("DllUnregisterServer"));
+  for (const std::string& key : {kClassKey, kProgIdKey, kTypeLibKey, kInterfaceKey})
+    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, key)) << key;
+  EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, "CLSID"));
+  EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, "TypeLib"));
+  // An uninstall after an uninstall (or after a failed install) still succeeds.
+  EXPECT_HRESULT_SUCCEEDED(dll_.Call("DllUnregisterServer"));
+}
+
+// The stop leaves this thread's apartment initialised once more for good (the helper's guard
+// against releasing the host's proxy at the apartment's end); later tests see an apartment that
+// is already there.
+TEST_F(GridUtilTest, ClientAnswersPingsOnlyInsideItsWaitsAndReportsAStop) {
+  ASSERT_HRESULT_SUCCEEDED(dll_.Call("DllRegisterServer"));
+  StandInHost host;
+  ASSERT_HRESULT_SUCCEEDED(host.Start());
+  // This process was not started by a host: the parameters come from the environment.
+  const std::string params = " /ServiceID=" + host.serviceId() + " /ServiceName=Grid Svc";
+  ASSERT_TRUE(SetEnvironmentVariableA("KeldranService_PDF_PARAMS", params.c_str()));
+
+  CLSID clsid;
+  ASSERT_HRESULT_SUCCEEDED(CLSIDFromProgID(L"KeldranGridUtil.Client", &clsid));
+  ComPtr<IDispatch> client;
+  ASSERT_HRESULT_SUCCEEDED(
+      CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, client.put_void()));
+  Variant name;
+  ASSERT_HRESULT_SUCCEEDED(
+      CallByName(client.get(), L"ServiceName", name.get(), std::nullopt, DISPATCH_PROPERTYGET));
+  EXPECT_EQ(Narrow((*name).bstrVal), "Grid Svc");
+  ASSERT_HRESULT_SUCCEEDED(CallByName(client.get(), L"Connect"));
+  const HWND window = host.clientWindow();
+  ASSERT_NE(window, nullptr);
+  const UINT event = RegisterWindowMessageA("KeldranService_Event");
+
+  // A ping that some other loop of the script's thread dispatches goes unanswered: the script
+  // may be hung anywhere but in a wait.
+  ASSERT_TRUE(PostMessageA(window, event, kPing, 0));
+  PumpFor(300);
+  EXPECT_EQ(host.Count("Running"), 0u);
+  ASSERT_TRUE(PostMessageA(window, event, kPing, 0));
+  ASSERT_HRESULT_SUCCEEDED(CallByName(client.get(), L"Sleep", nullptr, 300));
+  EXPECT_EQ(host.Count("Running"), 1u);
+
+  ASSERT_TRUE(PostMessageA(window, event, kStop, 0));
+  const ULONGLONG start = GetTickCount64();
+  Variant stopped;
+  ASSERT_HRESULT_SUCCEEDED(CallByName(client.get(), L"WaitForStop", stopped.get(), 20000));
+  EXPECT_LT(GetTickCount64() - start, 5000u);
+  EXPECT_EQ((*stopped).boolVal, VARIANT_TRUE);
+  Variant flag;
+  ASSERT_HRESULT_SUCCEEDED(
+      CallByName(client.get(), L"StopRequested", flag.get(), std::nullopt, DISPATCH_PROPERTYGET));
+  EXPECT_EQ((*flag).boolVal, VARIANT_TRUE);
+  // The host keeps answering while it waits for the script to end.
+  EXPECT_HRESULT_SUCCEEDED(CallByName(client.get(), L"Heartbeat"));
+  EXPECT_EQ(host.Count("Running"), 2u);
+
+  client.reset();
+  SetEnvironmentVariableA("KeldranService_PDF_PARAMS", nullptr);
+  EXPECT_HRESULT_SUCCEEDED(dll_.Call("DllUnregisterServer"));
+}
+
+}  // namespace
+}  // namespace keldran::test

@@ -1,0 +1,32 @@
+#pragma once
+// A host on the fake platform whose file system is the real one, for tests under Wine: INI
+// files and the shell's path functions are Windows's own, everything else stays fake. The
+// executable seems to lie in a scratch directory of its own.
+
+#include <string>
+
+#include "common/files.h"
+#include "platform/files.h"
+#include "support/host_fixture.h"
+
+namespace keldran::testing {
+
+IFileSystem& RealFileSystem();
+
+struct RealFilesHost : FakeHost {
+  RealFilesHost() : FakeHost(&RealFileSystem()) {
+    fake.processes.SetModuleFileName(dir.File("KeldranGridAgent.exe"));
+  }
+  // The executable's directory, with a trailing backslash.
+  std::string ExeDir() const { return dir.path() + "\\"; }
+  std::string IniPath() const { return dir.File("KeldranGridAgent.INI"); }
+  // Writes a file of the executable's directory (name may hold subdirectories).
+  void Write(const std::string& name, const std::string& text) {
+    if (!dir.Write(name, text)) ADD_FAILURE() << "cannot write " << dir.File(name);
+  }
+  void WriteIni(const std::string& text) { Write("KeldranGridAgent.INI", text); }
+
+  tools::ScratchDir dir;
+};
+
+}  // namespace keldran::testing
