@@ -56,8 +56,8 @@ started() {
   grep -qF "HANDLE_CustomType34 cmd $(traced "\"$installed\\KeldranGridAgent.exe\" $2") dir $(traced "$installed\\")" \
     "$out/$1-trace.txt" && ! grep -q 'err:msi:execute_command' "$out/$1-trace.txt"
 }
-# A copy of the host from the package was started with the argument during the step.
-started_copy() { grep -qE "HANDLE_CustomType2 exe .* arg L\"$2\"" "$out/$1-trace.txt"; }
+# A copy of the host from the package was started with the arguments during the step.
+started_copy() { grep "HANDLE_CustomType2 exe " "$out/$1-trace.txt" | grep -qF " arg $(traced "$2")"; }
 has_key() { "$wine" reg query "$1" >/dev/null 2>&1; }
 no_key() { ! has_key "$1"; }
 # Some COM class of the registry is served by the installed companion DLL.
@@ -89,6 +89,8 @@ examples_expanded() {
 }
 edits_kept() { grep -q "^; edited" "$bin/KeldranGridAgent.ini" && [ -f "$bin/Grid.ini" ]; }
 host_logged() { compgen -G "$keldran/log/*.log" >/dev/null; }
+# Each registration of the component leaves one record in the host's log.
+registrations_logged() { [ "$(cat "$keldran"/log/*.log | grep -c '^Service installed')" = "$1" ]; }
 
 echo "== msiexec /i KeldranGridAgent.msi /qn"
 rc=$(msiexec install /i "$msi")
@@ -121,9 +123,13 @@ echo "== msiexec /i KeldranGridAgent.msi /qn KELDRAN_TEST_FAIL_AFTER_COMMIT=1"
 rc=$(msiexec rollback /i "$msi" KELDRAN_TEST_FAIL_AFTER_COMMIT=1)
 check "the installation fails (exit code $rc)" [ "$rc" != 0 ]
 check "the commit step ran" started rollback /Commit
-check "then the rollback step ran" started_copy rollback /Rollback
+check "the commit registered the component Grid again" registrations_logged 2
+check "then the rollback step ran, given the installed INI file" \
+  started_copy rollback "Grid@$installed\KeldranGridAgent.ini /Rollback"
 check "the installed files are gone" no_installed_files "${shipped[@]}"
 check "Windows Installer does not know the product" product_not_installed
+check "the rollback step unregistered the component Grid" no_key "$component_key"
+check "the rollback step removed the service" no_key "$service_key"
 
 [ "$failures" -eq 0 ] || { echo "msi_test: $failures check(s) failed; logs in $out" >&2; exit 1; }
 echo "msi_test: all checks passed"
