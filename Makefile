@@ -1,5 +1,5 @@
 # make        builds the native (fake platform, sanitizers) and the Windows (mingw) builds
-# make test   runs every test: native, contract, Windows and end-to-end under Wine
+# make test   runs every test: native, contract, Windows and end-to-end under Wine, and the MSI
 # make package  builds the release into build/package: stripped exe and DLL, debug files, MSI
 # make test-package  installs, removes and rolls back the MSI with Wine's msiexec
 # make bench  runs the benchmarks under Wine
@@ -34,6 +34,7 @@ package: $(SETUP_STAMP)
 test: all
 	$(MAKE) --no-print-directory test-native
 	$(MAKE) --no-print-directory test-windows
+	$(MAKE) --no-print-directory test-package
 
 test-native:
 	ctest --preset native -j $(JOBS)
