@@ -166,6 +166,7 @@ HResult Host::ReportStatus(const ComponentRegistration& registration) {
              : Format("Heartbeat:   %u s ago (%s)\r\n", number("HeartbeatAge"), limit.c_str());
   if (!values["Progress"].empty()) out += "Progress:    " + values["Progress"] + "\r\n";
   const char* state = !clientRunning     ? "client not running"
+                      : restarting       ? "restarting"
                       : flag("Stopping") ? "stopping"
                       : flag("TimedOut") ? "timed out"
                       : flag("Paused")   ? "paused"
