@@ -106,9 +106,23 @@ check "the commit registered the companion DLL" dll_registered
 check "the commit registered the component Grid" has_key "$component_key"
 check "the commit installed the service, which runs the installed exe" service_runs_installed_exe
 
-echo "== msiexec /x KeldranGridAgent.msi /qn"
-# An administrator's edit of the working files survives the removal.
+echo "== msiexec /x KeldranGridAgent.msi /qn, while the service runs"
+# The service runs a client that stays up (the test client, put beside the installed host), as
+# on a machine in use; an administrator's edit of the working files survives the removal.
+cp "$root/build/windows/bin/KeldranTestClient.exe" "$bin/"
+ini="$bin/KeldranGridAgent.ini"
+while IFS= read -r line; do
+  [[ $line == CommandLine=* ]] &&
+    line="CommandLine=\"$installed\\KeldranTestClient.exe\" /do=heartbeat=500"$'\r'
+  printf '%s\n' "$line"
+done <"$ini" >"$ini.new"
+mv "$ini.new" "$ini"
 echo "; edited" >>"$bin/KeldranGridAgent.ini"
+"$wine" sc start KeldranGridAgent321 >/dev/null 2>&1 || true
+# /Status answers 0 once the host runs and its client has connected.
+healthy() { "$wine" "$bin/KeldranGridAgent.exe" Grid /Status >/dev/null 2>&1; }
+for _ in $(seq 100); do healthy && break; sleep 0.2; done
+check "the service runs, with its client" healthy
 rc=$(msiexec uninstall /x "$msi")
 check "the uninstall step ran in the installation folder" started uninstall /Uninstall
 check "the removal succeeds (exit code $rc)" [ "$rc" = 0 ]
