@@ -51,8 +51,10 @@ void RegistryKeyDeletion::DeleteRegistryKeys(const std::string& setting) {
       (void)events_.logError(category::kStartup, kCannotDeleteKey, message.c_str());
       continue;
     }
+    // A root alone names no key, also with more backslashes after it: passed on, such a path
+    // would stand for the root itself, and its whole hive would go.
     const std::string path = item.substr(prefix->text.size());
-    if (path.empty()) continue;
+    if (path.find_first_not_of('\\') == std::string::npos) continue;
 
     // Another program (often the previous client, still shutting down) may hold the key for a
     // moment, so a failure is retried after a short pseudo-random pause.

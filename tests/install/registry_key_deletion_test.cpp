@@ -80,11 +80,14 @@ TEST_F(RegistryKeyDeletionTest, ItemsWithoutAnExactRootAreRejectedAndTheRestGoes
 }
 
 TEST_F(RegistryKeyDeletionTest, PrefixAloneIsSkippedWithoutAMessage) {
-  config.DeleteRegKeys = "HKCU\\;HKEY_LOCAL_MACHINE\\";
+  // Also with more backslashes: the root is not a key to delete.
+  config.DeleteRegKeys = "HKCU\\;HKEY_LOCAL_MACHINE\\;HKCU\\\\;HKLM\\\\\\";
   host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
   EXPECT_EQ(fake.faults.Calls("RegDeleteKey"), 0);
+  EXPECT_EQ(fake.faults.Calls("RegOpenKeyEx"), 0);
   EXPECT_TRUE(fake.eventLog.Events().empty());
   EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software"));
+  EXPECT_TRUE(fake.registry.KeyExists(kHklm, "SYSTEM\\CurrentControlSet"));
 }
 
 TEST_F(RegistryKeyDeletionTest, DeepTreeGoesChildrenFirstWithOneLinePerKey) {
