@@ -52,12 +52,12 @@ std::vector<std::string> AllKeys(const fake::FakeRegistry& registry) {
 }
 
 struct Item {
-  std::string root;  // "HKCU" or "HKLM"; empty when the item has no valid root
+  std::string root;  // "HKCU" or "HKLM"; empty when the item is refused
   std::vector<std::string> segments;
 };
 
 // The setting as its documentation reads: ";"-separated items, each beginning with one of four
-// exact root spellings.
+// exact root spellings; a key path that begins with a backslash is refused as Windows refuses it.
 std::vector<Item> Items(const std::string& setting) {
   static const std::pair<std::string, const char*> kPrefixes[] = {{"HKCU\\", "HKCU"},
                                                                   {"HKLM\\", "HKLM"},
@@ -71,25 +71,24 @@ std::vector<Item> Items(const std::string& setting) {
     const std::string text = setting.substr(start, end - start);
     start = end + 1;
     if (text.empty()) continue;
-    Item item;
-    for (const auto& [prefix, root] : kPrefixes) {
-      if (text.starts_with(prefix)) {
-        item.root = root;
-        item.segments = Segments(text.substr(prefix.size()));
-        break;
-      }
+    const auto match = std::find_if(std::begin(kPrefixes), std::end(kPrefixes),
+                                    [&](const auto& p) { return text.starts_with(p.first); });
+    if (match == std::end(kPrefixes)) {
+      items.push_back({});  // no root: refused
+      continue;
     }
-    items.push_back(item);
+    const std::string path = text.substr(match->first.size());
+    if (path.empty()) continue;  // the root alone: skipped
+    items.push_back(path[0] == '\\' ? Item{} : Item{match->second, Segments(path)});
   }
   return items;
 }
 
-// A key goes when an item names it or one of its parents; an item that names no key at all
-// (nothing but backslashes after the root) deletes nothing.
+// A key goes when an item names it or one of its parents.
 bool Named(const std::string& key, const std::vector<Item>& items) {
   const std::vector<std::string> parts = Segments(key);
   for (const Item& item : items) {
-    if (item.root.empty() || item.segments.empty()) continue;
+    if (item.root.empty()) continue;
     if (Segments(item.root)[0] != parts[0] || item.segments.size() > parts.size() - 1) continue;
     if (std::equal(item.segments.begin(), item.segments.end(), parts.begin() + 1)) return true;
   }
@@ -124,10 +123,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   FUZZ_CHECK(after.size() <= before.size());
 
-  // One error per item without a root; nothing failed, so no warning.
-  std::size_t rootless = 0;
-  for (const Item& item : items) rootless += item.root.empty();
-  FUZZ_CHECK(fake.eventLog.EventsWithId(120).size() == rootless);
+  // One error per refused item; nothing failed, so no warning.
+  std::size_t refused = 0;
+  for (const Item& item : items) refused += item.root.empty();
+  FUZZ_CHECK(fake.eventLog.EventsWithId(120).size() == refused);
   for (const auto& e : fake.eventLog.EventsWithId(120)) FUZZ_CHECK(e.type == event_type::kError);
   FUZZ_CHECK(fake.registry.OpenHandleCount() == 0);
   return 0;

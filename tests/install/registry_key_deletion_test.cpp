@@ -80,14 +80,29 @@ TEST_F(RegistryKeyDeletionTest, ItemsWithoutAnExactRootAreRejectedAndTheRestGoes
 }
 
 TEST_F(RegistryKeyDeletionTest, PrefixAloneIsSkippedWithoutAMessage) {
-  // Also with more backslashes: the root is not a key to delete.
-  config.DeleteRegKeys = "HKCU\\;HKEY_LOCAL_MACHINE\\;HKCU\\\\;HKLM\\\\\\";
+  config.DeleteRegKeys = "HKCU\\;HKEY_LOCAL_MACHINE\\";
   host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
   EXPECT_EQ(fake.faults.Calls("RegDeleteKey"), 0);
-  EXPECT_EQ(fake.faults.Calls("RegOpenKeyEx"), 0);
   EXPECT_TRUE(fake.eventLog.Events().empty());
   EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software"));
+}
+
+TEST_F(RegistryKeyDeletionTest, PathBeginningWithABackslashIsRejectedAtOnceAndTouchesNothing) {
+  fake.registry.PutKey(kHkcu, "Software\\A");
+  config.DeleteRegKeys = "HKCU\\\\;HKLM\\\\\\;HKCU\\\\Software\\A";
+  const auto before = fake.clock.Elapsed();
+  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
+
+  EXPECT_EQ(fake.clock.Elapsed(), before);  // no retries
+  EXPECT_EQ(fake.faults.Calls("RegDeleteKey"), 0);
+  EXPECT_EQ(fake.faults.Calls("RegOpenKeyEx"), 0);
+  EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software\\A"));
   EXPECT_TRUE(fake.registry.KeyExists(kHklm, "SYSTEM\\CurrentControlSet"));
+  const auto events = Events(120);
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[2].type, event_type::kError);
+  EXPECT_EQ(events[2].strings.at(0),
+            "HKCU\\\\Software\\A\n\nA key name must follow the root's backslash");
 }
 
 TEST_F(RegistryKeyDeletionTest, DeepTreeGoesChildrenFirstWithOneLinePerKey) {
