@@ -71,7 +71,8 @@ bool WriterRecords(Platform& platform, const std::string& dir, const char* tag, 
   Log log(platform);
   log.setLogDir(dir.c_str());
   for (int i = 1; i <= count; ++i) log.logDebug(Format("record %s %06d", tag, i), tag);
-  return !log.failureReported(Log::kLogFileFailure);
+  // Timed until the writer's thread has the records in the file, not just queued.
+  return log.Flush(30000) && !log.failureReported(Log::kLogFileFailure);
 }
 
 // A fresh directory under this run's own folder in the temp directory (process ids come back

@@ -30,11 +30,14 @@ HResult Host::Startup(const std::string& commandLine) {
     return events.logError(category::kParameter, 117, text.c_str());
   };
 
-  // 1. COM on this thread, for the life of the process.
+  // 1. COM on this thread, for the life of the process. Its call security is set before
+  // anything is marshalled (the running-host lookup is), since COM takes it only before that;
+  // the run checks that it is in place.
   if (const HResult hr = p.com.Initialize(); Failed(hr)) {
     const std::string reason = errorText(p.texts, static_cast<std::uint32_t>(hr));
     return events.logError(category::kStartup, 116, "CoInitialize failure", reason.c_str());
   }
+  (void)p.com.InitializeSecurity();
 
   // 2. Module paths.
   config.ExePath = p.files.LongPathName(p.processes.ModuleFileName());

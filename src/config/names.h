@@ -12,6 +12,8 @@ constexpr const char* kIniBaseName = "KeldranGridAgent";
 constexpr const char* kAtFormServicePrefix = "KeldranService.";
 constexpr const char* kDefaultComponent = "Grid";
 constexpr const char* kIniSection = "Service";
+// The service account, "account;password": its password never leaves the host.
+constexpr const char* kLogonKey = "Logon";
 constexpr const char* kAppId = "{0E5B7C21-3D94-4A6F-9B1E-7C2D4F8A9051}";
 constexpr const char* kLibId = "{5A1F93C4-8E27-4B60-A3D5-19C6E0B7F482}";
 constexpr const char* kClsid = "{C83D2E19-6B7A-4F05-8E41-D2A9B3C6F017}";

@@ -182,7 +182,7 @@ bool LoadServiceConfig(IFileSystem& files, ComponentLog& events, std::uint16_t e
   // 11. "domain\user;password", ".\user;password" or "user;password" (a local account).
   c.LogonUser.clear();
   WipeSecret(&c.LogonPassword);
-  std::string logon = read("Logon", "");
+  std::string logon = read(names::kLogonKey, "");
   if (tooLong) return refuseTooLong();
   const std::size_t firstNonBlank = logon.find_first_not_of(' ');
   if (firstNonBlank != std::string::npos) logon.erase(0, firstNonBlank);

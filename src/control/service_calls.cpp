@@ -1,5 +1,8 @@
 #include "control/service_calls.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "log/error_text.h"
 
 namespace keldran {
@@ -9,6 +12,43 @@ namespace {
 constexpr std::uint16_t kLogTypes[] = {event_type::kInformation, event_type::kWarning,
                                        event_type::kError};
 constexpr std::uint32_t kClientLogMessage = 2000;
+
+// Whether a section or key name names `name` as the profile functions read it: up to a NUL,
+// without the blanks around it, in any case.
+bool IsProfileName(const std::string& text, const char* name) {
+  constexpr const char* kBlanks = " \t\r\n\v\f\x1a";
+  const std::string cut = text.substr(0, text.find('\0'));
+  const std::size_t first = cut.find_first_not_of(kBlanks);
+  const std::string trimmed = first == std::string::npos
+                                  ? ""
+                                  : cut.substr(first, cut.find_last_not_of(kBlanks) - first + 1);
+  const std::string wanted = name;
+  return std::equal(trimmed.begin(), trimmed.end(), wanted.begin(), wanted.end(),
+                    [](char a, char b) {
+                      return std::tolower(static_cast<unsigned char>(a)) ==
+                             std::tolower(static_cast<unsigned char>(b));
+                    });
+}
+
+// The service account's password never leaves the host: the Logon entry of the Service section
+// reads as its account alone, whether the client asks for the key or for the section, whose
+// first entry it may be.
+std::string WithoutLogonPassword(const std::string& section, const std::string& key,
+                                 std::string value) {
+  if (!IsProfileName(section, names::kIniSection)) return value;
+  std::size_t from = 0;
+  if (key.empty()) {
+    const std::size_t equals = value.find('=');
+    if (equals == std::string::npos || !IsProfileName(value.substr(0, equals), names::kLogonKey))
+      return value;
+    from = equals + 1;
+  } else if (!IsProfileName(key, names::kLogonKey)) {
+    return value;
+  }
+  const std::size_t semicolon = value.find(';', from);
+  if (semicolon != std::string::npos) value.resize(semicolon);
+  return value;
+}
 
 }  // namespace
 
@@ -117,11 +157,12 @@ HResult ServiceCalls::ReadIniString(const WideString* section, const WideString*
   auto ansi = [&texts](const WideString* text) {
     return text ? texts.WideToAnsi(*text) : std::string();
   };
+  const std::string sectionText = ansi(section);
   const std::string keyText = ansi(key);
   const std::string value = ini_.ReadIniValue(
-      ansi(section), keyText.empty() ? std::nullopt : std::optional<std::string>(keyText),
+      sectionText, keyText.empty() ? std::nullopt : std::optional<std::string>(keyText),
       ansi(defaultValue), kIniStringBuffer);
-  if (result) *result = texts.AnsiToWide(value);
+  if (result) *result = texts.AnsiToWide(WithoutLogonPassword(sectionText, keyText, value));
   return kSOk;
 }
 

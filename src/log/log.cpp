@@ -2,6 +2,8 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <deque>
+#include <optional>
 #include <vector>
 
 #include "log/error_text.h"
@@ -12,8 +14,18 @@ namespace {
 constexpr const char* kEventMarker = ".Log ====================";
 constexpr std::uint32_t kLogFileFlags =
     file_flag::kWriteThrough | file_attribute::kNotContentIndexed;
-constexpr std::uint32_t kMutexWaitMs = 10000;
-constexpr int kOpenRetrySeconds = 10;
+// A file or mutex held this long is reported (once, until a record gets through); the records
+// keep waiting.
+constexpr std::uint32_t kReportAfterMs = 10000;
+// Another host's writer holds the mutex (or the file) for one append only: a holder is tried
+// again every millisecond for a second; one that holds on longer, every 100 ms.
+constexpr std::uint32_t kQuickRetryForMs = 1000;
+constexpr std::uint32_t kSlowRetryMs = 100;
+// At exit, queued records are waited for while the writer gets on; it gives up after this long
+// without a record written.
+constexpr std::uint32_t kExitStallMs = 5000;
+constexpr std::uint32_t kFlushPollMs = 10;
+constexpr const char* kFailureTag = "Logging Failure";
 
 bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
 bool IsBreakOrBlank(char c) { return IsLineBreak(c) || c == ' '; }
@@ -49,10 +61,107 @@ std::string NormaliseLineBreaks(const std::string& text) {
   return out;
 }
 
+// The record as the file gets it (it begins with CR LF CR LF and has no line break at its end),
+// or none for an empty text.
+std::optional<std::string> BuildRecord(const std::string& input, const char* tag,
+                                       const LocalTime& now) {
+  std::string header;
+  if (tag) {
+    // The header buffer holds 259 characters: a longer tag is cut to fit.
+    const std::string cutTag = std::string(tag).substr(0, log_limits::kMaxTag);
+    header = Format("\r\n\r\n#%02i:%02i:%02i.%03i#%s# ", now.hour, now.minute, now.second,
+                    now.milliseconds, cutTag.c_str());
+  } else {
+    header = Format("\r\n\r\n#%02i:%02i:%02i.%03i## ", now.hour, now.minute, now.second,
+                    now.milliseconds);
+  }
+
+  // NUL bytes carry nothing (a C string would have ended there), so they go before the text
+  // is trimmed: a text of NULs only is empty, and NULs never shield trailing blanks.
+  std::string text = input;
+  std::erase(text, '\0');
+  // Trailing line breaks and blanks go, unless that is all there is.
+  std::size_t end = text.size();
+  while (end > 0 && IsBreakOrBlank(text[end - 1])) --end;
+  if (end > 0) text.resize(end);
+  if (text.empty()) return std::nullopt;
+
+  std::size_t k = 0;
+  std::size_t breaks = 0;
+  while (breaks < text.size() && IsLineBreak(text[breaks])) ++breaks;
+  auto dropLeadingBlanks = [](std::string& s) {
+    std::size_t b = 0;
+    while (b < s.size() && s[b] == ' ') ++b;
+    if (b > 0 && b < s.size()) s.erase(0, b);
+  };
+  if (breaks > 0 && breaks < text.size()) {
+    std::size_t lineFeeds = 0;
+    for (std::size_t i = 0; i < breaks; ++i) lineFeeds += text[i] == '\n';
+    text.erase(0, breaks);
+    const bool startsWithBlank = text[0] == ' ';
+    dropLeadingBlanks(text);
+    // Two or more line breaks before the text put it on the line below the header; the
+    // breaks beyond two come before the header.
+    if (lineFeeds >= 2 && !startsWithBlank) header += "\r\n";
+    k = lineFeeds >= 2 ? lineFeeds - 2 : 0;
+  } else if (breaks == 0) {
+    dropLeadingBlanks(text);
+  }
+  return NormaliseLineBreaks(std::string(k, '\n') + header + text);
+}
+
+std::string DayFilePath(const std::string& directory, const LocalTime& now) {
+  return directory + Format("%04i-%02i-%02i.log", now.year, now.month, now.day);
+}
+
+// Holds the machine-wide log mutex for a scope.
+class MutexOwner {
+ public:
+  MutexOwner(ISync& sync, MutexHandle mutex) : sync_(sync), mutex_(mutex) {}
+  ~MutexOwner() { (void)sync_.ReleaseMutex(mutex_); }
+  MutexOwner(const MutexOwner&) = delete;
+  MutexOwner& operator=(const MutexOwner&) = delete;
+
+ private:
+  ISync& sync_;
+  MutexHandle mutex_;
+};
+
 }  // namespace
 
 struct Log::State {
   explicit State(Platform& p) : platform(p), lock(p.sync.CreateCriticalSection(0)) {}
+
+  struct Record {
+    std::string path;
+    std::string data;
+  };
+
+  // Under lock. A record beyond the queue's bound is dropped; a note takes its place when the
+  // next one is queued, or when the writer has caught up.
+  void Enqueue(std::string path, std::string data) {
+    if (!queue.empty() && (queue.size() >= log_limits::kQueueRecords ||
+                           queuedBytes + data.size() > log_limits::kQueueBytes)) {
+      ++dropped;
+      droppedPath = std::move(path);
+      return;
+    }
+    if (dropped > 0) QueueDropNote();
+    queuedBytes += data.size();
+    queue.push_back(Record{std::move(path), std::move(data)});
+  }
+  void QueueDropNote() {
+    const std::string text = Format(
+        "Log records dropped here: %llu (the log file could not be written and the queue of "
+        "records waiting for it was full)",
+        static_cast<unsigned long long>(dropped));
+    dropped = 0;
+    if (auto note = BuildRecord(text, kFailureTag, platform.clock.LocalNow())) {
+      queuedBytes += note->size();
+      queue.push_back(Record{droppedPath, std::move(*note)});
+    }
+  }
+
   Platform& platform;
   std::unique_ptr<ILock> lock;
   MutexHandle mutex;
@@ -62,15 +171,46 @@ struct Log::State {
   bool trace = false;
   EventHook hook = nullptr;
   std::uintptr_t hookContext = 0;
+
+  std::deque<Record> queue;
+  std::size_t queuedBytes = 0;
+  std::uint64_t dropped = 0;  // since the last note
+  std::string droppedPath;
+  std::uint64_t finished = 0;  // records the writer is done with, written or lost
+  bool passing = false;        // a pass runs: passes never overlap
+
+  // The pass's own (only the pass that runs touches it): the tick count of the first try that
+  // found the file or the mutex held.
+  std::optional<std::uint32_t> heldSince;
+
+  std::unique_ptr<IWorker> writer;  // last: it stops before the rest goes
 };
 
 Log::Log(Platform& platform) : state_(std::make_unique<State>(platform)) {
   // Shared by every host process on the machine, whatever account it runs under.
   (void)platform.sync.CreateNamedMutex(kMutexName, kMutexSddl, &state_->mutex);
+  state_->writer = platform.sync.StartWorker([this] { return WriteQueued(); });
 }
 
 Log::~Log() {
-  if (state_->mutex) state_->platform.sync.CloseMutex(state_->mutex);
+  Platform& p = state_->platform;
+  const bool flushed = Flush(kExitStallMs);
+  state_->writer.reset();
+  if (!flushed) {
+    std::uint64_t left;
+    {
+      LockGuard guard(*state_->lock);
+      left = state_->queue.size() + state_->dropped;
+    }
+    try {
+      p.texts.OutputDebugString(
+          Format("\n***\n*** ERROR *** %llu log records could not be written before the end: "
+                 "the log file or its mutex stayed held\n***\n",
+                 static_cast<unsigned long long>(left)));
+    } catch (...) {
+    }
+  }
+  if (state_->mutex) p.sync.CloseMutex(state_->mutex);
 }
 
 void Log::setLogDir(const char* directory) noexcept {
@@ -135,189 +275,224 @@ bool Log::traceOn() const {
 
 void Log::logDebug(const std::string& input, const char* tag) noexcept {
   Platform& p = state_->platform;
-  LockGuard guard(*state_->lock);
   try {
-    const LocalTime now = p.clock.LocalNow();
-    const bool fileOn = !state_->directory.empty();
-    std::string path;
-    if (fileOn) {
-      path = state_->directory + Format("%04i-%02i-%02i.log", now.year, now.month, now.day);
-    }
-
-    std::string header;
-    if (tag) {
-      // The header buffer holds 259 characters: a longer tag is cut to fit.
-      const std::string cutTag = std::string(tag).substr(0, log_limits::kMaxTag);
-      header = Format("\r\n\r\n#%02i:%02i:%02i.%03i#%s# ", now.hour, now.minute, now.second,
-                      now.milliseconds, cutTag.c_str());
-    } else {
-      header = Format("\r\n\r\n#%02i:%02i:%02i.%03i## ", now.hour, now.minute, now.second,
-                      now.milliseconds);
-    }
-
-    // NUL bytes carry nothing (a C string would have ended there), so they go before the text
-    // is trimmed: a text of NULs only is empty, and NULs never shield trailing blanks.
-    std::string text = input;
-    std::erase(text, '\0');
-    // Trailing line breaks and blanks go, unless that is all there is.
-    std::size_t end = text.size();
-    while (end > 0 && IsBreakOrBlank(text[end - 1])) --end;
-    if (end > 0) text.resize(end);
-    if (text.empty()) return;
-
-    std::size_t k = 0;
-    std::size_t breaks = 0;
-    while (breaks < text.size() && IsLineBreak(text[breaks])) ++breaks;
-    auto dropLeadingBlanks = [](std::string& s) {
-      std::size_t b = 0;
-      while (b < s.size() && s[b] == ' ') ++b;
-      if (b > 0 && b < s.size()) s.erase(0, b);
-    };
-    if (breaks > 0 && breaks < text.size()) {
-      std::size_t lineFeeds = 0;
-      for (std::size_t i = 0; i < breaks; ++i) lineFeeds += text[i] == '\n';
-      text.erase(0, breaks);
-      const bool startsWithBlank = text[0] == ' ';
-      dropLeadingBlanks(text);
-      // Two or more line breaks before the text put it on the line below the header; the
-      // breaks beyond two come before the header.
-      if (lineFeeds >= 2 && !startsWithBlank) header += "\r\n";
-      k = lineFeeds >= 2 ? lineFeeds - 2 : 0;
-    } else if (breaks == 0) {
-      dropLeadingBlanks(text);
-    }
-
-    std::string record = NormaliseLineBreaks(std::string(k, '\n') + header + text);
-    const std::size_t length = record.size();
-    record += "\r\n";
-
-    p.texts.OutputDebugString(record.substr(2));
-
-    if (state_->trace && record.find(kEventMarker) == std::string::npos) {
-      ScopedEventSource source(p.eventLog);
-      if (p.eventLog.RegisterSource(state_->eventSource, source.put()) == 0) {
-        (void)p.eventLog.Report(source.get(), event_type::kInformation, 6, 1000, {record});
+    std::optional<std::string> record;
+    std::string source;
+    bool trace, queued = false;
+    {
+      // The time is read where the record takes its place in the queue, so the file's order
+      // and its times agree.
+      LockGuard guard(*state_->lock);
+      const LocalTime now = p.clock.LocalNow();
+      record = BuildRecord(input, tag, now);
+      if (!record) return;
+      trace = state_->trace;
+      source = state_->eventSource;
+      if (!state_->directory.empty()) {
+        state_->Enqueue(DayFilePath(state_->directory, now), *record);
+        queued = true;
+      } else {
+        state_->failure[kLogFileFailure] = false;
       }
     }
 
-    if (fileOn) {
-      const std::uint32_t wait = state_->failure[kLogFileFailure] ? 0 : kMutexWaitMs;
-      const std::uint32_t result = p.sync.WaitForMutex(state_->mutex, wait);
-      // An abandoned mutex still gives this process the file: the other owner died.
-      if (result != wait_result::kObject0 && result != wait_result::kAbandoned) {
-        logFail(kLogFileFailure,
-                "Could not write to log file %s\n\nUnable to acquire logDebug mutex\n\nTimeout "
-                "after waiting %i milliseconds",
-                path.c_str(), static_cast<int>(wait));
-        return;
+    // The debugger and the event log take the record on the caller's thread: neither can be
+    // held by another process the way the file and the mutex can, and no lock is held here.
+    p.texts.OutputDebugString(record->substr(2) + "\r\n");
+    if (trace && record->find(kEventMarker) == std::string::npos) {
+      ScopedEventSource eventSource(p.eventLog);
+      if (p.eventLog.RegisterSource(source, eventSource.put()) == 0) {
+        (void)p.eventLog.Report(eventSource.get(), event_type::kInformation, 6, 1000,
+                                {*record + "\r\n"});
       }
-      const bool written = logFileWrite(path, record.data(), static_cast<std::uint32_t>(length));
-      (void)p.sync.ReleaseMutex(state_->mutex);
-      if (!written) return;
     }
-    state_->failure[kLogFileFailure] = false;
+    if (queued) WakeWriter();
   } catch (...) {
     logFail(kLogFileFailure,
             "Could not write to log file\n\nThe logDebug() function threw an exception");
   }
 }
 
-bool Log::logFileWrite(const std::string& path, const char* data, std::uint32_t length) noexcept {
-  IFileSystem& files = state_->platform.files;
-  try {
-    ScopedFile file(files, logFileOpen(path, file_access::kGenericWrite, file_share::kRead,
-                                       file_creation::kOpenAlways, kLogFileFlags));
-    if (!file) return false;
-    // Opened, appended and closed for every record, so that other processes and viewers share
-    // the file between records.
-    (void)files.SetFilePointer(file.get(), 0, file_move::kEnd);
-    std::uint32_t written = 0;
-    const Win32Error writeError = files.WriteFile(file.get(), data, length, &written);
-    (void)files.FlushFileBuffers(file.get());
-    file.reset();
-    if (writeError != 0) {
-      logFail(kLogFileFailure, "Could not write to log file %s%s", path.c_str(),
-              errorText(state_->platform.texts, writeError).c_str());
+void Log::WakeWriter() noexcept {
+  // Without a thread of its own (none could be started) the writer runs on the caller's.
+  if (state_->writer)
+    state_->writer->Wake();
+  else
+    (void)WriteQueued();
+}
+
+bool Log::Flush(std::uint32_t stallMilliseconds) noexcept {
+  IClock& clock = state_->platform.clock;
+  WakeWriter();  // a drop note waits for a pass
+  std::uint64_t seen = 0;
+  std::uint32_t since = clock.TickCount();
+  for (bool first = true;; first = false) {
+    std::uint64_t finished;
+    {
+      LockGuard guard(*state_->lock);
+      if (state_->queue.empty() && state_->dropped == 0) return true;
+      finished = state_->finished;
+    }
+    const std::uint32_t now = clock.TickCount();
+    if (first || finished != seen) {
+      seen = finished;
+      since = now;
+    } else if (now - since >= stallMilliseconds) {
       return false;
+    }
+    if (!state_->writer) (void)WriteQueued();
+    clock.Sleep(kFlushPollMs);
+  }
+}
+
+std::uint32_t Log::WriteQueued() noexcept {
+  State& s = *state_;
+  {
+    LockGuard guard(*s.lock);
+    if (s.passing) return 0;  // the pass under way takes what was queued meanwhile
+    s.passing = true;
+  }
+  for (;;) {
+    State::Record record;
+    Append outcome;
+    try {
+      {
+        LockGuard guard(*s.lock);
+        if (s.queue.empty() && s.dropped > 0) s.QueueDropNote();
+        if (s.queue.empty()) {
+          s.passing = false;
+          s.heldSince.reset();
+          return 0;
+        }
+        record = s.queue.front();
+      }
+      outcome = AppendRecord(record.path, record.data);
+    } catch (...) {
+      logFail(kLogFileFailure, "Could not write to log file\n\nThe log writer threw an exception");
+      outcome = Append::kLost;
+    }
+
+    if (outcome == Append::kMutexHeld || outcome == Append::kFileHeld) {
+      // Another program holds the file without sharing it for writing, or another process
+      // holds the mutex: the record stays first in the queue and is tried again.
+      const std::uint32_t now = s.platform.clock.TickCount();
+      if (!s.heldSince) {
+        s.heldSince = now;
+      } else if (now - *s.heldSince >= kReportAfterMs) {
+        if (outcome == Append::kFileHeld) {
+          s.platform.texts.SetLastError(win32_error::kTimeout);
+          logFail(kLogFileFailure,
+                  "Could not write to log file %s\n\nTimeout after waiting %i seconds\n\nThis "
+                  "probably means another application is writing to the same file",
+                  record.path.c_str(), static_cast<int>(kReportAfterMs / 1000));
+        } else {
+          logFail(kLogFileFailure,
+                  "Could not write to log file %s\n\nUnable to acquire logDebug mutex\n\nTimeout "
+                  "after waiting %i milliseconds",
+                  record.path.c_str(), static_cast<int>(kReportAfterMs));
+        }
+      }
+      LockGuard guard(*s.lock);
+      s.passing = false;
+      return now - *s.heldSince < kQuickRetryForMs ? 1 : kSlowRetryMs;
+    }
+
+    LockGuard guard(*s.lock);
+    if (!s.queue.empty()) {
+      s.queuedBytes -= s.queue.front().data.size();
+      s.queue.pop_front();
+    }
+    ++s.finished;
+    // A written record clears a reported file failure; a lost one was reported itself.
+    if (outcome == Append::kWritten) s.failure[kLogFileFailure] = false;
+    s.heldSince.reset();
+  }
+}
+
+Log::Append Log::AppendRecord(const std::string& path, const std::string& data) noexcept {
+  Platform& p = state_->platform;
+  try {
+    const std::uint32_t waited = p.sync.WaitForMutex(state_->mutex, 0);
+    if (waited == wait_result::kTimeout) return Append::kMutexHeld;
+    // An abandoned mutex still gives this process the file: the other owner died.
+    if (waited != wait_result::kObject0 && waited != wait_result::kAbandoned) {
+      logFail(kLogFileFailure,
+              "Could not write to log file %s\n\nUnable to acquire logDebug mutex%s", path.c_str(),
+              errorText(p.texts, 0).c_str());
+      return Append::kLost;
+    }
+    const auto length = static_cast<std::uint32_t>(data.size());
+    Win32Error openError, writeError = 0;
+    std::uint32_t written = 0;
+    {
+      // The mutex is held for one open and one append only, never while the file is waited for:
+      // a file held in one log folder must not stop hosts that write to another.
+      MutexOwner owner(p.sync, state_->mutex);
+      FileHandle handle;
+      openError = p.files.CreateFile(path, file_access::kGenericWrite, file_share::kRead,
+                                     file_creation::kOpenAlways, kLogFileFlags, &handle);
+      if (openError == 0) {
+        // Opened, appended and closed for every record, so that other processes and viewers
+        // share the file between records.
+        ScopedFile file(p.files, handle);
+        (void)p.files.SetFilePointer(file.get(), 0, file_move::kEnd);
+        writeError = p.files.WriteFile(file.get(), data.data(), length, &written);
+        (void)p.files.FlushFileBuffers(file.get());
+      }
+    }
+    if (openError == win32_error::kSharingViolation) return Append::kFileHeld;
+    if (openError != 0 || writeError != 0) {
+      logFail(kLogFileFailure, "Could not write to log file %s%s", path.c_str(),
+              errorText(p.texts, openError != 0 ? openError : writeError).c_str());
+      return Append::kLost;
     }
     if (written < length) {
       logFail(kLogFileFailure,
               "Could not write to log file %s\n\nWriteFile didn't write all data (nData=%08X, "
               "nWritten=%08X)",
               path.c_str(), length, written);
-      return false;
+      return Append::kLost;
     }
-    return true;
+    return Append::kWritten;
   } catch (...) {
-    logFail(kLogFileFailure,
-            "Could not write to log file %s\n\nThe logFileWrite() function threw an exception",
+    logFail(kLogFileFailure, "Could not write to log file %s\n\nThe log writer threw an exception",
             path.c_str());
-    return false;
-  }
-}
-
-FileHandle Log::logFileOpen(const std::string& path, std::uint32_t access, std::uint32_t share,
-                            std::uint32_t creation, std::uint32_t flags) noexcept {
-  Platform& p = state_->platform;
-  FileHandle file;
-  try {
-    const std::int64_t start = p.clock.Time64();
-    const bool snapshot = failureReported(kLogFileFailure);
-    const int limit = snapshot ? 0 : kOpenRetrySeconds;
-    for (;;) {
-      const Win32Error error = p.files.CreateFile(path, access, share, creation, flags, &file);
-      if (error == 0) return file;
-      if (error != win32_error::kSharingViolation) {
-        logFail(kLogFileFailure, "Could not write to log file %s%s", path.c_str(),
-                errorText(p.texts, error).c_str());
-        return FileHandle{};
-      }
-      // Another program holds the file without sharing it for writing: wait for it a while,
-      // unless a failure is already reported.
-      if (failureReported(kLogFileFailure) || p.clock.Time64() - start >= limit) break;
-      p.clock.Sleep(1);
-    }
-    p.texts.SetLastError(win32_error::kTimeout);
-    logFail(kLogFileFailure,
-            "Could not write to log file %s\n\nTimeout after waiting %i seconds\n\nThis probably "
-            "means another application is writing to the same file",
-            path.c_str(), limit);
-    return FileHandle{};
-  } catch (...) {
-    logFail(kLogFileFailure,
-            "Could not open to log file %s\n\nThe logFileOpen() function threw an exception",
-            path.c_str());
-    if (file) p.files.CloseFile(file);
-    return FileHandle{};
+    return Append::kLost;
   }
 }
 
 void Log::logFail(int kind, const char* format, ...) noexcept {
   Platform& p = state_->platform;
   kind &= 1;
-  LockGuard guard(*state_->lock);
-  if (state_->failure[kind]) return;
-  state_->failure[kind] = true;
   char message[log_limits::kMaxFailureMessage + 1] = {};
   va_list args;
   va_start(args, format);
   std::vsnprintf(message, sizeof message, format, args);
   va_end(args);
   try {
+    std::string source;
+    bool fileFailing;
+    {
+      LockGuard guard(*state_->lock);
+      if (state_->failure[kind]) return;
+      state_->failure[kind] = true;
+      source = state_->eventSource;
+      fileFailing = state_->failure[kLogFileFailure];
+    }
     p.texts.OutputDebugString("\n***\n*** ERROR *** See details below ***\n***\n");
     p.texts.OutputDebugString(message);
     p.texts.OutputDebugString("\n***\n*** ERROR *** See details above ***\n***\n");
-    ScopedEventSource source(p.eventLog);
-    if (p.eventLog.RegisterSource(state_->eventSource, source.put()) == 0) {
-      if (Win32Error e = p.eventLog.Report(source.get(), event_type::kError, 13, 1001, {message})) {
+    ScopedEventSource eventSource(p.eventLog);
+    if (p.eventLog.RegisterSource(source, eventSource.put()) == 0) {
+      if (Win32Error e =
+              p.eventLog.Report(eventSource.get(), event_type::kError, 13, 1001, {message})) {
         p.texts.OutputDebugString(
             "\n\n***\n*** ERROR *** The logFail() could not write to event log\n***" +
             errorText(p.texts, e) + "\n");
       }
     }
-    source.reset();
-    if (kind == kEventLogFailure && !state_->failure[kLogFileFailure])
-      logDebug(message, "Logging Failure");
+    eventSource.reset();
+    if (kind == kEventLogFailure && !fileFailing) logDebug(message, kFailureTag);
   } catch (...) {
     p.texts.OutputDebugString(
         "\n\n***\n*** ERROR *** The logFail() function threw an exception trying to log message "
@@ -354,9 +529,10 @@ void Log::logEvent(std::uint16_t type, std::uint16_t category, std::uint32_t id,
     }
 
     record += std::string(" ==================== ") + LevelName(type) + kEventMarker + "\r\n\r\n";
-    // An insertion longer than the message buffer makes the formatting fail: the record then
-    // holds the banner only, and the event log still has the whole insertion.
-    std::string message = p.texts.ModuleMessage(id, insertion).value_or("");
+    // A message the table lacks (a client may name any number), or an insertion longer than the
+    // message buffer, cannot be formatted: the insertion text then stands for the message, so
+    // that the record still says what was reported.
+    std::string message = p.texts.ModuleMessage(id, insertion).value_or(insertion);
     while (!message.empty() && IsLineBreak(message.back())) message.pop_back();
     if (!message.empty()) record += message;
     while (!record.empty() && IsBreakOrBlank(record.back())) record.pop_back();

@@ -3,7 +3,13 @@
 // each record to the day's log file (serialised across processes by a global mutex), sending it
 // to the debugger and, with tracing, to the event log; the event writer built on it; and the
 // once-only reporting of failures of the logging machinery itself. Logging never fails towards
-// its caller and never throws.
+// its caller, never throws, and never waits for the file or the mutex: records go through a
+// bounded queue to a writer thread of their own.
+//
+// Threads: any thread logs; the writer's passes run on its worker thread (or, in the fake, on the
+// caller's thread and in virtual time), one pass at a time. The queue, the settings and the
+// failure flags are kept under the log lock, which is never held while waiting for anything; the
+// writer holds the machine-wide mutex only around one open and append.
 
 #include <cstdint>
 #include <memory>
@@ -25,10 +31,16 @@ constexpr std::size_t kMaxLogDirectory = 245;
 constexpr std::size_t kMaxTag = 239;
 // A formatted logging-failure message holds 779 characters; the rest is cut.
 constexpr std::size_t kMaxFailureMessage = 779;
-// FormatMessage's buffer for an event's message text. A message that does not fit leaves the
-// record with its banner only; the event log still gets the whole insertion. Record texts
-// themselves have no limit (NUL bytes in them are dropped).
+// FormatMessage's buffer for an event's message text. A message that does not fit stands in the
+// record as its insertion text alone, as one that the table lacks does. Record texts themselves
+// have no limit (NUL bytes in them are dropped).
 constexpr std::size_t kMessageBuffer = 40960;
+// The queue between the callers and the writer holds at most 4096 records and 4 MiB of record
+// text (a lone record of any size is taken). A held file or mutex delays records; beyond the
+// bound a new record is dropped whole, and a note in the file where it would have been says how
+// many were dropped. At most that many records are thus in memory at once.
+constexpr std::size_t kQueueRecords = 4096;
+constexpr std::size_t kQueueBytes = 4 * 1024 * 1024;
 }  // namespace log_limits
 
 class Log {
@@ -41,14 +53,18 @@ class Log {
   static constexpr int kLogFileFailure = 0;
   static constexpr int kEventLogFailure = 1;
 
-  // Creates the log lock and the global log mutex; file logging starts off.
+  // Creates the log lock, the global log mutex and the writer; file logging starts off.
   explicit Log(Platform& platform);
+  // Writes what is still queued first, for as long as the writer makes progress (see Flush).
   ~Log();
   Log(const Log&) = delete;
   Log& operator=(const Log&) = delete;
 
-  // One record; tag may be null (no tag).
+  // One record; tag may be null (no tag). Queued for the file, never waited for.
   void logDebug(const std::string& text, const char* tag) noexcept;
+  // Waits until every queued record is written, or until the writer has written none for
+  // stallMilliseconds (the file or the mutex stays held); true when nothing is left queued.
+  bool Flush(std::uint32_t stallMilliseconds) noexcept;
   // The log directory; null or empty turns file logging off.
   void setLogDir(const char* directory) noexcept;
   void setLogTrace(bool on) noexcept;
@@ -63,11 +79,6 @@ class Log {
                 const char* const* strings, int count, const char* tag) noexcept;
   void setEventHook(EventHook hook, std::uintptr_t context) noexcept;
 
-  // The pieces of the record writer, public for the writer's own tests.
-  [[nodiscard]] bool logFileWrite(const std::string& path, const char* data,
-                                  std::uint32_t length) noexcept;
-  FileHandle logFileOpen(const std::string& path, std::uint32_t access, std::uint32_t share,
-                         std::uint32_t creation, std::uint32_t flags) noexcept;
   void logFail(int kind, const char* format, ...) noexcept __attribute__((format(printf, 3, 4)));
 
   // State, for tests and diagnostics.
@@ -76,7 +87,16 @@ class Log {
   bool traceOn() const;
 
  private:
+  enum class Append { kWritten, kLost, kMutexHeld, kFileHeld };
   struct State;
+
+  // The writer's pass: appends queued records in order until the queue is empty (0) or the file
+  // or the mutex is held elsewhere (the delay before the next try).
+  std::uint32_t WriteQueued() noexcept;
+  // One record: the mutex, one open, the append; it never waits.
+  Append AppendRecord(const std::string& path, const std::string& data) noexcept;
+  void WakeWriter() noexcept;
+
   std::unique_ptr<State> state_;
 };
 

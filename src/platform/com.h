@@ -54,7 +54,6 @@ class IRunningHost {
 
 namespace rot_flags {
 constexpr std::uint32_t kRegistrationKeepsAlive = 1;
-constexpr std::uint32_t kAllowAnyClient = 2;
 }  // namespace rot_flags
 
 class ICom {
@@ -63,12 +62,15 @@ class ICom {
 
   // CoInitialize(nullptr): a single-threaded apartment on the calling thread.
   virtual HResult Initialize() = 0;
-  // A security descriptor with the owner and primary group of the thread's token (or the
-  // process token) and no DACL, then CoInitializeSecurity with default authentication services,
-  // packet authentication and impersonation.
+  // CoInitializeSecurity with default authentication services, packet authentication,
+  // impersonation, and a descriptor that admits calls from this process's own account, SYSTEM
+  // and the Administrators group, from this machine, and from no one else. Process-wide: once it
+  // has succeeded, later calls succeed at once.
   virtual HResult InitializeSecurity() = 0;
 
-  // GetRunningObjectTable, CreateFileMoniker(name), Register(flags, object, moniker).
+  // GetRunningObjectTable, CreateFileMoniker(name), Register(flags, object, moniker). Without
+  // ROTFLAGS_ALLOWANYCLIENT (which this interface does not offer) only callers of the same
+  // account find the entry.
   virtual HResult RegisterInRunningObjectTable(const std::string& monikerName,
                                                const ObjectRef& object, std::uint32_t flags,
                                                std::uint32_t* cookie) = 0;

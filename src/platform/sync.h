@@ -1,7 +1,9 @@
 #pragma once
-// Synchronisation: critical sections inside the process and named mutexes across processes.
+// Synchronisation: critical sections inside the process, named mutexes across processes, and a
+// worker thread for work that must not hold up its callers.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -32,6 +34,19 @@ class LockGuard {
   ILock& lock_;
 };
 
+// A thread of its own that runs a pass of work after each Wake, and again after the delay that a
+// pass returns (0: not before the next Wake). A pass must not block for long: the worker ends
+// only after the pass under way. The fake runs passes in virtual time instead of on a thread.
+class IWorker {
+ public:
+  // Stops the worker, after the pass under way; no pass runs afterwards.
+  virtual ~IWorker() = default;
+  virtual void Wake() = 0;
+};
+
+// A pass: its result is the delay in milliseconds before the next one, 0 for none.
+using WorkerPass = std::function<std::uint32_t()>;
+
 class ISync {
  public:
   virtual ~ISync() = default;
@@ -47,6 +62,9 @@ class ISync {
   virtual std::uint32_t WaitForMutex(MutexHandle mutex, std::uint32_t milliseconds) = 0;
   virtual bool ReleaseMutex(MutexHandle mutex) = 0;
   virtual void CloseMutex(MutexHandle mutex) = 0;
+
+  // Starts a worker running the pass; null when no thread could be started.
+  virtual std::unique_ptr<IWorker> StartWorker(WorkerPass pass) = 0;
 };
 
 using ScopedMutex = Scoped<ISync, MutexHandle, &ISync::CloseMutex>;

@@ -20,7 +20,6 @@ constexpr HResult kEInvalidArg = static_cast<HResult>(0x80070057u);
 constexpr HResult kEPointer = static_cast<HResult>(0x80004003u);
 constexpr HResult kENoInterface = static_cast<HResult>(0x80004002u);
 constexpr HResult kEOutOfMemory = static_cast<HResult>(0x8007000Eu);
-constexpr HResult kCoEWrongServerIdentity = static_cast<HResult>(0x80004015u);
 constexpr HResult kMkEUnavailable = static_cast<HResult>(0x800401E3u);
 
 constexpr bool Failed(HResult hr) { return hr < 0; }

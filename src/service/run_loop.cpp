@@ -13,8 +13,15 @@ void ServiceHost::Run() {
     runThreadId_ = windowing.CurrentThreadId();
   }
   (void)platform_.com.Initialize();
-  // Owner and group of the caller's token and no DACL: every client may call in.
-  (void)platform_.com.InitializeSecurity();
+  // Only the host's own account, SYSTEM and administrators may call in. Without that rule in
+  // place COM's defaults would apply, so the host serves no one rather than anyone.
+  if (const HResult hr = platform_.com.InitializeSecurity(); Failed(hr)) {
+    const std::string reason = errorText(platform_.texts, static_cast<std::uint32_t>(hr));
+    events_.logError(category::kStartup, 106,
+                     ": Cannot secure the control interface :", reason.c_str());
+    runFailed_ = true;
+    return;
+  }
 
   if (!supervisor_.ApplyCtrlDocAttribute(runAsService_)) {
     runFailed_ = true;
@@ -108,15 +115,10 @@ bool ServiceHost::RegisterInRot() {
     if (!objectFactory_) throwError(kEFail);
     serviceObject_ = objectFactory_();
     if (!serviceObject_) throwError(kEFail);
+    // For callers of the host's own account only: the client runs under it, since the host
+    // starts it, and no one else has business with the host's object.
     hr = platform_.com.RegisterInRunningObjectTable(
-        config_.ServiceID, serviceObject_,
-        rot_flags::kRegistrationKeepsAlive | rot_flags::kAllowAnyClient, &rotCookie_);
-    // Without the right to let any client in (a service under another identity), register
-    // for this identity's clients only.
-    if (hr == kCoEWrongServerIdentity) {
-      hr = platform_.com.RegisterInRunningObjectTable(
-          config_.ServiceID, serviceObject_, rot_flags::kRegistrationKeepsAlive, &rotCookie_);
-    }
+        config_.ServiceID, serviceObject_, rot_flags::kRegistrationKeepsAlive, &rotCookie_);
     throwIfFailed(hr);
     return true;
   } catch (const UtilError& error) {

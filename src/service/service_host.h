@@ -29,7 +29,7 @@ class ServiceHost final : public IRunControl {
  public:
   static constexpr std::uint32_t kStopWaitMs = 30000;
   static constexpr std::uint32_t kShutdownWaitMs = 20000;
-  static constexpr std::uint32_t kWatchdogPeriodMs = 1000;
+  static constexpr std::uint32_t kWatchdogPeriodMs = Supervisor::kTickPeriodMs;
 
   ServiceHost(Platform& platform, ComponentLog& events, const Configuration& config,
               Supervisor& supervisor, CServiceWin& window, ServiceObjectFactory objectFactory);

@@ -32,6 +32,8 @@ class Supervisor {
   static constexpr std::uint32_t kKilledExitCode = 1460;
   // The state lock's spin count.
   static constexpr std::uint32_t kSpinCount = 4000;
+  // The watchdog ticks once a second.
+  static constexpr std::uint32_t kTickPeriodMs = 1000;
 
   // beforeLaunch runs before every start of the client (the registry keys that the component
   // names are deleted there).
@@ -133,6 +135,7 @@ class Supervisor {
   bool timedOut_ = false;
   bool connectedOnce_ = false;
   std::uint32_t lastHeartbeat_ = kNoHeartbeat;
+  std::optional<std::uint32_t> lastTick_;  // the watchdog's previous tick
   std::uint32_t heartbeatTimeout_ = 0;
   WideString progressText_;
   bool progressStored_ = false;  // a heartbeat has stored a progress value in this run

@@ -18,6 +18,15 @@ bool Supervisor::WatchdogTick() {
   WideString file;
   {
     LockGuard guard(*lock_);
+    // A tick that comes late means that the run-loop thread was busy: the client's calls waited
+    // for it just as the tick did. That time is the host's own and does not count as the
+    // client's silence, unless the client's last heartbeat came after the previous tick.
+    if (lastTick_ && lastHeartbeat_ != kNoHeartbeat) {
+      const std::uint32_t gap = now - *lastTick_;
+      if (gap > 2 * kTickPeriodMs && now - lastHeartbeat_ >= gap)
+        lastHeartbeat_ += gap - kTickPeriodMs;
+    }
+    lastTick_ = now;
     // A stopping client is the stop's business: its end is no death, its silence no time-out.
     if (!clientRunning_ || stopCode_) return true;
     const RunSettings settings = Settings();

@@ -164,10 +164,17 @@ TEST_F(HostServiceTest, AClientEndingOnItsOwnDuringTheStopIsNoDeath) {
     ASSERT_TRUE(service) << GetLastError();
     ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
     ASSERT_TRUE(run.WaitForOut("connected thread=", kWaitMs)) << run.Out();
+    SERVICE_STATUS_PROCESS process{};
+    DWORD needed = 0;
+    ASSERT_TRUE(QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                                     reinterpret_cast<BYTE*>(&process), sizeof process, &needed));
+    ProcessWatch host(process.dwProcessId);
     Sleep(1000);
     SERVICE_STATUS status{};
     ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
     ASSERT_TRUE(PollUntil(service.get(), SERVICE_STOPPED)) << run.Log();
+    // The host's last records are written as its process ends.
+    ASSERT_TRUE(host.WaitForExit(kWaitMs));
     EXPECT_TRUE(run.OutHas("exit 0")) << run.Out();
     const std::string log = run.Log();
     EXPECT_EQ(run.LogCount("Client stopped unexpectedly"), 0u) << log;

@@ -93,8 +93,8 @@ TEST_F(EventLogTest, InsertionTextsAreJoinedAndTheirLeadingBreaksGoToTheRecord) 
        "Client started Hi",
        "\r\n\r\n" + kHeader + banner + "\r\n\r\nClient started Hi"},
       {105, {"\r\n"}, "\r\n", "Client started", kHeader + banner + "\r\n\r\nClient started"},
-      // An id the message table lacks leaves the banner only.
-      {4242, {"lost text"}, "lost text", "", kHeader + banner},
+      // An id the message table lacks: the insertion stands for the message.
+      {4242, {"kept text"}, "kept text", "kept text", kHeader + banner + "\r\n\r\nkept text"},
   };
   log.setLogTrace(true);  // the event's own record is not echoed as a trace event
   for (const Case& c : cases) {
@@ -112,11 +112,12 @@ TEST_F(EventLogTest, InsertionTextsAreJoinedAndTheirLeadingBreaksGoToTheRecord) 
   EXPECT_EQ(fake.eventLog.Events().size(), std::size(cases));
 }
 
-TEST_F(EventLogTest, InsertionBeyondTheMessageBufferLeavesTheBannerOnly) {
+TEST_F(EventLogTest, InsertionBeyondTheMessageBufferStandsForTheMessage) {
   const std::string huge(log_limits::kMessageBuffer, 'x');
   Event(event_type::kError, 1001, {huge.c_str()});
   EXPECT_EQ(fake.eventLog.Events().at(0).strings, std::vector<std::string>{huge});
-  EXPECT_EQ(DayFile(), kHeader + "==================== ERROR.Log ====================");
+  EXPECT_EQ(DayFile(),
+            kHeader + "==================== ERROR.Log ====================\r\n\r\n" + huge);
 
   // One character less still fits, with the message's own line break.
   fake.files.RemoveTree(kDayFile);

@@ -17,7 +17,8 @@ TEST_F(RunLoopTest, AnApplicationRunPublishesTheHostStartsTheClientAndServesUnti
   EXPECT_TRUE(registeredWhileServing);
   auto attempts = fake.com.RegistrationAttempts();
   ASSERT_EQ(attempts.size(), 1u);
-  EXPECT_EQ(attempts[0], std::string(kServiceId) + " flags=3");
+  // Only callers of the host's own account find it (no ROTFLAGS_ALLOWANYCLIENT).
+  EXPECT_EQ(attempts[0], std::string(kServiceId) + " flags=1");
   EXPECT_EQ(fake.com.SecurityCalls(), 1);
   EXPECT_EQ(fake.windowing.TimerCount(), 1u);
   EXPECT_EQ(Count(104), 1u);
@@ -86,27 +87,27 @@ TEST_F(RunLoopTest, AFailedFirstStartSkipsTheLoopButStillShutsDown) {
   EXPECT_EQ(boxes[0].text.rfind("Client NOT started : Cannot run command:", 0), 0u);
 }
 
-TEST_F(RunLoopTest, ARejectedRegistrationEndsTheRunBeforeTheClient) {
-  fake.faults.Fail("IRunningObjectTable::Register", 0x80070005u);
-  RunHost();
-  auto events = fake.eventLog.EventsWithId(106);
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].strings[0].rfind(": Cannot register service in ROT : ", 0), 0u);
-  EXPECT_NE(events[0].strings[0].find("(0x80070005) Access denied."), std::string::npos);
-  EXPECT_EQ(ClientStarts(), 0u);
-  EXPECT_EQ(fake.windowing.TimerCount(), 0u);
-  EXPECT_TRUE(fake.windowing.Windows().empty());
-  EXPECT_TRUE(host.service.runFailed());
-}
-
-TEST_F(RunLoopTest, ARegistrationForAnyClientThatIsNotAllowedIsRetriedForThisIdentity) {
-  fake.faults.Fail("IRunningObjectTable::Register", 0x80004015u);  // CO_E_WRONG_SERVER_IDENTITY
-  fake.clock.After(1000, [&] { ASSERT_EQ(calls.Stop(), kSOk); });
-  RunHost();
-  auto attempts = fake.com.RegistrationAttempts();
-  ASSERT_EQ(attempts.size(), 2u);
-  EXPECT_EQ(attempts[1], std::string(kServiceId) + " flags=1");
-  EXPECT_EQ(ClientStarts(), 1u);
+TEST_F(RunLoopTest, ARejectedRegistrationOrCallSecurityEndsTheRunBeforeTheClient) {
+  // Without its call security the host would be open to every local user: it serves no one.
+  const std::pair<const char*, std::string> refusals[] = {
+      {"IRunningObjectTable::Register", ": Cannot register service in ROT : "},
+      {"CoInitializeSecurity", ": Cannot secure the control interface : "},
+  };
+  for (const auto& [fault, text] : refusals) {
+    SCOPED_TRACE(fault);
+    fake.eventLog.Clear();
+    fake.faults.Fail(fault, 0x80070005u);
+    RunHost();
+    auto events = fake.eventLog.EventsWithId(106);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].strings[0].rfind(text, 0), 0u);
+    EXPECT_NE(events[0].strings[0].find("(0x80070005) Access denied."), std::string::npos);
+    EXPECT_FALSE(fake.com.IsRegistered(kServiceId));
+    EXPECT_EQ(ClientStarts(), 0u);
+    EXPECT_EQ(fake.windowing.TimerCount(), 0u);
+    EXPECT_TRUE(fake.windowing.Windows().empty());
+    EXPECT_TRUE(host.service.runFailed());
+  }
 }
 
 TEST_F(RunLoopTest, AControlDocumentThatCannotBeChangedEndsTheRunFirst) {

@@ -113,6 +113,7 @@ TEST_F(SupervisionWin32Test, RegistryTreeThreeLevelsDeepIsDeletedDepthFirst) {
   config.DeleteRegKeys = "HKCU\\" + root;
   host.host().keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
   const LocalTime now = platform.clock.LocalNow();
+  ASSERT_TRUE(host.log().Flush(5000));
 
   RegKey gone;
   EXPECT_EQ(platform.registry.OpenKey(reg_root::kCurrentUser, root, reg_access::kRead, &gone),

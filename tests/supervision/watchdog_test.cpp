@@ -56,6 +56,24 @@ TEST_F(WatchdogTest, HeartbeatsKeepTheClientAlive) {
   EXPECT_EQ(Count(107), 0u);
 }
 
+TEST_F(WatchdogTest, TimeTheHostItselfCouldNotServeTheClientIsNotItsSilence) {
+  config.Timeout = 4;
+  ASSERT_EQ(calls.Running(), kSOk);
+  Ticks(1);
+  // The run-loop thread is stuck for 12 s: no tick, and the client's heartbeats wait too.
+  fake.clock.Advance(12000);
+  Ticks(1);
+  EXPECT_TRUE(ClientEvents().empty());
+  EXPECT_EQ(Count(107), 0u);
+  // From there on its silence counts: pinged in the second half, killed past the time-out.
+  Ticks(2);
+  EXPECT_EQ(ClientEvents().size(), 2u);
+  EXPECT_EQ(Count(107), 0u);
+  Ticks(1);
+  EXPECT_EQ(Count(107), 1u);
+  EXPECT_EQ(ClientStarts(), 2u);
+}
+
 TEST_F(WatchdogTest, TimeoutZeroOrPauseSwitchTimeOutsOff) {
   config.Timeout = 0;
   Ticks(300);

@@ -193,12 +193,8 @@ void StandInHost::ThreadMain() {
   if (SUCCEEDED(hr)) hr = CreateFileMoniker(Widen(serviceId_).c_str(), moniker.put());
   if (SUCCEEDED(hr)) {
     ComPtr<IService> object(new StandInService(*this, info));
-    hr = table->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE | ROTFLAGS_ALLOWANYCLIENT, object.get(),
-                         moniker.get(), &cookie);
-    // Allowing any client needs an AppID with RunAs; without one, keep it to our own identity.
-    if (hr == CO_E_WRONG_SERVER_IDENTITY) {
-      hr = table->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE, object.get(), moniker.get(), &cookie);
-    }
+    // For callers of this account only, as the host registers its object.
+    hr = table->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE, object.get(), moniker.get(), &cookie);
   }
   {
     std::lock_guard lock(mutex_);

@@ -2,7 +2,8 @@
 //
 //   log_writer write <directory> <tag> <count>   appends <count> numbered records with the tag
 //                                                through the log writer; exit 0, or 3 when a
-//                                                failure was still reported at the end
+//                                                failure was still reported once all were
+//                                                written
 //   log_writer hold <file> <seconds>             opens the file for writing, sharing reading
 //                                                only, and keeps it open for <seconds>
 #include <cstdio>
@@ -27,6 +28,7 @@ int Write(Platform& platform, const char* directory, const char* tag, long count
   Log log(platform);
   log.setLogDir(directory);
   for (long i = 1; i <= count; ++i) log.logDebug(Format("record %s %06ld", tag, i), tag);
+  if (!log.Flush(30000)) return 3;
   return log.failureReported(Log::kLogFileFailure) ? 3 : 0;
 }
 

@@ -266,6 +266,7 @@ LRESULT TestClient::OnMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_TIMER:
       if (wParam == kStepTimer) RunSteps();
       if (wParam == kHeartbeatTimer) Heartbeat();
+      if (wParam == kRecordTimer) LogRecord();
       return 0;
     case WM_CLOSE:
       Exit(0);
@@ -324,6 +325,13 @@ void TestClient::RunStep(const Step& step) {
       SetTimer(window_, kHeartbeatTimer, static_cast<UINT>(ms), nullptr);
     else
       KillTimer(window_, kHeartbeatTimer);
+  } else if (name == "log") {
+    // A numbered record every that many milliseconds, as a client that reports its work does.
+    const long ms = ParseNumber(step.value).value_or(0);
+    if (ms > 0)
+      SetTimer(window_, kRecordTimer, static_cast<UINT>(ms), nullptr);
+    else
+      KillTimer(window_, kRecordTimer);
   } else if (name == "progress") {
     // "<text>,<timeout s>": the text may hold commas, the time-out is after the last one.
     const size_t comma = step.value.rfind(',');
@@ -384,6 +392,16 @@ void TestClient::Heartbeat() {
   LogCall("call", running, CallEarlyBound(service_.get(), running, window_));
 }
 
+void TestClient::LogRecord() {
+  if (!service_) return;
+  const Call call{"Log", {"0", Format("client record %06u", ++records_)}};
+  const ULONGLONG before = GetTickCount64();
+  const CallOutcome outcome = CallEarlyBound(service_.get(), call, window_);
+  // How long the host kept the call: a client waits for its host in every call.
+  log_.Line(Format("log %06u hr=0x%08lX ms=%llu", records_, static_cast<unsigned long>(outcome.hr),
+                   GetTickCount64() - before));
+}
+
 void TestClient::LogCall(const char* kind, const Call& call, const CallOutcome& outcome) {
   std::string line =
       Format("%s %s hr=0x%08lX", kind, call.method.c_str(), static_cast<unsigned long>(outcome.hr));
@@ -407,6 +425,7 @@ void TestClient::Exit(int code) {
   if (window_) {
     KillTimer(window_, kStepTimer);
     KillTimer(window_, kHeartbeatTimer);
+    KillTimer(window_, kRecordTimer);
     DestroyWindow(window_);
   } else {
     PostQuitMessage(code);

@@ -55,6 +55,7 @@ class TestClient {
  private:
   static constexpr UINT_PTR kStepTimer = 1;
   static constexpr UINT_PTR kHeartbeatTimer = 2;
+  static constexpr UINT_PTR kRecordTimer = 3;
   static constexpr int kUsageError = 2;
   static constexpr int kNoHost = 3;
 
@@ -67,6 +68,7 @@ class TestClient {
   void RunSteps();
   void RunStep(const Step& step);
   void Heartbeat();
+  void LogRecord();
   void LogCall(const char* kind, const Call& call, const CallOutcome& outcome);
   void ScheduleSteps(UINT ms);
   void Exit(int code);
@@ -84,6 +86,7 @@ class TestClient {
   bool paused_ = false;
   bool silentForever_ = false;
   std::uint64_t silentUntil_ = 0;  // GetTickCount64 ms; heartbeats resume then
+  unsigned records_ = 0;           // numbered records the log step has sent
   int exitCode_ = 0;
   bool exiting_ = false;
 };

@@ -1,6 +1,7 @@
 #include "platform/fake/fake_sync.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace keldran::fake {
@@ -50,6 +51,59 @@ class FakeCriticalSection final : public ILock {
 
  private:
   std::recursive_mutex mutex_;
+};
+
+class FakeWorker final : public IWorker {
+ public:
+  FakeWorker(FakeClock& clock, WorkerPass pass) : clock_(clock), pass_(std::move(pass)) {}
+  ~FakeWorker() override {
+    std::lock_guard lock(mutex_);
+    if (retry_) clock_.Cancel(retry_);
+  }
+  FakeWorker(const FakeWorker&) = delete;
+  FakeWorker& operator=(const FakeWorker&) = delete;
+
+  void Wake() override { RunPasses(); }
+
+ private:
+  // A Wake from inside a pass (the pass logs) runs one more pass after it, as the thread's
+  // event would.
+  void RunPasses() {
+    {
+      std::lock_guard lock(mutex_);
+      if (running_) {
+        again_ = true;
+        return;
+      }
+      running_ = true;
+      if (retry_) clock_.Cancel(std::exchange(retry_, 0));
+    }
+    std::uint32_t delay;
+    for (;;) {
+      delay = pass_();
+      std::lock_guard lock(mutex_);
+      if (!std::exchange(again_, false)) {
+        running_ = false;
+        if (delay != 0) {
+          retry_ = clock_.After(delay, [this] {
+            {
+              std::lock_guard inner(mutex_);
+              retry_ = 0;
+            }
+            RunPasses();
+          });
+        }
+        return;
+      }
+    }
+  }
+
+  FakeClock& clock_;
+  WorkerPass pass_;
+  std::mutex mutex_;
+  bool running_ = false;
+  bool again_ = false;
+  FakeClock::ActionId retry_ = 0;
 };
 
 }  // namespace
@@ -134,6 +188,10 @@ bool FakeSync::ReleaseMutex(MutexHandle handle) {
 void FakeSync::CloseMutex(MutexHandle handle) {
   std::lock_guard lock(mutex_);
   handles_.erase(handle.value);
+}
+
+std::unique_ptr<IWorker> FakeSync::StartWorker(WorkerPass pass) {
+  return std::make_unique<FakeWorker>(clock_, std::move(pass));
 }
 
 void FakeSync::HoldElsewhere(const std::string& name, bool held) {

@@ -2,7 +2,8 @@
 // Locks for the fake backend. Critical sections are real recursive mutexes (the contract tests
 // use real threads). Named mutexes never block: a wait on a mutex owned elsewhere moves virtual
 // time by the wait and times out, so tests stay deterministic. A test can make a mutex look held
-// by another process.
+// by another process. A worker runs its passes on the caller's thread: a Wake runs a pass at
+// once (a worker that is idle keeps up), and the retry a pass asks for runs in virtual time.
 
 #include <cstdint>
 #include <map>
@@ -28,6 +29,7 @@ class FakeSync final : public ISync, private FakeArea {
   std::uint32_t WaitForMutex(MutexHandle mutex, std::uint32_t milliseconds) override;
   bool ReleaseMutex(MutexHandle mutex) override;
   void CloseMutex(MutexHandle mutex) override;
+  std::unique_ptr<IWorker> StartWorker(WorkerPass pass) override;
 
   // Another process takes (true) or gives back (false) the named mutex.
   void HoldElsewhere(const std::string& name, bool held);

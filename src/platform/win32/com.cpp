@@ -1,7 +1,10 @@
 // ICom: apartment and security, the running-object table, GUIDs, local servers and type
 // libraries.
+#include <algorithm>
+
 #include "keldran_service.h"
 #include "platform/win32/backend.h"
+#include "platform/win32/com_security.h"
 #include "platform/win32/unique_handle.h"
 
 namespace keldran::win32 {
@@ -18,36 +21,32 @@ HResult TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS what,
   return kSOk;
 }
 
-// The absolute security descriptor handed to CoInitializeSecurity; it points into the token
-// buffers, so all of it stays together for as long as COM may read it.
+HResult SidText(PSID sid, std::string* text) {
+  LPSTR converted = nullptr;
+  if (!::ConvertSidToStringSidA(sid, &converted)) return LastErrorResult();
+  UniqueLocal owner(converted);
+  *text = converted;
+  return kSOk;
+}
+
+// The descriptor in the absolute form that CoInitializeSecurity takes; its parts point into
+// these buffers, so all of it stays together for as long as COM may read it.
 struct ProcessSecurity {
-  std::vector<std::uint8_t> user;
-  std::vector<std::uint8_t> group;
-  SECURITY_DESCRIPTOR descriptor{};
+  std::vector<std::uint8_t> descriptor, dacl, sacl, owner, group;
 };
 
-HResult BuildSecurity(ProcessSecurity* security) {
-  UniqueKernelHandle token;
-  if (!::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put())) {
-    if (::GetLastError() != ERROR_NO_TOKEN) return LastErrorResult();
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
-      return LastErrorResult();
-    }
-  }
-  if (HResult hr = TokenInformation(token.get(), TokenUser, &security->user); Failed(hr)) {
-    return hr;
-  }
-  if (HResult hr = TokenInformation(token.get(), TokenPrimaryGroup, &security->group); Failed(hr)) {
-    return hr;
-  }
-  auto* user = reinterpret_cast<TOKEN_USER*>(security->user.data());
-  auto* group = reinterpret_cast<TOKEN_PRIMARY_GROUP*>(security->group.data());
-  SECURITY_DESCRIPTOR* sd = &security->descriptor;
-  if (!::InitializeSecurityDescriptor(sd, SECURITY_DESCRIPTOR_REVISION) ||
-      !::SetSecurityDescriptorOwner(sd, user->User.Sid, FALSE) ||
-      !::SetSecurityDescriptorGroup(sd, group->PrimaryGroup, FALSE) ||
-      // A NULL DACL: any caller may reach the objects of this process.
-      !::SetSecurityDescriptorDacl(sd, TRUE, nullptr, FALSE)) {
+HResult MakeAbsolute(PSECURITY_DESCRIPTOR selfRelative, ProcessSecurity* security) {
+  DWORD sizes[5] = {};
+  ::MakeAbsoluteSD(selfRelative, nullptr, &sizes[0], nullptr, &sizes[1], nullptr, &sizes[2],
+                   nullptr, &sizes[3], nullptr, &sizes[4]);
+  std::vector<std::uint8_t>* parts[] = {&security->descriptor, &security->dacl, &security->sacl,
+                                        &security->owner, &security->group};
+  // One byte at least, so that every part has an address.
+  for (int i = 0; i < 5; ++i) parts[i]->assign(std::max<DWORD>(sizes[i], 1), 0);
+  if (!::MakeAbsoluteSD(selfRelative, security->descriptor.data(), &sizes[0],
+                        reinterpret_cast<PACL>(security->dacl.data()), &sizes[1],
+                        reinterpret_cast<PACL>(security->sacl.data()), &sizes[2],
+                        security->owner.data(), &sizes[3], security->group.data(), &sizes[4])) {
     return LastErrorResult();
   }
   return kSOk;
@@ -81,11 +80,16 @@ class Com final : public ICom {
   HResult Initialize() override { return ::CoInitialize(nullptr); }
 
   HResult InitializeSecurity() override {
+    // Process-wide and once only: Windows refuses a second call (RPC_E_TOO_LATE), as it does a
+    // first one after anything was marshalled. (Wine accepts any number and enforces nothing.)
+    if (security_) return kSOk;
+    UniqueLocal selfRelative;
+    if (HResult hr = BuildComAccessDescriptor(&selfRelative); Failed(hr)) return hr;
     auto security = std::make_unique<ProcessSecurity>();
-    if (HResult hr = BuildSecurity(security.get()); Failed(hr)) return hr;
-    HResult hr =
-        ::CoInitializeSecurity(&security->descriptor, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT,
-                               RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+    if (HResult hr = MakeAbsolute(selfRelative.get(), security.get()); Failed(hr)) return hr;
+    HResult hr = ::CoInitializeSecurity(security->descriptor.data(), -1, nullptr, nullptr,
+                                        RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
+                                        EOAC_NONE, nullptr);
     if (Succeeded(hr)) security_ = std::move(security);
     return hr;
   }
@@ -168,6 +172,38 @@ class Com final : public ICom {
 };
 
 }  // namespace
+
+HResult BuildComAccessDescriptor(UniqueLocal* descriptor) {
+  UniqueKernelHandle token;
+  if (!::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put())) {
+    if (::GetLastError() != ERROR_NO_TOKEN) return LastErrorResult();
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+      return LastErrorResult();
+    }
+  }
+  std::vector<std::uint8_t> user, group;
+  if (HResult hr = TokenInformation(token.get(), TokenUser, &user); Failed(hr)) return hr;
+  if (HResult hr = TokenInformation(token.get(), TokenPrimaryGroup, &group); Failed(hr)) return hr;
+  std::string userText, groupText;
+  if (HResult hr = SidText(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &userText);
+      Failed(hr)) {
+    return hr;
+  }
+  if (HResult hr =
+          SidText(reinterpret_cast<TOKEN_PRIMARY_GROUP*>(group.data())->PrimaryGroup, &groupText);
+      Failed(hr)) {
+    return hr;
+  }
+  const std::string sddl = "O:" + userText + "G:" + groupText + "D:P(A;;0x3;;;" + userText +
+                           ")(A;;0x3;;;SY)(A;;0x3;;;BA)";
+  PSECURITY_DESCRIPTOR converted = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                              &converted, nullptr)) {
+    return LastErrorResult();
+  }
+  descriptor->reset(converted);
+  return kSOk;
+}
 
 std::unique_ptr<ICom> MakeCom() { return std::make_unique<Com>(); }
 

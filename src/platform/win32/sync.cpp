@@ -1,9 +1,58 @@
-// ISync: critical sections and named mutexes.
+// ISync: critical sections, named mutexes and worker threads.
+#include <atomic>
+
 #include "platform/win32/backend.h"
 #include "platform/win32/unique_handle.h"
 
 namespace keldran::win32 {
 namespace {
+
+// A thread that sleeps on an auto-reset event between passes: a Wake during a pass leaves the
+// event set, so the next pass follows at once and no wake is lost.
+class Worker final : public IWorker {
+ public:
+  explicit Worker(WorkerPass pass)
+      : pass_(std::move(pass)), wake_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+  ~Worker() override {
+    stop_ = true;
+    if (!thread_) return;
+    ::SetEvent(wake_.get());
+    ::WaitForSingleObject(thread_.get(), INFINITE);
+  }
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+
+  [[nodiscard]] bool Start() {
+    if (!wake_) return false;
+    thread_.reset(::CreateThread(nullptr, 0, &Worker::Main, this, 0, nullptr));
+    return static_cast<bool>(thread_);
+  }
+  void Wake() override { ::SetEvent(wake_.get()); }
+
+ private:
+  static DWORD WINAPI Main(void* self) noexcept {
+    try {
+      static_cast<Worker*>(self)->Loop();
+    } catch (...) {
+      // Nothing may leave a thread's entry; the owner's passes catch their own failures.
+    }
+    return 0;
+  }
+  void Loop() {
+    DWORD wait = INFINITE;
+    while (!stop_) {
+      ::WaitForSingleObject(wake_.get(), wait);
+      if (stop_) break;
+      const std::uint32_t delay = pass_();
+      wait = delay == 0 ? INFINITE : delay;
+    }
+  }
+
+  WorkerPass pass_;
+  UniqueKernelHandle wake_;
+  UniqueKernelHandle thread_;
+  std::atomic<bool> stop_{false};
+};
 
 class Lock final : public ILock {
  public:
@@ -50,6 +99,12 @@ class Sync final : public ISync {
 
   void CloseMutex(MutexHandle mutex) override {
     UniqueKernelHandle(FromSeam<HANDLE>(mutex)).reset();
+  }
+
+  std::unique_ptr<IWorker> StartWorker(WorkerPass pass) override {
+    auto worker = std::make_unique<Worker>(std::move(pass));
+    if (!worker->Start()) return nullptr;
+    return worker;
   }
 };
 
