@@ -28,8 +28,8 @@ std::string TrimBlanks(const std::string& text) {
 }  // namespace
 }  // namespace keldran
 
-// Input: a flag byte (1: a tag, 2: tracing), a repeat count for the text, the tag up to the first
-// NUL, then the text.
+// Input: a flag byte (1: a tag, 2: tracing), a repeat count for the text (its low four bits), the
+// tag up to the first NUL, then the text.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace keldran;
   if (size < 2) return 0;
@@ -56,6 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   log.setLogDir("C:\\Logs");
   log.setLogTrace(trace);
   log.logDebug(text, hasTag ? tag.c_str() : nullptr);
+  FUZZ_CHECK(log.Flush(1000));
 
   const std::string file = fake.files.FileContent(kDayFile).value_or("");
   const auto debugger = fake.texts.DebugOutput();
