@@ -1,5 +1,7 @@
 # make        builds the native (fake platform, sanitizers) and the Windows (mingw) builds
-# make test   runs every test: native, contract, Windows and end-to-end under Wine
+# make test   runs every test: native, contract, Windows and end-to-end under Wine, and the MSI
+# make package  builds the release into build/package: stripped exe and DLL, debug files, MSI
+# make test-package  installs, removes and rolls back the MSI with Wine's msiexec
 # make bench  runs the benchmarks under Wine
 # make demo   runs a real client under supervision under Wine
 # make fuzz   runs every libFuzzer target for FUZZ_SECONDS each (default 60); not part of test
@@ -7,7 +9,8 @@ JOBS ?= $(shell nproc)
 SETUP_STAMP := build/.setup-done
 XVFB := xvfb-run -a -s "-screen 0 1280x1024x24"
 
-.PHONY: all native windows test test-native test-windows bench demo fuzz format clean
+.PHONY: all native windows package test test-native test-windows test-package bench demo fuzz \
+        format clean
 
 all: native windows
 
@@ -23,9 +26,16 @@ windows: $(SETUP_STAMP)
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows -j $(JOBS)
 
+# Only what goes into the package is built, so that a clean clone gets there quickly.
+package: $(SETUP_STAMP)
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows -j $(JOBS) --target KeldranGridAgent KeldranGridUtil
+	./scripts/package.sh
+
 test: all
 	$(MAKE) --no-print-directory test-native
 	$(MAKE) --no-print-directory test-windows
+	$(MAKE) --no-print-directory test-package
 
 test-native:
 	ctest --preset native -j $(JOBS)
@@ -37,7 +47,11 @@ test-windows:
 	$(XVFB) ctest --preset windows -j $(JOBS); rc=$$?; \
 	  WINEPREFIX=$(CURDIR)/build/windows/wineprefix /usr/lib/wine/wineserver -k 2>/dev/null; exit $$rc
 
-bench: windows
+# Installs into a Wine prefix of its own, made afresh each run (build/windows/msiprefix).
+test-package: package
+	./tests/package/msi_test.sh
+
+bench: windows package
 	./scripts/bench.sh
 
 demo: windows

@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   libwine-dev wine64
   xvfb xauth
+  msitools wixl
   clang-14 libclang-rt-14-dev  # make fuzz: clang with libFuzzer
 )
 

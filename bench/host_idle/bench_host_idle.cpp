@@ -4,7 +4,11 @@
 // same run over the same period, is the client process itself: a message loop with a window, a
 // COM apartment and one call a second from the other side.
 //
-//   bench_host_idle [/seconds=N]
+// The packaged host of `make package` (stripped, build/package beside the build tree, or the
+// /packaged= path) runs alongside the built one over the same period, with a client of its own,
+// and is reported against the same baseline: Wine maps debug sections into private memory.
+//
+//   bench_host_idle [/seconds=N] [/packaged=path]
 #include <windows.h>
 // psapi.h needs the types of windows.h.
 #include <psapi.h>
@@ -12,7 +16,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "bench_util.h"
 #include "common/handle.h"
@@ -102,72 +109,145 @@ Usage Measure(HANDLE process) {
 
 double Ratio(double a, double b) { return b > 0 ? a / b : 0; }
 
+std::string StringOption(int argc, char** argv, const std::string& prefix) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]).rfind(prefix, 0) == 0) return argv[i] + prefix.size();
+  return {};
+}
+
+// build\package\KeldranGridAgent.exe, beside build\windows\bin where this program lives.
+std::string DefaultPackagedPath() {
+  char full[MAX_PATH];
+  const std::string relative = ProgramPath("..\\..\\package\\KeldranGridAgent.exe");
+  const DWORD n = GetFullPathNameA(relative.c_str(), MAX_PATH, full, nullptr);
+  return n > 0 && n < MAX_PATH ? full : relative;
+}
+
+// One host under measurement with the client it supervises.
+class MeasuredHost {
+ public:
+  MeasuredHost(std::string name, std::string exe) : name_(std::move(name)), exe_(std::move(exe)) {}
+
+  const std::string& name() const { return name_; }
+  HostRun& run() { return run_; }
+
+  bool Start() {
+    HostSetup setup;
+    setup.script = "heartbeat=1000\n";
+    setup.timeoutSeconds = 60;
+    setup.agentPath = exe_;
+    if (!run_.Prepare(setup) || run_.Start() != 0 || !run_.WaitForOut("connected thread=", 20000)) {
+      std::printf("the %s host or its client did not start\n%s\n", name_.c_str(),
+                  run_.Log().c_str());
+      return false;
+    }
+    const std::vector<DWORD> clients = ClientPids(run_.Out());
+    constexpr DWORD kAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+    host_.reset(OpenProcess(kAccess, FALSE, run_.host().Id()));
+    client_.reset(OpenProcess(kAccess, FALSE, clients.empty() ? 0 : clients[0]));
+    if (!host_.valid() || !client_.valid()) {
+      std::printf("cannot open the %s processes: error %lu\n", name_.c_str(), GetLastError());
+      return false;
+    }
+    hostUnix_ = FindUnixProcess(run_.ComponentArgument());
+    clientUnix_ = FindUnixProcess("/ServiceID=" + run_.serviceId());
+    return true;
+  }
+
+  // The figures at the start and at the end of the measured period.
+  void Sample(bool end) {
+    Snapshot& s = end ? after_ : before_;
+    s.host = Measure(host_.get());
+    s.client = Measure(client_.get());
+    s.hostLinux = MeasureLinux(hostUnix_);
+    s.clientLinux = MeasureLinux(clientUnix_);
+  }
+
+  struct Snapshot {
+    Usage host, client;
+    LinuxUsage hostLinux, clientLinux;
+  };
+  const Snapshot& before() const { return before_; }
+  const Snapshot& after() const { return after_; }
+
+ private:
+  std::string name_, exe_;
+  HostRun run_;
+  Handle host_, client_;
+  std::string hostUnix_, clientUnix_;
+  Snapshot before_, after_;
+};
+
 int Main(int argc, char** argv) {
   const int seconds = bench::IntOption(argc, argv, "/seconds=", 60);
   ComApartment apartment;
   TypeLibRegistration typeLib(AgentExePath());
-  HostRun run;
-  HostSetup setup;
-  setup.script = "heartbeat=1000\n";
-  setup.timeoutSeconds = 60;
-  if (FAILED(typeLib.result()) || !run.Prepare(setup) || run.Start() != 0 ||
-      !run.WaitForOut("connected thread=", 20000)) {
-    std::printf("the host or its client did not start\n%s\n", run.Log().c_str());
+  if (FAILED(typeLib.result())) {
+    std::printf("cannot register the type library of %s\n", AgentExePath().c_str());
     return 1;
   }
-  const std::vector<DWORD> clients = ClientPids(run.Out());
-  constexpr DWORD kAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
-  const Handle host(OpenProcess(kAccess, FALSE, run.host().Id()));
-  const Handle client(OpenProcess(kAccess, FALSE, clients.empty() ? 0 : clients[0]));
-  if (!host.valid() || !client.valid()) {
-    std::printf("cannot open the processes: error %lu\n", GetLastError());
-    return 1;
-  }
-  const std::string hostUnix = FindUnixProcess(run.ComponentArgument());
-  const std::string clientUnix = FindUnixProcess("/ServiceID=" + run.serviceId());
+  std::vector<std::unique_ptr<MeasuredHost>> hosts;
+  hosts.push_back(std::make_unique<MeasuredHost>("built", AgentExePath()));
+  std::string packaged = StringOption(argc, argv, "/packaged=");
+  if (packaged.empty()) packaged = DefaultPackagedPath();
+  if (GetFileAttributesA(packaged.c_str()) != INVALID_FILE_ATTRIBUTES)
+    hosts.push_back(std::make_unique<MeasuredHost>("packaged", packaged));
+  else
+    std::printf("no packaged host at %s (make package builds it)\n", packaged.c_str());
+  for (auto& host : hosts)
+    if (!host->Start()) return 1;
+
   // Let start-up settle before the measured period.
   Sleep(2000);
-  const Usage hostBefore = Measure(host.get()), clientBefore = Measure(client.get());
-  const LinuxUsage hostLinuxBefore = MeasureLinux(hostUnix);
-  const LinuxUsage clientLinuxBefore = MeasureLinux(clientUnix);
-  std::printf("measuring host and client for %d s...\n", seconds);
+  for (auto& host : hosts) host->Sample(false);
+  std::printf("measuring %zu host(s) and their clients for %d s...\n", hosts.size(), seconds);
   std::fflush(stdout);
   Sleep(static_cast<DWORD>(seconds) * 1000);
-  const Usage hostAfter = Measure(host.get()), clientAfter = Measure(client.get());
-  const LinuxUsage hostLinux = MeasureLinux(hostUnix), clientLinux = MeasureLinux(clientUnix);
-  const size_t heartbeats = run.OutCount("call Running hr=0x00000000");
-  (void)run.RunAgain("/Stop");
+  for (auto& host : hosts) host->Sample(true);
+  for (auto& host : hosts) {
+    std::printf("heartbeats seen by the %s host's client: %zu\n", host->name().c_str(),
+                host->run().OutCount("call Running hr=0x00000000"));
+    (void)host->run().RunAgain("/Stop");
+  }
 
-  std::printf("heartbeats seen by the client: %zu\n", heartbeats);
-  auto report = [&](const char* source, double hostCpu, double clientCpu, double hostPrivate,
+  // The baseline of every host: the built host's client.
+  const MeasuredHost& base = *hosts.front();
+  auto report = [&](const std::string& host, double hostCpu, double clientCpu, double hostPrivate,
                     double clientPrivate, double hostGrowth) {
-    std::printf("%s:\n", source);
     std::printf(
-        "  host CPU %.3f s in %d s (%.3f%% of one core); client (baseline) %.3f s "
+        "  %s host CPU %.3f s in %d s (%.3f%% of one core); client (baseline) %.3f s "
         "(%.3f%%); ratio %.2f\n",
-        hostCpu, seconds, 100 * hostCpu / seconds, clientCpu, 100 * clientCpu / seconds,
-        Ratio(hostCpu, clientCpu));
+        host.c_str(), hostCpu, seconds, 100 * hostCpu / seconds, clientCpu,
+        100 * clientCpu / seconds, Ratio(hostCpu, clientCpu));
     std::printf(
-        "  host private bytes %.0f KiB; client (baseline) %.0f KiB; ratio %.2f; host "
+        "  %s host private bytes %.0f KiB; client (baseline) %.0f KiB; ratio %.2f; host "
         "growth over the period %.0f KiB\n",
-        hostPrivate / 1024, clientPrivate / 1024, Ratio(hostPrivate, clientPrivate),
+        host.c_str(), hostPrivate / 1024, clientPrivate / 1024, Ratio(hostPrivate, clientPrivate),
         hostGrowth / 1024);
   };
-  report("GetProcessTimes / GetProcessMemoryInfo (PrivateUsage)",
-         hostAfter.cpuSeconds - hostBefore.cpuSeconds,
-         clientAfter.cpuSeconds - clientBefore.cpuSeconds, hostAfter.privateBytes,
-         clientAfter.privateBytes, hostAfter.privateBytes - hostBefore.privateBytes);
-  std::printf("  working set: host %.0f KiB, client %.0f KiB\n", hostAfter.workingSet / 1024,
-              clientAfter.workingSet / 1024);
-  if (hostAfter.privateBytes <= 0)
+  std::printf("GetProcessTimes / GetProcessMemoryInfo (PrivateUsage):\n");
+  for (auto& host : hosts) {
+    report(host->name(), host->after().host.cpuSeconds - host->before().host.cpuSeconds,
+           base.after().client.cpuSeconds - base.before().client.cpuSeconds,
+           host->after().host.privateBytes, base.after().client.privateBytes,
+           host->after().host.privateBytes - host->before().host.privateBytes);
+    std::printf("  %s working set: host %.0f KiB, client %.0f KiB\n", host->name().c_str(),
+                host->after().host.workingSet / 1024, base.after().client.workingSet / 1024);
+  }
+  if (base.after().host.privateBytes <= 0)
     std::printf("  (Wine leaves PrivateUsage at 0 for other processes: see below)\n");
-  if (hostLinux.cpuSeconds >= 0 && clientLinux.cpuSeconds >= 0) {
-    report("the Unix processes behind them (/proc: utime+stime, RssAnon)",
-           hostLinux.cpuSeconds - hostLinuxBefore.cpuSeconds,
-           clientLinux.cpuSeconds - clientLinuxBefore.cpuSeconds, hostLinux.privateBytes,
-           clientLinux.privateBytes, hostLinux.privateBytes - hostLinuxBefore.privateBytes);
-  } else {
-    std::printf("the Unix processes were not found under Z:\\proc\n");
+  std::printf("the Unix processes behind them (/proc: utime+stime, RssAnon):\n");
+  for (auto& host : hosts) {
+    const MeasuredHost::Snapshot &b = host->before(), &a = host->after();
+    if (a.hostLinux.cpuSeconds < 0 || base.after().clientLinux.cpuSeconds < 0) {
+      std::printf("  the %s host's Unix processes were not found under Z:\\proc\n",
+                  host->name().c_str());
+      continue;
+    }
+    report(host->name(), a.hostLinux.cpuSeconds - b.hostLinux.cpuSeconds,
+           base.after().clientLinux.cpuSeconds - base.before().clientLinux.cpuSeconds,
+           a.hostLinux.privateBytes, base.after().clientLinux.privateBytes,
+           a.hostLinux.privateBytes - b.hostLinux.privateBytes);
   }
   return 0;
 }

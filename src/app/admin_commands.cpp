@@ -57,10 +57,24 @@ struct KnownKey {
   bool number;
 };
 constexpr KnownKey kServiceKeys[] = {
-    {"DataDir", false},    {"LogDir", false},   {"LogPre", false},        {"GSDir", false},
-    {"CtrlSrc", false},    {"CtrlDoc", false},  {"DeleteRegKeys", false}, {"CommandLine", false},
-    {"WorkingDir", false}, {"AutoStart", true}, {"Logon", false},         {"Show", true},
-    {"Debug", true},       {"Trace", true},     {"Timeout", true},
+    {"DataDir", false},
+    {"LogDir", false},
+    {"LogPre", false},
+    {"GSDir", false},
+    {"CtrlSrc", false},
+    {"CtrlDoc", false},
+    {"DeleteRegKeys", false},
+    {"CommandLine", false},
+    {"WorkingDir", false},
+    {"AutoStart", true},
+    {"Logon", false},
+    {"Show", true},
+    {"Debug", true},
+    {"Trace", true},
+    {"Timeout", true},
+    // Ours.
+    {"LogKeepDays", true},
+    {"RestartBackoff", true},
 };
 
 bool IsWholeNumber(const std::string& text) {
@@ -131,7 +145,13 @@ HResult Host::ReportStatus(const ComponentRegistration& registration) {
   auto flag = [&](const char* name) { return values[name] == "1"; };
   out += "Host:        running\r\n";
   const bool clientRunning = flag("ClientRunning");
-  if (clientRunning) {
+  const bool restarting = !values["RestartIn"].empty();
+  if (restarting) {
+    out += Format(
+        "Client:      ended; started again in %u s (it keeps ending soon after its "
+        "start)\r\n",
+        number("RestartIn"));
+  } else if (clientRunning) {
     const std::uint32_t restarts = number("Restarts");
     out += Format("Client:      process %u, running for %s, restarted %u time%s\r\n",
                   number("ProcessId"), Duration(number("RunSeconds")).c_str(), restarts,
@@ -146,6 +166,7 @@ HResult Host::ReportStatus(const ComponentRegistration& registration) {
              : Format("Heartbeat:   %u s ago (%s)\r\n", number("HeartbeatAge"), limit.c_str());
   if (!values["Progress"].empty()) out += "Progress:    " + values["Progress"] + "\r\n";
   const char* state = !clientRunning     ? "client not running"
+                      : restarting       ? "restarting"
                       : flag("Stopping") ? "stopping"
                       : flag("TimedOut") ? "timed out"
                       : flag("Paused")   ? "paused"

@@ -63,7 +63,7 @@ class Host {
   ServiceCalls calls;
 
  private:
-  std::optional<HResult> RunInstallerCompanionSteps();
+  std::optional<HResult> RunInstallerCompanionSteps(const std::string& component);
   // The administrator's console commands.
   HResult ReportStatus(const ComponentRegistration& registration);
   HResult CheckConfiguration();

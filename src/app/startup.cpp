@@ -8,6 +8,7 @@
 // E_FAIL whenever a reported failure ended it; an installer step's companion-file failure ends
 // with that failure's code; a non-zero Win32 exit code of the service's status would be passed on.
 #include <algorithm>
+#include <cctype>
 
 #include "app/host.h"
 #include "config/command_line.h"
@@ -21,6 +22,20 @@ namespace {
 constexpr const char* kNotInstalled =
     "\r\nService not installed.\r\n\r\nRun KeldranService with /RegServ, /RegApp, or /Reg option.";
 constexpr std::size_t kMaxServiceId = 99;
+
+// The folder of the INI file that a component in the at-sign form names by an absolute path
+// ("Grid@C:\Program Files\Keldran\bin\KeldranGridAgent.ini", or a UNC path); none for the
+// plain form and for a path relative to the executable's folder.
+std::optional<std::string> AbsoluteIniFolder(const std::string& component) {
+  const std::size_t at = component.find('@');
+  if (at == std::string::npos) return std::nullopt;
+  const std::string file = component.substr(at + 1);
+  const bool drive = file.size() > 2 && std::isalpha(static_cast<unsigned char>(file[0])) &&
+                     file[1] == ':' && file[2] == '\\';
+  const bool unc = file.starts_with("\\\\");
+  if (!drive && !unc) return std::nullopt;
+  return file.substr(0, file.rfind('\\'));
+}
 
 }  // namespace
 
@@ -57,7 +72,8 @@ HResult Host::Startup(const std::string& commandLine) {
 
   // 6. Installer steps: the companion files first.
   if (flags.CommitStep || flags.RemoveStep) {
-    if (const std::optional<HResult> end = RunInstallerCompanionSteps()) return *end;
+    if (const std::optional<HResult> end = RunInstallerCompanionSteps(parsed.parsed.component))
+      return *end;
   }
 
   // 7.
@@ -133,7 +149,7 @@ HResult Host::Startup(const std::string& commandLine) {
 // stopping at the first failure; uninstall and rollback take the DLL's registration away. They
 // report nothing. A value means the step ends here with that code: a failure's, or 0 when there
 // is nothing registered to take away (no host INI file).
-std::optional<HResult> Host::RunInstallerCompanionSteps() {
+std::optional<HResult> Host::RunInstallerCompanionSteps(const std::string& component) {
   CompanionFiles companion(platform);
   if (flags.CommitStep) {
     if (!companion.RegisterCompanionDll("%DIR%\\KeldranGridUtil.dll", true) ||
@@ -146,6 +162,11 @@ std::optional<HResult> Host::RunInstallerCompanionSteps() {
     }
     return std::nullopt;
   }
+  // A removal step that names the installed INI file in the at-sign form works in that file's
+  // folder: an installer's rollback runs a copy of the host from a temporary folder, where
+  // neither the DLL nor the INI file is.
+  if (const std::optional<std::string> folder = AbsoluteIniFolder(component))
+    companion.SetInstallFolder(*folder);
   (void)companion.RegisterCompanionDll("%DIR%\\KeldranGridUtil.dll", false);
   if (!companion.FileCanBeOpened("%DIR%\\KeldranGridAgent.ini")) return kSOk;
   return std::nullopt;

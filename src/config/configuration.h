@@ -44,6 +44,11 @@ struct Configuration {
   std::int32_t Debug = 0;
   std::int32_t Trace = 0;
   std::int32_t Timeout = 0;
+  // Additions of ours (0, the default, leaves the behaviour as it always was): the days a daily
+  // log file is kept, and the longest pause between restarts of a client that keeps ending soon
+  // after its start, in seconds.
+  std::int32_t LogKeepDays = 0;
+  std::int32_t RestartBackoff = 0;
   std::string LogonUser;
   std::string LogonPassword;
   std::string ServiceID;

@@ -209,6 +209,9 @@ bool LoadServiceConfig(IFileSystem& files, ComponentLog& events, std::uint16_t e
   c.Debug = readInt("Debug", 0);
   c.Trace = readInt("Trace", 0);
   c.Timeout = readInt("Timeout", 60);
+  c.LogKeepDays = readInt("LogKeepDays", 0);
+  c.RestartBackoff = readInt("RestartBackoff", 0);
+  log.setLogKeepDays(c.LogKeepDays);
   ApplyCommandLineSettings(settings, &c);
   if (c.Trace != 0) log.setLogTrace(true);
   return true;

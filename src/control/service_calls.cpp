@@ -195,7 +195,8 @@ HResult ServiceCalls::Status(WideString* text) {
       Format("\r\nTimeout=%u\r\n", status.timeoutSeconds) + "Progress=" + progress +
       Format("\r\nPaused=%d\r\nTimedOut=%d\r\nStopping=%d\r\nConnected=%d\r\n",
              status.paused ? 1 : 0, status.timedOut ? 1 : 0, status.stopping ? 1 : 0,
-             status.connected ? 1 : 0);
+             status.connected ? 1 : 0) +
+      (status.restartInMs ? Format("RestartIn=%u\r\n", (*status.restartInMs + 999) / 1000) : "");
   if (text) *text = platform_.texts.AnsiToWide(lines);
   return kSOk;
 }

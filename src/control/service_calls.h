@@ -54,7 +54,8 @@ class ServiceCalls {
 
   // IServiceStatus: the host's view of its client, one "Name=Value" line each (ClientRunning,
   // ProcessId, RunSeconds, Restarts, HeartbeatAge (seconds; empty before the first heartbeat),
-  // Timeout (seconds; 0 when off), Progress, Paused, TimedOut, Stopping, Connected).
+  // Timeout (seconds; 0 when off), Progress, Paused, TimedOut, Stopping, Connected, and
+  // RestartIn (seconds) while a restart waits out its pause).
   HResult Status(WideString* text);
 
  private:

@@ -11,6 +11,8 @@
 
 #include "control/service_calls.h"
 #include "keldran_service.h"
+#include "platform/win32/backend.h"
+#include "platform/win32/dual_dispatch.h"
 
 namespace keldran {
 namespace {
@@ -31,61 +33,24 @@ class BstrText {
   bool present_ = false;
 };
 
-ITypeInfo* LoadTypeInfo(const std::string& exePath, REFIID iid) {
-  const int length = MultiByteToWideChar(CP_ACP, 0, exePath.c_str(), -1, nullptr, 0);
-  if (length <= 0) return nullptr;
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, exePath.c_str(), -1, wide.data(), length);
-  ITypeLib* library = nullptr;
-  if (FAILED(LoadTypeLibEx(wide.c_str(), REGKIND_NONE, &library))) return nullptr;
-  ITypeInfo* info = nullptr;
+win32::ComPtr<ITypeInfo> LoadTypeInfo(const std::string& exePath, REFIID iid) {
+  win32::ComPtr<ITypeInfo> info;
+  win32::ComPtr<ITypeLib> library;
+  const std::wstring path = win32::ToWide(exePath);
   // The interface half of the dual description: DispInvoke calls through its vtable.
-  if (FAILED(library->GetTypeInfoOfGuid(iid, &info))) info = nullptr;
-  library->Release();
+  if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put())) ||
+      FAILED(library->GetTypeInfoOfGuid(iid, info.put()))) {
+    info.reset();
+  }
   return info;
 }
 
-// IDispatch from a type description: DispInvoke calls through the interface's own vtable.
-class TypeInfoDispatch {
- public:
-  explicit TypeInfoDispatch(ITypeInfo* info) : info_(info) {}
-  TypeInfoDispatch(const TypeInfoDispatch&) = delete;
-  TypeInfoDispatch& operator=(const TypeInfoDispatch&) = delete;
-  ~TypeInfoDispatch() {
-    if (info_) info_->Release();
-  }
-  HRESULT Count(UINT* count) const {
-    if (!count) return E_POINTER;
-    *count = info_ ? 1 : 0;
-    return S_OK;
-  }
-  HRESULT Get(UINT index, ITypeInfo** info) const {
-    if (!info) return E_POINTER;
-    *info = nullptr;
-    if (index != 0 || !info_) return DISP_E_BADINDEX;
-    info_->AddRef();
-    *info = info_;
-    return S_OK;
-  }
-  HRESULT Ids(LPOLESTR* names, UINT count, DISPID* ids) const {
-    return info_ ? DispGetIDsOfNames(info_, names, count, ids) : E_NOTIMPL;
-  }
-  HRESULT Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
-                 EXCEPINFO* exception, UINT* badArgument) const {
-    return info_ ? DispInvoke(self, info_, id, flags, params, result, exception, badArgument)
-                 : E_NOTIMPL;
-  }
-
- private:
-  ITypeInfo* info_;
-};
-
-class CService final : public IService, public ISupportErrorInfo {
+class CService final : public win32::DualDispatch<IService>, public ISupportErrorInfo {
  public:
   CService(ServiceCalls& calls, IRunControl& run, const std::string& exePath)
-      : calls_(calls),
+      : DualDispatch(LoadTypeInfo(exePath, IID_IService)),
+        calls_(calls),
         run_(run),
-        dispatch_(LoadTypeInfo(exePath, IID_IService)),
         status_(*this, LoadTypeInfo(exePath, IID_IServiceStatus)) {
     run_.Lock();
   }
@@ -119,24 +84,6 @@ class CService final : public IService, public ISupportErrorInfo {
   // ISupportErrorInfo
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) noexcept override {
     return IsEqualIID(iid, IID_IService) ? S_OK : S_FALSE;
-  }
-
-  // IDispatch
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override {
-    return dispatch_.Count(count);
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) noexcept override {
-    return dispatch_.Get(index, info);
-  }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
-                                          DISPID* ids) noexcept override {
-    return dispatch_.Ids(names, count, ids);
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
-                                   VARIANT* result, EXCEPINFO* exception,
-                                   UINT* badArgument) noexcept override {
-    return dispatch_.Invoke(static_cast<IService*>(this), id, flags, params, result, exception,
-                            badArgument);
   }
 
   // IService
@@ -219,30 +166,15 @@ class CService final : public IService, public ISupportErrorInfo {
  private:
   // The status interface: a second vtable of the same object (same identity, same count),
   // with its own type description for late-bound callers.
-  class StatusPart final : public IServiceStatus {
+  class StatusPart final : public win32::DualDispatch<IServiceStatus> {
    public:
-    StatusPart(CService& owner, ITypeInfo* info) : owner_(owner), dispatch_(info) {}
+    StatusPart(CService& owner, win32::ComPtr<ITypeInfo> info)
+        : DualDispatch(std::move(info)), owner_(owner) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override {
       return owner_.QueryInterface(iid, out);
     }
     ULONG STDMETHODCALLTYPE AddRef() noexcept override { return owner_.AddRef(); }
     ULONG STDMETHODCALLTYPE Release() noexcept override { return owner_.Release(); }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override {
-      return dispatch_.Count(count);
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) noexcept override {
-      return dispatch_.Get(index, info);
-    }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
-                                            DISPID* ids) noexcept override {
-      return dispatch_.Ids(names, count, ids);
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
-                                     VARIANT* result, EXCEPINFO* exception,
-                                     UINT* badArgument) noexcept override {
-      return dispatch_.Invoke(static_cast<IServiceStatus*>(this), id, flags, params, result,
-                              exception, badArgument);
-    }
     HRESULT STDMETHODCALLTYPE Status(BSTR* text) noexcept override {
       return Guard([&] {
         if (!text) return kEPointer;
@@ -257,7 +189,6 @@ class CService final : public IService, public ISupportErrorInfo {
 
    private:
     CService& owner_;
-    TypeInfoDispatch dispatch_;
   };
 
   ~CService() { run_.Unlock(); }
@@ -276,7 +207,6 @@ class CService final : public IService, public ISupportErrorInfo {
 
   ServiceCalls& calls_;
   IRunControl& run_;
-  TypeInfoDispatch dispatch_;
   StatusPart status_;
   std::atomic<ULONG> references_{1};
 };

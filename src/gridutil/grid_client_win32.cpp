@@ -18,6 +18,7 @@
 #include "gridutil/module_win32.h"
 #include "keldran_gridutil.h"
 #include "keldran_service.h"
+#include "platform/win32/dual_dispatch.h"
 #include "platform/win32/unique_handle.h"
 #include "supervision/client_events.h"
 
@@ -120,10 +121,10 @@ class HiddenWindow {
   UINT eventMessage_ = 0;
 };
 
-class GridClient final : public IGridClient, public ISupportErrorInfo {
+class GridClient final : public win32::DualDispatch<IGridClient>, public ISupportErrorInfo {
  public:
   explicit GridClient(ComPtr<ITypeInfo> typeInfo)
-      : typeInfo_(std::move(typeInfo)), params_(ReadHostParams()) {}
+      : DualDispatch(std::move(typeInfo)), params_(ReadHostParams()) {}
   GridClient(const GridClient&) = delete;
   GridClient& operator=(const GridClient&) = delete;
 
@@ -152,31 +153,6 @@ class GridClient final : public IGridClient, public ISupportErrorInfo {
   // ISupportErrorInfo
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) noexcept override {
     return IsEqualIID(iid, IID_IGridClient) ? S_OK : S_FALSE;
-  }
-
-  // IDispatch, from the embedded type library, so that scripts bind by name with defaults.
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override {
-    if (!count) return E_POINTER;
-    *count = 1;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) noexcept override {
-    if (!info) return E_POINTER;
-    *info = nullptr;
-    if (index != 0) return DISP_E_BADINDEX;
-    typeInfo_->AddRef();
-    *info = typeInfo_.get();
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
-                                          DISPID* ids) noexcept override {
-    return DispGetIDsOfNames(typeInfo_.get(), names, count, ids);
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
-                                   VARIANT* result, EXCEPINFO* exception,
-                                   UINT* badArgument) noexcept override {
-    return DispInvoke(static_cast<IGridClient*>(this), typeInfo_.get(), id, flags, params, result,
-                      exception, badArgument);
   }
 
   // IGridClient
@@ -352,7 +328,6 @@ class GridClient final : public IGridClient, public ISupportErrorInfo {
 
   ModuleRef moduleRef_;
   std::atomic<ULONG> refs_{1};
-  ComPtr<ITypeInfo> typeInfo_;
   const std::optional<HostParams> params_;
   HiddenWindow window_;
   ComPtr<IService> host_;

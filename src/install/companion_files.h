@@ -1,8 +1,8 @@
 #pragma once
 // The companion files of installer steps: the companion DLL's self-registration and the INI
 // files made from their shipped examples. Paths go through the path macros of a short-lived
-// client Process (%DIR% is the executable's folder). Failures are only recorded in LastResult:
-// installer steps run quiet.
+// client Process (%DIR% is the executable's folder unless the step names another). Failures are
+// only recorded in LastResult: installer steps run quiet.
 
 #include <string>
 
@@ -14,6 +14,9 @@ namespace keldran {
 class CompanionFiles {
  public:
   explicit CompanionFiles(Platform& platform) : platform_(platform), macros_(platform) {}
+
+  // %DIR% from here on: the installation folder, for a copy of the host that runs elsewhere.
+  void SetInstallFolder(const std::string& folder) { macros_.SetBaseDir(folder); }
 
   // Each is false after setting LastResult.
   [[nodiscard]] bool RegisterCompanionDll(const std::string& path, bool doRegister);

@@ -114,6 +114,34 @@ std::string DayFilePath(const std::string& directory, const LocalTime& now) {
   return directory + Format("%04i-%02i-%02i.log", now.year, now.month, now.day);
 }
 
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+std::int64_t DayNumber(int year, unsigned month, unsigned day) {
+  year -= month <= 2;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(year - era * 400);
+  const unsigned doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+// The day of a daily file's name ("2024-03-01.log"); none for any other name.
+std::optional<std::int64_t> DayOfFileName(const std::string& name) {
+  if (name.size() != 14 || name[4] != '-' || name[7] != '-') return std::nullopt;
+  for (std::size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u}) {
+    if (name[i] < '0' || name[i] > '9') return std::nullopt;
+  }
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  if (lower(name[10]) != '.' || lower(name[11]) != 'l' || lower(name[12]) != 'o' ||
+      lower(name[13]) != 'g') {
+    return std::nullopt;
+  }
+  const int year = std::stoi(name.substr(0, 4));
+  const unsigned month = static_cast<unsigned>(std::stoi(name.substr(5, 2)));
+  const unsigned day = static_cast<unsigned>(std::stoi(name.substr(8, 2)));
+  if (month < 1 || month > 12 || day < 1 || day > 31) return std::nullopt;
+  return DayNumber(year, month, day);
+}
+
 // Holds the machine-wide log mutex for a scope.
 class MutexOwner {
  public:
@@ -169,6 +197,7 @@ struct Log::State {
   std::string eventSource;
   bool failure[2] = {false, false};
   bool trace = false;
+  std::int32_t keepDays = 0;
   EventHook hook = nullptr;
   std::uintptr_t hookContext = 0;
 
@@ -180,8 +209,9 @@ struct Log::State {
   bool passing = false;        // a pass runs: passes never overlap
 
   // The pass's own (only the pass that runs touches it): the tick count of the first try that
-  // found the file or the mutex held.
+  // found the file or the mutex held, and the day file it wrote last.
   std::optional<std::uint32_t> heldSince;
+  std::string lastPath;
 
   std::unique_ptr<IWorker> writer;  // last: it stops before the rest goes
 };
@@ -231,6 +261,11 @@ void Log::setLogDir(const char* directory) noexcept {
   } catch (...) {
     state_->directory.clear();
   }
+}
+
+void Log::setLogKeepDays(std::int32_t days) noexcept {
+  LockGuard guard(*state_->lock);
+  state_->keepDays = days > 0 ? days : 0;
 }
 
 void Log::setLogTrace(bool on) noexcept {
@@ -397,6 +432,10 @@ std::uint32_t Log::WriteQueued() noexcept {
       return now - *s.heldSince < kQuickRetryForMs ? 1 : kSlowRetryMs;
     }
 
+    if (outcome == Append::kWritten && record.path != s.lastPath) {
+      s.lastPath = record.path;
+      RemoveOldDayFiles(record.path);
+    }
     LockGuard guard(*s.lock);
     if (!s.queue.empty()) {
       s.queuedBytes -= s.queue.front().data.size();
@@ -406,6 +445,43 @@ std::uint32_t Log::WriteQueued() noexcept {
     // A written record clears a reported file failure; a lost one was reported itself.
     if (outcome == Append::kWritten) s.failure[kLogFileFailure] = false;
     s.heldSince.reset();
+  }
+}
+
+void Log::RemoveOldDayFiles(const std::string& dayFile) noexcept {
+  State& s = *state_;
+  std::int32_t keepDays;
+  {
+    LockGuard guard(*s.lock);
+    keepDays = s.keepDays;
+  }
+  const std::size_t slash = dayFile.rfind('\\');
+  const std::optional<std::int64_t> today =
+      slash == std::string::npos ? std::nullopt : DayOfFileName(dayFile.substr(slash + 1));
+  if (keepDays == 0 || !today) return;
+  try {
+    const std::string folder = dayFile.substr(0, slash);
+    // Only the daily files, by their name: whatever else the folder holds is left alone.
+    for (const std::string& name : s.platform.files.ListFiles(folder)) {
+      const std::optional<std::int64_t> day = DayOfFileName(name);
+      if (day && *today - *day > keepDays) {
+        (void)s.platform.files.DeleteFile(s.platform.texts.AnsiToWide(folder + "\\" + name));
+      }
+    }
+  } catch (...) {
+    // Removing old files is housekeeping: a failure leaves them for the next day.
+  }
+}
+
+// Makes the folder and the folders above it that are missing.
+void Log::CreateFolder(const std::string& folder) noexcept {
+  IFileSystem& files = state_->platform.files;
+  try {
+    const std::size_t slash = folder.rfind('\\');
+    if (files.PathFileExists(folder)) return;
+    if (slash != std::string::npos && slash > 2) CreateFolder(folder.substr(0, slash));
+    (void)files.CreateDirectory(folder);
+  } catch (...) {
   }
 }
 
@@ -431,6 +507,12 @@ Log::Append Log::AppendRecord(const std::string& path, const std::string& data) 
       FileHandle handle;
       openError = p.files.CreateFile(path, file_access::kGenericWrite, file_share::kRead,
                                      file_creation::kOpenAlways, kLogFileFlags, &handle);
+      if (openError == win32_error::kPathNotFound) {
+        // A log folder that does not exist yet is made, with the folders above it.
+        CreateFolder(path.substr(0, path.rfind('\\')));
+        openError = p.files.CreateFile(path, file_access::kGenericWrite, file_share::kRead,
+                                       file_creation::kOpenAlways, kLogFileFlags, &handle);
+      }
       if (openError == 0) {
         // Opened, appended and closed for every record, so that other processes and viewers
         // share the file between records.

@@ -68,6 +68,9 @@ class Log {
   // The log directory; null or empty turns file logging off.
   void setLogDir(const char* directory) noexcept;
   void setLogTrace(bool on) noexcept;
+  // Daily files older than this many days are removed from the log folder when a new day's file
+  // is started; 0 keeps them all.
+  void setLogKeepDays(std::int32_t days) noexcept;
 
   // The name under which this process reports events (set by the configuration load).
   void setEventSourceName(const std::string& name) noexcept;
@@ -96,6 +99,9 @@ class Log {
   // One record: the mutex, one open, the append; it never waits.
   Append AppendRecord(const std::string& path, const std::string& data) noexcept;
   void WakeWriter() noexcept;
+  // A new day's file: older daily files go when the settings say so.
+  void RemoveOldDayFiles(const std::string& dayFile) noexcept;
+  void CreateFolder(const std::string& folder) noexcept;
 
   std::unique_ptr<State> state_;
 };

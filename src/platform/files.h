@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/scoped.h"
 #include "platform/types.h"
@@ -76,6 +77,8 @@ class IFileSystem {
                                             bool failIfExists) = 0;
   [[nodiscard]] virtual Win32Error DeleteFile(const WideString& path) = 0;
   [[nodiscard]] virtual Win32Error CreateDirectory(const std::string& path) = 0;
+  // FindFirstFileA/FindNextFileA: the names of the files (not folders) directly in a folder.
+  virtual std::vector<std::string> ListFiles(const std::string& directory) = 0;
   // kInvalid when the file cannot be queried (the error is then in *error when given).
   virtual std::uint32_t GetFileAttributes(const std::string& path, Win32Error* error = nullptr) = 0;
   [[nodiscard]] virtual Win32Error SetFileAttributes(const std::string& path,

@@ -103,7 +103,11 @@ void Process::SetWorkingDir(const std::string& directory) {
   // stand for the working directory itself: there they mean the executable's directory.
   workingDir_.clear();
   rootDir_.clear();
-  workingDir_ = CutToPathBuffer(ExpandFileMacros(directory));
+  SetBaseDir(ExpandFileMacros(directory));
+}
+
+void Process::SetBaseDir(const std::string& directory) {
+  workingDir_ = CutToPathBuffer(directory);
   rootDir_.clear();  // RootDir may have been worked out from the module directory just now
 }
 

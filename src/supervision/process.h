@@ -42,7 +42,10 @@ class Process {
   // The child's exit code once it has ended; none while it runs or when there is none.
   std::optional<std::uint32_t> ExitCode();
 
+  // The client's working directory as configured: its macros are expanded first.
   void SetWorkingDir(const std::string& directory);
+  // A folder taken as it is (a percent sign in its name stays), for %DIR% and %ROOTDIR%.
+  void SetBaseDir(const std::string& directory);
   std::string BaseDir();
   std::string RootDir();
   std::string ExpandFileMacros(const std::string& text);

@@ -228,6 +228,10 @@ Supervisor::Status Supervisor::GetStatus() const {
   status.timedOut = timedOut_;
   status.stopping = stopCode_.has_value();
   status.connected = clientWindow_ != 0;
+  if (restartAt_) {
+    const auto left = static_cast<std::int32_t>(*restartAt_ - now);
+    status.restartInMs = left > 0 ? static_cast<std::uint32_t>(left) : 0;
+  }
   return status;
 }
 

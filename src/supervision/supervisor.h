@@ -32,6 +32,8 @@ class Supervisor {
   static constexpr std::uint32_t kKilledExitCode = 1460;
   // The state lock's spin count.
   static constexpr std::uint32_t kSpinCount = 4000;
+  // A client that ran this long has stayed up: its next end restarts it at once.
+  static constexpr std::uint32_t kStaysUpMs = 60000;
   // The watchdog ticks once a second.
   static constexpr std::uint32_t kTickPeriodMs = 1000;
 
@@ -92,6 +94,7 @@ class Supervisor {
     bool timedOut = false;
     bool stopping = false;
     bool connected = false;
+    std::optional<std::uint32_t> restartInMs;  // the client ended; its restart waits this long
   };
   Status GetStatus() const;
 
@@ -120,6 +123,10 @@ class Supervisor {
   RunSettings& MutableSettings();  // under lock_
   // One log record of how the client's life ended: its process id, exit code and run time.
   void LogClientEnd(bool killed);
+  // With RestartBackoff set, a client that ended soon after its start is started again only
+  // after a pause that doubles with each such end, up to that many seconds; one that stayed up
+  // starts the count again. True when the restart waits.
+  bool DelayRestart(std::uint32_t now, std::uint32_t ranMs);
 
   Platform& platform_;
   ComponentLog& events_;
@@ -149,6 +156,8 @@ class Supervisor {
   std::uint32_t startedAt_ = 0;             // tick count of the current client's start
   std::uint32_t starts_ = 0;                // client starts in this run
   bool endLogged_ = true;                   // the current client's end has its record
+  std::uint32_t backoffSeconds_ = 0;        // the pause before the last restart
+  std::optional<std::uint32_t> restartAt_;  // tick count: a restart waits until then
 };
 
 }  // namespace keldran

@@ -2,6 +2,8 @@
 // overdue, and report, kill and restart one that stays silent past its time-out. The decision is
 // taken under the state lock; what it leads to (logging, posting, killing, starting) is done
 // after the lock is let go.
+#include <algorithm>
+
 #include "log/error_text.h"
 #include "supervision/supervisor.h"
 
@@ -11,7 +13,8 @@ bool Supervisor::WatchdogTick() {
   std::uint32_t now = platform_.clock.TickCount();
   if (now == 0) now = 1;
 
-  bool died = false, resumed = false, kill = false;
+  bool died = false, resumed = false, kill = false, restartDue = false;
+  std::uint32_t ranMs = 0;
   WindowHandle pingWindow = 0;
   std::uint32_t pingMessage = 0;
   std::optional<std::optional<std::string>> report;  // the 107 event, with its string if any
@@ -30,9 +33,15 @@ bool Supervisor::WatchdogTick() {
     // A stopping client is the stop's business: its end is no death, its silence no time-out.
     if (!clientRunning_ || stopCode_) return true;
     const RunSettings settings = Settings();
-    // Death comes first, whatever Timeout, Debug or Paused say.
-    if (client_.HasEnded()) {
+    // A restart that waits out its pause; then death comes first, whatever Timeout, Debug or
+    // Paused say.
+    if (restartAt_) {
+      if (static_cast<std::int32_t>(now - *restartAt_) < 0) return true;
+      restartAt_.reset();
+      restartDue = true;
+    } else if (client_.HasEnded()) {
       died = true;
+      ranMs = now - startedAt_;
     } else if (settings.timeout == 0 || paused_) {
       return true;
     } else if (now <= lastHeartbeat_) {
@@ -64,10 +73,12 @@ bool Supervisor::WatchdogTick() {
     }
   }
 
+  if (restartDue) return LaunchClient();
   if (died) {
     events_.logError(category::kRun, 108);
     LogClientEnd(false);
     client_.Terminate(kKilledExitCode);
+    if (DelayRestart(now, ranMs)) return true;
     return LaunchClient();
   }
   if (resumed) {
@@ -97,6 +108,32 @@ bool Supervisor::WatchdogTick() {
   lastHeartbeat_ = now;
   timedOut_ = false;
   return started;
+}
+
+bool Supervisor::DelayRestart(std::uint32_t now, std::uint32_t ranMs) {
+  const std::int32_t longest = config_.RestartBackoff;
+  std::uint32_t grown = 0;
+  {
+    LockGuard guard(*lock_);
+    if (longest <= 0 || ranMs >= kStaysUpMs) {
+      // Off, or the client stayed up long enough: the next death starts the count again.
+      backoffSeconds_ = 0;
+      return false;
+    }
+    const auto cap = static_cast<std::uint32_t>(longest);
+    const std::uint32_t next =
+        backoffSeconds_ == 0 ? 1 : std::min<std::uint32_t>(backoffSeconds_ * 2, cap);
+    if (next > backoffSeconds_) grown = next;
+    backoffSeconds_ = next;
+    restartAt_ = now + next * 1000;
+  }
+  if (grown != 0) {
+    events_.logDebug(
+        Format("The client keeps ending soon after its start: it is started again "
+               "after %u s from now on (at most %d s)",
+               grown, longest));
+  }
+  return true;
 }
 
 }  // namespace keldran

@@ -22,15 +22,18 @@ class InstallerStepsE2eTest : public ::testing::Test {
     EXPECT_TRUE(CopyFileA(AgentExePath().c_str(), File("KeldranGridAgent.exe").c_str(), TRUE));
   }
   ~InstallerStepsE2eTest() override {
-    if (FileExists(File("KeldranGridAgent.ini"))) (void)Step("/UnReg /Quiet");
+    if (RegKeyExists(HKEY_CLASSES_ROOT, kGridKey)) (void)Step("/UnReg /Quiet");
   }
 
   std::string File(const std::string& name) const { return bin_ + "\\" + name; }
   std::string Read(const std::string& name) const { return ReadWholeFile(File(name)).value_or(""); }
   DWORD Step(const std::string& options) const {
+    return StepOf(File("KeldranGridAgent.exe"), options);
+  }
+  DWORD StepOf(const std::string& exe, const std::string& options) const {
     RunOptions run;
     run.timeoutMs = 60000;
-    return RunProgram("\"" + File("KeldranGridAgent.exe") + "\" " + options, run).exitCode;
+    return RunProgram("\"" + exe + "\" " + options, run).exitCode;
   }
   bool ServiceInstalled() const {
     const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
@@ -97,6 +100,16 @@ TEST_F(InstallerStepsE2eTest, CommitUninstallAndRollback) {
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kHelperProgId));
   EXPECT_TRUE(ServiceInstalled());
   ASSERT_TRUE(WriteWholeFile(File("KeldranGridAgent.ini"), hostIni));
+
+  // An installer's rollback runs a copy of the host from a temporary folder. Named in the
+  // at-sign form, the installed INI file's folder stands in for the copy's own.
+  ASSERT_EQ(Step("/Commit"), 0u) << Read(TodaysLogFileName());
+  const std::string copy = dir_.File("KeldranGridAgent.exe");
+  ASSERT_TRUE(CopyFileA(File("KeldranGridAgent.exe").c_str(), copy.c_str(), TRUE));
+  EXPECT_EQ(StepOf(copy, "Grid@" + File("KeldranGridAgent.ini") + " /Rollback"), 0u);
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kHelperProgId));
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kGridKey));
+  EXPECT_FALSE(ServiceInstalled());
 }
 
 }  // namespace

@@ -64,8 +64,14 @@ TEST_F(LogFailureTest, FailedOpenOrWriteIsReportedOnceWithoutWaitingAndTheNextRe
   }
 }
 
-TEST_F(LogFailureTest, MissingDirectoryIsReportedAsPathNotFound) {
+TEST_F(LogFailureTest, AMissingFolderIsMadeWithItsParentsAndOneThatCannotBeIsReported) {
   log.setEventSourceName("Grid");
+  log.setLogDir("C:\\Logs\\new\\deeper");
+  log.logDebug("x", nullptr);
+  EXPECT_EQ(DayFile("C:\\Logs\\new\\deeper\\2024-03-01.log"), "\r\n\r\n#09:00:00.000## x");
+  EXPECT_TRUE(FailureEvents().empty());
+
+  fake.faults.Fail("CreateDirectory", win32_error::kAccessDenied, -1);
   log.setLogDir("C:\\NoSuchDir");
   log.logDebug("x", nullptr);
   const auto failures = FailureEvents();

@@ -2,6 +2,8 @@
 // global mutex, and the trace echo to the event log.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <thread>
 
@@ -20,6 +22,32 @@ TEST_F(LogFileTest, RecordsAroundMidnightLandInTwoFilesNamedByDate) {
   log.logDebug("first of April", nullptr);
   EXPECT_EQ(DayFile("C:\\Logs\\2024-03-31.log"), "\r\n\r\n#23:59:59.999## last of March");
   EXPECT_EQ(DayFile("C:\\Logs\\2024-04-01.log"), "\r\n\r\n#00:00:00.000## first of April");
+}
+
+TEST_F(LogFileTest, OldDailyFilesGoWhenANewDaysFileStartsAndNothingElseDoes) {
+  for (const char* name : {"2024-02-22.log", "2024-02-23.log", "2024-02-29.log", "2024-13-01.log",
+                           "2024-02-01.txt", "notes.log", "x2024-02-01.log"}) {
+    fake.files.AddFile(std::string(kLogDir) + "\\" + name, "old");
+  }
+  log.setLogDir(kLogDir);
+  log.setLogKeepDays(7);
+  log.logDebug("first of March", nullptr);  // 2024-02-22 is 8 days old: it goes
+  auto left = [&] {
+    auto names = fake.files.ListFiles(kLogDir);
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  EXPECT_EQ(left(), (std::vector<std::string>{"2024-02-01.txt", "2024-02-23.log", "2024-02-29.log",
+                                              "2024-03-01.log", "2024-13-01.log", "notes.log",
+                                              "x2024-02-01.log"}));
+  fake.files.AddFile(std::string(kLogDir) + "\\2024-02-22.log", "back");
+  log.logDebug("same day", nullptr);  // no new day's file: nothing is looked at
+  EXPECT_EQ(left().size(), 8u);
+  SetClock(0, 0, 1, 0, 2);
+  log.logDebug("second of March", nullptr);
+  EXPECT_EQ(left(), (std::vector<std::string>{"2024-02-01.txt", "2024-02-29.log", "2024-03-01.log",
+                                              "2024-03-02.log", "2024-13-01.log", "notes.log",
+                                              "x2024-02-01.log"}));
 }
 
 TEST_F(LogFileTest, WithoutALogDirectoryNothingTouchesTheDisk) {

@@ -107,6 +107,26 @@ TEST_F(WatchdogTest, ADeadClientIsRestartedEveryTickWhateverTheSettings) {
                         " ended with exit code 3 (0x00000003) after 1.0 s"));
 }
 
+TEST_F(WatchdogTest, WithABackoffAClientThatKeepsEndingIsStartedAgainLessAndLessOften) {
+  config.RestartBackoff = 8;
+  ClientProgram(fake::FakeProgram{200, 3, {}});
+  fake.processes.ExitChild(FirstPid(), 3);
+  // Pauses of 1, 2, 4, 8 and 8 s: starts at 0, 2, 5, 10, 19 and 28 s.
+  Ticks(30);
+  EXPECT_EQ(ClientStarts(), 6u);
+  EXPECT_EQ(Count(108), 6u);  // every end is still reported
+  int grown = 0;
+  for (const std::string& line : fake.texts.DebugOutput())
+    grown += line.find("it is started again after") != std::string::npos;
+  EXPECT_EQ(grown, 4);  // once each time the pause grows
+  // A client that stays up starts the count again: its end restarts it at the next tick.
+  ClientProgram(fake::FakeProgram{61000, 3, {}});
+  Ticks(10);
+  ASSERT_EQ(ClientStarts(), 7u);
+  Ticks(62);
+  EXPECT_EQ(ClientStarts(), 8u);
+}
+
 TEST_F(WatchdogTest, AVisibleOrDebuggedClientIsReportedOnceButNotKilled) {
   config.Show = 1;
   Ticks(62);

@@ -27,7 +27,7 @@ std::string FreshComponentName() {
 
 }  // namespace
 
-HostRun::HostRun() : component_(FreshComponentName()) {}
+HostRun::HostRun() : component_(FreshComponentName()), agentPath_(AgentExePath()) {}
 
 HostRun::~HostRun() {
   if (host_.IsRunning()) host_.Kill();
@@ -44,6 +44,7 @@ HostRun::~HostRun() {
 bool HostRun::Prepare(const HostSetup& setup, const std::string& iniPath) {
   if (dir_.path().empty()) return false;
   if (!setup.component.empty()) component_ = setup.component;
+  if (!setup.agentPath.empty()) agentPath_ = setup.agentPath;
   iniPath_ = iniPath.empty() ? dir_.File("host.ini") : iniPath;
 
   // The client's files are named relative to its working directory, the scratch directory, to
@@ -78,12 +79,11 @@ bool HostRun::Prepare(const HostSetup& setup, const std::string& iniPath) {
 std::string HostRun::ComponentArgument() const { return component_ + "@" + iniPath_; }
 
 DWORD HostRun::Start(const std::string& arguments, const RunOptions& options) {
-  return host_.Start("\"" + AgentExePath() + "\" " + ComponentArgument() + " " + arguments,
-                     options);
+  return host_.Start("\"" + agentPath_ + "\" " + ComponentArgument() + " " + arguments, options);
 }
 
 RunResult HostRun::RunAgain(const std::string& arguments, const RunOptions& options) const {
-  return RunProgram("\"" + AgentExePath() + "\" " + ComponentArgument() + " " + arguments, options);
+  return RunProgram("\"" + agentPath_ + "\" " + ComponentArgument() + " " + arguments, options);
 }
 
 std::string HostRun::Log() const { return ReadTodaysLog(dir_.File("logs")); }

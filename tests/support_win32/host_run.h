@@ -34,6 +34,8 @@ struct HostSetup {
   std::string moreIni;
   // Registered with /RegService (which installs the Windows service) instead of /RegApp.
   bool asService = false;
+  // The host executable; empty: the one beside the test program (AgentExePath).
+  std::string agentPath;
 };
 
 class HostRun {
@@ -77,6 +79,7 @@ class HostRun {
   std::string component_;
   std::string serviceId_;
   std::string iniPath_;
+  std::string agentPath_;
   bool registered_ = false;
   ChildProcess host_;
 };

@@ -4,8 +4,6 @@
 //                                                through the log writer; exit 0, or 3 when a
 //                                                failure was still reported once all were
 //                                                written
-//   log_writer hold <file> <seconds>             opens the file for writing, sharing reading
-//                                                only, and keeps it open for <seconds>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -18,9 +16,7 @@ namespace keldran {
 namespace {
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: log_writer write <directory> <tag> <count>\n"
-               "       log_writer hold <file> <seconds>\n");
+  std::fprintf(stderr, "usage: log_writer write <directory> <tag> <count>\n");
   return 2;
 }
 
@@ -32,32 +28,13 @@ int Write(Platform& platform, const char* directory, const char* tag, long count
   return log.failureReported(Log::kLogFileFailure) ? 3 : 0;
 }
 
-int Hold(Platform& platform, const char* path, long seconds) {
-  FileHandle handle;
-  const Win32Error error =
-      platform.files.CreateFile(path, file_access::kGenericWrite, file_share::kRead,
-                                file_creation::kOpenAlways, file_attribute::kNormal, &handle);
-  if (error != 0) {
-    std::fprintf(stderr, "log_writer: cannot open %s: %u\n", path, error);
-    return 1;
-  }
-  ScopedFile file(platform.files, handle);
-  platform.clock.Sleep(static_cast<std::uint32_t>(seconds) * 1000);
-  return 0;
-}
-
 }  // namespace
 }  // namespace keldran
 
 int main(int argc, char** argv) {
-  if (argc != 5 && argc != 4) return keldran::Usage();
+  if (argc != 5) return keldran::Usage();
   keldran::win32::Win32Platform backend;
   const std::string mode = argv[1];
-  if (mode == "write" && argc == 5) {
-    return keldran::Write(backend.platform(), argv[2], argv[3], std::strtol(argv[4], nullptr, 10));
-  }
-  if (mode == "hold" && argc == 4) {
-    return keldran::Hold(backend.platform(), argv[2], std::strtol(argv[3], nullptr, 10));
-  }
-  return keldran::Usage();
+  if (mode != "write") return keldran::Usage();
+  return keldran::Write(backend.platform(), argv[2], argv[3], std::strtol(argv[4], nullptr, 10));
 }

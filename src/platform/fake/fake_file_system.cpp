@@ -429,6 +429,17 @@ bool FakeFileSystem::IsDirectory(const std::string& path) const {
   return node && node->directory;
 }
 
+std::vector<std::string> FakeFileSystem::ListFiles(const std::string& directory) {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> names;
+  const std::string key = Key(directory);
+  for (const auto& [k, node] : nodes_) {
+    if (k != key && ParentKey(k) == key && !node->directory)
+      names.push_back(node->path.substr(node->path.rfind('\\') + 1));
+  }
+  return names;
+}
+
 std::vector<std::string> FakeFileSystem::List(const std::string& directory) const {
   std::lock_guard lock(mutex_);
   std::vector<std::string> out;

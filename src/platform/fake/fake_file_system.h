@@ -36,6 +36,7 @@ class FakeFileSystem final : public IFileSystem, private FakeArea {
                       bool failIfExists) override;
   Win32Error DeleteFile(const WideString& path) override;
   Win32Error CreateDirectory(const std::string& path) override;
+  std::vector<std::string> ListFiles(const std::string& directory) override;
   std::uint32_t GetFileAttributes(const std::string& path, Win32Error* error = nullptr) override;
   Win32Error SetFileAttributes(const std::string& path, std::uint32_t attributes) override;
   bool PathFileExists(const std::string& path) override;

@@ -87,6 +87,17 @@ class FileSystem final : public IFileSystem {
     return ::CreateDirectoryA(path.c_str(), nullptr) ? 0 : ::GetLastError();
   }
 
+  std::vector<std::string> ListFiles(const std::string& directory) override {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    UniqueFind find(::FindFirstFileA((directory + "\\*").c_str(), &found));
+    if (!find) return names;
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (::FindNextFileA(find.get(), &found));
+    return names;
+  }
+
   std::uint32_t GetFileAttributes(const std::string& path, Win32Error* error) override {
     DWORD attributes = ::GetFileAttributesA(path.c_str());
     if (error) *error = attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : 0;

@@ -102,11 +102,6 @@ TEST_F(ComTest, RunningHostIsFoundByItsMonikerUntilRevoked) {
   EXPECT_EQ(service.references, 1u);  // every reference the table took was given back
 }
 
-TEST_F(ComTest, SecurityFromTheProcessToken) {
-  // Windows refuses a second call (RPC_E_TOO_LATE); Wine accepts any number of them.
-  EXPECT_EQ(com_.InitializeSecurity(), kSOk);
-}
-
 TEST_F(ComTest, TypeLibraryOfTheProgramRegistersAndUnregisters) {
   std::string exe = backend_.platform().processes.ModuleFileName();
   std::string agent = backend_.platform().files.PathRemoveFileSpec(exe) + "\\KeldranGridAgent.exe";
