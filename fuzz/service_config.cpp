@@ -160,6 +160,7 @@ bool Same(const Configuration& a, const Configuration& b) {
          a.CtrlSrc == b.CtrlSrc && a.CtrlDoc == b.CtrlDoc && a.DeleteRegKeys == b.DeleteRegKeys &&
          a.IconFile == b.IconFile && a.AutoStart == b.AutoStart && a.Show == b.Show &&
          a.Debug == b.Debug && a.Trace == b.Trace && a.Timeout == b.Timeout &&
+         a.LogKeepDays == b.LogKeepDays && a.RestartBackoff == b.RestartBackoff &&
          a.LogonUser == b.LogonUser && a.LogonPassword == b.LogonPassword;
 }
 
