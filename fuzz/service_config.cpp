@@ -47,6 +47,7 @@ class ProfileFiles final : public IFileSystem {
   Win32Error CopyFile(const std::string&, const std::string&, bool) override { return kBad; }
   Win32Error DeleteFile(const WideString&) override { return kBad; }
   Win32Error CreateDirectory(const std::string&) override { return kBad; }
+  std::vector<std::string> ListFiles(const std::string&) override { return {}; }
   std::uint32_t GetFileAttributes(const std::string&, Win32Error*) override {
     return file_attribute::kInvalid;
   }
