@@ -4,12 +4,13 @@
 # make test-package  installs, removes and rolls back the MSI with Wine's msiexec
 # make bench  runs the benchmarks under Wine
 # make demo   runs a real client under supervision under Wine
+# make fuzz   runs every libFuzzer target for FUZZ_SECONDS each (default 60); not part of test
 JOBS ?= $(shell nproc)
 SETUP_STAMP := build/.setup-done
 XVFB := xvfb-run -a -s "-screen 0 1280x1024x24"
 
-.PHONY: all native windows package test test-native test-windows test-package bench demo format \
-        clean
+.PHONY: all native windows package test test-native test-windows test-package bench demo fuzz \
+        format clean
 
 all: native windows
 
@@ -55,6 +56,10 @@ bench: windows package
 
 demo: windows
 	./scripts/demo.sh
+
+FUZZ_SECONDS ?= 60
+fuzz: $(SETUP_STAMP)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) ./scripts/fuzz.sh
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

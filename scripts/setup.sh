@@ -10,6 +10,7 @@ packages=(
   libwine-dev wine64
   xvfb xauth
   msitools wixl
+  clang-14 libclang-rt-14-dev  # make fuzz: clang with libFuzzer
 )
 
 missing=()

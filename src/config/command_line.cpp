@@ -21,15 +21,17 @@ bool EqualsIgnoreCase(const std::string& a, const char* b) {
 }
 
 // What "%d%c" accepts as exactly one item: an optional sign and digits, nothing after. Values
-// beyond a 32-bit integer are refused too.
+// beyond a 32-bit integer are refused too, and so is a NUL inside the text (strtol would stop
+// there and take the digits before it for the whole value).
 bool ParseTimeout(const std::string& text, std::int32_t* value) {
   const char* begin = text.c_str();
+  const char* const last = text.c_str() + text.size();
   while (*begin == ' ' || *begin == '\t') ++begin;
-  if (*begin == '\0') return false;
+  if (begin == last) return false;
   char* end = nullptr;
   errno = 0;
   const long parsed = std::strtol(begin, &end, 10);
-  if (end == begin || *end != '\0' || errno == ERANGE || parsed < INT_MIN || parsed > INT_MAX)
+  if (end == begin || end != last || errno == ERANGE || parsed < INT_MIN || parsed > INT_MAX)
     return false;
   *value = static_cast<std::int32_t>(parsed);
   return true;

@@ -13,6 +13,10 @@ namespace {
 constexpr const char* kMacroNames[] = {"%COMP%",    "%INIDIR%", "%WINDIR%",
                                        "%DATADIR%", "%GSDIR%",  "%CTRLDOC%"};
 
+// Values are read with room to spare, so that one too long for its 260-character buffer shows
+// instead of being cut unnoticed by the profile function.
+constexpr std::size_t kReadAhead = 32768;
+
 void DropTrailingBackslash(std::string* text) {
   if (!text->empty() && text->back() == '\\') text->pop_back();
 }
@@ -37,9 +41,6 @@ std::string IniReader::ReadIniValue(const std::string& section,
                                     std::size_t* expandedLength) const {
   std::string raw;
   if (key && !key->empty()) {
-    // Read with room to spare, so that a value too long for the caller's buffer shows in
-    // *expandedLength instead of being cut unnoticed by the profile function.
-    constexpr std::size_t kReadAhead = 32768;
     const auto size = static_cast<std::uint32_t>(std::max(bufferSize, kReadAhead));
     files_.GetProfileString(config_.IniFile, section, *key, defaultValue, size, &raw);
   } else {
@@ -143,15 +144,21 @@ bool LoadServiceConfig(IFileSystem& files, ComponentLog& events, std::uint16_t e
   // 7.
   c.CommandLine = read("CommandLine", "");
   if (tooLong) return refuseTooLong();
+  if (!c.CommandLine.empty() && c.CommandLine[0] == '@') c.CommandLine.erase(0, 1);
+  // An at sign alone names no program either.
   if (c.CommandLine.empty()) return fail(910, "CommandLine");
-  if (c.CommandLine[0] == '@') c.CommandLine.erase(0, 1);
 
   // 8. The default working directory is the program's own.
   const std::string programDir =
       files.PathRemoveFileSpec(files.PathUnquoteSpaces(files.PathRemoveArgs(c.CommandLine)));
   const std::string defaultWorkingDir = files.PathCanonicalize(programDir).value_or(programDir);
+  // Without macros, but refused like the others when it does not fit its buffer.
+  std::string workingDir;
   files.GetProfileString(c.IniFile, std::string(names::kIniSection), std::string("WorkingDir"),
-                         defaultWorkingDir, static_cast<std::uint32_t>(kPathBuffer), &c.WorkingDir);
+                         defaultWorkingDir, static_cast<std::uint32_t>(kReadAhead), &workingDir);
+  if (workingDir.size() > kPathBuffer - 1)
+    return fail(910, "WorkingDir (the value is longer than 259 characters)");
+  c.WorkingDir = std::move(workingDir);
   if (c.WorkingDir.empty()) return fail(910, "WorkingDir");
 
   // 9.

@@ -53,6 +53,14 @@ void RegistryKeyDeletion::DeleteRegistryKeys(const std::string& setting) {
     }
     const std::string path = item.substr(prefix->text.size());
     if (path.empty()) continue;
+    // Windows refuses a key path that begins with a backslash (ERROR_BAD_PATHNAME), so retrying
+    // it would only hold up the client's start; and were it taken as the root itself, the whole
+    // hive would go.
+    if (path[0] == '\\') {
+      const std::string message = item + "\n\nA key name must follow the root's backslash";
+      (void)events_.logError(category::kStartup, kCannotDeleteKey, message.c_str());
+      continue;
+    }
 
     // Another program (often the previous client, still shutting down) may hold the key for a
     // moment, so a failure is retried after a short pseudo-random pause.

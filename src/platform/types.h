@@ -43,6 +43,7 @@ constexpr Win32Error kSharingViolation = 32;
 constexpr Win32Error kFileExists = 80;
 constexpr Win32Error kInvalidParameter = 87;
 constexpr Win32Error kInsufficientBuffer = 122;
+constexpr Win32Error kBadPathname = 161;
 constexpr Win32Error kModNotFound = 126;
 constexpr Win32Error kProcNotFound = 127;
 constexpr Win32Error kAlreadyExists = 183;

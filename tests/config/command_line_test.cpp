@@ -30,9 +30,10 @@ TEST_F(CommandLineTest, ComponentIsTheLeadingWordsOrGrid) {
 }
 
 TEST_F(CommandLineTest, BadOptionsAreRejectedWithTheirExactText) {
+  using namespace std::string_literals;
   struct Case {
-    const char* commandLine;
-    const char* text;
+    std::string commandLine;
+    std::string text;
   } cases[] = {
       {"/Quiet word", "Unrecognized value following option /Quiet"},
       {"/Embedding", "Option /Embedding not recognized"},
@@ -43,6 +44,9 @@ TEST_F(CommandLineTest, BadOptionsAreRejectedWithTheirExactText) {
       {"/Timeout=99999999999",
        "Unrecognized parameter value specified for option /Timeout=99999999999"},
       {"/Quiet/Stop", "Option /Quiet/Stop not recognized"},
+      // The digits before a NUL are not the whole value (nor is the /Service after it an option).
+      {"/Timeout=30\0x/Service "s,
+       "Unrecognized parameter value specified for option /Timeout=30\0x/Service"s},
   };
   for (const auto& c : cases) EXPECT_EQ(Parse(c.commandLine).rejection, c.text) << c.commandLine;
 }

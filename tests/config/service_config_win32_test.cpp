@@ -98,6 +98,9 @@ TEST(ServiceConfigTest, CommandLineAndWorkingDirAreRequiredWithTheirOwnRules) {
   Loaded missing;
   EXPECT_FALSE(missing.Load("CommandLine=%GSDIR%\r\n"));
   EXPECT_EQ(missing.Insertions(910), std::vector<std::string>{"CommandLine"});
+  Loaded atOnly;  // the at sign is dropped, and nothing is left
+  EXPECT_FALSE(atOnly.Load("CommandLine=@\r\nWorkingDir=C:\\w\r\n"));
+  EXPECT_EQ(atOnly.Insertions(910), std::vector<std::string>{"CommandLine"});
 
   Loaded at;
   ASSERT_TRUE(at.Load("CommandLine=@\"%WINDIR%\\sys tem\\prog.exe\" -x \"a b\"\r\n"));
@@ -119,6 +122,17 @@ TEST(ServiceConfigTest, CommandLineAndWorkingDirAreRequiredWithTheirOwnRules) {
   EXPECT_EQ(tooLong.Insertions(910),
             std::vector<std::string>{
                 "CtrlDoc (the value is longer than 259 characters once its macros are expanded)"});
+  // WorkingDir has no macros, but a value too long for its buffer is refused too, not cut.
+  Loaded longWorkingDir;
+  EXPECT_FALSE(longWorkingDir.Load("CommandLine=C:\\c.exe\r\nWorkingDir=C:\\" + longDir +
+                                   std::string(8, 'd') + "\r\n"));
+  EXPECT_EQ(longWorkingDir.Insertions(910),
+            std::vector<std::string>{"WorkingDir (the value is longer than 259 characters)"});
+  EXPECT_EQ(longWorkingDir.config.WorkingDir, "");
+  Loaded fits;
+  ASSERT_TRUE(fits.Load("CommandLine=C:\\c.exe\r\nWorkingDir=C:\\" + longDir + std::string(6, 'd') +
+                        "\r\n"));
+  EXPECT_EQ(fits.config.WorkingDir, "C:\\" + longDir + std::string(6, 'd'));
 }
 
 TEST(ServiceConfigTest, TheIconFileIsLookedForBesideTheExecutableThenTheClientProgram) {

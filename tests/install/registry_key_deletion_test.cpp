@@ -87,6 +87,24 @@ TEST_F(RegistryKeyDeletionTest, PrefixAloneIsSkippedWithoutAMessage) {
   EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software"));
 }
 
+TEST_F(RegistryKeyDeletionTest, PathBeginningWithABackslashIsRejectedAtOnceAndTouchesNothing) {
+  fake.registry.PutKey(kHkcu, "Software\\A");
+  config.DeleteRegKeys = "HKCU\\\\;HKLM\\\\\\;HKCU\\\\Software\\A";
+  const auto before = fake.clock.Elapsed();
+  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
+
+  EXPECT_EQ(fake.clock.Elapsed(), before);  // no retries
+  EXPECT_EQ(fake.faults.Calls("RegDeleteKey"), 0);
+  EXPECT_EQ(fake.faults.Calls("RegOpenKeyEx"), 0);
+  EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software\\A"));
+  EXPECT_TRUE(fake.registry.KeyExists(kHklm, "SYSTEM\\CurrentControlSet"));
+  const auto events = Events(120);
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[2].type, event_type::kError);
+  EXPECT_EQ(events[2].strings.at(0),
+            "HKCU\\\\Software\\A\n\nA key name must follow the root's backslash");
+}
+
 TEST_F(RegistryKeyDeletionTest, DeepTreeGoesChildrenFirstWithOneLinePerKey) {
   fake.registry.PutKey(kHkcu, "Software\\Tree\\a\\a1\\x");
   fake.registry.PutKey(kHkcu, "Software\\Tree\\a\\a2");

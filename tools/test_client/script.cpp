@@ -1,6 +1,7 @@
 #include "script.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 
 namespace keldran::client {
@@ -159,15 +160,22 @@ std::optional<long> ParseNumber(const std::string& text) {
   if (trimmed.empty()) return std::nullopt;
   char* end = nullptr;
   errno = 0;
-  long value;
+  // Numbers are 32 bits wide as a Windows long is, whatever the platform: a decimal beyond that
+  // is refused, and so is a hex code wider than 32 bits (a cast would keep only its low bits).
+  std::int64_t value;
   if (trimmed.size() > 2 && trimmed[0] == '0' && (trimmed[1] == 'x' || trimmed[1] == 'X')) {
+    const unsigned long long bits = std::strtoull(trimmed.c_str(), &end, 16);
+    if (bits > 0xFFFFFFFFull) return std::nullopt;
     // Hex codes such as 0x80004005 are 32-bit patterns: keep their bits.
-    value = static_cast<long>(static_cast<unsigned long>(std::strtoull(trimmed.c_str(), &end, 16)));
+    value = static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
   } else {
-    value = std::strtol(trimmed.c_str(), &end, 10);
+    value = std::strtoll(trimmed.c_str(), &end, 10);
+    if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
   }
-  if (errno != 0 || !end || *end != '\0') return std::nullopt;
-  return value;
+  // The digits must make up the whole text: strtol stops at a NUL as at the end.
+  if (errno != 0 || end == trimmed.c_str() || end != trimmed.c_str() + trimmed.size())
+    return std::nullopt;
+  return static_cast<long>(value);
 }
 
 }  // namespace keldran::client

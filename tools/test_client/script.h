@@ -60,7 +60,8 @@ struct Call {
 };
 std::optional<Call> ParseCall(const std::string& text);
 
-// A whole decimal or 0x-prefixed hexadecimal number (negative decimals allowed).
+// A whole decimal or 0x-prefixed hexadecimal number (negative decimals allowed) of 32 bits; a
+// hexadecimal number is a bit pattern, so 0x80004005 is negative.
 std::optional<long> ParseNumber(const std::string& text);
 
 }  // namespace keldran::client

@@ -101,6 +101,7 @@ Win32Error FakeRegistry::OpenKey(RegKey parent, const std::string& path, std::ui
   auto base = Resolve(parent);
   if (!base) return Fail(win32_error::kInvalidHandle);
   if (base->deleted) return Fail(win32_error::kKeyDeleted);
+  if (path.starts_with('\\')) return Fail(win32_error::kBadPathname);
   auto node = Find(base, path);
   if (!node) return Fail(win32_error::kFileNotFound);
   *key = NewHandle(node);
@@ -116,6 +117,7 @@ Win32Error FakeRegistry::CreateKey(RegKey parent, const std::string& path, std::
   auto base = Resolve(parent);
   if (!base) return Fail(win32_error::kInvalidHandle);
   if (base->deleted) return Fail(win32_error::kKeyDeleted);
+  if (path.starts_with('\\')) return Fail(win32_error::kBadPathname);
   bool made = false;
   auto node = FindOrCreate(base, path, &made);
   if (created) *created = made;
@@ -190,6 +192,7 @@ Win32Error FakeRegistry::DeleteKey(RegKey parent, const std::string& path) {
   auto base = Resolve(parent);
   if (!base) return Fail(win32_error::kInvalidHandle);
   if (base->deleted) return Fail(win32_error::kKeyDeleted);
+  if (path.starts_with('\\')) return Fail(win32_error::kBadPathname);
   auto parts = SplitPath(path);
   if (parts.empty()) return Fail(win32_error::kAccessDenied);
   std::string leaf = parts.back();

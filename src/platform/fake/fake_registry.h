@@ -2,9 +2,10 @@
 // An in-memory registry: HKEY_CLASSES_ROOT (kept as HKLM\Software\Classes, as Windows merges it),
 // HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE and HKEY_USERS, with typed values, case-insensitive
 // names, subkeys enumerated in name order, and Windows' open-key rules: a key with subkeys cannot
-// be deleted, and handles to a deleted key fail with ERROR_KEY_DELETED. Besides the operation
-// itself, a fault may name one key or value: "RegOpenKeyEx <path>", "RegCreateKeyEx <path>"
-// (the path as the call gives it) and "RegSetValueEx <value name>".
+// be deleted, handles to a deleted key fail with ERROR_KEY_DELETED, and a path that begins with a
+// backslash fails with ERROR_BAD_PATHNAME (empty names inside it are passed over). Besides the
+// operation itself, a fault may name one key or value: "RegOpenKeyEx <path>", "RegCreateKeyEx
+// <path>" (the path as the call gives it) and "RegSetValueEx <value name>".
 
 #include <cstdint>
 #include <map>

@@ -111,5 +111,23 @@ TEST_F(RegistryContractTest, OnlyKeysWithoutSubkeysCanBeDeleted) {
   EXPECT_EQ(p_.registry.DeleteKey(base.get(), "Parent"), win32_error::kFileNotFound);
 }
 
+TEST_F(RegistryContractTest, APathBeginningWithABackslashIsBadButEmptyNamesInsideArePassedOver) {
+  Create("\\Outer\\Inner");
+  ScopedRegKey base = Create("");
+  ScopedRegKey key(p_.registry);
+  // Were it taken as the parent itself, deleting its subtree would empty the parent.
+  EXPECT_EQ(p_.registry.OpenKey(base.get(), "\\", reg_access::kRead, key.put()),
+            win32_error::kBadPathname);
+  EXPECT_EQ(p_.registry.OpenKey(base.get(), "\\Outer", reg_access::kRead, key.put()),
+            win32_error::kBadPathname);
+  EXPECT_EQ(p_.registry.CreateKey(base.get(), "\\Outer", reg_access::kRead, key.put()),
+            win32_error::kBadPathname);
+  EXPECT_EQ(p_.registry.DeleteKey(base.get(), "\\"), win32_error::kBadPathname);
+  EXPECT_EQ(p_.registry.DeleteKey(base.get(), "\\Outer\\Inner"), win32_error::kBadPathname);
+  EXPECT_EQ(Open("\\Outer\\\\Inner\\"), 0u);
+  EXPECT_EQ(p_.registry.DeleteKey(base.get(), "Outer\\\\Inner"), 0u);
+  EXPECT_EQ(Open("\\Outer\\Inner"), win32_error::kFileNotFound);
+}
+
 }  // namespace
 }  // namespace keldran::contract
