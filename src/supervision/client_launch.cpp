@@ -37,6 +37,7 @@ bool Supervisor::LaunchClient() {
 
   Win32Error error = 0;
   bool started;
+  bool reportUnguarded = false;
   {
     // The start and the stop check are one step, so a stop that begins meanwhile either finds
     // the new client to wait for or forbids its start.
@@ -46,9 +47,18 @@ bool Supervisor::LaunchClient() {
     started = client_.Start(commandLine, show, &error);
     clientRunning_ = started;
     if (started) clientLaunched_ = true;
+    // Once a run is enough: every restart would meet the same cause.
+    if (started && client_.JobError() != 0 && !unguardedReported_)
+      reportUnguarded = unguardedReported_ = true;
   }
   if (started) {
     events_.logInfo(category::kStartup, kClientStarted);
+    if (reportUnguarded) {
+      const std::string message =
+          "The client runs outside a job object: it would outlive a host that is killed." +
+          errorText(platform_.texts, client_.JobError());
+      events_.logWarning(category::kStartup, kPlainMessage, message.c_str());
+    }
     return true;
   }
   const std::string what = ": Cannot run command:\n\n" + commandLine;

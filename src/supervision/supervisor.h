@@ -25,7 +25,6 @@
 
 namespace keldran {
 
-
 class Supervisor {
  public:
   static constexpr std::uint32_t kNoHeartbeat = 0xFFFFFFFFu;
@@ -126,6 +125,7 @@ class Supervisor {
   WideString timeoutFile_;
   std::optional<RunSettings> settings_;     // none: as configured
   std::optional<std::uintptr_t> stopCode_;  // a stop or shutdown is under way
+  bool unguardedReported_ = false;          // a client outside its job has been reported
 };
 
 }  // namespace keldran
