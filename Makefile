@@ -2,11 +2,12 @@
 # make test   runs every test: native, contract, Windows and end-to-end under Wine
 # make bench  runs the benchmarks under Wine
 # make demo   runs a real client under supervision under Wine
+# make soak   runs the host for 15 minutes under Wine and checks its figures (not part of test)
 JOBS ?= $(shell nproc)
 SETUP_STAMP := build/.setup-done
 XVFB := xvfb-run -a -s "-screen 0 1280x1024x24"
 
-.PHONY: all native windows test test-native test-windows bench demo format clean
+.PHONY: all native windows test test-native test-windows bench demo soak format clean
 
 all: native windows
 
@@ -41,6 +42,9 @@ bench: windows
 
 demo: windows
 	./scripts/demo.sh
+
+soak: windows
+	./scripts/soak.sh
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
