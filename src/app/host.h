@@ -21,8 +21,20 @@
 
 namespace keldran {
 
+// What the start-up routine found of the component's registration.
+struct ComponentRegistration {
+  bool keyFound = false;  // the component's key exists
+  bool idFound = false;   // with a usable ServiceID
+  bool service = false;   // LocalService is 1: it runs as the Windows service
+};
+
 class Host {
  public:
+  // Exit codes of /Status and /Check, for monitoring scripts.
+  static constexpr HResult kStatusNotRunning = 1;  // not registered, or no host runs
+  static constexpr HResult kStatusUnhealthy = 2;   // a host runs, its client is not well
+  static constexpr HResult kCheckFoundProblems = 1;
+
   // Creates the CService object that the run publishes, given the assembled host.
   using ObjectMaker = std::function<ObjectRef(Host&)>;
 
@@ -52,6 +64,10 @@ class Host {
 
  private:
   std::optional<HResult> RunInstallerCompanionSteps();
+  // The administrator's console commands.
+  HResult ReportStatus(const ComponentRegistration& registration);
+  HResult CheckConfiguration();
+  void Print(const std::string& text);
   // E_FAIL when the running-host lookup fails or a host runs (reported as the given event).
   HResult RefuseIfHostRuns(std::uint32_t eventId);
 };

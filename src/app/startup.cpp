@@ -70,46 +70,55 @@ HResult Host::Startup(const std::string& commandLine) {
   // 9. The component's registration.
   const std::string keyPath =
       std::string("AppID\\") + names::kAppId + "\\Services\\" + config.ServiceComp;
+  // The console commands report a missing registration themselves.
+  const bool reportsItself = flags.StatusRequested || flags.CheckRequested;
+  ComponentRegistration found;
   ScopedRegKey key(p.registry);
   if (p.registry.OpenKey(reg_root::kClassesRoot, keyPath, reg_access::kRead, key.put()) != 0) {
-    if (!registration) return events.logError(category::kStartup, 116, kNotInstalled);
+    if (!registration && !reportsItself)
+      return events.logError(category::kStartup, 116, kNotInstalled);
   } else {
+    found.keyFound = true;
     RegType type = RegType::kNone;
     std::vector<std::uint8_t> data;
-    bool found = false;
     if (p.registry.QueryValue(key.get(), "ServiceID", &type, &data) == 0 &&
         (type == RegType::kSz || type == RegType::kExpandSz)) {
       // At most 99 characters and terminated; anything else counts as missing.
       const auto nul = std::find(data.begin(), data.end(), 0);
       if (nul != data.end() && static_cast<std::size_t>(nul - data.begin()) <= kMaxServiceId) {
         config.ServiceID.assign(data.begin(), nul);
-        found = true;
+        found.idFound = true;
       }
     }
-    if (!found && !registration) {
+    if (!found.idFound && !registration && !reportsItself) {
       const std::string text =
           "Registry entry \"HKEY_CLASSES_ROOT\\" + keyPath + "\\ServiceID\" not found";
       return events.logError(category::kStartup, 116, text.c_str());
     }
-    if (found) {
+    if (found.idFound) {
       std::uint32_t localService = 0;
-      if (QueryDwordValue(p.registry, key.get(), "LocalService", &localService) != 0 ||
-          localService != 1) {
-        flags.RunAsService = false;
-      }
+      found.service = QueryDwordValue(p.registry, key.get(), "LocalService", &localService) == 0 &&
+                      localService == 1;
+      if (!found.service) flags.RunAsService = false;
     }
   }
 
   // 10. Dispatch. The running-host lookup is made even without a ServiceID.
+  Registration install(p, events, config, flags, window.tray());
   if (flags.RegApp || flags.RegServ) {
     if (Failed(RefuseIfHostRuns(901))) return kEFail;
     if (!flags.RegServ) flags.RunAsService = false;
-    return Failed(Registration(p, events, config).RegisterComponent(true, flags.RegServ)) ? kEFail
-                                                                                          : kSOk;
+    const HResult registered = install.RegisterComponent(true, flags.RegServ);
+    // The service account's password serves the creation of the service and nothing else.
+    WipeSecret(&config.LogonPassword);
+    return Failed(registered) ? kEFail : kSOk;
   }
+  WipeSecret(&config.LogonPassword);
+  if (flags.StatusRequested) return ReportStatus(found);
+  if (flags.CheckRequested) return CheckConfiguration();
   if (flags.UnReg) {
     if (Failed(RefuseIfHostRuns(905))) return kEFail;
-    return Failed(Registration(p, events, config).UnregisterComponent()) ? kEFail : kSOk;
+    return Failed(install.UnregisterComponent()) ? kEFail : kSOk;
   }
   service.StartRun(flags.RunAsService, flags.StopRequested);
   if (const std::uint32_t code = service.win32ExitCode(); code != 0)

@@ -160,6 +160,11 @@ CommandLineResult ParseCommandLine(ISystemTexts& texts, const std::string& comma
       f.StartRequested = true;
     } else if (EqualsIgnoreCase(token, "Stop")) {
       f.StopRequested = true;
+    } else if (EqualsIgnoreCase(token, "Status")) {
+      // Answers on the console, never with a box.
+      f.StatusRequested = f.Quiet = true;
+    } else if (EqualsIgnoreCase(token, "Check")) {
+      f.CheckRequested = f.Quiet = true;
     } else {
       result.rejection = "Option /" + token + " not recognized";
       return result;
@@ -177,6 +182,16 @@ std::optional<std::string> CheckOptionCombination(const ParsedCommandLine& parse
   if ((f.StartRequested || f.StopRequested) && !parsed.givenOptions.empty()) {
     return std::string("You cannot code /") + (f.StartRequested ? "Start" : "Stop") +
            " option together with " + parsed.givenOptions;
+  }
+  // /Status and /Check stand alone (with /Quiet at most).
+  const char* alone = f.StatusRequested ? "Status" : f.CheckRequested ? "Check" : nullptr;
+  if (alone) {
+    std::string others = parsed.givenOptions;
+    if (f.StatusRequested && f.CheckRequested) others += "/Check ";
+    if (f.StartRequested) others += "/Start ";
+    if (f.StopRequested) others += "/Stop ";
+    if (!others.empty())
+      return std::string("You cannot code /") + alone + " option together with " + others;
   }
   return std::nullopt;
 }

@@ -64,6 +64,8 @@ struct RunFlags {
   bool ServiceSwitch = false;
   bool StartRequested = false;
   bool StopRequested = false;
+  bool StatusRequested = false;  // print the component's status (an addition of ours)
+  bool CheckRequested = false;   // check the component's configuration (an addition of ours)
   bool RegApp = false;
   bool RegServ = false;
   bool UnReg = false;
@@ -73,5 +75,13 @@ struct RunFlags {
   // component is not registered as a service), and so may the start of the dispatcher.
   bool RunAsService = false;
 };
+
+// Overwrites a secret (the service account's password) before letting it go, so that no copy
+// outlives its one use.
+inline void WipeSecret(std::string* secret) {
+  volatile char* bytes = secret->data();
+  for (std::size_t i = 0; i < secret->size(); ++i) bytes[i] = 0;
+  secret->clear();
+}
 
 }  // namespace keldran

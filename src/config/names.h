@@ -15,6 +15,12 @@ constexpr const char* kIniSection = "Service";
 constexpr const char* kAppId = "{0E5B7C21-3D94-4A6F-9B1E-7C2D4F8A9051}";
 constexpr const char* kLibId = "{5A1F93C4-8E27-4B60-A3D5-19C6E0B7F482}";
 constexpr const char* kClsid = "{C83D2E19-6B7A-4F05-8E41-D2A9B3C6F017}";
+// The type library's version, and the class's ProgID and name.
+constexpr unsigned kLibMajor = 3;
+constexpr unsigned kLibMinor = 21;
+constexpr const char* kLibVersion = "3.21";
+constexpr const char* kProgId = "KeldranGridAgent.3.21";
+constexpr const char* kClassName = "Service Class";
 constexpr const char* kClientParamsVariable = "KeldranService_PDF_PARAMS";
 // Until the configuration names the product, the caption reads "Keldran  Service" (two blanks:
 // the component is still empty).

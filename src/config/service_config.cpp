@@ -174,7 +174,7 @@ bool LoadServiceConfig(IFileSystem& files, ComponentLog& events, std::uint16_t e
 
   // 11. "domain\user;password", ".\user;password" or "user;password" (a local account).
   c.LogonUser.clear();
-  c.LogonPassword.clear();
+  WipeSecret(&c.LogonPassword);
   std::string logon = read("Logon", "");
   if (tooLong) return refuseTooLong();
   const std::size_t firstNonBlank = logon.find_first_not_of(' ');
@@ -187,10 +187,14 @@ bool LoadServiceConfig(IFileSystem& files, ComponentLog& events, std::uint16_t e
       account = logon.substr(0, semicolon);
       password = logon.substr(semicolon + 1);
     }
-    if (account.empty() || password.empty()) return fail(912, nullptr);
+    WipeSecret(&logon);
+    if (account.empty() || password.empty()) {
+      WipeSecret(&password);
+      return fail(912, nullptr);
+    }
     if (account.find('\\') == std::string::npos) account = ".\\" + account;
     c.LogonUser = account;
-    c.LogonPassword = password;
+    c.LogonPassword = std::move(password);
   }
 
   // 12.

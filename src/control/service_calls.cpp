@@ -147,4 +147,26 @@ HResult ServiceCalls::Progress(const WideString* message, std::int32_t timeout) 
   return kSOk;
 }
 
+HResult ServiceCalls::Status(WideString* text) {
+  const Supervisor::Status status = supervisor_.GetStatus();
+  std::string progress =
+      status.progress ? platform_.texts.WideToAnsi(*status.progress) : std::string();
+  // One line each: a client's line breaks would start lines of their own.
+  for (char& c : progress) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  const std::string lines =
+      Format("ClientRunning=%d\r\nProcessId=%u\r\nRunSeconds=%u\r\nRestarts=%u\r\n",
+             status.clientRunning ? 1 : 0, status.processId, status.runMs / 1000,
+             status.starts > 0 ? status.starts - 1 : 0) +
+      "HeartbeatAge=" +
+      (status.heartbeatAgeMs ? std::to_string(*status.heartbeatAgeMs / 1000) : std::string()) +
+      Format("\r\nTimeout=%u\r\n", status.timeoutSeconds) + "Progress=" + progress +
+      Format("\r\nPaused=%d\r\nTimedOut=%d\r\nStopping=%d\r\nConnected=%d\r\n",
+             status.paused ? 1 : 0, status.timedOut ? 1 : 0, status.stopping ? 1 : 0,
+             status.connected ? 1 : 0);
+  if (text) *text = platform_.texts.AnsiToWide(lines);
+  return kSOk;
+}
+
 }  // namespace keldran

@@ -52,6 +52,11 @@ class ServiceCalls {
   HResult DeleteFileOnTimeout(const WideString* file);
   HResult Progress(const WideString* message, std::int32_t timeout);
 
+  // IServiceStatus: the host's view of its client, one "Name=Value" line each (ClientRunning,
+  // ProcessId, RunSeconds, Restarts, HeartbeatAge (seconds; empty before the first heartbeat),
+  // Timeout (seconds; 0 when off), Progress, Paused, TimedOut, Stopping, Connected).
+  HResult Status(WideString* text);
+
  private:
   // The resume step of Running and Progress: the client was paused before this heartbeat.
   void ResumeIfPaused(bool wasPaused);

@@ -31,7 +31,7 @@ class BstrText {
   bool present_ = false;
 };
 
-ITypeInfo* LoadServiceTypeInfo(const std::string& exePath) {
+ITypeInfo* LoadTypeInfo(const std::string& exePath, REFIID iid) {
   const int length = MultiByteToWideChar(CP_ACP, 0, exePath.c_str(), -1, nullptr, 0);
   if (length <= 0) return nullptr;
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
@@ -40,15 +40,53 @@ ITypeInfo* LoadServiceTypeInfo(const std::string& exePath) {
   if (FAILED(LoadTypeLibEx(wide.c_str(), REGKIND_NONE, &library))) return nullptr;
   ITypeInfo* info = nullptr;
   // The interface half of the dual description: DispInvoke calls through its vtable.
-  if (FAILED(library->GetTypeInfoOfGuid(IID_IService, &info))) info = nullptr;
+  if (FAILED(library->GetTypeInfoOfGuid(iid, &info))) info = nullptr;
   library->Release();
   return info;
 }
 
+// IDispatch from a type description: DispInvoke calls through the interface's own vtable.
+class TypeInfoDispatch {
+ public:
+  explicit TypeInfoDispatch(ITypeInfo* info) : info_(info) {}
+  TypeInfoDispatch(const TypeInfoDispatch&) = delete;
+  TypeInfoDispatch& operator=(const TypeInfoDispatch&) = delete;
+  ~TypeInfoDispatch() {
+    if (info_) info_->Release();
+  }
+  HRESULT Count(UINT* count) const {
+    if (!count) return E_POINTER;
+    *count = info_ ? 1 : 0;
+    return S_OK;
+  }
+  HRESULT Get(UINT index, ITypeInfo** info) const {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    if (index != 0 || !info_) return DISP_E_BADINDEX;
+    info_->AddRef();
+    *info = info_;
+    return S_OK;
+  }
+  HRESULT Ids(LPOLESTR* names, UINT count, DISPID* ids) const {
+    return info_ ? DispGetIDsOfNames(info_, names, count, ids) : E_NOTIMPL;
+  }
+  HRESULT Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
+                 EXCEPINFO* exception, UINT* badArgument) const {
+    return info_ ? DispInvoke(self, info_, id, flags, params, result, exception, badArgument)
+                 : E_NOTIMPL;
+  }
+
+ private:
+  ITypeInfo* info_;
+};
+
 class CService final : public IService, public ISupportErrorInfo {
  public:
   CService(ServiceCalls& calls, IRunControl& run, const std::string& exePath)
-      : calls_(calls), run_(run), typeInfo_(LoadServiceTypeInfo(exePath)) {
+      : calls_(calls),
+        run_(run),
+        dispatch_(LoadTypeInfo(exePath, IID_IService)),
+        status_(*this, LoadTypeInfo(exePath, IID_IServiceStatus)) {
     run_.Lock();
   }
   CService(const CService&) = delete;
@@ -60,6 +98,8 @@ class CService final : public IService, public ISupportErrorInfo {
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
         IsEqualIID(iid, IID_IService)) {
       *out = static_cast<IService*>(this);
+    } else if (IsEqualIID(iid, IID_IServiceStatus)) {
+      *out = static_cast<IServiceStatus*>(&status_);
     } else if (IsEqualIID(iid, IID_ISupportErrorInfo)) {
       *out = static_cast<ISupportErrorInfo*>(this);
     } else {
@@ -83,29 +123,20 @@ class CService final : public IService, public ISupportErrorInfo {
 
   // IDispatch
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override {
-    if (!count) return E_POINTER;
-    *count = typeInfo_ ? 1 : 0;
-    return S_OK;
+    return dispatch_.Count(count);
   }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) noexcept override {
-    if (!info) return E_POINTER;
-    *info = nullptr;
-    if (index != 0 || !typeInfo_) return DISP_E_BADINDEX;
-    typeInfo_->AddRef();
-    *info = typeInfo_;
-    return S_OK;
+    return dispatch_.Get(index, info);
   }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) noexcept override {
-    if (!typeInfo_) return E_NOTIMPL;
-    return DispGetIDsOfNames(typeInfo_, names, count, ids);
+    return dispatch_.Ids(names, count, ids);
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* exception,
                                    UINT* badArgument) noexcept override {
-    if (!typeInfo_) return E_NOTIMPL;
-    return DispInvoke(static_cast<IService*>(this), typeInfo_, id, flags, params, result, exception,
-                      badArgument);
+    return dispatch_.Invoke(static_cast<IService*>(this), id, flags, params, result, exception,
+                            badArgument);
   }
 
   // IService
@@ -186,10 +217,50 @@ class CService final : public IService, public ISupportErrorInfo {
   }
 
  private:
-  ~CService() {
-    if (typeInfo_) typeInfo_->Release();
-    run_.Unlock();
-  }
+  // The status interface: a second vtable of the same object (same identity, same count),
+  // with its own type description for late-bound callers.
+  class StatusPart final : public IServiceStatus {
+   public:
+    StatusPart(CService& owner, ITypeInfo* info) : owner_(owner), dispatch_(info) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override {
+      return owner_.QueryInterface(iid, out);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return owner_.AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() noexcept override { return owner_.Release(); }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override {
+      return dispatch_.Count(count);
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) noexcept override {
+      return dispatch_.Get(index, info);
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
+                                            DISPID* ids) noexcept override {
+      return dispatch_.Ids(names, count, ids);
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* exception,
+                                     UINT* badArgument) noexcept override {
+      return dispatch_.Invoke(static_cast<IServiceStatus*>(this), id, flags, params, result,
+                              exception, badArgument);
+    }
+    HRESULT STDMETHODCALLTYPE Status(BSTR* text) noexcept override {
+      return Guard([&] {
+        if (!text) return kEPointer;
+        *text = nullptr;
+        WideString value;
+        const HResult hr = owner_.calls_.Status(&value);
+        *text = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(value.data()),
+                                  static_cast<UINT>(value.size()));
+        return *text ? hr : kEOutOfMemory;
+      });
+    }
+
+   private:
+    CService& owner_;
+    TypeInfoDispatch dispatch_;
+  };
+
+  ~CService() { run_.Unlock(); }
 
   // No exception may leave a COM method.
   template <class Call>
@@ -205,7 +276,8 @@ class CService final : public IService, public ISupportErrorInfo {
 
   ServiceCalls& calls_;
   IRunControl& run_;
-  ITypeInfo* typeInfo_;
+  TypeInfoDispatch dispatch_;
+  StatusPart status_;
   std::atomic<ULONG> references_{1};
 };
 

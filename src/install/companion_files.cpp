@@ -63,7 +63,9 @@ bool CompanionFiles::PrepareIniFromTemplate(const std::string& path) {
 bool CompanionFiles::CopyIfMissing(const std::string& target, const std::string& source) {
   const std::string expandedTarget = macros_.ExpandFileMacros(target);
   const std::string expandedSource = macros_.ExpandFileMacros(source);
-  if (FileCanBeOpened(expandedTarget)) return true;
+  // The target is expanded once only: an install folder whose path holds a percent sign would
+  // read differently after a second expansion and look missing.
+  if (CanBeOpened(expandedTarget)) return true;
   if (Win32Error e = platform_.files.CopyFile(expandedSource, expandedTarget, true)) {
     return FailWith(e);
   }
@@ -71,10 +73,14 @@ bool CompanionFiles::CopyIfMissing(const std::string& target, const std::string&
 }
 
 bool CompanionFiles::FileCanBeOpened(const std::string& path) {
+  return CanBeOpened(macros_.ExpandFileMacros(path));
+}
+
+bool CompanionFiles::CanBeOpened(const std::string& expandedPath) {
   ScopedFile file(platform_.files);
-  return platform_.files.CreateFile(macros_.ExpandFileMacros(path), file_access::kGenericRead,
-                                    file_share::kNone, file_creation::kOpenExisting,
-                                    file_attribute::kNormal, file.put()) == 0;
+  return platform_.files.CreateFile(expandedPath, file_access::kGenericRead, file_share::kNone,
+                                    file_creation::kOpenExisting, file_attribute::kNormal,
+                                    file.put()) == 0;
 }
 
 }  // namespace keldran

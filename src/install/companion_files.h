@@ -25,6 +25,7 @@ class CompanionFiles {
   HResult LastResult() const { return lastResult_; }
 
  private:
+  bool CanBeOpened(const std::string& expandedPath);
   bool FailWith(Win32Error error) {
     lastResult_ = ResultFromError(error);
     return false;

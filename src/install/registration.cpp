@@ -1,17 +1,227 @@
-// Registration and unregistration of a component are not built yet: both refuse clearly
-// instead of pretending to succeed.
+// Registration and unregistration of a component. The registry entries are written from typed
+// values (see registry_layout.h), never from text that is parsed, so configuration text lands
+// in the registry as it is.
 #include "install/registration.h"
 
-namespace keldran {
+#include <cstring>
 
-HResult Registration::RegisterComponent(bool, bool) {
-  return events_.logError(category::kInstall, 901,
-                          "Registration is not available in this build of the program");
+#include "log/error_text.h"
+
+namespace keldran {
+namespace {
+
+constexpr std::uint32_t kCannotOpenKey = 112;
+constexpr std::uint32_t kCannotCreateKey = 113;
+constexpr std::uint32_t kCannotSetKey = 114;
+constexpr std::uint32_t kInstalled = 900;
+constexpr std::uint32_t kNotInstalled = 901;
+constexpr std::uint32_t kRemoved = 904;
+constexpr std::uint32_t kNotRemoved = 905;
+
+constexpr const char* kApplicationLog =
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application";
+constexpr std::uint32_t kTypesSupported = 7;  // error, warning and information
+constexpr std::uint32_t kCategoryCount = 15;  // the categories of the message table
+constexpr const char* kServicesText =
+    "Parameters listed for each service are AS INSTALLED but may have been overridden by "
+    "subsequent changes to the corresponding INI file";
+
+// Characters that Windows refuses in a file name, or that would lead out of a registry key.
+constexpr const char* kForbiddenInName = "\\/:*?\"<>|";
+
+LayoutKey Key(std::string name, std::vector<LayoutValue> values = {},
+              std::vector<LayoutKey> subkeys = {}, KeyMarker marker = KeyMarker::kNone) {
+  return LayoutKey{std::move(name), marker, std::move(values), std::move(subkeys)};
+}
+
+LayoutValue Default(std::string text) { return LayoutValue::Text({}, std::move(text)); }
+
+}  // namespace
+
+bool Registration::CheckComponentName(std::uint32_t eventId) {
+  const std::string& name = config_.ServiceComp;
+  bool usable = !name.empty();
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || std::strchr(kForbiddenInName, c)) usable = false;
+  }
+  if (usable) return true;
+  const std::string text = "Component name \"" + name +
+                           "\" cannot be used: it must not be empty or hold \\ / : * ? \" < > | "
+                           "or control characters";
+  (void)events_.logError(category::kInstall, eventId, text.c_str());
+  return false;
+}
+
+bool Registration::GenerateServiceID(std::string* serviceId) {
+  if (const HResult hr = platform_.com.CreateGuidText(serviceId); Failed(hr)) {
+    const std::string reason = errorText(platform_.texts, static_cast<std::uint32_t>(hr));
+    (void)events_.logError(category::kInstall, kNotInstalled, "Unable to generate ServiceID guid",
+                           reason.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::string Registration::ComponentKeyPath() const {
+  return std::string("AppID\\") + names::kAppId + "\\Services\\" + config_.ServiceComp;
+}
+
+std::vector<LayoutBlock> Registration::Layout(const std::string& serviceId) const {
+  const std::string module = platform_.processes.ModuleFileName();
+  const std::string versionedProgId = std::string(names::kProgId) + "." + names::kLibVersion;
+  const Configuration& c = config_;
+  using V = LayoutValue;
+  LayoutBlock comClass = {
+      Key(names::kProgId, {Default(names::kClassName)},
+          {Key("CLSID", {Default(names::kClsid)}), Key("CurVer", {Default(versionedProgId)})}),
+      Key("CLSID", {},
+          {Key(names::kClsid, {Default(names::kClassName), V::Text("AppID", names::kAppId)},
+               {Key("ProgID", {Default(versionedProgId)}),
+                Key("VersionIndependentProgID", {Default(names::kProgId)}),
+                Key("Programmable", {}, {}, KeyMarker::kForceRemove),
+                Key("LocalServer32", {Default("\"" + module + "\"")}),
+                Key("TypeLib", {Default(names::kLibId)})},
+               KeyMarker::kForceRemove)},
+          KeyMarker::kNoRemove)};
+  LayoutBlock appId = {Key("AppID", {},
+                           {Key(names::kAppId, {Default(c.AppName)}, {Key("Services")}),
+                            Key(c.AppName + ".EXE", {V::Text("AppID", names::kAppId)})},
+                           KeyMarker::kNoRemove)};
+  LayoutBlock component = {Key(
+      "AppID", {},
+      {Key(names::kAppId, {Default(c.AppName)},
+           {Key("Services", {Default(kServicesText)},
+                {Key(c.ServiceComp,
+                     {V::Text("IniFile", c.IniFile), V::Text("ServiceID", serviceId),
+                      V::Text("ServicePath", c.ServicePath), V::Text("ServiceName", c.ServiceName),
+                      V::Text("DisplayName", c.DisplayName), V::Text("Description", c.Description),
+                      V::Text("CommandLine", c.CommandLine), V::Text("WorkingDir", c.WorkingDir),
+                      V::Number("AutoStart", c.AutoStart), V::Number("Show", c.Show),
+                      V::Number("Debug", c.Debug), V::Number("Timeout", c.Timeout)},
+                     {}, KeyMarker::kForceRemove)})})},
+      KeyMarker::kNoRemove)};
+  return {comClass, appId, component};
+}
+
+std::vector<std::string> Registration::EventSources() const {
+  std::vector<std::string> sources = {config_.ServiceName};
+  const std::string own = events_.log().eventSourceName();
+  if (!own.empty() && own != config_.ServiceName) sources.push_back(own);
+  return sources;
+}
+
+void Registration::RegisterEventSource(const std::string& source, const std::string& messageFile) {
+  IRegistry& registry = platform_.registry;
+  ISystemTexts& texts = platform_.texts;
+  const std::string shown = std::string("HKEY_LOCAL_MACHINE\\") + kApplicationLog + "\\";
+  auto warn = [&](std::uint32_t id, const std::string& what, Win32Error e) {
+    events_.logWarning(category::kInstall, id, what.c_str(), errorText(texts, e).c_str());
+  };
+  ScopedRegKey application(registry);
+  if (Win32Error e = registry.OpenKey(reg_root::kLocalMachine, kApplicationLog,
+                                      reg_access::kQueryValue | reg_access::kEnumerateSubKeys |
+                                          reg_access::kNotify | reg_access::kCreateSubKey |
+                                          reg_access::kReadControl,
+                                      application.put())) {
+    return warn(kCannotOpenKey, shown.substr(0, shown.size() - 1), e);
+  }
+  ScopedRegKey key(registry);
+  if (Win32Error e =
+          registry.CreateKey(application.get(), source, reg_access::kAllAccess, key.put())) {
+    return warn(kCannotCreateKey, shown + source, e);
+  }
+  // Each value on its own: one that cannot be set does not keep the others out.
+  if (Win32Error e = SetStringValue(registry, key.get(), "EventMessageFile", messageFile))
+    warn(kCannotSetKey, shown + "EventMessageFile", e);
+  if (Win32Error e = SetDwordValue(registry, key.get(), "TypesSupported", kTypesSupported))
+    warn(kCannotSetKey, shown + "TypesSupported", e);
+  if (Win32Error e = SetStringValue(registry, key.get(), "CategoryMessageFile", messageFile,
+                                    RegType::kExpandSz))
+    warn(kCannotSetKey, shown + "CategoryMessageFile", e);
+  if (Win32Error e = SetDwordValue(registry, key.get(), "CategoryCount", kCategoryCount))
+    warn(kCannotSetKey, shown + "CategoryCount", e);
+}
+
+HResult Registration::RegisterComponent(bool registerTypeLibrary, bool asService) {
+  if (!CheckComponentName(kNotInstalled)) return kEFail;
+  IRegistry& registry = platform_.registry;
+  // Re-registration always starts without a service: a changed account or start type takes
+  // effect only through a new one.
+  (void)service_.RemoveService();
+  std::string serviceId;
+  if (!GenerateServiceID(&serviceId)) return kEFail;
+  // A block that fails is undone by itself; a failed component block shows in the next step.
+  for (const LayoutBlock& block : Layout(serviceId)) {
+    (void)RegisterLayout(registry, reg_root::kClassesRoot, block);
+  }
+  const std::string module = platform_.processes.ModuleFileName();
+  for (const std::string& source : EventSources()) RegisterEventSource(source, module);
+
+  const std::string keyPath = ComponentKeyPath();
+  ScopedRegKey key(registry);
+  if (Win32Error e =
+          registry.OpenKey(reg_root::kClassesRoot, keyPath, reg_access::kWrite, key.put())) {
+    // Nothing else is done without the component's key, and the run must look failed to the
+    // script or installer that started it.
+    const std::string path = "HKEY_CLASSES_ROOT\\" + keyPath;
+    return events_.logError(category::kInstall, kCannotOpenKey, path.c_str(),
+                            errorText(platform_.texts, e).c_str());
+  }
+  (void)SetDwordValue(registry, key.get(), "LocalService", 0);
+  if (asService) {
+    (void)SetDwordValue(registry, key.get(), "LocalService", 1);
+    if (!service_.InstallService()) {
+      (void)service_.RemoveService();
+      return kEFail;
+    }
+  }
+
+  HResult hr = registerTypeLibrary ? platform_.com.RegisterTypeLibrary(module) : kSOk;
+  if (Succeeded(hr)) hr = shortcuts_.UpdateShortcuts(true);
+  if (Succeeded(hr)) {
+    const std::string commandLine = platform_.processes.CommandLine();
+    const char* strings[] = {"\r\n\r\nCommandLine was:\r\n\r\n", commandLine.c_str()};
+    events_.logEvent(event_type::kInformation, category::kInstall, kInstalled, strings, 2);
+    if (!flags_.Quiet)
+      notices_.PostNotice("Service was successfully registered", notice_kind::kInformation);
+  } else {
+    // The same words stand for a failed type library and failed shortcuts.
+    (void)events_.logError(category::kInstall, kNotInstalled, "Unable to register typelib",
+                           errorText(platform_.texts, static_cast<std::uint32_t>(hr)).c_str());
+  }
+  return kSOk;
 }
 
 HResult Registration::UnregisterComponent() {
-  return events_.logError(category::kInstall, 905,
-                          "Unregistration is not available in this build of the program");
+  if (!CheckComponentName(kNotRemoved)) return kEFail;
+  IRegistry& registry = platform_.registry;
+  for (const LayoutBlock& block : Layout(config_.ServiceID)) {
+    UnregisterLayout(registry, reg_root::kClassesRoot, block);
+  }
+  if (!service_.RemoveService()) return kEFail;
+  (void)shortcuts_.UpdateShortcuts(false);
+
+  const HResult hr =
+      platform_.com.UnregisterTypeLibrary(names::kLibId, names::kLibMajor, names::kLibMinor);
+  if (Failed(hr)) {
+    (void)events_.logError(category::kInstall, kNotRemoved, "Unable to unregister typelib",
+                           errorText(platform_.texts, static_cast<std::uint32_t>(hr)).c_str());
+  } else {
+    events_.logInfo(category::kInstall, kRemoved);
+    notices_.PostNotice("Service was successfully unregistered", notice_kind::kInformation);
+  }
+
+  // A key deletion: a source key that someone gave subkeys stays.
+  ScopedRegKey application(registry);
+  if (registry.OpenKey(reg_root::kLocalMachine, kApplicationLog,
+                       reg_access::kRead | reg_access::kSetValue | reg_access::kCreateSubKey,
+                       application.put()) == 0) {
+    for (const std::string& source : EventSources()) {
+      (void)registry.DeleteKey(application.get(), source);
+    }
+  }
+  return kSOk;
 }
 
 }  // namespace keldran

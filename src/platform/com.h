@@ -48,6 +48,8 @@ class IRunningHost {
  public:
   virtual ~IRunningHost() = default;
   virtual HResult RequestStop() = 0;
+  // The host's status text (IServiceStatus::Status).
+  virtual HResult QueryStatus(std::string* text) = 0;
 };
 
 namespace rot_flags {

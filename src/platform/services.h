@@ -46,6 +46,7 @@ constexpr std::uint32_t kInteractive = 0x100;
 
 namespace service_access {
 constexpr std::uint32_t kManagerAll = 0xF003F;
+constexpr std::uint32_t kManagerConnect = 0x0001;
 constexpr std::uint32_t kQueryConfig = 0x0001;
 constexpr std::uint32_t kQueryStatus = 0x0004;
 constexpr std::uint32_t kStart = 0x0010;

@@ -1,6 +1,6 @@
 #pragma once
 // System message texts, the program's own message table, the thread's last-error value, the
-// debugger output and the ANSI code page.
+// debugger output, the console that started the program, and the ANSI code page.
 
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +26,10 @@ class ISystemTexts {
   virtual void SetLastError(Win32Error error) = 0;
 
   virtual void OutputDebugString(const std::string& text) = 0;
+  // Writes to the standard output or error that the program was started with, or to the console
+  // of the process that started it; false when there is neither (a service, an installer).
+  enum class Stream { kOutput, kError };
+  virtual bool WriteStandardStream(Stream stream, const std::string& text) = 0;
 
   // The system's ANSI code page.
   virtual std::string WideToAnsi(const WideString& text) = 0;

@@ -46,10 +46,15 @@ bool Supervisor::LaunchClient() {
     const std::uint16_t show = Settings().show != 0 ? show_window::kShow : show_window::kHide;
     started = client_.Start(commandLine, show, &error);
     clientRunning_ = started;
-    if (started) clientLaunched_ = true;
-    // Once a run is enough: every restart would meet the same cause.
-    if (started && client_.JobError() != 0 && !unguardedReported_)
-      reportUnguarded = unguardedReported_ = true;
+    if (started) {
+      clientLaunched_ = true;
+      startedAt_ = platform_.clock.TickCount();
+      ++starts_;
+      endLogged_ = false;
+      // Once a run is enough: every restart would meet the same cause.
+      if (client_.JobError() != 0 && !unguardedReported_)
+        reportUnguarded = unguardedReported_ = true;
+    }
   }
   if (started) {
     events_.logInfo(category::kStartup, kClientStarted);

@@ -5,6 +5,7 @@ namespace keldran {
 namespace {
 
 constexpr std::uint32_t kKilledExitCode = win32_error::kTimeout;  // 1460, as every kill uses
+constexpr std::uint32_t kStillActive = 259;  // what GetExitCodeProcess says of a running process
 
 // The buffers of the original design hold MAX_PATH characters with the terminating NUL, so a
 // longer text keeps its first 259 characters; a cut path will not name anything, and the start
@@ -112,6 +113,14 @@ bool Process::WaitForEnd(std::uint32_t milliseconds) {
   const SharedProcessHandle handle = Handle();
   return !handle ||
          platform_.processes.WaitForProcess(*handle, milliseconds) != wait_result::kTimeout;
+}
+
+std::optional<std::uint32_t> Process::ExitCode() {
+  const SharedProcessHandle handle = Handle();
+  std::uint32_t code = 0;
+  if (!handle || !platform_.processes.GetExitCode(*handle, &code) || code == kStillActive)
+    return std::nullopt;
+  return code;
 }
 
 void Process::Terminate(std::uint32_t exitCode) {

@@ -43,6 +43,8 @@ class Process {
   SharedProcessHandle Handle() const;
   // Why the current child runs outside a job of its own; 0 when it is in one.
   Win32Error JobError() const;
+  // The child's exit code once it has ended; none while it runs or when there is none.
+  std::optional<std::uint32_t> ExitCode();
 
   void SetWorkingDir(const std::string& directory);
   std::string BaseDir();

@@ -29,7 +29,32 @@ Supervisor::RunSettings& Supervisor::MutableSettings() {
 
 void Supervisor::PrepareRun() { client_.SetWorkingDir(config_.WorkingDir); }
 
-void Supervisor::KillClient() { client_.Terminate(kKilledExitCode); }
+void Supervisor::KillClient() {
+  const bool ended = client_.HasEnded();
+  if (!ended) client_.Terminate(kKilledExitCode);
+  LogClientEnd(!ended);
+}
+
+void Supervisor::LogClientEnd(bool killed) {
+  std::uint32_t runMs;
+  {
+    LockGuard guard(*lock_);
+    if (endLogged_) return;
+    endLogged_ = true;
+    runMs = platform_.clock.TickCount() - startedAt_;
+  }
+  const std::uint32_t id = client_.processId();
+  const std::string ran = Format("%u.%u s", runMs / 1000, runMs % 1000 / 100);
+  if (killed) {
+    events_.logDebug(Format("Client process %u killed with exit code %u after %s", id,
+                            kKilledExitCode, ran.c_str()));
+    return;
+  }
+  const std::optional<std::uint32_t> code = client_.ExitCode();
+  events_.logDebug(Format("Client process %u ended with exit code %s after %s", id,
+                          code ? codeText(static_cast<std::int32_t>(*code)).c_str() : "(unknown)",
+                          ran.c_str()));
+}
 
 bool Supervisor::SetRunningTS(bool running, const WideString* progress, std::uint32_t timeout) {
   std::uint32_t now = platform_.clock.TickCount();
@@ -96,6 +121,7 @@ bool Supervisor::Restart() {
   if (Stopping()) return true;
   // The caller is usually the client being killed: the call may not return to it.
   client_.Terminate(kKilledExitCode);
+  LogClientEnd(true);
   return LaunchClient();
 }
 
@@ -180,6 +206,29 @@ SharedProcessHandle Supervisor::ClientHandle() const { return client_.Handle(); 
 void Supervisor::EndRun() {
   LockGuard guard(*lock_);
   clientRunning_ = false;
+}
+
+Supervisor::Status Supervisor::GetStatus() const {
+  const std::uint32_t now = platform_.clock.TickCount();
+  Status status;
+  LockGuard guard(*lock_);
+  status.clientRunning = clientRunning_;
+  status.processId = client_.processId();
+  status.runMs = starts_ > 0 ? now - startedAt_ : 0;
+  status.starts = starts_;
+  if (lastHeartbeat_ != kNoHeartbeat) status.heartbeatAgeMs = (now == 0 ? 1 : now) - lastHeartbeat_;
+  const RunSettings settings = Settings();
+  status.timeoutSeconds =
+      settings.timeout == 0 || settings.debug != 0
+          ? 0
+          : (heartbeatTimeout_ != 0 ? heartbeatTimeout_
+                                    : static_cast<std::uint32_t>(settings.timeout));
+  if (progressStored_) status.progress = progressText_;
+  status.paused = paused_;
+  status.timedOut = timedOut_;
+  status.stopping = stopCode_.has_value();
+  status.connected = clientWindow_ != 0;
+  return status;
 }
 
 bool Supervisor::ClientRunning() const {

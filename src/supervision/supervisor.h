@@ -77,6 +77,22 @@ class Supervisor {
   bool Debugging() const;
   bool Visible() const;
 
+  // ---- The status query (run-loop thread) -----------------------------------------------------
+  struct Status {
+    bool clientRunning = false;  // the client is meant to run (false once the run ends)
+    std::uint32_t processId = 0;
+    std::uint32_t runMs = 0;                      // since the current client started
+    std::uint32_t starts = 0;                     // client starts in this run
+    std::optional<std::uint32_t> heartbeatAgeMs;  // none: no heartbeat since the start
+    std::uint32_t timeoutSeconds = 0;             // in force now; 0: time-outs are off
+    std::optional<WideString> progress;           // none: no heartbeat has stored one in this run
+    bool paused = false;
+    bool timedOut = false;
+    bool stopping = false;
+    bool connected = false;
+  };
+  Status GetStatus() const;
+
   // ---- Stop and shutdown (any thread) ---------------------------------------------------------
   // From now on no client is started and the watchdog leaves the client alone. A connected
   // client is told (code 1 for stop, 5 for shutdown); one that connects later is told then.
@@ -100,6 +116,8 @@ class Supervisor {
   };
   RunSettings Settings() const;    // under lock_
   RunSettings& MutableSettings();  // under lock_
+  // One log record of how the client's life ended: its process id, exit code and run time.
+  void LogClientEnd(bool killed);
 
   Platform& platform_;
   ComponentLog& events_;
@@ -125,6 +143,9 @@ class Supervisor {
   WideString timeoutFile_;
   std::optional<RunSettings> settings_;     // none: as configured
   std::optional<std::uintptr_t> stopCode_;  // a stop or shutdown is under way
+  std::uint32_t startedAt_ = 0;             // tick count of the current client's start
+  std::uint32_t starts_ = 0;                // client starts in this run
+  bool endLogged_ = true;                   // the current client's end has its record
   bool unguardedReported_ = false;          // a client outside its job has been reported
 };
 

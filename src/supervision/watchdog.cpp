@@ -57,6 +57,7 @@ bool Supervisor::WatchdogTick() {
 
   if (died) {
     events_.logError(category::kRun, 108);
+    LogClientEnd(false);
     client_.Terminate(kKilledExitCode);
     return LaunchClient();
   }
@@ -79,6 +80,7 @@ bool Supervisor::WatchdogTick() {
     (void)platform_.files.DeleteFile(file);
   }
   client_.Terminate(kKilledExitCode);
+  LogClientEnd(true);
   // Once more now that the client is gone and cannot hold the file open.
   if (!file.empty()) (void)platform_.files.DeleteFile(file);
   const bool started = LaunchClient();

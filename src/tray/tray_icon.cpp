@@ -27,19 +27,20 @@ TrayIcon::~TrayIcon() { Remove(); }
 
 void TrayIcon::OnEvent(const char* text, std::uint16_t type) {
   if (!text) return;
-  switch (type) {
-    case event_type::kError:
-      PostNotice(text, notice_kind::kError);
-      break;
-    case event_type::kWarning:
-      PostNotice(text, notice_kind::kWarning);
-      break;
-    case event_type::kInformation:
-      if (supervisor_.Debugging()) PostNotice(text, notice_kind::kInformation);
-      break;
-    default:
-      break;
+  std::uint32_t kind = notice_kind::kNone;
+  if (type == event_type::kError) {
+    kind = notice_kind::kError;
+  } else if (type == event_type::kWarning) {
+    kind = notice_kind::kWarning;
+  } else if (type == event_type::kInformation && supervisor_.Debugging()) {
+    kind = notice_kind::kInformation;
   }
+  if (kind == notice_kind::kNone) return;
+  PostNotice(text, kind);
+  // Started from a console, the program also says it there: a terminal without a display never
+  // sees a box or a balloon.
+  (void)platform_.texts.WriteStandardStream(ISystemTexts::Stream::kError,
+                                            std::string(text) + "\r\n");
 }
 
 void TrayIcon::AddOrModify(WindowHandle window, IconHandle icon, const char* tip) {

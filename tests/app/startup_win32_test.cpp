@@ -245,7 +245,35 @@ TEST_F(StartupTest, TheExitCodeTable) {
          h.fake.faults.Fail("RegisterServiceCtrlHandler", 5);
        },
        kEFail},
-      {"registration fails", "/RegApp", [](Host_&) {}, kEFail},
+      {"a registration", "/RegApp", [](Host_&) {}, kSOk},
+      {"an unregistration", "/UnReg", [](Host_&) {}, kSOk},
+      {"registration fails", "/RegApp",
+       [](Host_& h) {
+         h.fake.faults.Fail(std::string("RegOpenKeyEx ") + kServicesKey + "Grid", 5, -1);
+       },
+       kEFail},
+      {"status: not registered", "/Status", [](Host_&) {}, Host::kStatusNotRunning},
+      {"status: healthy", "/Status",
+       [](Host_& h) {
+         h.RegisterComponent("Grid", "{ID}");
+         h.fake.com.AddForeignHost(
+             "{ID}", [] { return kSOk; }, "ClientRunning=1\r\n");
+       },
+       kSOk},
+      {"status: timed out", "/Status",
+       [](Host_& h) {
+         h.RegisterComponent("Grid", "{ID}");
+         h.fake.com.AddForeignHost(
+             "{ID}", [] { return kSOk; }, "ClientRunning=1\r\nTimedOut=1");
+       },
+       Host::kStatusUnhealthy},
+      {"check: the client program is missing", "/Check", [](Host_&) {}, Host::kCheckFoundProblems},
+      {"check: clean", "/Check",
+       [](Host_& h) {
+         h.Write("client.exe", "x");
+         h.WriteIni("[Service]\r\nCommandLine=%DIR%\\client.exe\r\n");
+       },
+       kSOk},
       {"commit without the companion DLL", "/Commit", [](Host_&) {},
        static_cast<HResult>(0x8007007Eu)},
   };

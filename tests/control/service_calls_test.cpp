@@ -166,6 +166,34 @@ TEST_F(ServiceCallsTest, ABalloonTypeThatIsNoBalloonKindShowsTheTextAsInformatio
   }
 }
 
+TEST_F(ServiceCallsTest, StatusTellsTheClientsLifeAsTheHostSeesIt) {
+  auto status = [&] {
+    WideString text;
+    EXPECT_EQ(calls.Status(&text), kSOk);
+    return fake.texts.WideToAnsi(text);
+  };
+  fake.clock.Advance(5000);
+  const std::string pid = std::to_string(fake.processes.LastChild()->processId);
+  EXPECT_EQ(status(), "ClientRunning=1\r\nProcessId=" + pid +
+                          "\r\nRunSeconds=5\r\nRestarts=0\r\nHeartbeatAge=\r\nTimeout=60\r\n"
+                          "Progress=\r\nPaused=0\r\nTimedOut=0\r\nStopping=0\r\nConnected=0\r\n");
+  ASSERT_EQ(calls.Restart(), kSOk);
+  ASSERT_EQ(calls.Restart(), kSOk);
+  Connect();
+  const WideString text = u"two\r\nlines";
+  ASSERT_EQ(calls.Progress(&text, 90), kSOk);
+  fake.clock.Advance(3000);
+  std::string now = status();
+  // A client's line break would start a line of its own.
+  for (const char* line : {"Restarts=2", "RunSeconds=3", "HeartbeatAge=3", "Timeout=90",
+                           "Progress=two  lines\r\n", "Paused=0", "Connected=1"}) {
+    EXPECT_NE(now.find(line), std::string::npos) << line << "\n" << now;
+  }
+  ASSERT_EQ(calls.Pause(), kSOk);
+  now = status();
+  EXPECT_NE(now.find("Paused=1"), std::string::npos) << now;
+}
+
 TEST_F(ServiceCallsTest, AWorkerThatCannotBeCreatedLeavesANullPointer) {
   ObjectRef worker = fake::FakeCom::MakeObject("stale");
   ASSERT_EQ(calls.StartWorker(nullptr, &worker), kSOk);

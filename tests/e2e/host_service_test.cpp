@@ -1,7 +1,7 @@
-// The real host as a Windows service under Wine's Service Control Manager: the one service of
-// the machine runs the component "Grid" with the INI file beside the executable. It reports
-// itself running only once its client has connected, and the stop control reaches the client
-// before the host ends.
+// The real host as a Windows service under Wine's Service Control Manager, installed by the
+// host's own /RegService: the one service of the machine runs the component "Grid" with the INI
+// file beside the executable. It reports itself running only once its client has connected, and
+// the stop control reaches the client before the host ends.
 #include <memory>
 #include <vector>
 
@@ -50,11 +50,9 @@ struct StateSeen {
   DWORD tick;
 };
 
-class HostServiceTest : public TypeLibTest {
+class HostServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    TypeLibTest::SetUp();
-    if (HasFatalFailure()) return;
     manager_ =
         std::make_unique<ServiceHandle>(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     ASSERT_TRUE(*manager_) << GetLastError();
@@ -83,6 +81,7 @@ class HostServiceTest : public TypeLibTest {
     return 0;
   }
 
+  ComApartment apartment_;
   std::unique_ptr<ServiceHandle> manager_;
   const std::string iniPath_ = ExeDir() + "\\KeldranGridAgent.INI";
   std::vector<StateSeen> seen_;
@@ -92,18 +91,14 @@ TEST_F(HostServiceTest, ReportsRunningAfterTheClientConnectsAndStopReachesTheCli
   HostRun run;
   HostSetup setup;
   setup.component = "Grid";
-  setup.localService = 1;
+  setup.asService = true;
   setup.timeoutSeconds = 30;
   // The client takes its time before it connects: the service stays start-pending meanwhile.
   setup.clientOptions = "/delay=1500";
   setup.script = "heartbeat=250\n";
   ASSERT_TRUE(run.Prepare(setup, iniPath_));
 
-  ServiceHandle service(CreateServiceA(manager_->get(), kServiceName, "Keldran Grid Agent 3.21",
-                                       SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                       ("\"" + AgentExePath() + "\" /Service").c_str(), nullptr,
-                                       nullptr, nullptr, nullptr, nullptr));
+  ServiceHandle service(OpenServiceA(manager_->get(), kServiceName, SERVICE_ALL_ACCESS));
   ASSERT_TRUE(service) << GetLastError();
   ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
   // StartService may come back before the service reports anything: poll.
@@ -161,15 +156,11 @@ TEST_F(HostServiceTest, AClientEndingOnItsOwnDuringTheStopIsNoDeath) {
     HostRun run;
     HostSetup setup;
     setup.component = "Grid";
-    setup.localService = 1;
+    setup.asService = true;
     setup.timeoutSeconds = 30;
     setup.script = "heartbeat=250\nignorestop\nwait=2500\nend\n";
     ASSERT_TRUE(run.Prepare(setup, iniPath_));
-    ServiceHandle service(CreateServiceA(manager_->get(), kServiceName, "Keldran Grid Agent 3.21",
-                                         SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                         SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                         ("\"" + AgentExePath() + "\" /Service").c_str(), nullptr,
-                                         nullptr, nullptr, nullptr, nullptr));
+    ServiceHandle service(OpenServiceA(manager_->get(), kServiceName, SERVICE_ALL_ACCESS));
     ASSERT_TRUE(service) << GetLastError();
     ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
     ASSERT_TRUE(run.WaitForOut("connected thread=", kWaitMs)) << run.Out();
@@ -182,7 +173,6 @@ TEST_F(HostServiceTest, AClientEndingOnItsOwnDuringTheStopIsNoDeath) {
     EXPECT_EQ(run.LogCount("Client stopped unexpectedly"), 0u) << log;
     EXPECT_EQ(run.LogCount("Client started"), 1u) << log;
     EXPECT_EQ(run.LogCount("Service stopped"), 1u) << log;
-    ASSERT_TRUE(DeleteService(service.get())) << GetLastError();
   }
 }
 

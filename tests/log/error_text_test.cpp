@@ -24,6 +24,9 @@ class ScriptedTexts final : public ISystemTexts {
   Win32Error LastError() override { return base_.LastError(); }
   void SetLastError(Win32Error e) override { base_.SetLastError(e); }
   void OutputDebugString(const std::string& t) override { base_.OutputDebugString(t); }
+  bool WriteStandardStream(Stream s, const std::string& t) override {
+    return base_.WriteStandardStream(s, t);
+  }
   std::string WideToAnsi(const WideString& t) override { return base_.WideToAnsi(t); }
   WideString AnsiToWide(const std::string& t) override { return base_.AnsiToWide(t); }
   std::size_t CharNext(const std::string& t, std::size_t o) override {

@@ -12,6 +12,12 @@ class WatchdogTest : public testing::RunFixture {
     Connect();
   }
   std::uint32_t FirstPid() const { return fake.processes.Children().front().processId; }
+  // A debugger line ends with the text.
+  bool DebugLine(const std::string& text) const {
+    for (const std::string& line : fake.texts.DebugOutput())
+      if (line.find(text) != std::string::npos) return true;
+    return false;
+  }
 };
 
 TEST_F(WatchdogTest, SilentClientIsPingedInTheSecondHalfThenKilledAndRestarted) {
@@ -33,6 +39,8 @@ TEST_F(WatchdogTest, SilentClientIsPingedInTheSecondHalfThenKilledAndRestarted) 
   EXPECT_EQ(children[0].exitCode, 1460u);
   EXPECT_TRUE(children[1].running);
   EXPECT_EQ(Count(105), 2u);
+  EXPECT_TRUE(DebugLine("Client process " + std::to_string(children[0].processId) +
+                        " killed with exit code 1460 after 62.0 s"));
   // The event is written once per silence: the restarted client gets a fresh one.
   Ticks(5);
   EXPECT_EQ(Count(107), 1u);
@@ -77,6 +85,8 @@ TEST_F(WatchdogTest, ADeadClientIsRestartedEveryTickWhateverTheSettings) {
   EXPECT_EQ(ClientStarts(), 4u);
   EXPECT_EQ(Count(105), 4u);
   EXPECT_EQ(fake.processes.Children()[0].exitCode, 3u);  // it ended by itself: no kill code
+  EXPECT_TRUE(DebugLine("Client process " + std::to_string(FirstPid()) +
+                        " ended with exit code 3 (0x00000003) after 1.0 s"));
 }
 
 TEST_F(WatchdogTest, AVisibleOrDebuggedClientIsReportedOnceButNotKilled) {

@@ -27,7 +27,7 @@ std::string FreshComponentName() {
 
 }  // namespace
 
-HostRun::HostRun() : component_(FreshComponentName()), serviceId_(NewGuidText()) {}
+HostRun::HostRun() : component_(FreshComponentName()) {}
 
 HostRun::~HostRun() {
   if (host_.IsRunning()) host_.Kill();
@@ -39,19 +39,13 @@ HostRun::~HostRun() {
       CloseHandle(process);
     }
   }
-  if (keyCreated_) (void)DeleteRegTree(HKEY_CLASSES_ROOT, kServicesKey + component_);
+  if (registered_) (void)RunAgain("/UnReg /Quiet");
 }
 
 bool HostRun::Prepare(const HostSetup& setup, const std::string& iniPath) {
-  if (dir_.path().empty() || serviceId_.empty()) return false;
+  if (dir_.path().empty()) return false;
   if (!setup.component.empty()) component_ = setup.component;
   iniPath_ = iniPath.empty() ? dir_.File("host.ini") : iniPath;
-  if (CreateRegKey(HKEY_CLASSES_ROOT, kServicesKey + component_,
-                   {RegValue::String("ServiceID", serviceId_),
-                    RegValue::Dword("LocalService", setup.localService)}) != 0) {
-    return false;
-  }
-  keyCreated_ = true;
 
   // The client's files are named relative to its working directory, the scratch directory, to
   // keep the command line short: the INI reader holds 259 characters at most. (%DIR% would
@@ -70,8 +64,16 @@ bool HostRun::Prepare(const HostSetup& setup, const std::string& iniPath) {
   ini += "Timeout=" + std::to_string(setup.timeoutSeconds) + "\r\n";
   for (const std::string& line : setup.iniLines) ini += line + "\r\n";
   ini += setup.moreIni;
-  return CreateDirectoryA(dir_.File("logs").c_str(), nullptr) && WriteWholeFile(iniPath_, ini) &&
-         dir_.Write("first.txt", setup.script);
+  if (!CreateDirectoryA(dir_.File("logs").c_str(), nullptr) || !WriteWholeFile(iniPath_, ini) ||
+      !dir_.Write("first.txt", setup.script)) {
+    return false;
+  }
+  registered_ = true;
+  const RunResult registration =
+      RunAgain(setup.asService ? "/RegService /Quiet" : "/RegApp /Quiet");
+  serviceId_ =
+      ReadRegString(HKEY_CLASSES_ROOT, kServicesKey + component_, "ServiceID").value_or("");
+  return registration.started && registration.exitCode == 0 && !serviceId_.empty();
 }
 
 std::string HostRun::ComponentArgument() const { return component_ + "@" + iniPath_; }

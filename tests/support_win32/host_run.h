@@ -1,9 +1,9 @@
 #pragma once
-// One real host run for end-to-end tests and benchmarks: a component of its own (registry key
-// with a fresh ServiceID, INI file, log directory and client working directory in a scratch
-// directory), KeldranGridAgent.exe started for it with "component@<INI path>", and the test
-// client as the supervised program. What happened is read back from the day's log file and from
-// the client's out file.
+// One real host run for end-to-end tests and benchmarks: a component of its own (INI file, log
+// directory and client working directory in a scratch directory), registered by the host itself
+// as an administrator does it, KeldranGridAgent.exe started for it with "component@<INI path>",
+// and the test client as the supervised program. What happened is read back from the day's log file
+// and from the client's out file.
 
 #include <windows.h>
 
@@ -32,8 +32,8 @@ struct HostSetup {
   std::vector<std::string> iniLines;
   // Other sections, written verbatim after the Service section.
   std::string moreIni;
-  // LocalService of the registry key: 1 lets a /Service start run as a service.
-  DWORD localService = 0;
+  // Registered with /RegService (which installs the Windows service) instead of /RegApp.
+  bool asService = false;
 };
 
 class HostRun {
@@ -41,12 +41,12 @@ class HostRun {
   HostRun();
   HostRun(const HostRun&) = delete;
   HostRun& operator=(const HostRun&) = delete;
-  // Kills a host still running and removes the component's registry key.
+  // Kills a host still running and unregisters the component.
   ~HostRun();
 
-  // Creates the registry key and writes the INI file and the client script; false on a
-  // failure. iniPath, when given, is where the INI file goes instead of the scratch directory
-  // (the service's component reads the INI file beside the executable).
+  // Writes the INI file and the client script and registers the component; false on a failure.
+  // iniPath, when given, is where the INI file goes instead of the scratch directory (the
+  // service's component reads the INI file beside the executable).
   [[nodiscard]] bool Prepare(const HostSetup& setup, const std::string& iniPath = {});
   // Starts the host: "<agent> <component>@<INI path> <arguments>"; the Win32 error, 0 on success.
   [[nodiscard]] DWORD Start(const std::string& arguments = {}, const RunOptions& options = {});
@@ -77,7 +77,7 @@ class HostRun {
   std::string component_;
   std::string serviceId_;
   std::string iniPath_;
-  bool keyCreated_ = false;
+  bool registered_ = false;
   ChildProcess host_;
 };
 

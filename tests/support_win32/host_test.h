@@ -1,7 +1,9 @@
 #pragma once
-// Fixtures of the end-to-end tests. Clients call the host (or the stand-in host) from another
-// process, which the type library marshaler serves only while the host's type library is
-// registered: each suite registers it once. HostTest adds one real host run of the test's own.
+// Fixtures of the Windows tests that drive real processes. A client calls the host (or the
+// stand-in host) from another process, which the type library marshaler serves only while the
+// host's type library is registered: TypeLibTest registers it once for its suite, and a real
+// host's registration does it itself. HostTest gives each test one real host run of its own,
+// registered by the host.
 
 #include <gtest/gtest.h>
 
@@ -28,7 +30,7 @@ class TypeLibTest : public ::testing::Test {
   static inline TypeLibRegistration* typeLib_ = nullptr;
 };
 
-class HostTest : public TypeLibTest {
+class HostTest : public ::testing::Test {
  protected:
   static constexpr DWORD kWaitMs = 15000;
 
@@ -52,6 +54,7 @@ class HostTest : public TypeLibTest {
     ASSERT_TRUE(client_->valid());
   }
 
+  ComApartment apartment_;
   HostRun run_;
   std::unique_ptr<ProcessWatch> client_;
 };

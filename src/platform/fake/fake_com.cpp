@@ -7,12 +7,17 @@ namespace {
 
 class FakeRunningHost final : public IRunningHost {
  public:
-  explicit FakeRunningHost(std::function<HResult()> onRequestStop)
-      : onRequestStop_(std::move(onRequestStop)) {}
+  FakeRunningHost(std::function<HResult()> onRequestStop, std::string status)
+      : onRequestStop_(std::move(onRequestStop)), status_(std::move(status)) {}
   HResult RequestStop() override { return onRequestStop_(); }
+  HResult QueryStatus(std::string* text) override {
+    *text = status_;
+    return kSOk;
+  }
 
  private:
   std::function<HResult()> onRequestStop_;
+  std::string status_;
 };
 
 }  // namespace
@@ -80,14 +85,16 @@ HResult FakeCom::FindInRunningObjectTable(const std::string& monikerName,
   for (const auto& r : table_) found = found || FoldCase(r.name) == key;
   if (!found) return kSOk;
   std::function<HResult()> onStop =
-      foreign != foreign_.end() ? foreign->second : [] { return kSOk; };
-  *host = std::make_unique<FakeRunningHost>([this, key, onStop] {
-    {
-      std::lock_guard inner(mutex_);
-      ++stopCalls_[key];
-    }
-    return onStop();
-  });
+      foreign != foreign_.end() ? foreign->second.onRequestStop : [] { return kSOk; };
+  *host = std::make_unique<FakeRunningHost>(
+      [this, key, onStop] {
+        {
+          std::lock_guard inner(mutex_);
+          ++stopCalls_[key];
+        }
+        return onStop();
+      },
+      foreign != foreign_.end() ? foreign->second.status : std::string());
   return kSOk;
 }
 
@@ -138,10 +145,10 @@ bool FakeCom::IsRegistered(const std::string& monikerName) const {
   return false;
 }
 
-void FakeCom::AddForeignHost(const std::string& monikerName,
-                             std::function<HResult()> onRequestStop) {
+void FakeCom::AddForeignHost(const std::string& monikerName, std::function<HResult()> onRequestStop,
+                             std::string status) {
   std::lock_guard lock(mutex_);
-  foreign_[FoldCase(monikerName)] = std::move(onRequestStop);
+  foreign_[FoldCase(monikerName)] = Foreign{std::move(onRequestStop), std::move(status)};
 }
 
 void FakeCom::RemoveForeignHost(const std::string& monikerName) {

@@ -52,7 +52,8 @@ class FakeCom final : public ICom, private FakeArea {
   std::vector<Registration> Table() const;
   bool IsRegistered(const std::string& monikerName) const;
   // A host of another process, registered under the name; its RequestStop calls the function.
-  void AddForeignHost(const std::string& monikerName, std::function<HResult()> onRequestStop);
+  void AddForeignHost(const std::string& monikerName, std::function<HResult()> onRequestStop,
+                      std::string status = std::string());
   void RemoveForeignHost(const std::string& monikerName);
   // RequestStop calls that reached hosts found under the name.
   int RequestStopCalls(const std::string& monikerName) const;
@@ -67,7 +68,11 @@ class FakeCom final : public ICom, private FakeArea {
   mutable std::mutex mutex_;
   std::vector<Registration> table_;
   std::uint32_t nextCookie_ = 0x100;
-  std::map<std::string, std::function<HResult()>> foreign_;
+  struct Foreign {
+    std::function<HResult()> onRequestStop;
+    std::string status;  // what its QueryStatus answers
+  };
+  std::map<std::string, Foreign> foreign_;
   std::map<std::string, int> stopCalls_;
   int initializeCalls_ = 0;
   int securityCalls_ = 0;

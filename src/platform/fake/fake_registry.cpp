@@ -160,6 +160,7 @@ Win32Error FakeRegistry::OpenKeyAt(RegKey parent, const std::string& path, RegKe
   std::lock_guard lock(mutex_);
   *key = RegKey{};
   if (auto e = Injected("RegOpenKeyEx")) return *e;
+  if (auto e = Injected("RegOpenKeyEx " + path)) return *e;
   auto base = Resolve(parent);
   if (!base) return Fail(win32_error::kInvalidHandle);
   if (base->deleted) return Fail(win32_error::kKeyDeleted);
@@ -174,6 +175,7 @@ Win32Error FakeRegistry::CreateKey(RegKey parent, const std::string& path, std::
   std::lock_guard lock(mutex_);
   *key = RegKey{};
   if (auto e = Injected("RegCreateKeyEx")) return *e;
+  if (auto e = Injected("RegCreateKeyEx " + path)) return *e;
   auto base = Resolve(parent);
   if (!base) return Fail(win32_error::kInvalidHandle);
   if (base->deleted) return Fail(win32_error::kKeyDeleted);
@@ -193,6 +195,7 @@ Win32Error FakeRegistry::SetValue(RegKey key, const std::string& name, RegType t
                                   const void* data, std::uint32_t size) {
   std::lock_guard lock(mutex_);
   if (auto e = Injected("RegSetValueEx")) return *e;
+  if (auto e = Injected("RegSetValueEx " + name)) return *e;
   auto node = Resolve(key);
   if (!node) return Fail(win32_error::kInvalidHandle);
   if (node->deleted) return Fail(win32_error::kKeyDeleted);

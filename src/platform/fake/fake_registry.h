@@ -3,7 +3,9 @@
 // HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE and HKEY_USERS, with typed values, case-insensitive
 // names, subkeys enumerated in name order, and Windows' open-key rules: a key with subkeys cannot
 // be deleted, and handles to a deleted key fail with ERROR_KEY_DELETED. Key names are Unicode
-// behind both the ANSI and the wide calls.
+// behind both the ANSI and the wide calls. Besides the operation itself, a fault may name one
+// key or value: "RegOpenKeyEx <path>", "RegCreateKeyEx <path>" (the path as the call gives it)
+// and "RegSetValueEx <value name>".
 
 #include <cstdint>
 #include <map>

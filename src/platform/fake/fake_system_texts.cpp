@@ -106,6 +106,28 @@ void FakeSystemTexts::OutputDebugString(const std::string& text) {
   debugOutput_.push_back(text);
 }
 
+bool FakeSystemTexts::WriteStandardStream(Stream stream, const std::string& text) {
+  std::lock_guard lock(mutex_);
+  if (!console_) return false;
+  standard_[stream == Stream::kOutput ? 0 : 1] += text;
+  return true;
+}
+
+void FakeSystemTexts::SetConsole(bool attached) {
+  std::lock_guard lock(mutex_);
+  console_ = attached;
+}
+
+std::string FakeSystemTexts::StandardOutput() const {
+  std::lock_guard lock(mutex_);
+  return standard_[0];
+}
+
+std::string FakeSystemTexts::StandardError() const {
+  std::lock_guard lock(mutex_);
+  return standard_[1];
+}
+
 std::vector<std::string> FakeSystemTexts::DebugOutput() const {
   std::lock_guard lock(mutex_);
   return debugOutput_;

@@ -23,10 +23,15 @@ class FakeSystemTexts final : public ISystemTexts {
   Win32Error LastError() override;
   void SetLastError(Win32Error error) override;
   void OutputDebugString(const std::string& text) override;
+  bool WriteStandardStream(Stream stream, const std::string& text) override;
   std::string WideToAnsi(const WideString& text) override;
   WideString AnsiToWide(const std::string& text) override;
   std::size_t CharNext(const std::string& text, std::size_t offset) override;
 
+  // What went to standard output and error; with no console (the default) nothing goes there.
+  void SetConsole(bool attached);
+  std::string StandardOutput() const;
+  std::string StandardError() const;
   // Everything sent to the debugger, in order.
   std::vector<std::string> DebugOutput() const;
   void ClearDebugOutput();
@@ -35,6 +40,8 @@ class FakeSystemTexts final : public ISystemTexts {
   std::map<std::uint32_t, std::string> moduleMessages_;
   mutable std::mutex mutex_;
   std::vector<std::string> debugOutput_;
+  bool console_ = false;
+  std::string standard_[2];
 };
 
 }  // namespace keldran::fake

@@ -61,6 +61,14 @@ class RunningHost final : public IRunningHost {
  public:
   explicit RunningHost(ComPtr<IService> service) : service_(std::move(service)) {}
   HResult RequestStop() override { return service_->RequestStop(); }
+  HResult QueryStatus(std::string* text) override {
+    ComPtr<IServiceStatus> status;
+    if (HResult hr = service_.As(IID_IServiceStatus, &status); Failed(hr)) return hr;
+    UniqueBstr value;
+    if (HResult hr = status->Status(value.put()); Failed(hr)) return hr;
+    *text = ToAnsi(std::wstring_view(value.get() ? value.get() : L"", ::SysStringLen(value.get())));
+    return kSOk;
+  }
 
  private:
   ComPtr<IService> service_;

@@ -38,7 +38,7 @@ HResult ShellLink(ComPtr<IShellLinkA>* link, ComPtr<IPersistFile>* file) {
   return link->As(IID_IPersistFile, file);
 }
 
-// Calls fn(name, isDirectory) for each entry of the folder except "." and "..".
+// Calls fn(name, attributes) for each entry of the folder except "." and "..".
 template <class Fn>
 HResult ForEachEntry(const std::string& folder, Fn fn) {
   WIN32_FIND_DATAA entry{};
@@ -47,23 +47,46 @@ HResult ForEachEntry(const std::string& folder, Fn fn) {
   do {
     std::string name = entry.cFileName;
     if (name == "." || name == "..") continue;
-    if (HResult hr = fn(name, (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
-        Failed(hr)) {
-      return hr;
-    }
+    if (HResult hr = fn(name, entry.dwFileAttributes); Failed(hr)) return hr;
   } while (::FindNextFileA(find.get(), &entry));
   return ::GetLastError() == ERROR_NO_MORE_FILES ? kSOk : LastErrorResult();
 }
 
+// The last error of a call that failed. Wine's RemoveDirectoryA can fail on a link without
+// setting one, which must not read as success.
+HResult FailureResult() {
+  const HResult hr = LastErrorResult();
+  return Failed(hr) ? hr : kEFail;
+}
+
+HResult RemoveFile(const std::string& path) {
+  ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);  // read-only files go too
+  return ::DeleteFileA(path.c_str()) ? kSOk : FailureResult();
+}
+
+// A junction or symbolic link is removed itself and never entered: what it points to belongs
+// elsewhere. (Wine shows a Unix symbolic link as a reparse point too, but cannot remove one
+// that points to a directory: the deletion then fails, and the target stays untouched.)
+HResult RemoveLink(const std::string& path, DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    return ::RemoveDirectoryA(path.c_str()) ? kSOk : FailureResult();
+  }
+  return ::DeleteFileA(path.c_str()) ? kSOk : FailureResult();
+}
+
 HResult DeleteTree(const std::string& folder) {
-  HResult hr = ForEachEntry(folder, [&](const std::string& name, bool isDirectory) -> HResult {
-    std::string path = folder + "\\" + name;
-    if (isDirectory) return DeleteTree(path);
-    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);  // read-only files go too
-    return ::DeleteFileA(path.c_str()) ? kSOk : LastErrorResult();
+  const DWORD attributes = Attributes(folder);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return RemoveLink(folder, attributes);
+  }
+  HResult hr = ForEachEntry(folder, [&](const std::string& name, DWORD entry) -> HResult {
+    const std::string path = folder + "\\" + name;
+    if (entry & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveLink(path, entry);
+    if (entry & FILE_ATTRIBUTE_DIRECTORY) return DeleteTree(path);
+    return RemoveFile(path);
   });
   if (Failed(hr)) return hr;
-  return ::RemoveDirectoryA(folder.c_str()) ? kSOk : LastErrorResult();
+  return ::RemoveDirectoryA(folder.c_str()) ? kSOk : FailureResult();
 }
 
 std::string WithoutTrailingSlash(std::string path) {
@@ -86,15 +109,15 @@ class Shell final : public IShell {
     ComPtr<IShellLinkA> link;
     ComPtr<IPersistFile> file;
     if (HResult hr = ShellLink(&link, &file); Failed(hr)) return hr;
-    HResult hr = link->SetPath(shortcut.target.c_str());
-    if (Succeeded(hr)) hr = link->SetArguments(shortcut.arguments.c_str());
+    HResult hr = link->SetArguments(shortcut.arguments.c_str());
     if (Succeeded(hr)) hr = link->SetDescription(shortcut.description.c_str());
-    if (Succeeded(hr)) hr = link->SetWorkingDirectory(shortcut.workingDirectory.c_str());
-    if (Succeeded(hr)) hr = link->SetShowCmd(shortcut.windowStyle);
+    if (Succeeded(hr)) hr = link->SetPath(shortcut.target.c_str());
     if (Succeeded(hr) && !shortcut.iconLocation.empty()) {
       auto [iconFile, index] = SplitIconLocation(shortcut.iconLocation);
       hr = link->SetIconLocation(iconFile.c_str(), index);
     }
+    if (Succeeded(hr)) hr = link->SetShowCmd(shortcut.windowStyle);
+    if (Succeeded(hr)) hr = link->SetWorkingDirectory(shortcut.workingDirectory.c_str());
     if (Succeeded(hr)) hr = file->Save(ToWide(shortcut.path).c_str(), TRUE);
     return hr;
   }
@@ -131,7 +154,8 @@ class Shell final : public IShell {
   }
 
   HResult DeleteFile(const std::string& path) override {
-    return ::DeleteFileA(path.c_str()) ? kSOk : LastErrorResult();
+    // Forced, as the shell's file object deletes: read-only files go too.
+    return RemoveFile(path);
   }
 
   bool FolderExists(const std::string& path) override {
@@ -151,8 +175,8 @@ class Shell final : public IShell {
                        std::uint32_t* subFolders) override {
     std::uint32_t fileCount = 0;
     std::uint32_t folderCount = 0;
-    HResult hr = ForEachEntry(WithoutTrailingSlash(path), [&](const std::string&, bool isDir) {
-      ++(isDir ? folderCount : fileCount);
+    HResult hr = ForEachEntry(WithoutTrailingSlash(path), [&](const std::string&, DWORD entry) {
+      ++((entry & FILE_ATTRIBUTE_DIRECTORY) ? folderCount : fileCount);
       return kSOk;
     });
     if (Failed(hr)) return hr;

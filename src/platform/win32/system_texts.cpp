@@ -1,5 +1,7 @@
 // ISystemTexts: FormatMessageA from the system and from the program's message table, the last
-// error, debugger output and the ANSI code page.
+// error, debugger output, the standard streams and the ANSI code page.
+#include <mutex>
+
 #include "platform/win32/backend.h"
 
 namespace keldran::win32 {
@@ -58,6 +60,21 @@ class SystemTexts final : public ISystemTexts {
 
   void OutputDebugString(const std::string& text) override { ::OutputDebugStringA(text.c_str()); }
 
+  bool WriteStandardStream(Stream stream, const std::string& text) override {
+    const DWORD which = stream == Stream::kOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
+    HANDLE handle = ::GetStdHandle(which);
+    // A windows program started from a console has no standard handles of its own unless they
+    // were redirected: it borrows its parent's console, once.
+    if (!handle || handle == INVALID_HANDLE_VALUE) {
+      std::call_once(attach_, [] { ::AttachConsole(ATTACH_PARENT_PROCESS); });
+      handle = ::GetStdHandle(which);
+    }
+    if (!handle || handle == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    return ::WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size();
+  }
+
   std::string WideToAnsi(const WideString& text) override {
     return ToAnsi(std::wstring_view(reinterpret_cast<const wchar_t*>(text.data()), text.size()));
   }
@@ -75,6 +92,7 @@ class SystemTexts final : public ISystemTexts {
 
  private:
   HMODULE messageModule_;
+  std::once_flag attach_;
 };
 
 }  // namespace

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+
+#include "platform/win32/backend.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/windows_api.h"
@@ -102,6 +106,62 @@ TEST_F(ShellTest, FolderTreesAreCountedAndDeletedWhole) {
   EXPECT_FALSE(p_.shell.FolderExists(dir_ + "\\tree"));
   EXPECT_EQ(p_.shell.DeleteFolder(dir_ + "\\tree"), HResultFromWin32(win32_error::kPathNotFound));
   EXPECT_EQ(p_.shell.DeleteFile(dir_ + "\\none.txt"), HResultFromWin32(win32_error::kFileNotFound));
+}
+
+// Runs a Unix command on the machine under Wine, which starts native programs too; the call
+// comes back before the program has run, so the caller polls for its effect.
+bool RunUnix(std::string commandLine) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &started)) {
+    return false;
+  }
+  ::CloseHandle(started.hThread);
+  ::CloseHandle(started.hProcess);
+  return true;
+}
+
+std::string UnixPath(const std::string& path) {
+  using ToUnix = char*(CDECL*)(LPCWSTR);
+  const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void (*)()>(
+      ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  char* unix = toUnix ? toUnix(ToWide(path).c_str()) : nullptr;
+  const std::string result = unix ? unix : "";
+  if (unix) ::HeapFree(::GetProcessHeap(), 0, unix);
+  return result;
+}
+
+bool Exists(const std::string& path) {
+  return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool WaitFor(const std::function<bool()>& done) {
+  for (int i = 0; i < 250 && !done(); ++i) ::Sleep(20);
+  return done();
+}
+
+// A link inside a folder being deleted, or the folder itself being a link, is never entered:
+// what it points to stays. Wine cannot make links, but shows a Unix symbolic link as one (a
+// reparse point), so the test makes one with ln.
+TEST_F(ShellTest, FolderDeletionNeverEntersALink) {
+  const std::string outside = dir_ + "\\outside";
+  const std::string link = dir_ + "\\tree\\link";
+  ASSERT_EQ(p_.shell.CreateFolder(outside), kSOk);
+  ASSERT_EQ(p_.shell.CreateFolder(dir_ + "\\tree"), kSOk);
+  Touch(outside + "\\keep.txt");
+  ASSERT_FALSE(UnixPath(outside).empty()) << "not under Wine";
+  ASSERT_TRUE(RunUnix("Z:\\bin\\ln -s " + UnixPath(outside) + " " + UnixPath(dir_) + "/tree/link"));
+  ASSERT_TRUE(WaitFor([&] { return Exists(link); }));
+  ASSERT_TRUE(::GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+
+  (void)p_.shell.DeleteFolder(link);
+  (void)p_.shell.DeleteFolder(dir_ + "\\tree");
+  EXPECT_TRUE(p_.shell.FileExists(outside + "\\keep.txt"));
+
+  ASSERT_TRUE(RunUnix("Z:\\bin\\rm -f " + UnixPath(dir_) + "/tree/link"));
+  EXPECT_TRUE(WaitFor([&] { return !Exists(link); }));
 }
 
 }  // namespace

@@ -111,27 +111,5 @@ TEST_F(WindowingTest, TimerProcedureRunsFromTheMessageLoop) {
   EXPECT_EQ(ticks, 3);
 }
 
-TEST_F(WindowingTest, QuitPostedToTheThreadEndsTheLoop) {
-  MSG m;
-  ::PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE);  // the thread needs its queue first
-  ASSERT_TRUE(w_.PostThreadMessage(w_.CurrentThreadId(), window_message::kQuit, 5, 0));
-  Message message;
-  EXPECT_EQ(w_.GetMessage(&message), 0);
-  EXPECT_EQ(message.message, window_message::kQuit);
-  EXPECT_EQ(message.wParam, 5u);
-}
-
-TEST_F(WindowingTest, RegisteredMessagesAreSharedByName) {
-  std::uint32_t first = w_.RegisterWindowMessage("KeldranService Stop Message");
-  EXPECT_GE(first, 0xC000u);
-  EXPECT_EQ(w_.RegisterWindowMessage("KeldranService Stop Message"), first);
-  EXPECT_NE(w_.RegisterWindowMessage("KeldranService Tray Notify Message"), first);
-}
-
-TEST_F(WindowingTest, MissingIconsAreNone) {
-  EXPECT_FALSE(w_.LoadIconFile("C:\\no\\such.ico", 16));
-  EXPECT_FALSE(w_.LoadIconResource(201));  // the test program carries no icon
-}
-
 }  // namespace
 }  // namespace keldran::win32

@@ -1,0 +1,92 @@
+// The administrator's console commands on the real program, as a monitoring script runs them:
+// /Status against a healthy, a hung and a stopped component, /Check on a clean and a broken INI
+// file, and refusals written to the console.
+#include "support_win32/host_test.h"
+
+namespace keldran::test {
+namespace {
+
+class AdminCommandsTest : public HostTest {
+ protected:
+  // Runs the program for this component with the arguments; its console output to *text.
+  DWORD Run(const std::string& arguments, std::string* text) {
+    RunOptions options;
+    options.outputFile = run_.dir().File("console.txt");
+    options.handleBoxes = true;
+    const RunResult result = run_.RunAgain(arguments, options);
+    EXPECT_TRUE(result.started);
+    EXPECT_TRUE(result.boxes.empty()) << arguments;  // a console command shows no box
+    *text = run_.dir().Read("console.txt");
+    return result.exitCode;
+  }
+};
+
+TEST_F(AdminCommandsTest, StatusTellsAHealthyAHungAndAStoppedComponentApart) {
+  HostSetup setup;
+  // A visible client is reported when it times out but left alone, so its silence lasts.
+  setup.iniLines = {"Show=1"};
+  setup.script = "progress=Crunching numbers,0\nheartbeat=250\nwait=2000\nsilent\n";
+  StartHost(setup);
+  WatchClient();
+
+  std::string text;
+  EXPECT_EQ(Run("/Status", &text), 0u) << text;
+  EXPECT_NE(text.find("Registered:  as an application"), std::string::npos) << text;
+  EXPECT_NE(text.find("Host:        running"), std::string::npos) << text;
+  const std::string client =
+      "Client:      process " + std::to_string(ClientPids(run_.Out())[0]) + ", running for";
+  EXPECT_NE(text.find(client), std::string::npos) << text;
+  EXPECT_NE(text.find("Progress:    Crunching numbers"), std::string::npos) << text;
+  EXPECT_NE(text.find("State:       healthy"), std::string::npos) << text;
+
+  ASSERT_TRUE(run_.WaitForLog("Client timed out without responding", kWaitMs)) << run_.Log();
+  EXPECT_EQ(Run("/Status", &text), 2u) << text;
+  EXPECT_NE(text.find("(time-out 4 s)"), std::string::npos) << text;
+  EXPECT_NE(text.find("State:       timed out"), std::string::npos) << text;
+
+  std::string stopped;
+  EXPECT_EQ(Run("/Stop", &stopped), 0u) << stopped;
+  ExpectHostEnds(0);
+  EXPECT_EQ(Run("/Status", &text), 1u) << text;
+  EXPECT_NE(text.find("Host:        not running"), std::string::npos) << text;
+}
+
+TEST_F(AdminCommandsTest, CheckNamesEveryProblemByItsKeyAndPassesAGoodFile) {
+  HostSetup setup;
+  ASSERT_TRUE(run_.Prepare(setup));
+  std::string text;
+  EXPECT_EQ(Run("/Check", &text), 0u) << text;
+  EXPECT_NE(text.find("no problems found"), std::string::npos) << text;
+
+  HostSetup broken;
+  broken.iniLines = {"Timout=5", "Trace=abc", "Show=1x", "CtrlDoc=C:\\no\\such\\document.pdf"};
+  broken.clientCommand = "C:\\no\\such\\client.exe /x";
+  HostRun other;
+  ASSERT_TRUE(other.Prepare(broken));
+  RunOptions options;
+  options.outputFile = other.dir().File("console.txt");
+  const RunResult result = other.RunAgain("/Check", options);
+  text = other.dir().Read("console.txt");
+  EXPECT_EQ(result.exitCode, 1u) << text;
+  for (const char* expected :
+       {"5 problems", "Timout: not a key of the [Service] section",
+        "Trace: \"abc\" is not a whole number; a run reads it as 0",
+        "Show: \"1x\" is not a whole number; a run reads it as 1",
+        "CommandLine: the client program C:\\no\\such\\client.exe does not exist",
+        "CtrlDoc: the control document C:\\no\\such\\document.pdf does not exist"}) {
+    EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+  }
+}
+
+TEST_F(AdminCommandsTest, RefusalsAreWrittenToTheConsoleToo) {
+  HostSetup setup;
+  ASSERT_TRUE(run_.Prepare(setup));
+  std::string text;
+  EXPECT_EQ(Run("/Quiet /Bogus", &text), 0x80004005u);
+  EXPECT_NE(text.find("Invalid command line parameter: Option /Bogus not recognized"),
+            std::string::npos)
+      << text;
+}
+
+}  // namespace
+}  // namespace keldran::test

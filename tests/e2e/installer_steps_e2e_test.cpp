@@ -1,0 +1,103 @@
+// The installer's commit, uninstall and rollback steps of the real executable, run from an
+// install folder whose path holds a blank and a percent sign: the companion DLL's
+// self-registration, the INI files made from their examples, and the service registration or
+// unregistration that follows.
+#include <gtest/gtest.h>
+
+#include "common/handle.h"
+#include "support_win32/e2e_support.h"
+
+namespace keldran::test {
+namespace {
+
+constexpr char kGridKey[] = "AppID\\{0E5B7C21-3D94-4A6F-9B1E-7C2D4F8A9051}\\Services\\Grid";
+// What the companion DLL registers.
+constexpr char kHelperProgId[] = "KeldranGridUtil.Client";
+
+class InstallerStepsE2eTest : public ::testing::Test {
+ protected:
+  InstallerStepsE2eTest() : root_(dir_.File("Keldran 100%")), bin_(root_ + "\\bin") {
+    EXPECT_TRUE(CreateDirectoryA(root_.c_str(), nullptr) &&
+                CreateDirectoryA(bin_.c_str(), nullptr));
+    EXPECT_TRUE(CopyFileA(AgentExePath().c_str(), File("KeldranGridAgent.exe").c_str(), TRUE));
+  }
+  ~InstallerStepsE2eTest() override {
+    if (FileExists(File("KeldranGridAgent.ini"))) (void)Step("/UnReg /Quiet");
+  }
+
+  std::string File(const std::string& name) const { return bin_ + "\\" + name; }
+  std::string Read(const std::string& name) const { return ReadWholeFile(File(name)).value_or(""); }
+  DWORD Step(const std::string& options) const {
+    RunOptions run;
+    run.timeoutMs = 60000;
+    return RunProgram("\"" + File("KeldranGridAgent.exe") + "\" " + options, run).exitCode;
+  }
+  bool ServiceInstalled() const {
+    const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    const SC_HANDLE service = OpenServiceA(manager, "KeldranGridAgent321", SERVICE_QUERY_CONFIG);
+    if (service) CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return service != nullptr;
+  }
+
+  ScratchDir dir_;
+  const std::string root_;
+  const std::string bin_;
+};
+
+TEST_F(InstallerStepsE2eTest, CommitUninstallAndRollback) {
+  ASSERT_TRUE(WriteWholeFile(File("Grid-example.ini"),
+                             "[Grid]\r\nHome=%ROOTDIR%\r\nBin=%DIR%\r\nOther=%TEMP%\r\n"));
+  ASSERT_TRUE(WriteWholeFile(File("KeldranGridAgent-example.ini"),
+                             "[Service]\r\nLogDir=%DIR%\r\nCommandLine=%DIR%\\client.exe\r\n"));
+  // Without the companion DLL the commit ends with the load error and touches no INI file.
+  EXPECT_EQ(Step("/Commit"), 0x8007007Eu);
+  EXPECT_FALSE(FileExists(File("Grid.ini")));
+  EXPECT_EQ(Read("Grid-example.ini"), "[Grid]\r\nHome=%ROOTDIR%\r\nBin=%DIR%\r\nOther=%TEMP%\r\n");
+
+  ASSERT_TRUE(CopyFileA(ProgramPath("KeldranGridUtil.dll").c_str(),
+                        File("KeldranGridUtil.dll").c_str(), TRUE));
+  ASSERT_EQ(Step("/Commit"), 0u) << Read(TodaysLogFileName());
+  const std::string grid = "[Grid]\r\nHome=" + root_ + "\r\nBin=" + bin_ + "\r\nOther=%TEMP%\r\n";
+  EXPECT_EQ(Read("Grid-example.ini"), grid);
+  EXPECT_EQ(Read("Grid.ini"), grid);
+  const std::string hostIni =
+      "[Service]\r\nLogDir=" + bin_ + "\r\nCommandLine=" + bin_ + "\\client.exe\r\n";
+  EXPECT_EQ(Read("KeldranGridAgent.ini"), hostIni);
+  EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, kHelperProgId));
+  EXPECT_EQ(ReadRegString(HKEY_CLASSES_ROOT, kGridKey, "ServicePath"),
+            "\"" + File("KeldranGridAgent.exe") + "\" /Service");
+  EXPECT_EQ(ReadRegDword(HKEY_CLASSES_ROOT, kGridKey, "LocalService"), 1u);
+  EXPECT_TRUE(ServiceInstalled());
+
+  // A second commit leaves the edited working files alone.
+  ASSERT_TRUE(WriteWholeFile(File("Grid.ini"), "edited"));
+  EXPECT_EQ(Step("/Commit"), 0u) << Read(TodaysLogFileName());
+  EXPECT_EQ(Read("Grid.ini"), "edited");
+  EXPECT_EQ(Read("Grid-example.ini"), grid);
+  {
+    // A working file held open without sharing counts as missing, and the copy then fails.
+    tools::Handle held(
+        CreateFileA(File("Grid.ini").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.valid());
+    EXPECT_EQ(Step("/Commit"), 0x80070050u);
+  }
+
+  EXPECT_EQ(Step("/Uninstall"), 0u) << Read(TodaysLogFileName());
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kHelperProgId));
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kGridKey));
+  EXPECT_FALSE(ServiceInstalled());
+  EXPECT_EQ(Read("Grid.ini"), "edited");
+
+  // Without the host's INI file a rollback takes the DLL's registration away and leaves the
+  // component registered.
+  ASSERT_EQ(Step("/Commit"), 0u) << Read(TodaysLogFileName());
+  ASSERT_TRUE(DeleteFileA(File("KeldranGridAgent.ini").c_str()));
+  EXPECT_EQ(Step("/Rollback"), 0u);
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kHelperProgId));
+  EXPECT_TRUE(ServiceInstalled());
+  ASSERT_TRUE(WriteWholeFile(File("KeldranGridAgent.ini"), hostIni));
+}
+
+}  // namespace
+}  // namespace keldran::test

@@ -1,0 +1,331 @@
+// The host's own registration under Wine, as an administrator runs it: every key and value of the
+// layout read back from the real registry, the event sources, the shortcuts through IShellLink,
+// two components that share the executable, and /UnReg, after which the registry holds no key
+// that it did not hold before.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <set>
+#include <type_traits>
+#include <vector>
+
+#include "platform/win32/win32_platform.h"
+#include "support_win32/e2e_support.h"
+
+namespace keldran::test {
+namespace {
+
+constexpr char kAppId[] = "{0E5B7C21-3D94-4A6F-9B1E-7C2D4F8A9051}";
+constexpr char kClsid[] = "{C83D2E19-6B7A-4F05-8E41-D2A9B3C6F017}";
+constexpr char kLibId[] = "{5A1F93C4-8E27-4B60-A3D5-19C6E0B7F482}";
+constexpr char kSources[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
+// Configuration text that a registry script would have mangled: quotes, braces, percent signs
+// (with names a script would expand) and blanks.
+constexpr char kCommandLine[] =
+    "C:\\it's {x}\\client.exe /a='%MODULE%' %ServiceComp% {y} 100% \"q\"";
+constexpr char kWorkingDir[] = "C:\\w d\\it's {z} 5% '";
+
+// Every key below the open key, by path.
+void CollectKeys(HKEY key, const std::string& path, std::set<std::string>* keys) {
+  char name[256];
+  for (DWORD i = 0;; ++i) {
+    DWORD size = sizeof name;
+    if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      return;
+    const std::string child = path + "\\" + name;
+    keys->insert(child);
+    tools::RegKey sub;
+    if (RegOpenKeyExA(key, name, 0, KEY_READ, sub.put()) == ERROR_SUCCESS)
+      CollectKeys(sub.get(), child, keys);
+  }
+}
+
+std::set<std::string> AllKeys() {
+  std::set<std::string> keys;
+  CollectKeys(HKEY_LOCAL_MACHINE, "HKLM", &keys);
+  CollectKeys(HKEY_CURRENT_USER, "HKCU", &keys);
+  return keys;
+}
+
+// A value as stored: its type and its bytes (a string without its terminating NUL).
+struct Stored {
+  DWORD type = REG_NONE;
+  std::string data;
+  bool operator==(const Stored&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Stored& v) {
+  return out << "type " << v.type << " \"" << v.data << "\"";
+}
+
+Stored Read(HKEY root, const std::string& path, const std::string& name) {
+  tools::RegKey key;
+  Stored value;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return value;
+  DWORD size = 0;
+  if (RegQueryValueExA(key.get(), name.c_str(), nullptr, &value.type, nullptr, &size) != 0)
+    return {};
+  value.data.assign(size, '\0');
+  RegQueryValueExA(key.get(), name.c_str(), nullptr, &value.type,
+                   reinterpret_cast<BYTE*>(value.data.data()), &size);
+  if (value.type == REG_DWORD) {
+    DWORD number = 0;
+    std::memcpy(&number, value.data.data(), sizeof number);
+    value.data = std::to_string(number);
+  } else if (!value.data.empty() && value.data.back() == '\0') {
+    value.data.pop_back();
+  }
+  return value;
+}
+
+// The data of every value of the key, one after the other.
+std::string AllValueData(HKEY root, const std::string& path) {
+  tools::RegKey key;
+  std::string all;
+  char name[256];
+  BYTE data[4096];
+  DWORD nameSize = sizeof name, dataSize = sizeof data;
+  for (DWORD i = 0;
+       RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) == 0 &&
+       RegEnumValueA(key.get(), i, name, &nameSize, nullptr, nullptr, data, &dataSize) == 0;
+       ++i, nameSize = sizeof name, dataSize = sizeof data) {
+    all.append(reinterpret_cast<char*>(data), dataSize);
+  }
+  return all;
+}
+
+Stored Sz(std::string text) { return {REG_SZ, std::move(text)}; }
+Stored Dword(DWORD number) { return {REG_DWORD, std::to_string(number)}; }
+
+class RegistrationE2eTest : public ::testing::Test {
+ protected:
+  RegistrationE2eTest() { EXPECT_TRUE(Succeeded(shell_.com.Initialize())); }
+  ~RegistrationE2eTest() override { CoUninitialize(); }
+
+  // A component of its own whose INI file lies in the scratch directory.
+  std::string Component(const std::string& name, const std::string& iniLines = {}) {
+    const std::string ini = dir_.File(std::to_string(inis_++) + ".ini");
+    EXPECT_TRUE(WriteWholeFile(ini, "[Service]\r\nLogDir=" + dir_.path() +
+                                        "\r\nCommandLine=" + kCommandLine +
+                                        "\r\nWorkingDir=" + kWorkingDir + "\r\n" + iniLines));
+    return name + "@" + ini;
+  }
+  // Runs the host; its full exit code.
+  DWORD Agent(const std::string& arguments) {
+    RunOptions options;
+    options.timeoutMs = 60000;
+    return RunProgram("\"" + AgentExePath() + "\" " + arguments + " /Quiet", options).exitCode;
+  }
+  std::string Log() const { return ReadTodaysLog(dir_.path()); }
+  static std::string ComponentKey(const std::string& name) {
+    return std::string("AppID\\") + kAppId + "\\Services\\" + name;
+  }
+  std::string Folder(const char* name) {
+    std::string path;
+    EXPECT_EQ(shell_.shell.SpecialFolder(name, &path), 0);
+    return path;
+  }
+
+  ScratchDir dir_;
+  int inis_ = 0;
+  win32::Win32Platform backend_;
+  Platform& shell_ = backend_.platform();
+};
+
+TEST_F(RegistrationE2eTest, RegAppWritesTheLayoutAndUnRegLeavesNoNewKey) {
+  const std::set<std::string> before = AllKeys();
+  const std::string name = "E2E Reg {1}'s 100%";
+  const std::string component =
+      Component(name, "AutoStart=1\r\nShow=2\r\nDebug=3\r\nTimeout=7\r\nTrace=0\r\n");
+  ASSERT_EQ(Agent(component + " /RegApp"), 0u) << Log();
+
+  const std::string exe = AgentExePath();
+  const std::string key = ComponentKey(name);
+  const std::string serviceId = Read(HKEY_CLASSES_ROOT, key, "ServiceID").data;
+  EXPECT_EQ(serviceId.size(), 38u);
+  EXPECT_EQ(serviceId.front(), '{');
+  const std::string progId = "KeldranGridAgent.3.21";
+  const std::string clsidKey = std::string("CLSID\\") + kClsid;
+  const std::string own = std::string(kSources) + "KeldranService." + name;
+  struct Row {
+    HKEY root;
+    std::string key;
+    std::string value;
+    Stored expected;
+  } rows[] = {
+      {HKEY_CLASSES_ROOT, std::string("AppID\\") + kAppId, "", Sz("KeldranGridAgent")},
+      {HKEY_CLASSES_ROOT, std::string("AppID\\") + kAppId + "\\Services", "",
+       Sz("Parameters listed for each service are AS INSTALLED but may have been overridden by "
+          "subsequent changes to the corresponding INI file")},
+      {HKEY_CLASSES_ROOT, key, "IniFile", Sz(dir_.File("0.ini"))},
+      {HKEY_CLASSES_ROOT, key, "ServicePath", Sz(exe + " /Service")},
+      {HKEY_CLASSES_ROOT, key, "ServiceName", Sz("KeldranGridAgent321")},
+      {HKEY_CLASSES_ROOT, key, "DisplayName", Sz("Keldran Grid Agent 3.21")},
+      {HKEY_CLASSES_ROOT, key, "Description", Sz("Keldran Grid Agent Service 3.21")},
+      {HKEY_CLASSES_ROOT, key, "CommandLine", Sz(kCommandLine)},
+      {HKEY_CLASSES_ROOT, key, "WorkingDir", Sz(kWorkingDir)},
+      {HKEY_CLASSES_ROOT, key, "AutoStart", Dword(1)},
+      {HKEY_CLASSES_ROOT, key, "Show", Dword(2)},
+      {HKEY_CLASSES_ROOT, key, "Debug", Dword(3)},
+      {HKEY_CLASSES_ROOT, key, "Timeout", Dword(7)},
+      {HKEY_CLASSES_ROOT, key, "LocalService", Dword(0)},
+      {HKEY_CLASSES_ROOT, "AppID\\KeldranGridAgent.EXE", "AppID", Sz(kAppId)},
+      {HKEY_CLASSES_ROOT, progId, "", Sz("Service Class")},
+      {HKEY_CLASSES_ROOT, progId + "\\CLSID", "", Sz(kClsid)},
+      {HKEY_CLASSES_ROOT, progId + "\\CurVer", "", Sz(progId + ".3.21")},
+      {HKEY_CLASSES_ROOT, clsidKey, "", Sz("Service Class")},
+      {HKEY_CLASSES_ROOT, clsidKey, "AppID", Sz(kAppId)},
+      {HKEY_CLASSES_ROOT, clsidKey + "\\ProgID", "", Sz(progId + ".3.21")},
+      {HKEY_CLASSES_ROOT, clsidKey + "\\VersionIndependentProgID", "", Sz(progId)},
+      {HKEY_CLASSES_ROOT, clsidKey + "\\LocalServer32", "", Sz("\"" + exe + "\"")},
+      {HKEY_CLASSES_ROOT, clsidKey + "\\TypeLib", "", Sz(kLibId)},
+      // The type library's version is written in hexadecimal: 3.21 is "3.15".
+      {HKEY_CLASSES_ROOT, std::string("TypeLib\\") + kLibId + "\\3.15\\0\\win64", "", Sz(exe)},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(Read(row.root, row.key, row.value), row.expected) << row.key << " " << row.value;
+  }
+  EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, clsidKey + "\\Programmable"));
+  for (const std::string& source : {std::string(kSources) + "KeldranGridAgent321", own}) {
+    SCOPED_TRACE(source);
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, source, "EventMessageFile"), Sz(exe));
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, source, "TypesSupported"), Dword(7));
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, source, "CategoryMessageFile"),
+              (Stored{REG_EXPAND_SZ, exe}));
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, source, "CategoryCount"), Dword(15));
+  }
+
+  const std::string folder = Folder("AllUsersPrograms") + "\\Keldran\\" + name + " Server";
+  struct Link {
+    std::string path;
+    std::string arguments;
+    std::string description;
+  } links[] = {
+      {folder + "\\Start " + name + " Server.lnk", name + " /Start",
+       "Start Keldran Grid Agent 3.21"},
+      {folder + "\\Stop " + name + " Server.lnk", name + " /Stop", "Stop Keldran Grid Agent 3.21"},
+      {Folder("AllUsersStartup") + "\\Keldran Grid Agent 3.21.lnk", name + " /Start",
+       "Keldran Grid Agent 3.21"},
+  };
+  for (const Link& link : links) {
+    SCOPED_TRACE(link.path);
+    ShortcutDefinition read;
+    ASSERT_EQ(shell_.shell.ReadShortcut(link.path, &read), 0);
+    EXPECT_EQ(read.target, exe);
+    EXPECT_EQ(read.arguments, link.arguments);
+    EXPECT_EQ(read.description, link.description);
+    EXPECT_EQ(read.workingDirectory, ExeDir() + "\\");
+    EXPECT_EQ(read.iconLocation, "");
+  }
+
+  // Again: one key, with a new ServiceID.
+  ASSERT_EQ(Agent(component + " /RegApp"), 0u) << Log();
+  EXPECT_NE(Read(HKEY_CLASSES_ROOT, key, "ServiceID").data, serviceId);
+
+  ASSERT_EQ(Agent(component + " /UnReg"), 0u) << Log();
+  std::vector<std::string> left;
+  for (const std::string& k : AllKeys()) {
+    if (!before.count(k)) left.push_back(k);
+  }
+  EXPECT_TRUE(left.empty()) << ::testing::PrintToString(left);
+  for (const Link& link : links) EXPECT_FALSE(FileExists(link.path)) << link.path;
+  EXPECT_FALSE(shell_.shell.FolderExists(folder));
+}
+
+// Each component keeps its own key under the shared AppID; the class, its ProgID, the
+// executable's AppID entry and the type library go with the first unregistration and come back
+// with the next registration; the shared keys and the product's Start-menu folder stay while
+// another component is registered.
+TEST_F(RegistrationE2eTest, TwoComponentsShareTheExecutable) {
+  const std::string a = Component("E2E Alpha");
+  const std::string b = Component("E2E Beta");
+  ASSERT_EQ(Agent(a + " /RegApp"), 0u) << Log();
+  ASSERT_EQ(Agent(b + " /RegApp"), 0u) << Log();
+  ASSERT_EQ(Agent(a + " /UnReg"), 0u) << Log();
+
+  const std::string appId = std::string("AppID\\") + kAppId;
+  const std::string product = Folder("AllUsersPrograms") + "\\Keldran";
+  const std::string shared[] = {std::string("CLSID\\") + kClsid, "KeldranGridAgent.3.21",
+                                "AppID\\KeldranGridAgent.EXE", std::string("TypeLib\\") + kLibId};
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, ComponentKey("E2E Alpha")));
+  EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, ComponentKey("E2E Beta")));
+  for (const std::string& key : shared) EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, key)) << key;
+  EXPECT_FALSE(shell_.shell.FolderExists(product + "\\E2E Alpha Server"));
+  EXPECT_TRUE(shell_.shell.FolderExists(product + "\\E2E Beta Server"));
+
+  ASSERT_EQ(Agent(a + " /RegApp"), 0u) << Log();
+  for (const std::string& key : shared) EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, key)) << key;
+
+  ASSERT_EQ(Agent(b + " /UnReg"), 0u) << Log();
+  EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, appId + "\\Services"));
+  ASSERT_EQ(Agent(a + " /UnReg"), 0u) << Log();
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, appId));
+  EXPECT_FALSE(shell_.shell.FolderExists(product));
+}
+
+using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, decltype(&CloseServiceHandle)>;
+
+// Opens the service; empty when there is none.
+ScHandle OpenService(const char* name) {
+  ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), &CloseServiceHandle);
+  return ScHandle(OpenServiceA(manager.get(), name, SERVICE_ALL_ACCESS), &CloseServiceHandle);
+}
+
+// With an account the service is not interactive; installing it deletes an earlier version of
+// the program ("KeldranGridAgent" and more, byte for byte) but not a service whose name differs
+// in case. The password reaches the service manager and nothing else: not the log (traced here,
+// so every record is an event too), not the registry.
+TEST_F(RegistrationE2eTest, RegServiceWithAnAccountReplacesEarlierVersionsOnly) {
+  {
+    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), &CloseServiceHandle);
+    for (const char* name : {"KeldranGridAgent300", "keldrangridagent999"}) {
+      ScHandle old(CreateServiceA(manager.get(), name, name, SERVICE_ALL_ACCESS,
+                                  SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                  SERVICE_ERROR_NORMAL, "C:\\windows\\system32\\cmd.exe", nullptr,
+                                  nullptr, nullptr, nullptr, nullptr),
+                   &CloseServiceHandle);
+      ASSERT_TRUE(old) << name << " " << GetLastError();
+    }
+  }
+  const std::string password = "Pa55-{secret}";
+  const std::string component =
+      Component("E2E Svc", "Logon=tester;" + password + "\r\nAutoStart=1\r\nTrace=1\r\n");
+  const DWORD registered = Agent(component + " /RegService");
+  EXPECT_FALSE(OpenService("KeldranGridAgent300"));
+  const ScHandle other = OpenService("keldrangridagent999");
+  EXPECT_TRUE(other);
+  if (other) DeleteService(other.get());
+  ASSERT_EQ(registered, 0u) << Log();
+
+  // Wine's QueryServiceConfigA leaves the dependencies out: read the service's own key, where
+  // Wine keeps only the first dependency.
+  const std::string service = "SYSTEM\\CurrentControlSet\\Services\\KeldranGridAgent321";
+  const std::pair<const char*, Stored> rows[] = {
+      {"Type", Dword(SERVICE_WIN32_OWN_PROCESS)},
+      {"Start", Dword(SERVICE_AUTO_START)},
+      {"ErrorControl", Dword(SERVICE_ERROR_NORMAL)},
+      {"ImagePath", Sz(AgentExePath() + " /Service")},
+      {"DisplayName", Sz("Keldran Grid Agent 3.21")},
+      {"Description", Sz("Keldran Grid Agent Service 3.21")},
+      {"ObjectName", Sz(".\\tester")},
+      {"DependOnService", {REG_MULTI_SZ, std::string("RPCSS\0", 6)}},
+  };
+  for (const auto& [value, expected] : rows) {
+    EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, service, value), expected) << value;
+  }
+  EXPECT_EQ(Read(HKEY_CLASSES_ROOT, ComponentKey("E2E Svc"), "LocalService"), Dword(1));
+  EXPECT_NE(Log().find("Service installed"), std::string::npos);
+  EXPECT_EQ(Log().find(password), std::string::npos);
+  const std::string stored =
+      AllValueData(HKEY_CLASSES_ROOT, ComponentKey("E2E Svc")) +
+      AllValueData(HKEY_LOCAL_MACHINE, service) +
+      AllValueData(HKEY_LOCAL_MACHINE, std::string(kSources) + "KeldranService.E2E Svc");
+  EXPECT_EQ(stored.find(password), std::string::npos);
+
+  ASSERT_EQ(Agent(component + " /UnReg"), 0u) << Log();
+  EXPECT_FALSE(OpenService("KeldranGridAgent321"));
+}
+
+}  // namespace
+}  // namespace keldran::test
