@@ -196,7 +196,10 @@ int Main(int argc, char** argv) {
   HostSetup setup;
   setup.timeoutSeconds = kTimeoutSeconds;
   setup.script = kCrashScript;
-  if (FAILED(typeLib.result()) || !run.Prepare(setup) || run.Start() != 0 ||
+  // The host's notices (a line on its console for every death) go to a file.
+  RunOptions quiet;
+  quiet.outputFile = run.dir().File("host.out");
+  if (FAILED(typeLib.result()) || !run.Prepare(setup) || run.Start({}, quiet) != 0 ||
       !run.WaitForOut("connected thread=", 20000)) {
     std::printf("the host or its client did not start\n%s\n", run.Log().c_str());
     return 1;
@@ -228,7 +231,8 @@ int Main(int argc, char** argv) {
   const ULONGLONG logAtEnd = LogBytes(logs);
   const Figures late = Measure(host, hostUnix);
 
-  const RunResult stop = run.RunAgain("/Stop");
+  quiet.outputFile = run.dir().File("stop.out");
+  const RunResult stop = run.RunAgain("/Stop", quiet);
   const bool hostEnded = run.host().WaitForExit(60000);
   clients.Poll();
   size_t leftOver = 0;
@@ -249,6 +253,10 @@ int Main(int argc, char** argv) {
   const size_t logStarted = CountOf(log, "Client started");
   const size_t logDied = CountOf(log, "Client stopped unexpectedly");
   const size_t logTimedOut = CountOf(log, "Client timed out without responding");
+  // Each client's end has a record of its own, with its exit code.
+  const size_t logEndedDied = CountOf(log, " ended with exit code 3 (");
+  const size_t logEndedKilled = CountOf(log, " killed with exit code 1460 ");
+  const DWORD lastCode = all.empty() ? 0 : all.back()->ExitCode();
   const bool ordered = EachEndIsFollowedByAStart(log);
 
   std::printf("clients started: %zu; the log's \"Client started\": %zu\n", all.size(), logStarted);
@@ -257,9 +265,13 @@ int Main(int argc, char** argv) {
   std::printf("  killed for silence (exit 1460): %zu; the log's \"Client timed out\": %zu\n",
               killed, logTimedOut);
   std::printf(
+      "  the log's client-end records: %zu \"ended with exit code 3\", %zu \"killed "
+      "with exit code 1460\"\n",
+      logEndedDied, logEndedKilled);
+  std::printf(
       "  ended otherwise: %zu; not seen in time to watch: %zu; the last, at the stop: "
       "exit %lu\n",
-      other, clients.unopened(), all.empty() ? 0ul : all.back()->ExitCode());
+      other, clients.unopened(), lastCode);
   std::printf("  every death and time-out is followed by a start: %s\n", ordered ? "yes" : "no");
   std::printf("  restarts per minute: %.1f in the crash loop, %.1f in the hang loop\n",
               60.0 * static_cast<double>(diedInCrashLoop) / crashElapsed,
@@ -292,8 +304,10 @@ int Main(int argc, char** argv) {
     if (!ok) failures.push_back(what);
   };
   check(stop.started && hostEnded && run.host().ExitCode() == 0, "the host did not stop with 0");
-  check(died > 0 && died == logDied, "deaths and their log records differ");
-  check(killed > 0 && killed == logTimedOut, "kills and their log records differ");
+  check(died > 0 && died == logDied && died == logEndedDied, "deaths and their log records differ");
+  check(killed > 0 && killed == logTimedOut &&
+            killed + (lastCode == kKilledCode ? 1 : 0) == logEndedKilled,
+        "kills and their log records differ");
   check(logStarted == all.size() && other == 0 && clients.unopened() == 0,
         "client starts and the log's records differ");
   check(ordered, "a death or time-out is not followed by a start");
