@@ -69,6 +69,8 @@ LinuxUsage MeasureLinux(const std::string& pid) {
   const std::string status = ReadProcFile("Z:\\proc\\" + pid + "\\status");
   const size_t at = status.find("RssAnon:");
   if (at != std::string::npos) usage.privateBytes = 1024.0 * std::atof(status.c_str() + at + 8);
+  const size_t threads = status.find("Threads:");
+  if (threads != std::string::npos) usage.threads = std::atol(status.c_str() + threads + 8);
   return usage;
 }
 

@@ -17,10 +17,11 @@ double Median(std::vector<double> values);
 // Wine 8 leaves PrivateUsage at 0 for other processes (and its process times are coarse). The
 // same figures come from Linux for the Unix process behind each Windows one, through drive Z:
 // (the Linux root): /proc/<pid>/stat (user and system time in clock ticks of 1/100 s) and
-// /proc/<pid>/status (RssAnon: the resident private pages).
+// /proc/<pid>/status (RssAnon: the resident private pages; Threads).
 struct LinuxUsage {
   double cpuSeconds = -1;
   double privateBytes = -1;
+  long threads = -1;
 };
 // The Unix process whose command line (Wine shows the Windows one there) holds the text; its
 // pid as text, empty when there is none.
