@@ -5,12 +5,13 @@
 # make bench  runs the benchmarks under Wine
 # make demo   runs a real client under supervision under Wine
 # make fuzz   runs every libFuzzer target for FUZZ_SECONDS each (default 60); not part of test
+# make soak   runs the host for 15 minutes under Wine and checks its figures (not part of test)
 JOBS ?= $(shell nproc)
 SETUP_STAMP := build/.setup-done
 XVFB := xvfb-run -a -s "-screen 0 1280x1024x24"
 
 .PHONY: all native windows package test test-native test-windows test-package bench demo fuzz \
-        format clean
+        soak format clean
 
 all: native windows
 
@@ -60,6 +61,9 @@ demo: windows
 FUZZ_SECONDS ?= 60
 fuzz: $(SETUP_STAMP)
 	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) ./scripts/fuzz.sh
+
+soak: windows
+	./scripts/soak.sh
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -23,61 +23,12 @@
 
 #include "bench_util.h"
 #include "common/handle.h"
-#include "support_win32/stand_in_host.h"
 #include "support_win32/e2e_support.h"
 #include "support_win32/host_run.h"
+#include "support_win32/stand_in_host.h"
 
 namespace keldran::test {
 namespace {
-
-// Wine 8 leaves PrivateUsage at 0 for other processes (and its process times are coarse). The
-// same figures come from Linux for the Unix process behind each Windows one, through drive Z:
-// (the Linux root): /proc/<pid>/stat (user and system time in clock ticks of 1/100 s) and
-// /proc/<pid>/status (RssAnon: the resident private pages).
-std::string ReadProcFile(const std::string& path) { return ReadWholeFile(path).value_or(""); }
-
-// The Unix process whose command line (Wine shows the Windows one there) holds the text.
-std::string FindUnixProcess(const std::string& needle) {
-  WIN32_FIND_DATAA entry;
-  HANDLE find = FindFirstFileA("Z:\\proc\\*", &entry);
-  if (find == INVALID_HANDLE_VALUE) return {};
-  std::string found;
-  do {
-    const std::string name = entry.cFileName;
-    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::string line = ReadProcFile("Z:\\proc\\" + name + "\\cmdline");
-    for (char& c : line)
-      if (c == '\0') c = ' ';
-    if (line.find(needle) != std::string::npos) found = name;
-  } while (found.empty() && FindNextFileA(find, &entry));
-  FindClose(find);
-  return found;
-}
-
-struct LinuxUsage {
-  double cpuSeconds = -1;
-  double privateBytes = -1;
-};
-
-LinuxUsage MeasureLinux(const std::string& pid) {
-  LinuxUsage usage;
-  if (pid.empty()) return usage;
-  const std::string stat = ReadProcFile("Z:\\proc\\" + pid + "\\stat");
-  // The fields after the command name in parentheses: state is field 3, utime 14, stime 15.
-  const size_t close = stat.rfind(')');
-  if (close != std::string::npos) {
-    unsigned long long utime = 0, stime = 0;
-    if (std::sscanf(stat.c_str() + close + 1,
-                    " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &utime,
-                    &stime) == 2) {
-      usage.cpuSeconds = static_cast<double>(utime + stime) / 100.0;
-    }
-  }
-  const std::string status = ReadProcFile("Z:\\proc\\" + pid + "\\status");
-  const size_t at = status.find("RssAnon:");
-  if (at != std::string::npos) usage.privateBytes = 1024.0 * std::atof(status.c_str() + at + 8);
-  return usage;
-}
 
 struct Usage {
   double cpuSeconds = -1;  // kernel + user
@@ -149,8 +100,8 @@ class MeasuredHost {
       std::printf("cannot open the %s processes: error %lu\n", name_.c_str(), GetLastError());
       return false;
     }
-    hostUnix_ = FindUnixProcess(run_.ComponentArgument());
-    clientUnix_ = FindUnixProcess("/ServiceID=" + run_.serviceId());
+    hostUnix_ = bench::FindUnixProcess(run_.ComponentArgument());
+    clientUnix_ = bench::FindUnixProcess("/ServiceID=" + run_.serviceId());
     return true;
   }
 
@@ -159,13 +110,13 @@ class MeasuredHost {
     Snapshot& s = end ? after_ : before_;
     s.host = Measure(host_.get());
     s.client = Measure(client_.get());
-    s.hostLinux = MeasureLinux(hostUnix_);
-    s.clientLinux = MeasureLinux(clientUnix_);
+    s.hostLinux = bench::MeasureLinux(hostUnix_);
+    s.clientLinux = bench::MeasureLinux(clientUnix_);
   }
 
   struct Snapshot {
     Usage host, client;
-    LinuxUsage hostLinux, clientLinux;
+    bench::LinuxUsage hostLinux, clientLinux;
   };
   const Snapshot& before() const { return before_; }
   const Snapshot& after() const { return after_; }

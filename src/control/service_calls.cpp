@@ -140,7 +140,17 @@ HResult ServiceCalls::ShowBalloon(const WideString* message, std::int32_t type) 
     tray.ShowBalloon(nullptr, 0);  // removes a balloon on display
     return kSOk;
   }
-  tray.ShowBalloon(platform_.texts.WideToAnsi(*message).c_str(), static_cast<std::uint32_t>(type));
+  // The balloon kinds are 0 (no icon), 1 information, 2 warning and 3 error. Any other Type
+  // would reach the shell as flags of another meaning (4 asks for an icon of the caller's own,
+  // which the host has none of; higher bits are sound and size flags), so the text is shown as
+  // information and the log says why.
+  std::uint32_t kind = static_cast<std::uint32_t>(type);
+  if (type < 0 || type > static_cast<std::int32_t>(notice_kind::kError)) {
+    events_.logDebug("ShowBalloon: Type " + std::to_string(type) +
+                     " is not a balloon kind; shown as information");
+    kind = notice_kind::kInformation;
+  }
+  tray.ShowBalloon(platform_.texts.WideToAnsi(*message).c_str(), kind);
   return kSOk;
 }
 

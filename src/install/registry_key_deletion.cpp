@@ -66,43 +66,45 @@ void RegistryKeyDeletion::DeleteRegistryKeys(const std::string& setting) {
     // moment, so a failure is retried after a short pseudo-random pause.
     IClock& clock = platform_.clock;
     const std::int64_t started = clock.Time64();
-    std::string result = DeleteRegistryKeyTree(prefix->root, path);
+    const WideString widePath = platform_.texts.AnsiToWide(path);
+    std::string result = DeleteRegistryKeyTree(prefix->root, widePath);
     while (!result.empty() && clock.Time64() <= started + kRetrySeconds) {
       clock.Sleep(static_cast<std::uint32_t>(clock.PerformanceCounter() & 0xFF) + 1);
-      result = DeleteRegistryKeyTree(prefix->root, path);
+      result = DeleteRegistryKeyTree(prefix->root, widePath);
     }
     if (!result.empty()) events_.logWarning(category::kStartup, kCannotDeleteKey, result.c_str());
   }
 }
 
-std::string RegistryKeyDeletion::DeleteRegistryKeyTree(RegKey root, const std::string& path) {
+std::string RegistryKeyDeletion::DeleteRegistryKeyTree(RegKey root, const WideString& path) {
   IRegistry& registry = platform_.registry;
+  ISystemTexts& texts = platform_.texts;
+  const std::string shown = texts.WideToAnsi(path);
   // A key without subkeys goes at once.
-  if (registry.DeleteKey(root, path) == 0) {
-    events_.logDebug("Deleted registry key: " + path);
+  if (registry.DeleteKeyW(root, path) == 0) {
+    events_.logDebug("Deleted registry key: " + shown);
     return {};
   }
 
   ScopedRegKey key(registry);
-  if (const Win32Error e = registry.OpenKey(root, path, reg_access::kRead, key.put())) {
+  if (const Win32Error e = registry.OpenKeyW(root, path, reg_access::kRead, key.put())) {
     if (e == win32_error::kFileNotFound) {
-      events_.logDebug("Deleted registry key (not found): " + path);
+      events_.logDebug("Deleted registry key (not found): " + shown);
       return {};
     }
-    return path + "\n\nRegOpenKeyEx returned: " + errorText(platform_.texts, e, false, true, true);
+    return shown + "\n\nRegOpenKeyEx returned: " + errorText(texts, e, false, true, true);
   }
 
-  const std::string childPrefix = path.ends_with('\\') ? path : path + "\\";
+  const WideString childPrefix = path.ends_with(u'\\') ? path : path + u'\\';
   // Enumeration through an open key follows the live key: once a subkey is deleted, the next
   // one moves down to index 0, so asking for index 0 each time visits every child (counting up
   // would skip every other one).
-  std::string previous;
+  WideString previous;
   for (;;) {
-    std::string name;
-    if (registry.EnumKey(key.get(), 0, &name) != 0) break;
-    // A name that comes back after its deletion reported success cannot be reached by that name
-    // (one the ANSI code page cannot spell, for instance); the parent's deletion below then
-    // fails and says so, instead of this loop spinning.
+    WideString name;
+    if (registry.EnumKeyW(key.get(), 0, &name) != 0) break;
+    // A name that comes back after its deletion reported success cannot be reached by that
+    // name; the parent's deletion below then fails and says so, instead of this loop spinning.
     if (!previous.empty() && name == previous) break;
     std::string result = DeleteRegistryKeyTree(root, childPrefix + name);
     if (!result.empty()) return result;
@@ -110,10 +112,10 @@ std::string RegistryKeyDeletion::DeleteRegistryKeyTree(RegKey root, const std::s
   }
   key.reset();
 
-  if (const Win32Error e = registry.DeleteKey(root, path)) {
-    return path + "\n\nRegDeleteKey returned: " + errorText(platform_.texts, e, false, true, true);
+  if (const Win32Error e = registry.DeleteKeyW(root, path)) {
+    return shown + "\n\nRegDeleteKey returned: " + errorText(texts, e, false, true, true);
   }
-  events_.logDebug("Deleted registry key: " + path);
+  events_.logDebug("Deleted registry key: " + shown);
   return {};
 }
 

@@ -17,10 +17,13 @@ class RegistryKeyDeletion {
 
   // Nothing here stops the start: problems are logged and the next key is taken.
   void DeleteRegistryKeys(const std::string& setting);
-  // Deletes one key with its subtree; empty on success, else the error description.
-  std::string DeleteRegistryKeyTree(RegKey root, const std::string& path);
 
  private:
+  // Deletes one key with its subtree; empty on success, else the error description. The walk
+  // uses the wide calls, so a subkey whose name the ANSI code page cannot spell is found and
+  // deleted by its real name; log lines and messages show paths in their ANSI form.
+  std::string DeleteRegistryKeyTree(RegKey root, const WideString& path);
+
   Platform& platform_;
   ComponentLog& events_;
 };

@@ -16,6 +16,8 @@ struct ThreadHandleTag;
 using ThreadHandle = Handle<ThreadHandleTag>;
 struct LibraryHandleTag;
 using LibraryHandle = Handle<LibraryHandleTag>;
+struct JobHandleTag;
+using JobHandle = Handle<JobHandleTag>;
 
 namespace show_window {
 constexpr std::uint16_t kHide = 0;
@@ -41,6 +43,24 @@ class IProcesses {
                                                  const std::optional<std::string>& environment,
                                                  const std::string& currentDirectory,
                                                  ProcessInformation* info) = 0;
+  // The same with the child's primary thread suspended (CREATE_SUSPENDED), for a caller that
+  // puts the child in a job before it runs. The child breaks away from a job that the caller
+  // itself runs in when that job allows it, so that it can join the caller's own job.
+  [[nodiscard]] virtual Win32Error CreateSuspendedProcess(
+      const std::string& commandLine, std::uint16_t showWindow,
+      const std::optional<std::string>& environment, const std::string& currentDirectory,
+      ProcessInformation* info) = 0;
+  // ResumeThread.
+  [[nodiscard]] virtual Win32Error ResumeThread(ThreadHandle thread) = 0;
+
+  // An unnamed job object that kills every process in it when its last handle is closed
+  // (JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE); its processes may start others outside it with
+  // CREATE_BREAKAWAY_FROM_JOB (JOB_OBJECT_LIMIT_BREAKAWAY_OK).
+  [[nodiscard]] virtual Win32Error CreateKillOnCloseJob(JobHandle* job) = 0;
+  // AssignProcessToJobObject.
+  [[nodiscard]] virtual Win32Error AssignToJob(JobHandle job, ProcessHandle process) = 0;
+  virtual void CloseJob(JobHandle job) = 0;
+
   // WaitForSingleObject on a process: one of wait_result.
   virtual std::uint32_t WaitForProcess(ProcessHandle process, std::uint32_t milliseconds) = 0;
   virtual bool TerminateProcess(ProcessHandle process, std::uint32_t exitCode) = 0;
@@ -68,5 +88,6 @@ class IProcesses {
 using ScopedProcessHandle = Scoped<IProcesses, ProcessHandle, &IProcesses::CloseProcess>;
 using ScopedThreadHandle = Scoped<IProcesses, ThreadHandle, &IProcesses::CloseThread>;
 using ScopedLibrary = Scoped<IProcesses, LibraryHandle, &IProcesses::FreeLibrary>;
+using ScopedJob = Scoped<IProcesses, JobHandle, &IProcesses::CloseJob>;
 
 }  // namespace keldran

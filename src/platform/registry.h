@@ -1,6 +1,6 @@
 #pragma once
 // Registry access (RegOpenKeyEx, RegCreateKeyEx, RegSetValueEx, RegQueryValueEx, RegEnumKeyEx,
-// RegDeleteKey, RegDeleteValue, RegCloseKey).
+// RegDeleteKey, RegDeleteValue, RegCloseKey; the walk of a tree also in their wide forms).
 
 #include <cstdint>
 #include <string>
@@ -70,6 +70,14 @@ class IRegistry {
   [[nodiscard]] virtual Win32Error EnumKey(RegKey key, std::uint32_t index, std::string* name) = 0;
   // Deletes a key that has no subkeys; a key with subkeys fails (access denied on Windows).
   [[nodiscard]] virtual Win32Error DeleteKey(RegKey parent, const std::string& path) = 0;
+
+  // The wide forms of the three calls that walk a tree (RegOpenKeyExW, RegEnumKeyExW,
+  // RegDeleteKeyW): the ANSI calls spell a name that the code page lacks with '?', and that
+  // name then finds nothing.
+  [[nodiscard]] virtual Win32Error OpenKeyW(RegKey parent, const WideString& path,
+                                            std::uint32_t access, RegKey* key) = 0;
+  [[nodiscard]] virtual Win32Error EnumKeyW(RegKey key, std::uint32_t index, WideString* name) = 0;
+  [[nodiscard]] virtual Win32Error DeleteKeyW(RegKey parent, const WideString& path) = 0;
 };
 
 using ScopedRegKey = Scoped<IRegistry, RegKey, &IRegistry::CloseKey>;

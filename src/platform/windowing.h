@@ -94,9 +94,14 @@ class IWindowing {
   virtual IconHandle LoadIconFile(const std::string& path, int size) = 0;
   // LoadIconA of an icon group of the program.
   virtual IconHandle LoadIconResource(int resourceId) = 0;
+  // DestroyIcon, for icons of LoadIconFile only: those of LoadIconResource are shared and must
+  // not be destroyed.
+  virtual void DestroyIcon(IconHandle icon) = 0;
 
   // BeginPaint, DrawTextA of the text over the client area with the given format, EndPaint.
   virtual void PaintText(WindowHandle window, const std::string& text, std::uint32_t format) = 0;
 };
+
+using ScopedIcon = Scoped<IWindowing, IconHandle, &IWindowing::DestroyIcon>;
 
 }  // namespace keldran

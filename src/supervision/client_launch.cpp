@@ -37,6 +37,7 @@ bool Supervisor::LaunchClient() {
 
   Win32Error error = 0;
   bool started;
+  bool reportUnguarded = false;
   {
     // The start and the stop check are one step, so a stop that begins meanwhile either finds
     // the new client to wait for or forbids its start.
@@ -50,10 +51,19 @@ bool Supervisor::LaunchClient() {
       startedAt_ = platform_.clock.TickCount();
       ++starts_;
       endLogged_ = false;
+      // Once a run is enough: every restart would meet the same cause.
+      if (client_.JobError() != 0 && !unguardedReported_)
+        reportUnguarded = unguardedReported_ = true;
     }
   }
   if (started) {
     events_.logInfo(category::kStartup, kClientStarted);
+    if (reportUnguarded) {
+      const std::string message =
+          "The client runs outside a job object: it would outlive a host that is killed." +
+          errorText(platform_.texts, client_.JobError());
+      events_.logWarning(category::kStartup, kPlainMessage, message.c_str());
+    }
     return true;
   }
   const std::string what = ": Cannot run command:\n\n" + commandLine;

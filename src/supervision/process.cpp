@@ -22,6 +22,23 @@ bool EndsWithBinIgnoringCase(const std::string& text) {
 
 }  // namespace
 
+// The child's process handle and its job, released together by the last holder: closing the
+// job kills whatever of the child still runs.
+struct Process::ChildHandles {
+  ChildHandles(IProcesses& processes, ProcessHandle process)
+      : processes(processes), process(process), job(processes) {}
+  ~ChildHandles() {
+    job.reset();
+    processes.CloseProcess(process);
+  }
+  ChildHandles(const ChildHandles&) = delete;
+  ChildHandles& operator=(const ChildHandles&) = delete;
+
+  IProcesses& processes;
+  const ProcessHandle process;
+  ScopedJob job;
+};
+
 HResult ResultFromError(Win32Error error) {
   const HResult result = HResultFromWin32(error);
   return Failed(result) ? result : kEFail;
@@ -40,32 +57,46 @@ bool Process::Start(const std::string& commandLine, std::uint16_t showState, Win
                     const std::optional<std::string>& environment) {
   const std::string expanded = ExpandFileMacros(commandLine);
   const std::string directory = BaseDir();
-  ProcessInformation started;
-  const Win32Error e =
-      platform_.processes.CreateProcess(expanded, showState, environment, directory, &started);
-  if (e != 0) {
-    if (error) *error = e;
-    lastResult_ = ResultFromError(e);
-    return false;
-  }
   IProcesses& processes = platform_.processes;
-  SharedProcessHandle handle(new ProcessHandle(started.process),
-                             [&processes](const ProcessHandle* owned) {
-                               processes.CloseProcess(*owned);
-                               delete owned;
-                             });
-  // The host restarts its client for as long as it runs: the previous child's handles go here
-  // (or once the last waiter lets go of its process handle), or every restart would leak two.
-  LockGuard guard(*handleLock_);
-  process_ = std::move(handle);
-  thread_.reset(started.thread);
-  processId_ = started.processId;
-  return true;
+  ScopedJob job(processes);
+  Win32Error jobError = processes.CreateKillOnCloseJob(job.put());
+  ProcessInformation started;
+  Win32Error e =
+      processes.CreateSuspendedProcess(expanded, showState, environment, directory, &started);
+  if (e == 0) {
+    auto child = std::make_shared<ChildHandles>(processes, started.process);
+    ScopedThreadHandle thread(processes, started.thread);
+    if (jobError == 0) jobError = processes.AssignToJob(job.get(), started.process);
+    if (jobError == 0) child->job = std::move(job);
+    // The child runs its first instruction only once it is in the job, so nothing it starts
+    // can escape it.
+    e = processes.ResumeThread(thread.get());
+    if (e == 0) {
+      // The host restarts its client for as long as it runs: the previous child's handles go
+      // here (or once the last waiter lets go of its process handle), or every restart would
+      // leak them.
+      LockGuard guard(*handleLock_);
+      process_ = SharedProcessHandle(child, &child->process);
+      thread_ = std::move(thread);
+      processId_ = started.processId;
+      jobError_ = jobError;
+      return true;
+    }
+    (void)processes.TerminateProcess(started.process, kKilledExitCode);
+  }
+  if (error) *error = e;
+  lastResult_ = ResultFromError(e);
+  return false;
 }
 
 SharedProcessHandle Process::Handle() const {
   LockGuard guard(*handleLock_);
   return process_;
+}
+
+Win32Error Process::JobError() const {
+  LockGuard guard(*handleLock_);
+  return jobError_;
 }
 
 std::uint32_t Process::processId() const {

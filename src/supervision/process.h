@@ -14,7 +14,7 @@ namespace keldran {
 
 // A child's process handle that stays open for as long as anyone holds it, so a thread can
 // wait on it while another replaces the child (Windows leaves closing a handle that is being
-// waited on undefined).
+// waited on undefined). The child's job goes with it.
 using SharedProcessHandle = std::shared_ptr<const ProcessHandle>;
 
 class Process {
@@ -25,9 +25,11 @@ class Process {
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
 
-  // Starts the command line (macros expanded) with the show state in BaseDir. On failure the
-  // Win32 error goes to *error and LastResult holds it as an HRESULT; the earlier child, if any,
-  // stays known.
+  // Starts the command line (macros expanded) with the show state in BaseDir, in a job of its
+  // own that kills it when the last holder of its handle lets go, so that it never outlives the
+  // host, however the host ends. A child whose job cannot be made still starts (JobError says
+  // why it runs without one). On failure the Win32 error goes to *error and LastResult holds it
+  // as an HRESULT; the earlier child, if any, stays known.
   [[nodiscard]] bool Start(const std::string& commandLine, std::uint16_t showState,
                            Win32Error* error = nullptr,
                            const std::optional<std::string>& environment = std::nullopt);
@@ -39,6 +41,8 @@ class Process {
   void Terminate(std::uint32_t exitCode);
   // The current child's handle, or none.
   SharedProcessHandle Handle() const;
+  // Why the current child runs outside a job of its own; 0 when it is in one.
+  Win32Error JobError() const;
   // The child's exit code once it has ended; none while it runs or when there is none.
   std::optional<std::uint32_t> ExitCode();
 
@@ -56,6 +60,7 @@ class Process {
   bool hasChild() const { return static_cast<bool>(Handle()); }
 
  private:
+  struct ChildHandles;
   std::string ModuleDirectory();
 
   Platform& platform_;
@@ -65,6 +70,7 @@ class Process {
   SharedProcessHandle process_;
   ScopedThreadHandle thread_;
   std::uint32_t processId_ = 0;
+  Win32Error jobError_ = 0;
   std::string rootDir_;     // cache of RootDir; empty until worked out
   std::string workingDir_;  // empty: the module directory
   std::optional<std::string> moduleDir_;

@@ -158,6 +158,7 @@ class Supervisor {
   bool endLogged_ = true;                   // the current client's end has its record
   std::uint32_t backoffSeconds_ = 0;        // the pause before the last restart
   std::optional<std::uint32_t> restartAt_;  // tick count: a restart waits until then
+  bool unguardedReported_ = false;          // a client outside its job has been reported
 };
 
 }  // namespace keldran

@@ -15,7 +15,9 @@ CServiceWin::CServiceWin(Platform& platform, const RegisteredMessages& messages,
       messages_(messages),
       config_(config),
       supervisor_(supervisor),
-      tray_(platform, messages.trayNotify, config, flags, supervisor) {}
+      tray_(platform, messages.trayNotify, config, flags, supervisor),
+      fileSmallIcon_(platform.windowing),
+      fileBigIcon_(platform.windowing) {}
 
 CServiceWin::~CServiceWin() { tray_.Remove(); }
 
@@ -43,6 +45,9 @@ void CServiceWin::DestroyServiceWindow() {
     window_ = 0;
     (void)platform_.windowing.DestroyWindow(window);
   }
+  smallIcon_ = bigIcon_ = IconHandle{};
+  fileSmallIcon_.reset();
+  fileBigIcon_.reset();
 }
 
 std::intptr_t CServiceWin::HandleMessage(WindowHandle window, std::uint32_t message,
@@ -81,11 +86,14 @@ std::intptr_t CServiceWin::HandleMessage(WindowHandle window, std::uint32_t mess
 
 void CServiceWin::OnCreate(WindowHandle window) {
   window_ = window;
+  IWindowing& windowing = platform_.windowing;
   const std::string& iconFile = config_.IconFile;
-  smallIcon_ = iconFile.empty() ? IconHandle{} : platform_.windowing.LoadIconFile(iconFile, 16);
-  bigIcon_ = iconFile.empty() ? IconHandle{} : platform_.windowing.LoadIconFile(iconFile, 32);
-  if (!smallIcon_) smallIcon_ = platform_.windowing.LoadIconResource(kIconResource);
-  if (!bigIcon_) bigIcon_ = platform_.windowing.LoadIconResource(kIconResource);
+  if (!iconFile.empty()) {
+    fileSmallIcon_.reset(windowing.LoadIconFile(iconFile, 16));
+    fileBigIcon_.reset(windowing.LoadIconFile(iconFile, 32));
+  }
+  smallIcon_ = fileSmallIcon_ ? fileSmallIcon_.get() : windowing.LoadIconResource(kIconResource);
+  bigIcon_ = fileBigIcon_ ? fileBigIcon_.get() : windowing.LoadIconResource(kIconResource);
   (void)platform_.windowing.SendMessage(window, window_message::kSetIcon, kIconSmall,
                                         static_cast<std::intptr_t>(smallIcon_.value));
   (void)platform_.windowing.SendMessage(window, window_message::kSetIcon, kIconBig,

@@ -60,7 +60,11 @@ class CServiceWin {
   std::function<void()> stop_;
   WindowHandle window_ = 0;
   TrayIcon tray_;
-  IconHandle smallIcon_;
+  // Icons loaded from the icon file are the window's own and go with it; the program's own icon
+  // (LoadIcon of resource 201) is shared and never destroyed.
+  ScopedIcon fileSmallIcon_;
+  ScopedIcon fileBigIcon_;
+  IconHandle smallIcon_;  // what the window and the tray icon show
   IconHandle bigIcon_;
 };
 

@@ -148,6 +148,24 @@ TEST_F(ServiceCallsTest, ABalloonWithoutTextRemovesTheOneShown) {
   EXPECT_EQ(balloons[1].infoFlags, 0u);
 }
 
+TEST_F(ServiceCallsTest, ABalloonTypeThatIsNoBalloonKindShowsTheTextAsInformation) {
+  UseLogFile();
+  const struct {
+    std::int32_t type;
+    std::uint32_t shown;
+  } cases[] = {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 1}, {16, 1}, {-1, 1}};
+  for (const auto& c : cases) {
+    const WideString text = u"type " + fake.texts.AnsiToWide(std::to_string(c.type));
+    ASSERT_EQ(calls.ShowBalloon(&text, c.type), kSOk);
+    const auto shown = fake.dialogs.Balloons().back();
+    EXPECT_EQ(shown.info, "type " + std::to_string(c.type));
+    EXPECT_EQ(shown.infoFlags, c.shown) << c.type;
+    const bool explained = LogText().find("ShowBalloon: Type " + std::to_string(c.type) +
+                                          " is not a balloon kind") != std::string::npos;
+    EXPECT_EQ(explained, c.type != static_cast<std::int32_t>(c.shown)) << c.type;
+  }
+}
+
 TEST_F(ServiceCallsTest, StatusTellsTheClientsLifeAsTheHostSeesIt) {
   auto status = [&] {
     WideString text;

@@ -114,5 +114,16 @@ TEST_F(HostSupervisionTest, PauseHoldsTheWatchdogBackUntilTheClientRunsAgain) {
   EXPECT_EQ(log.find("Sending ping"), std::string::npos) << log;
 }
 
+TEST_F(HostSupervisionTest, AClientDoesNotOutliveAHostThatIsKilled) {
+  HostSetup setup;
+  setup.timeoutSeconds = 30;
+  setup.script = "heartbeat=250\n";
+  StartHost(setup);
+  WatchClient();
+  // As a crash or "taskkill /f" ends it: no shutdown of its own.
+  run_.host().Kill();
+  EXPECT_TRUE(client_->WaitForExit(5000)) << run_.Out();
+}
+
 }  // namespace
 }  // namespace keldran::test

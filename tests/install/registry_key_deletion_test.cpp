@@ -133,6 +133,23 @@ TEST_F(RegistryKeyDeletionTest, DeepTreeGoesChildrenFirstWithOneLinePerKey) {
   EXPECT_EQ(fake.registry.OpenHandleCount(), 0u);
 }
 
+TEST_F(RegistryKeyDeletionTest, SubkeyNamedOutsideTheCodePageIsDeletedAtOnce) {
+  fake.registry.PutKey(kHkcu, u"Software\\Tree\\\u043a\u043b\u044e\u0447\\deeper");
+  fake.registry.PutKey(kHkcu, "Software\\Tree\\plain");
+  config.DeleteRegKeys = "HKCU\\Software\\Tree";
+  const auto before = fake.clock.Elapsed();
+  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
+
+  EXPECT_FALSE(fake.registry.KeyExists(kHkcu, "Software\\Tree"));
+  EXPECT_EQ(fake.clock.Elapsed(), before);  // no retry
+  EXPECT_TRUE(fake.eventLog.Events().empty());
+  // The log spells the name as the code page can.
+  const std::string log = LogText();
+  EXPECT_NE(FindLine(log, Deleted("Software\\Tree\\????\\deeper")), std::string::npos) << log;
+  EXPECT_NE(FindLine(log, Deleted("Software\\Tree\\????")), std::string::npos) << log;
+  EXPECT_EQ(log.find("(not found)"), std::string::npos) << log;
+}
+
 TEST_F(RegistryKeyDeletionTest, TrailingBackslashIsNotDoubledInChildPaths) {
   fake.registry.PutKey(kHkcu, "Software\\Tree\\a\\b");
   config.DeleteRegKeys = "HKCU\\Software\\Tree\\";

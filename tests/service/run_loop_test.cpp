@@ -184,7 +184,8 @@ TEST_F(RunLoopTest, AClientThatKeepsDyingIsRestartedEverySecondUntilStopped) {
   RunHost();
   EXPECT_EQ(Count(108), 10u);
   EXPECT_EQ(ClientStarts(), 11u);
-  EXPECT_EQ(fake.processes.OpenHandleCount(), 2u);  // only the last child's handles stay open
+  EXPECT_EQ(fake.processes.OpenHandleCount(),
+            3u);  // only the last child's handles and job stay open
 }
 
 }  // namespace

@@ -44,6 +44,20 @@ TEST_F(ClientLaunchTest, StartsTheClientWithItsIdentity) {
   EXPECT_TRUE(Events(106).empty());
 }
 
+TEST_F(ClientLaunchTest, AClientWithoutAJobStillStartsAndIsReportedOncePerRun) {
+  fake.faults.Fail("CreateJobObject", win32_error::kAccessDenied, -1);
+  ASSERT_TRUE(supervisor.LaunchClient());
+  ASSERT_TRUE(supervisor.LaunchClient());
+  EXPECT_EQ(fake.processes.Children().size(), 2u);
+  EXPECT_FALSE(fake.processes.LastChild()->inJob);
+  const auto warnings = Events(1001);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_EQ(warnings[0].type, event_type::kWarning);
+  EXPECT_NE(warnings[0].strings[0].find("outside a job object"), std::string::npos);
+  EXPECT_NE(warnings[0].strings[0].find("Access denied"), std::string::npos)
+      << warnings[0].strings[0];
+}
+
 TEST_F(ClientLaunchTest, ServiceNameWithASpaceIsPassedUnquoted) {
   config.ServiceName = "Grid Svc";
   config.ServiceID = "{X}";

@@ -185,7 +185,7 @@ TEST_F(ProcessTest, DestroyingTheObjectKillsARunningChildAndClosesItsHandles) {
   {
     Process scoped(fake.platform());
     ASSERT_TRUE(scoped.Start("%DIR%\\client.exe", show_window::kShow));
-    EXPECT_EQ(fake.processes.OpenHandleCount(), 2u);
+    EXPECT_EQ(fake.processes.OpenHandleCount(), 3u);  // process, thread, job
   }
   EXPECT_TRUE(fake.processes.LastChild()->terminated);
   EXPECT_EQ(fake.processes.LastChild()->exitCode, 1460u);
@@ -220,6 +220,44 @@ TEST_F(ProcessTest, FailedRestartKeepsTheEarlierChildWithinReach) {
   EXPECT_TRUE(process.HasEnded());
 }
 
+// ---- The child's job ---------------------------------------------------------------------------
+
+TEST_F(ProcessTest, ChildRunsInAJobThatEndsWhatIsLeftOfItWithTheLastHandle) {
+  fake.processes.AddProgram(kClientExe, {});
+  ASSERT_TRUE(process.Start("%DIR%\\client.exe", show_window::kHide));
+  const auto first = fake.processes.LastChild();
+  EXPECT_TRUE(first->inJob);
+  EXPECT_FALSE(first->suspended);
+  EXPECT_EQ(process.JobError(), 0u);
+
+  // A waiter keeps the replaced child's job, and so the child, until it lets go.
+  SharedProcessHandle waiter = process.Handle();
+  ASSERT_TRUE(process.Start("%DIR%\\client.exe", show_window::kHide));
+  EXPECT_TRUE(fake.processes.Children()[0].running);
+  waiter.reset();
+  EXPECT_FALSE(fake.processes.Children()[0].running);
+  EXPECT_TRUE(fake.processes.Children()[0].terminated);
+  EXPECT_TRUE(fake.processes.Children()[1].running);
+}
+
+TEST_F(ProcessTest, ChildThatCannotJoinItsJobStillRunsAndOneThatCannotResumeIsKilled) {
+  fake.processes.AddProgram(kClientExe, {});
+  fake.faults.Fail("AssignProcessToJobObject", win32_error::kAccessDenied);
+  ASSERT_TRUE(process.Start("%DIR%\\client.exe", show_window::kHide));
+  EXPECT_EQ(process.JobError(), win32_error::kAccessDenied);
+  EXPECT_FALSE(fake.processes.LastChild()->inJob);
+  EXPECT_FALSE(fake.processes.LastChild()->suspended);
+  EXPECT_EQ(fake.processes.OpenHandleCount(), 2u);  // no job left open
+
+  fake.faults.Fail("ResumeThread", win32_error::kAccessDenied);
+  Win32Error error = 0;
+  EXPECT_FALSE(process.Start("%DIR%\\client.exe", show_window::kHide, &error));
+  EXPECT_EQ(error, win32_error::kAccessDenied);
+  EXPECT_TRUE(fake.processes.LastChild()->terminated);
+  EXPECT_EQ(fake.processes.OpenHandleCount(), 2u);  // the earlier child's, still known
+  EXPECT_EQ(process.processId(), fake.processes.Children()[0].processId);
+}
+
 TEST_F(ProcessTest, RestartsLeaveOnlyTheCurrentChildsHandlesOpen) {
   fake.processes.AddProgram(kClientExe, {});
   auto scoped = std::make_unique<Process>(fake.platform());
@@ -227,7 +265,7 @@ TEST_F(ProcessTest, RestartsLeaveOnlyTheCurrentChildsHandlesOpen) {
     ASSERT_TRUE(scoped->Start("%DIR%\\client.exe", show_window::kHide));
     scoped->Terminate(1460);
   }
-  EXPECT_EQ(fake.processes.OpenHandleCount(), 2u);
+  EXPECT_EQ(fake.processes.OpenHandleCount(), 3u);
   EXPECT_EQ(fake.processes.Children().size(), 1000u);
   scoped.reset();
   EXPECT_EQ(fake.processes.OpenHandleCount(), 0u);

@@ -107,6 +107,9 @@ TEST_F(SupervisionWin32Test, RegistryTreeThreeLevelsDeepIsDeletedDepthFirst) {
     EXPECT_EQ(SetStringValue(platform.registry, key, "v", "x"), 0u);
     platform.registry.CloseKey(key);
   }
+  // Names that the ANSI code page cannot spell go as well.
+  ASSERT_TRUE(testing::CreateWideKey(platform.texts.AnsiToWide(root) +
+                                     u"\\b\\\u043a\u043b\u044e\u0447\\\u4e2d"));
   const std::string logDir = host.ScratchDirectory();
   host.log().setLogDir(logDir.c_str());
   config.LogPre = "Grid";
@@ -131,12 +134,14 @@ TEST_F(SupervisionWin32Test, RegistryTreeThreeLevelsDeepIsDeletedDepthFirst) {
     return pos;
   };
   const std::size_t a2 = at(root + "\\a\\a1\\a2"), a1 = at(root + "\\a\\a1"), a = at(root + "\\a"),
-                    b = at(root + "\\b"), top = at(root);
-  for (std::size_t pos : {a2, a1, a, b, top}) ASSERT_NE(pos, std::string::npos) << log;
+                    wide = at(root + "\\b\\????\\?"), b = at(root + "\\b"), top = at(root);
+  for (std::size_t pos : {a2, a1, a, wide, b, top}) ASSERT_NE(pos, std::string::npos) << log;
   EXPECT_LT(a2, a1);
   EXPECT_LT(a1, a);
   EXPECT_LT(a, top);
+  EXPECT_LT(wide, b);
   EXPECT_LT(b, top);
+  EXPECT_EQ(log.find("(not found)"), std::string::npos) << log;
 }
 
 TEST_F(SupervisionWin32Test, ControlDocumentIsReadOnlyAsAServiceAndWritableAsAnApplication) {

@@ -62,7 +62,7 @@ TEST(ProcessThreadsTest, AWaitOnAnotherThreadSurvivesARestart) {
   for (int i = 0; i < 200; ++i) EXPECT_FALSE(process.WaitForEnd(1));
   stop = true;
   restarter.join();
-  EXPECT_EQ(fake.processes.OpenHandleCount(), 2u);
+  EXPECT_EQ(fake.processes.OpenHandleCount(), 3u);  // process, thread, job
 }
 
 }  // namespace

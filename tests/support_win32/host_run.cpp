@@ -31,7 +31,8 @@ HostRun::HostRun() : component_(FreshComponentName()), agentPath_(AgentExePath()
 
 HostRun::~HostRun() {
   if (host_.IsRunning()) host_.Kill();
-  // A client outlives a killed host: end every instance so that none leaks into the next test.
+  // The client's job ends it with a killed host; should that fail, no instance may leak into
+  // the next test either.
   for (DWORD pid : ClientPids(Out())) {
     if (HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid)) {
       TerminateProcess(process, 1);

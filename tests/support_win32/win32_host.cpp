@@ -84,6 +84,16 @@ std::string Win32Host::ScratchRegistryPath() {
   return path;
 }
 
+bool CreateWideKey(const WideString& path) {
+  HKEY key = nullptr;
+  if (::RegCreateKeyExW(HKEY_CURRENT_USER, reinterpret_cast<const wchar_t*>(path.c_str()), 0,
+                        nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  win32::UniqueRegKey(key).reset();
+  return true;
+}
+
 std::uint32_t ProcessHandleCount() {
   DWORD count = 0;
   if (!::GetProcessHandleCount(::GetCurrentProcess(), &count)) return 0;

@@ -36,6 +36,10 @@ class Win32Host {
   std::unique_ptr<Parts> parts_;
 };
 
+// Creates a key under HKEY_CURRENT_USER by its UTF-16 path (RegCreateKeyExW), for names that
+// the ANSI code page cannot spell; false on failure.
+bool CreateWideKey(const WideString& path);
+
 // The number of handles this process holds, as GetProcessHandleCount reports it (Wine 8 reports
 // 0), and as counted by asking for each possible handle value up to 0x10000 (which Wine answers).
 std::uint32_t ProcessHandleCount();

@@ -43,6 +43,21 @@ Win32Error FakeProcesses::CreateProcess(const std::string& commandLine, std::uin
                                         const std::optional<std::string>& environment,
                                         const std::string& currentDirectory,
                                         ProcessInformation* info) {
+  return Create(commandLine, showWindow, environment, currentDirectory, false, info);
+}
+
+Win32Error FakeProcesses::CreateSuspendedProcess(const std::string& commandLine,
+                                                 std::uint16_t showWindow,
+                                                 const std::optional<std::string>& environment,
+                                                 const std::string& currentDirectory,
+                                                 ProcessInformation* info) {
+  return Create(commandLine, showWindow, environment, currentDirectory, true, info);
+}
+
+Win32Error FakeProcesses::Create(const std::string& commandLine, std::uint16_t showWindow,
+                                 const std::optional<std::string>& environment,
+                                 const std::string& currentDirectory, bool suspended,
+                                 ProcessInformation* info) {
   std::lock_guard lock(mutex_);
   *info = ProcessInformation{};
   if (auto e = Injected("CreateProcess")) return *e;
@@ -80,7 +95,16 @@ Win32Error FakeProcesses::CreateProcess(const std::string& commandLine, std::uin
   info->processId = child->processId;
   info->threadId = child->processId + 1;
 
-  const FakeProgram& behaviour = it->second;
+  if (suspended) {
+    child->suspended = true;
+    suspendedPrograms_[child->processId] = it->second;
+  } else {
+    Begin(child, it->second);
+  }
+  return 0;
+}
+
+void FakeProcesses::Begin(const std::shared_ptr<FakeChild>& child, const FakeProgram& behaviour) {
   if (behaviour.exitAfter) {
     const std::uint32_t pid = child->processId;
     const std::uint32_t code = behaviour.exitCode;
@@ -96,7 +120,54 @@ Win32Error FakeProcesses::CreateProcess(const std::string& commandLine, std::uin
     auto onStart = behaviour.onStart;
     onStart(*child);
   }
+}
+
+Win32Error FakeProcesses::ResumeThread(ThreadHandle thread) {
+  std::lock_guard lock(mutex_);
+  if (auto e = Injected("ResumeThread")) return *e;
+  auto it = threadHandles_.find(thread.value);
+  if (it == threadHandles_.end()) return Fail(win32_error::kInvalidHandle);
+  const std::shared_ptr<FakeChild> child = it->second;
+  auto program = suspendedPrograms_.find(child->processId);
+  if (!child->suspended || program == suspendedPrograms_.end()) return 0;
+  child->suspended = false;
+  const FakeProgram behaviour = std::move(program->second);
+  suspendedPrograms_.erase(program);
+  if (child->running) Begin(child, behaviour);
   return 0;
+}
+
+Win32Error FakeProcesses::CreateKillOnCloseJob(JobHandle* job) {
+  std::lock_guard lock(mutex_);
+  *job = JobHandle{};
+  if (auto e = Injected("CreateJobObject")) return *e;
+  *job = JobHandle{nextHandle_};
+  jobs_[nextHandle_];
+  nextHandle_ += 4;
+  return 0;
+}
+
+Win32Error FakeProcesses::AssignToJob(JobHandle job, ProcessHandle process) {
+  std::lock_guard lock(mutex_);
+  if (auto e = Injected("AssignProcessToJobObject")) return *e;
+  auto members = jobs_.find(job.value);
+  auto child = ChildOf(process);
+  if (members == jobs_.end() || !child) return Fail(win32_error::kInvalidHandle);
+  if (child->inJob) return Fail(win32_error::kAccessDenied);  // one job per process here
+  child->inJob = true;
+  members->second.push_back(child);
+  return 0;
+}
+
+void FakeProcesses::CloseJob(JobHandle job) {
+  std::lock_guard lock(mutex_);
+  auto members = jobs_.find(job.value);
+  if (members == jobs_.end()) return;
+  // Kill on close: what of the job still runs ends, with exit code 0 as under Wine.
+  for (const auto& child : members->second) {
+    if (child->running) End(*child, 0, true);
+  }
+  jobs_.erase(members);
 }
 
 std::shared_ptr<FakeChild> FakeProcesses::ChildOf(ProcessHandle process) const {
@@ -286,7 +357,7 @@ void FakeProcesses::ExitChild(std::uint32_t processId, std::uint32_t exitCode) {
 
 std::size_t FakeProcesses::OpenHandleCount() const {
   std::lock_guard lock(mutex_);
-  return processHandles_.size() + threadHandles_.size();
+  return processHandles_.size() + threadHandles_.size() + jobs_.size();
 }
 
 std::vector<std::string> FakeProcesses::EntryPointCalls() const {

@@ -29,7 +29,9 @@ struct FakeChild {
   std::optional<std::string> environmentBlock;     // when CreateProcess was given one
   std::uint64_t startedAt = 0;                     // virtual ms
   bool running = true;
-  bool terminated = false;       // ended by TerminateProcess
+  bool suspended = false;        // started suspended and not resumed yet
+  bool inJob = false;            // assigned to a job
+  bool terminated = false;       // ended by TerminateProcess or by its job's closing
   std::uint32_t exitCode = 259;  // STILL_ACTIVE while running
   std::optional<std::uint64_t> endedAt;
 };
@@ -50,6 +52,14 @@ class FakeProcesses final : public IProcesses, private FakeArea {
   Win32Error CreateProcess(const std::string& commandLine, std::uint16_t showWindow,
                            const std::optional<std::string>& environment,
                            const std::string& currentDirectory, ProcessInformation* info) override;
+  Win32Error CreateSuspendedProcess(const std::string& commandLine, std::uint16_t showWindow,
+                                    const std::optional<std::string>& environment,
+                                    const std::string& currentDirectory,
+                                    ProcessInformation* info) override;
+  Win32Error ResumeThread(ThreadHandle thread) override;
+  Win32Error CreateKillOnCloseJob(JobHandle* job) override;
+  Win32Error AssignToJob(JobHandle job, ProcessHandle process) override;
+  void CloseJob(JobHandle job) override;
   std::uint32_t WaitForProcess(ProcessHandle process, std::uint32_t milliseconds) override;
   bool TerminateProcess(ProcessHandle process, std::uint32_t exitCode) override;
   bool GetExitCode(ProcessHandle process, std::uint32_t* exitCode) override;
@@ -81,6 +91,11 @@ class FakeProcesses final : public IProcesses, private FakeArea {
   std::size_t LoadedLibraryCount() const;
 
  private:
+  Win32Error Create(const std::string& commandLine, std::uint16_t showWindow,
+                    const std::optional<std::string>& environment,
+                    const std::string& currentDirectory, bool suspended, ProcessInformation* info);
+  // The program's behaviour begins: its exit is scheduled and its start action runs.
+  void Begin(const std::shared_ptr<FakeChild>& child, const FakeProgram& behaviour);
   std::shared_ptr<FakeChild> ChildOf(ProcessHandle process) const;
   void End(FakeChild& child, std::uint32_t exitCode, bool terminated);
 
@@ -91,6 +106,8 @@ class FakeProcesses final : public IProcesses, private FakeArea {
   std::map<std::uintptr_t, std::shared_ptr<FakeChild>> processHandles_;
   std::map<std::uintptr_t, std::shared_ptr<FakeChild>> threadHandles_;
   std::map<std::uint32_t, FakeClock::ActionId> pendingExits_;
+  std::map<std::uint32_t, FakeProgram> suspendedPrograms_;  // by process id, until resumed
+  std::map<std::uintptr_t, std::vector<std::shared_ptr<FakeChild>>> jobs_;  // members by job
   std::map<std::string, std::pair<std::string, std::string>> environment_;  // folded → name, value
   std::string moduleFileName_ = "C:\\Program Files\\Keldran\\KeldranGridAgent.exe";
   std::string commandLine_ = "\"C:\\Program Files\\Keldran\\KeldranGridAgent.exe\"";

@@ -34,6 +34,52 @@ std::vector<std::string> SplitPath(const std::string& path) {
   return parts;
 }
 
+std::string Utf8(const WideString& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    std::uint32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+WideString Utf16(const std::string& text) {
+  WideString out;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    std::uint32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length && i + k < text.size(); ++k)
+      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    i += length;
+    if (c >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 FakeRegistry::FakeRegistry(FaultPlan& faults, FakeSystemTexts& texts)
@@ -92,8 +138,25 @@ RegKey FakeRegistry::NewHandle(std::shared_ptr<Node> node) {
   return key;
 }
 
+std::string FakeRegistry::FromAnsi(const std::string& text) const {
+  return Utf8(texts_.AnsiToWide(text));
+}
+
+std::string FakeRegistry::ToAnsi(const std::string& name) const {
+  return texts_.WideToAnsi(Utf16(name));
+}
+
 Win32Error FakeRegistry::OpenKey(RegKey parent, const std::string& path, std::uint32_t,
                                  RegKey* key) {
+  return OpenKeyAt(parent, FromAnsi(path), key);
+}
+
+Win32Error FakeRegistry::OpenKeyW(RegKey parent, const WideString& path, std::uint32_t,
+                                  RegKey* key) {
+  return OpenKeyAt(parent, Utf8(path), key);
+}
+
+Win32Error FakeRegistry::OpenKeyAt(RegKey parent, const std::string& path, RegKey* key) {
   std::lock_guard lock(mutex_);
   *key = RegKey{};
   if (auto e = Injected("RegOpenKeyEx")) return *e;
@@ -119,7 +182,7 @@ Win32Error FakeRegistry::CreateKey(RegKey parent, const std::string& path, std::
   if (base->deleted) return Fail(win32_error::kKeyDeleted);
   if (path.starts_with('\\')) return Fail(win32_error::kBadPathname);
   bool made = false;
-  auto node = FindOrCreate(base, path, &made);
+  auto node = FindOrCreate(base, FromAnsi(path), &made);
   if (created) *created = made;
   *key = NewHandle(node);
   return 0;
@@ -169,6 +232,20 @@ Win32Error FakeRegistry::DeleteValue(RegKey key, const std::string& name) {
 }
 
 Win32Error FakeRegistry::EnumKey(RegKey key, std::uint32_t index, std::string* name) {
+  std::string found;
+  const Win32Error e = EnumKeyAt(key, index, &found);
+  if (e == 0) *name = ToAnsi(found);
+  return e;
+}
+
+Win32Error FakeRegistry::EnumKeyW(RegKey key, std::uint32_t index, WideString* name) {
+  std::string found;
+  const Win32Error e = EnumKeyAt(key, index, &found);
+  if (e == 0) *name = Utf16(found);
+  return e;
+}
+
+Win32Error FakeRegistry::EnumKeyAt(RegKey key, std::uint32_t index, std::string* name) {
   std::lock_guard lock(mutex_);
   if (auto e = Injected("RegEnumKeyEx")) return *e;
   auto node = Resolve(key);
@@ -187,6 +264,14 @@ void FakeRegistry::MarkDeleted(Node& node) {
 }
 
 Win32Error FakeRegistry::DeleteKey(RegKey parent, const std::string& path) {
+  return DeleteKeyAt(parent, FromAnsi(path));
+}
+
+Win32Error FakeRegistry::DeleteKeyW(RegKey parent, const WideString& path) {
+  return DeleteKeyAt(parent, Utf8(path));
+}
+
+Win32Error FakeRegistry::DeleteKeyAt(RegKey parent, const std::string& path) {
   std::lock_guard lock(mutex_);
   if (auto e = Injected("RegDeleteKey")) return *e;
   auto base = Resolve(parent);
@@ -215,20 +300,26 @@ Win32Error FakeRegistry::DeleteKey(RegKey parent, const std::string& path) {
 bool FakeRegistry::KeyExists(RegKey root, const std::string& path) const {
   std::lock_guard lock(mutex_);
   auto base = Resolve(root);
-  return base && Find(base, path) != nullptr;
+  return base && Find(base, FromAnsi(path)) != nullptr;
 }
 
 void FakeRegistry::PutKey(RegKey root, const std::string& path) {
   std::lock_guard lock(mutex_);
   bool created = false;
-  FindOrCreate(Resolve(root), path, &created);
+  FindOrCreate(Resolve(root), FromAnsi(path), &created);
+}
+
+void FakeRegistry::PutKey(RegKey root, const WideString& path) {
+  std::lock_guard lock(mutex_);
+  bool created = false;
+  FindOrCreate(Resolve(root), Utf8(path), &created);
 }
 
 void FakeRegistry::PutString(RegKey root, const std::string& path, const std::string& name,
                              const std::string& value, RegType type) {
   std::lock_guard lock(mutex_);
   bool created = false;
-  auto node = FindOrCreate(Resolve(root), path, &created);
+  auto node = FindOrCreate(Resolve(root), FromAnsi(path), &created);
   std::vector<std::uint8_t> data(value.begin(), value.end());
   data.push_back(0);
   node->values[FoldCase(name)] = Node::Value{name, type, data};
@@ -238,7 +329,7 @@ void FakeRegistry::PutDword(RegKey root, const std::string& path, const std::str
                             std::uint32_t value) {
   std::lock_guard lock(mutex_);
   bool created = false;
-  auto node = FindOrCreate(Resolve(root), path, &created);
+  auto node = FindOrCreate(Resolve(root), FromAnsi(path), &created);
   std::vector<std::uint8_t> data(4);
   std::memcpy(data.data(), &value, 4);
   node->values[FoldCase(name)] = Node::Value{name, RegType::kDword, data};
@@ -247,7 +338,7 @@ void FakeRegistry::PutDword(RegKey root, const std::string& path, const std::str
 std::optional<FakeRegistry::Stored> FakeRegistry::StoredValue(RegKey root, const std::string& path,
                                                               const std::string& name) const {
   auto base = Resolve(root);
-  auto node = base ? Find(base, path) : nullptr;
+  auto node = base ? Find(base, FromAnsi(path)) : nullptr;
   if (!node) return std::nullopt;
   auto it = node->values.find(FoldCase(name));
   if (it == node->values.end()) return std::nullopt;
@@ -278,9 +369,9 @@ std::vector<std::string> FakeRegistry::SubkeyNames(RegKey root, const std::strin
   std::lock_guard lock(mutex_);
   std::vector<std::string> names;
   auto base = Resolve(root);
-  auto node = base ? Find(base, path) : nullptr;
+  auto node = base ? Find(base, FromAnsi(path)) : nullptr;
   if (node) {
-    for (const auto& [_, child] : node->children) names.push_back(child->name);
+    for (const auto& [_, child] : node->children) names.push_back(ToAnsi(child->name));
   }
   return names;
 }

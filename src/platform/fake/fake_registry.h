@@ -3,9 +3,10 @@
 // HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE and HKEY_USERS, with typed values, case-insensitive
 // names, subkeys enumerated in name order, and Windows' open-key rules: a key with subkeys cannot
 // be deleted, handles to a deleted key fail with ERROR_KEY_DELETED, and a path that begins with a
-// backslash fails with ERROR_BAD_PATHNAME (empty names inside it are passed over). Besides the
-// operation itself, a fault may name one key or value: "RegOpenKeyEx <path>", "RegCreateKeyEx
-// <path>" (the path as the call gives it) and "RegSetValueEx <value name>".
+// backslash fails with ERROR_BAD_PATHNAME (empty names inside it are passed over). Key names are
+// Unicode behind both the ANSI and the wide calls. Besides the operation itself, a fault may name
+// one key or value: "RegOpenKeyEx <path>", "RegCreateKeyEx <path>" (the path as the call gives
+// it) and "RegSetValueEx <value name>".
 
 #include <cstdint>
 #include <map>
@@ -37,6 +38,10 @@ class FakeRegistry final : public IRegistry, private FakeArea {
   Win32Error DeleteValue(RegKey key, const std::string& name) override;
   Win32Error EnumKey(RegKey key, std::uint32_t index, std::string* name) override;
   Win32Error DeleteKey(RegKey parent, const std::string& path) override;
+  Win32Error OpenKeyW(RegKey parent, const WideString& path, std::uint32_t access,
+                      RegKey* key) override;
+  Win32Error EnumKeyW(RegKey key, std::uint32_t index, WideString* name) override;
+  Win32Error DeleteKeyW(RegKey parent, const WideString& path) override;
 
   // Test helpers, addressing keys by root and path.
   bool KeyExists(RegKey root, const std::string& path) const;
@@ -44,6 +49,7 @@ class FakeRegistry final : public IRegistry, private FakeArea {
                  const std::string& value, RegType type = RegType::kSz);
   void PutDword(RegKey root, const std::string& path, const std::string& name, std::uint32_t value);
   void PutKey(RegKey root, const std::string& path);
+  void PutKey(RegKey root, const WideString& path);
   std::optional<std::string> StringValue(RegKey root, const std::string& path,
                                          const std::string& name) const;
   std::optional<std::uint32_t> DwordValue(RegKey root, const std::string& path,
@@ -65,6 +71,13 @@ class FakeRegistry final : public IRegistry, private FakeArea {
   std::shared_ptr<Node> FindOrCreate(std::shared_ptr<Node> from, const std::string& path,
                                      bool* created);
   RegKey NewHandle(std::shared_ptr<Node> node);
+  // Key names are kept as Windows keeps them, in Unicode (here UTF-8); the ANSI calls convert
+  // through the code page, which spells what it lacks with '?'.
+  std::string FromAnsi(const std::string& text) const;
+  std::string ToAnsi(const std::string& name) const;
+  Win32Error OpenKeyAt(RegKey parent, const std::string& path, RegKey* key);
+  Win32Error EnumKeyAt(RegKey key, std::uint32_t index, std::string* name);
+  Win32Error DeleteKeyAt(RegKey parent, const std::string& path);
   void MarkDeleted(Node& node);
 
   mutable std::recursive_mutex mutex_;

@@ -256,6 +256,11 @@ IconHandle FakeWindowing::LoadIconResource(int resourceId) {
   return icon;
 }
 
+void FakeWindowing::DestroyIcon(IconHandle icon) {
+  std::lock_guard lock(mutex_);
+  icons_.erase(icon.value);
+}
+
 void FakeWindowing::PaintText(WindowHandle window, const std::string& text, std::uint32_t) {
   std::lock_guard lock(mutex_);
   paintings_.emplace_back(window, text);
@@ -313,6 +318,13 @@ std::size_t FakeWindowing::TimerCount() const {
 std::vector<std::pair<WindowHandle, std::string>> FakeWindowing::Paintings() const {
   std::lock_guard lock(mutex_);
   return paintings_;
+}
+
+std::vector<std::string> FakeWindowing::LoadedIcons() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> sources;
+  for (const auto& [_, source] : icons_) sources.push_back(source);
+  return sources;
 }
 
 std::string FakeWindowing::IconFileOf(IconHandle icon) const {

@@ -50,6 +50,7 @@ class FakeWindowing final : public IWindowing, private FakeArea {
   std::uintptr_t SetTimer(std::uint32_t periodMilliseconds, TimerProcedure procedure) override;
   IconHandle LoadIconFile(const std::string& path, int size) override;
   IconHandle LoadIconResource(int resourceId) override;
+  void DestroyIcon(IconHandle icon) override;
   void PaintText(WindowHandle window, const std::string& text, std::uint32_t format) override;
 
   // Test side.
@@ -73,6 +74,8 @@ class FakeWindowing final : public IWindowing, private FakeArea {
   std::size_t TimerCount() const;
   std::vector<std::pair<WindowHandle, std::string>> Paintings() const;
   std::string IconFileOf(IconHandle icon) const;
+  // Where each icon that is still loaded came from (a path, or "#201"), in load order.
+  std::vector<std::string> LoadedIcons() const;
 
  private:
   struct Window {

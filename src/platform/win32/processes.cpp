@@ -10,30 +10,50 @@ class Processes final : public IProcesses {
   Win32Error CreateProcess(const std::string& commandLine, std::uint16_t showWindow,
                            const std::optional<std::string>& environment,
                            const std::string& currentDirectory, ProcessInformation* info) override {
-    // CreateProcessA may write into the command line, so it gets a copy of any length.
-    std::vector<char> command(commandLine.begin(), commandLine.end());
-    command.push_back('\0');
-    std::vector<char> block;
-    if (environment) {
-      block.assign(environment->begin(), environment->end());
-      block.insert(block.end(), 2, '\0');  // the terminating NULs, whether given or not
-    }
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = showWindow;
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0,
-                          environment ? block.data() : nullptr,
-                          currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup,
-                          &process)) {
-      return ::GetLastError();
-    }
-    *info = ProcessInformation{ToSeam<ProcessHandle>(process.hProcess),
-                               ToSeam<ThreadHandle>(process.hThread), process.dwProcessId,
-                               process.dwThreadId};
+    return Create(commandLine, showWindow, environment, currentDirectory, 0, info);
+  }
+
+  Win32Error CreateSuspendedProcess(const std::string& commandLine, std::uint16_t showWindow,
+                                    const std::optional<std::string>& environment,
+                                    const std::string& currentDirectory,
+                                    ProcessInformation* info) override {
+    // A host started inside a job (as some service wrappers and CI runners start it) passes
+    // that job on to its child, and a process cannot join a second job where jobs do not nest
+    // (before Windows 8). Breaking away avoids that; a job that forbids it fails the start with
+    // access denied, and the child then starts inside that job, where nested jobs still let it
+    // join the caller's own.
+    const Win32Error e = Create(commandLine, showWindow, environment, currentDirectory,
+                                CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB, info);
+    if (e != ERROR_ACCESS_DENIED) return e;
+    return Create(commandLine, showWindow, environment, currentDirectory, CREATE_SUSPENDED, info);
+  }
+
+  Win32Error ResumeThread(ThreadHandle thread) override {
+    if (::ResumeThread(FromSeam<HANDLE>(thread)) == static_cast<DWORD>(-1)) return ::GetLastError();
     return 0;
   }
+
+  Win32Error CreateKillOnCloseJob(JobHandle* job) override {
+    UniqueKernelHandle created(::CreateJobObjectA(nullptr, nullptr));
+    if (!created) return ::GetLastError();
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    if (!::SetInformationJobObject(created.get(), JobObjectExtendedLimitInformation, &limits,
+                                   sizeof limits)) {
+      return ::GetLastError();
+    }
+    *job = ToSeam<JobHandle>(created.release());
+    return 0;
+  }
+
+  Win32Error AssignToJob(JobHandle job, ProcessHandle process) override {
+    if (!::AssignProcessToJobObject(FromSeam<HANDLE>(job), FromSeam<HANDLE>(process)))
+      return ::GetLastError();
+    return 0;
+  }
+
+  void CloseJob(JobHandle job) override { UniqueKernelHandle(FromSeam<HANDLE>(job)).reset(); }
 
   std::uint32_t WaitForProcess(ProcessHandle process, std::uint32_t milliseconds) override {
     return ::WaitForSingleObject(FromSeam<HANDLE>(process), milliseconds);
@@ -102,6 +122,36 @@ class Processes final : public IProcesses {
   }
 
   void FreeLibrary(LibraryHandle lib) override { UniqueModule(FromSeam<HMODULE>(lib)).reset(); }
+
+ private:
+  static Win32Error Create(const std::string& commandLine, std::uint16_t showWindow,
+                           const std::optional<std::string>& environment,
+                           const std::string& currentDirectory, DWORD flags,
+                           ProcessInformation* info) {
+    // CreateProcessA may write into the command line, so it gets a copy of any length.
+    std::vector<char> command(commandLine.begin(), commandLine.end());
+    command.push_back('\0');
+    std::vector<char> block;
+    if (environment) {
+      block.assign(environment->begin(), environment->end());
+      block.insert(block.end(), 2, '\0');  // the terminating NULs, whether given or not
+    }
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = showWindow;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, flags,
+                          environment ? block.data() : nullptr,
+                          currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup,
+                          &process)) {
+      return ::GetLastError();
+    }
+    *info = ProcessInformation{ToSeam<ProcessHandle>(process.hProcess),
+                               ToSeam<ThreadHandle>(process.hThread), process.dwProcessId,
+                               process.dwThreadId};
+    return 0;
+  }
 };
 
 }  // namespace

@@ -1,4 +1,4 @@
-// IRegistry over the ANSI registry calls.
+// IRegistry over the ANSI registry calls, and the wide ones that walk a tree.
 #include "platform/win32/backend.h"
 #include "platform/win32/unique_handle.h"
 
@@ -82,6 +82,35 @@ class Registry final : public IRegistry {
 
   Win32Error DeleteKey(RegKey parent, const std::string& path) override {
     return static_cast<Win32Error>(::RegDeleteKeyA(ToHkey(parent), path.c_str()));
+  }
+
+  Win32Error OpenKeyW(RegKey parent, const WideString& path, std::uint32_t access,
+                      RegKey* key) override {
+    HKEY opened = nullptr;
+    LONG e = ::RegOpenKeyExW(ToHkey(parent), Wide(path), 0, access, &opened);
+    if (e != ERROR_SUCCESS) return static_cast<Win32Error>(e);
+    *key = ToSeam<RegKey>(opened);
+    return 0;
+  }
+
+  Win32Error EnumKeyW(RegKey key, std::uint32_t index, WideString* name) override {
+    wchar_t buffer[MAX_PATH];
+    DWORD length = MAX_PATH;
+    LONG e =
+        ::RegEnumKeyExW(ToHkey(key), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+    if (e != ERROR_SUCCESS) return static_cast<Win32Error>(e);
+    name->assign(reinterpret_cast<const char16_t*>(buffer), length);
+    return 0;
+  }
+
+  Win32Error DeleteKeyW(RegKey parent, const WideString& path) override {
+    return static_cast<Win32Error>(::RegDeleteKeyW(ToHkey(parent), Wide(path)));
+  }
+
+ private:
+  // wchar_t is UTF-16 with mingw-w64, as on Windows.
+  static const wchar_t* Wide(const WideString& text) {
+    return reinterpret_cast<const wchar_t*>(text.c_str());
   }
 };
 

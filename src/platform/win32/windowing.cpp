@@ -195,6 +195,8 @@ class Windowing final : public IWindowing {
         ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resourceId)));
   }
 
+  void DestroyIcon(IconHandle icon) override { UniqueIcon(FromSeam<HICON>(icon)).reset(); }
+
   void PaintText(WindowHandle window, const std::string& text, std::uint32_t format) override {
     PAINTSTRUCT paint{};
     HDC dc = ::BeginPaint(ToHwnd(window), &paint);

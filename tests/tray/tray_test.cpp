@@ -1,0 +1,194 @@
+// The tray icon and the service window as the shell and a person drive them: the menu by the
+// client's state, the confirmed stop, the taskbar's re-creation, the icons and the text limits.
+#include "support/host_fixture.h"
+
+namespace keldran {
+namespace {
+
+constexpr int kShift = 16;
+constexpr int kControl = 17;
+
+class TrayTest : public testing::RunFixture {
+ protected:
+  // What the shell sends the window for a mouse message on the icon.
+  void ClickIcon() {
+    (void)fake.windowing.SendMessage(host.window.handle(), host.messages.trayNotify,
+                                     TrayIcon::kIconId, window_message::kRButtonDown);
+  }
+  static std::vector<std::string> Texts(const fake::FakeDialogs::ShownMenu& menu) {
+    std::vector<std::string> texts;
+    for (const auto& item : menu.items) texts.push_back(item.text);
+    return texts;
+  }
+  std::vector<fake::FakeDialogs::NotifyCall> CallsOf(std::uint32_t operation) const {
+    std::vector<fake::FakeDialogs::NotifyCall> calls;
+    for (const auto& call : fake.dialogs.NotifyCalls())
+      if (call.operation == operation) calls.push_back(call);
+    return calls;
+  }
+};
+
+struct MenuCase {
+  const char* name;
+  bool canDebug;
+  int debugSetting;
+  bool shift, control;
+  bool visible;
+  const char* third;  // the item after Stop, if any
+  bool timeOutReported;
+  bool killed;
+  friend void PrintTo(const MenuCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class TrayMenuTest : public TrayTest, public ::testing::WithParamInterface<MenuCase> {};
+
+// The menu is dismissed every time: offering Debug alone switches the time-out off.
+TEST_P(TrayMenuTest, OffersDebugOrHideOnlyWhenTheClientAllowsItAndTheUserAsks) {
+  const MenuCase& c = GetParam();
+  config.Debug = c.debugSetting;
+  ASSERT_EQ(host.window.Create(config.DisplayName), 0u);
+  StartClient();
+  ASSERT_EQ(calls.NotifyCanDebug(c.canDebug), kSOk);
+  ASSERT_EQ(calls.NotifyVisible(c.visible), kSOk);
+  fake.dialogs.SetKeyDown(kShift, c.shift);
+  fake.dialogs.SetKeyDown(kControl, c.control);
+  ClickIcon();
+
+  const auto menus = fake.dialogs.Menus();
+  ASSERT_EQ(menus.size(), 1u);
+  std::vector<std::string> expected{"Show Status", "Stop Keldran Grid Agent 3.21"};
+  if (c.third) expected.push_back(c.third);
+  EXPECT_EQ(Texts(menus[0]), expected);
+  EXPECT_EQ(menus[0].defaultItem, tray_command::kShowStatus);
+  EXPECT_EQ(menus[0].owner, host.window.handle());
+  EXPECT_EQ(fake.dialogs.ForegroundRequests(), std::vector<WindowHandle>{host.window.handle()});
+  EXPECT_EQ(fake.dialogs.OpenMenuCount(), 0u);
+  // The tooltip was taken away for the menu and is back.
+  EXPECT_EQ(fake.dialogs.NotifyCalls().back().data.tip, config.DisplayName);
+
+  Ticks(config.Timeout + 5);
+  EXPECT_EQ(Count(107), c.timeOutReported ? 1u : 0u);
+  EXPECT_EQ(ClientStarts(), c.killed ? 2u : 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ByState, TrayMenuTest,
+    ::testing::Values(
+        MenuCase{"NoDebugForAClientThatForbidsIt", false, 0, true, true, false, nullptr, true,
+                 true},
+        MenuCase{"NoDebugUnlessAsked", true, 0, false, false, false, nullptr, true, true},
+        MenuCase{"ShiftAloneIsNotEnough", true, 0, true, false, false, nullptr, true, true},
+        MenuCase{"DebugSetting", true, 1, false, false, false, "Debug", false, false},
+        MenuCase{"ShiftControlDismissed", true, 0, true, true, false, "Debug", false, false},
+        MenuCase{"HideForAVisibleClient", true, 0, true, true, true, "Hide", true, false}),
+    [](const ::testing::TestParamInfo<MenuCase>& info) { return info.param.name; });
+
+TEST_F(TrayTest, StopFromTheMenuAsksFirstAndOnlyOkStops) {
+  WindowHandle window = 0;
+  auto rightClick = [&](int answer) {
+    fake.dialogs.QueueMenuChoice(tray_command::kStop);
+    fake.dialogs.QueueBoxAnswer(answer);
+    (void)fake.windowing.PostMessage(window, host.messages.trayNotify, TrayIcon::kIconId,
+                                     window_message::kRButtonDown);
+  };
+  fake.clock.After(2000, [&] {
+    Connect();
+    window = host.window.handle();
+    rightClick(message_box::kIdCancel);
+  });
+  bool untouchedByCancel = false;
+  fake.clock.After(3000, [&] {
+    untouchedByCancel = fake.dialogs.Boxes().size() == 1 && supervisor.ClientRunning() &&
+                        fake.windowing.IsWindow(window) &&
+                        fake.dialogs.IconAdded(window, TrayIcon::kIconId) && ClientEvents().empty();
+    rightClick(message_box::kIdOk);
+  });
+  RunHost();
+
+  EXPECT_TRUE(untouchedByCancel);
+  const auto boxes = fake.dialogs.Boxes();
+  ASSERT_EQ(boxes.size(), 2u);
+  for (const auto& box : boxes) {
+    EXPECT_EQ(box.owner, window);
+    EXPECT_EQ(box.text, "Please confirm you want to stop Keldran Grid Agent 3.21?");
+    EXPECT_EQ(box.caption, config.DisplayName);
+    EXPECT_EQ(box.style, 0x1021u);  // OK and Cancel, question icon, system modal
+  }
+  // OK: the client is told to stop, the window and its icon go, and the run ends as asked.
+  EXPECT_EQ(ClientEvents(), std::vector<std::uintptr_t>{client_event::kStop});
+  EXPECT_TRUE(fake.windowing.Windows().empty());
+  EXPECT_FALSE(fake.dialogs.IconAdded(window, TrayIcon::kIconId));
+  EXPECT_FALSE(host.service.runFailed());
+}
+
+TEST_F(TrayTest, ANewTaskbarGetsTheIconBackWithTheDisplayNameAndThePendingNotice) {
+  ASSERT_EQ(host.window.Create(config.DisplayName), 0u);
+  const WindowHandle window = host.window.handle();
+  // Before any client has started a notice waits.
+  (void)host.events.logError(category::kRun, 1001, "disk full");
+  EXPECT_TRUE(fake.dialogs.Balloons().empty());
+  StartClient();
+  const WideString clientTip = u"client tip";
+  ASSERT_EQ(calls.SetToolTip(&clientTip), kSOk);
+  const std::size_t before = fake.dialogs.NotifyCalls().size();
+
+  (void)fake.windowing.SendMessage(window, host.messages.taskbarCreated, 0, 0);
+
+  const auto all = fake.dialogs.NotifyCalls();
+  std::vector<std::uint32_t> operations;
+  for (std::size_t i = before; i < all.size(); ++i) operations.push_back(all[i].operation);
+  EXPECT_EQ(operations,
+            (std::vector<std::uint32_t>{notify_icon::kDelete, notify_icon::kAdd,
+                                        notify_icon::kSetVersion, notify_icon::kModify}));
+  EXPECT_TRUE(fake.dialogs.IconAdded(window, TrayIcon::kIconId));
+  const auto added = CallsOf(notify_icon::kAdd).back().data;
+  EXPECT_EQ(added.tip, config.DisplayName);  // the client's tip is not restored
+  EXPECT_EQ(fake.windowing.IconFileOf(added.icon), "#201");
+  const auto balloons = fake.dialogs.Balloons();
+  ASSERT_EQ(balloons.size(), 1u);
+  EXPECT_NE(balloons[0].info.find("disk full"), std::string::npos) << balloons[0].info;
+  EXPECT_EQ(balloons[0].infoFlags, notice_kind::kError);
+  EXPECT_FALSE(host.window.tray().pendingText());
+}
+
+TEST_F(TrayTest, IconsComeFromTheIconFileOrResource201AndOnlyTheFileOnesAreDestroyed) {
+  fake.files.AddFile("C:\\Grid\\grid.ico", "icon");
+  const struct {
+    const char* iconFile;
+    const char* shown;
+    std::vector<std::string> leftLoaded;
+  } cases[] = {
+      {"", "#201", {"#201", "#201"}},
+      {"C:\\Grid\\missing.ico", "#201", {"#201", "#201"}},
+      {"C:\\Grid\\grid.ico", "C:\\Grid\\grid.ico", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.iconFile);
+    config.IconFile = c.iconFile;
+    const std::size_t loadedBefore = fake.windowing.LoadedIcons().size();
+    ASSERT_EQ(host.window.Create(config.DisplayName), 0u);
+    EXPECT_EQ(fake.windowing.IconFileOf(CallsOf(notify_icon::kAdd).back().data.icon), c.shown);
+    host.window.DestroyServiceWindow();
+    // What this window left loaded: the shared resource icons only.
+    std::vector<std::string> left = fake.windowing.LoadedIcons();
+    left.erase(left.begin(), left.begin() + static_cast<std::ptrdiff_t>(loadedBefore));
+    EXPECT_EQ(left, c.leftLoaded);
+  }
+}
+
+TEST_F(TrayTest, TooltipBalloonTextAndTitleAreCutTo127And255And63) {
+  config.DisplayName = std::string(70, 'n') + std::string(130, 'N');
+  ASSERT_EQ(host.window.Create(config.DisplayName), 0u);
+  StartClient();
+  const WideString text = WideString(250, u'b') + WideString(50, u'B');
+  ASSERT_EQ(calls.ShowBalloon(&text, 2), kSOk);
+
+  EXPECT_EQ(CallsOf(notify_icon::kAdd).back().data.tip, config.DisplayName.substr(0, 127));
+  const auto balloons = fake.dialogs.Balloons();
+  ASSERT_EQ(balloons.size(), 1u);
+  EXPECT_EQ(balloons[0].info, std::string(250, 'b') + std::string(5, 'B'));
+  EXPECT_EQ(balloons[0].infoTitle, config.DisplayName.substr(0, 63));
+}
+
+}  // namespace
+}  // namespace keldran
