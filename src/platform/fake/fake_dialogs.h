@@ -54,14 +54,18 @@ class FakeDialogs final : public IDialogs, private FakeArea {
   // The NIM_MODIFY calls that carried NIF_INFO: shown (or, without text, removed) balloons.
   std::vector<NotifyIconData> Balloons() const;
   bool IconAdded(WindowHandle window, std::uint32_t id) const {
-    return Locked(mutex_, added_).count({window, id}) != 0;
+    std::lock_guard lock(mutex_);
+    return added_.count({window, id}) != 0;
   }
   std::vector<Box> Boxes() const { return Locked(mutex_, boxes_); }
   void QueueBoxAnswer(int answer);
   std::vector<ShownMenu> Menus() const { return Locked(mutex_, shown_); }
   void QueueMenuChoice(std::uint32_t command);
   void SetKeyDown(int virtualKey, bool down);
-  std::size_t OpenMenuCount() const { return Locked(mutex_, menus_).size(); }
+  std::size_t OpenMenuCount() const {
+    std::lock_guard lock(mutex_);
+    return menus_.size();
+  }
   std::vector<WindowHandle> ForegroundRequests() const { return Locked(mutex_, foreground_); }
 
  private:

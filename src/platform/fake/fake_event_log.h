@@ -36,7 +36,10 @@ class FakeEventLog final : public IEventLog, private FakeArea {
     std::lock_guard lock(mutex_);
     events_.clear();
   }
-  std::size_t OpenSourceCount() const { return Locked(mutex_, sources_).size(); }
+  std::size_t OpenSourceCount() const {
+    std::lock_guard lock(mutex_);
+    return sources_.size();
+  }
   int RegistrationCount() const { return Locked(mutex_, registrations_); }
 
  private:

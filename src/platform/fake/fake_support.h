@@ -35,11 +35,12 @@ class FakeArea {
     if (!error) return std::nullopt;
     return static_cast<HResult>(*error);
   }
-  // A handle value that no fake object of any kind has had before in this process, so that a
-  // handle given to the wrong call is never taken for another object.
+  // A handle value that no other fake object of any kind has had lately, so that a handle given
+  // to the wrong call is never taken for another object. The values come round again only after
+  // 16 million handles, below the predefined registry keys' 0x80000000.
   static std::uintptr_t NewHandle() {
-    static std::atomic<std::uintptr_t> next{0x1000};
-    return next += 4;
+    static std::atomic<std::uintptr_t> count{0};
+    return 0x1000 + (count++ % 0x1000000) * 4;
   }
 
   FaultPlan& faults_;

@@ -99,10 +99,12 @@ std::string FakeSystemTexts::WideToAnsi(const WideString& text) {
   std::string out;
   out.reserve(text.size());
   for (char16_t c : text) {
+    // Back to the byte that AnsiToWide makes the character of, '?' where there is none.
+    const bool itself = c < 0x100 && !(c >= 0x80 && c < 0xA0 && kCp1252High[c - 0x80]);
     const auto high = std::find(std::begin(kCp1252High), std::end(kCp1252High), c);
-    out += c < 0x80 || (c >= 0xA0 && c <= 0xFF) ? static_cast<char>(c)
-           : high != std::end(kCp1252High)      ? static_cast<char>(0x80 + (high - kCp1252High))
-                                                : '?';
+    out += itself                          ? static_cast<char>(c)
+           : high != std::end(kCp1252High) ? static_cast<char>(0x80 + (high - kCp1252High))
+                                           : '?';
   }
   return out;
 }
