@@ -54,11 +54,9 @@ TEST_F(CommandLineTest, BadOptionsAreRejectedWithTheirExactText) {
 TEST_F(CommandLineTest, OptionNamesIgnoreCaseAndLeadCharacterAndSetTheirFlags) {
   const CommandLineResult r = Parse("-regserv /timeout=30 -QUIET /Service");
   ASSERT_FALSE(r.rejection);
-  EXPECT_TRUE(r.parsed.flags.RegServ);
-  EXPECT_FALSE(r.parsed.flags.RegApp);
-  EXPECT_TRUE(r.parsed.flags.Quiet);
-  EXPECT_TRUE(r.parsed.flags.ServiceSwitch);
-  EXPECT_TRUE(r.parsed.flags.RunAsService);
+  const RunFlags flags = r.parsed.flags;
+  EXPECT_TRUE(flags.RegServ && !flags.RegApp && flags.Quiet && flags.ServiceSwitch &&
+              flags.RunAsService);
   ASSERT_EQ(r.parsed.settings.size(), 1u);
   EXPECT_EQ(r.parsed.settings[0].value, 30);
   EXPECT_TRUE(Parse("/service").parsed.flags.RunAsService);  // names ignore case

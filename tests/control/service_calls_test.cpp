@@ -4,6 +4,8 @@
 namespace keldran {
 namespace {
 
+using testing::LoggedEvent;
+
 // The run as the calls see it, recording what they ask of it.
 struct RecordingRun final : IRunControl {
   void RequestQuit() override { ++quits; }
@@ -23,37 +25,29 @@ class ServiceCallsTest : public testing::RunFixture {
     // Balloons need the icon and a started client; the window adds the icon.
     (void)host.window.Create(config.DisplayName);
   }
-  std::vector<std::string> BalloonTexts() const {
-    std::vector<std::string> texts;
-    for (const auto& b : fake.dialogs.Balloons()) texts.push_back(b.info);
-    return texts;
-  }
-  std::vector<std::uint32_t> ReportedStates() const { return run.states; }
 
   RecordingRun run;
   // The calls under test, wired to the recording run instead of the host's.
   ServiceCalls calls{fake.platform(), host.events, host.ini, supervisor, host.window, run};
 };
 
-TEST_F(ServiceCallsTest, PauseAndResumeAreReportedAndShown) {
+TEST_F(ServiceCallsTest, PauseAndResumeAreReportedAndShownUnlessTheHostIsQuiet) {
   ASSERT_EQ(calls.Pause(), kSOk);
   ASSERT_EQ(calls.Running(), kSOk);
   ASSERT_EQ(calls.Running(), kSOk);  // a second heartbeat: nothing more
-  EXPECT_EQ(Count(109), 1u);
-  EXPECT_EQ(Count(110), 1u);
-  EXPECT_EQ(BalloonTexts(),
-            (std::vector<std::string>{"The server has paused", "The server has resumed"}));
-  EXPECT_EQ(ReportedStates(),
-            (std::vector<std::uint32_t>{service_state::kPaused, service_state::kRunning}));
-}
-
-TEST_F(ServiceCallsTest, AQuietHostShowsNoPauseBalloons) {
   host.flags.Quiet = true;
   ASSERT_EQ(calls.Pause(), kSOk);
   const WideString text = u"going";
-  ASSERT_EQ(calls.Progress(&text, 0), kSOk);
-  EXPECT_TRUE(BalloonTexts().empty());
-  EXPECT_EQ(Count(110), 1u);
+  ASSERT_EQ(calls.Progress(&text, 0), kSOk);  // a progress report resumes too
+  EXPECT_EQ(Count(109), 2u);
+  EXPECT_EQ(Count(110), 2u);
+  const auto balloons = fake.dialogs.Balloons();
+  ASSERT_EQ(balloons.size(), 2u);
+  EXPECT_EQ(balloons[0].info, "The server has paused");
+  EXPECT_EQ(balloons[1].info, "The server has resumed");
+  EXPECT_EQ(run.states,
+            (std::vector<std::uint32_t>{service_state::kPaused, service_state::kRunning,
+                                        service_state::kPaused, service_state::kRunning}));
 }
 
 TEST_F(ServiceCallsTest, ConnectReportsRunningOncePerClientAndAnswersTheThread) {
@@ -61,7 +55,7 @@ TEST_F(ServiceCallsTest, ConnectReportsRunningOncePerClientAndAnswersTheThread) 
   std::int32_t thread = 0;
   ASSERT_EQ(calls.Connect(0x1234, &thread), kSOk);
   ASSERT_EQ(calls.Connect(0x1234, &thread), kSOk);
-  EXPECT_EQ(ReportedStates(), std::vector<std::uint32_t>{service_state::kRunning});
+  EXPECT_EQ(run.states, std::vector<std::uint32_t>{service_state::kRunning});
   EXPECT_EQ(static_cast<std::uint32_t>(thread), fake.windowing.CurrentThreadId());
   // Notices to the client go to its window with the registered message.
   supervisor.PostToClient(client_event::kShowStatus);
@@ -72,7 +66,7 @@ TEST_F(ServiceCallsTest, ConnectReportsRunningOncePerClientAndAnswersTheThread) 
   // After a restart the new client's first Connect reports it again.
   ASSERT_EQ(calls.Restart(), kSOk);
   ASSERT_EQ(calls.Connect(0x5678, &thread), kSOk);
-  EXPECT_EQ(ReportedStates().size(), 2u);
+  EXPECT_EQ(run.states.size(), 2u);
   // Without Debug the connection is a log line; with it, event 115.
   EXPECT_EQ(Count(115), 0u);
   config.Debug = 1;
@@ -84,23 +78,13 @@ TEST_F(ServiceCallsTest, LogMapsTypesAndDefaults) {
   const WideString text = u"disk almost full";
   EXPECT_EQ(calls.Log(3, &text, 0, 0), kEInvalidArg);
   EXPECT_EQ(calls.Log(-1, &text, 0, 0), kEInvalidArg);
-  EXPECT_TRUE(fake.eventLog.EventsWithId(2000).empty());
-
   ASSERT_EQ(calls.Log(1, &text, 0, 0), kSOk);
-  auto events = fake.eventLog.EventsWithId(2000);
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].type, event_type::kWarning);
-  EXPECT_EQ(events[0].category, category::kRun);
-  EXPECT_EQ(events[0].strings, std::vector<std::string>{"disk almost full"});
-
-  ASSERT_EQ(calls.Log(2, &text, 14, 7001), kSOk);
   ASSERT_EQ(calls.Log(0, nullptr, 0, 0), kSOk);
-  auto all = fake.eventLog.Events();
-  EXPECT_EQ(all[all.size() - 2].type, event_type::kError);
-  EXPECT_EQ(all[all.size() - 2].category, 14u);
-  EXPECT_EQ(all[all.size() - 2].id, 7001u);
-  EXPECT_EQ(all.back().type, event_type::kInformation);
-  EXPECT_EQ(all.back().strings, std::vector<std::string>{""});
+  ASSERT_EQ(calls.Log(2, &text, 14, 7001), kSOk);
+  EXPECT_EQ(Logged(2000),
+            (std::vector<LoggedEvent>{{event_type::kWarning, category::kRun, "disk almost full"},
+                                      {event_type::kInformation, category::kRun, ""}}));
+  EXPECT_EQ(Logged(7001), (std::vector<LoggedEvent>{{event_type::kError, 14, "disk almost full"}}));
 }
 
 TEST_F(ServiceCallsTest, StopAndRestartEndOrRenewTheClient) {
@@ -121,34 +105,7 @@ TEST_F(ServiceCallsTest, StopAndRestartEndOrRenewTheClient) {
   EXPECT_EQ(run.failures, 1);
 }
 
-TEST_F(ServiceCallsTest, VisibilityDebuggingAndTooltipChangeTheHostsState) {
-  ASSERT_EQ(calls.NotifyVisible(7), kSOk);
-  EXPECT_TRUE(supervisor.Visible());
-  ASSERT_EQ(calls.NotifyCanDebug(1), kSOk);
-  EXPECT_TRUE(supervisor.CanDebug());
-  ASSERT_EQ(calls.NotifyVisible(0), kSOk);
-  EXPECT_FALSE(supervisor.Visible());
-
-  const WideString tip(200, u't');
-  ASSERT_EQ(calls.SetToolTip(&tip), kSOk);
-  auto notifications = fake.dialogs.NotifyCalls();
-  EXPECT_EQ(notifications.back().data.tip, std::string(127, 't'));  // the tip holds 127
-}
-
-TEST_F(ServiceCallsTest, ABalloonWithoutTextRemovesTheOneShown) {
-  const WideString text = u"Backup done";
-  ASSERT_EQ(calls.ShowBalloon(&text, 2), kSOk);
-  ASSERT_EQ(calls.ShowBalloon(nullptr, 1), kSOk);
-  auto balloons = fake.dialogs.Balloons();
-  ASSERT_EQ(balloons.size(), 2u);
-  EXPECT_EQ(balloons[0].info, "Backup done");
-  EXPECT_EQ(balloons[0].infoFlags, 2u);
-  EXPECT_EQ(balloons[0].timeoutOrVersion, 30000u);
-  EXPECT_EQ(balloons[1].info, "");
-  EXPECT_EQ(balloons[1].infoFlags, 0u);
-}
-
-TEST_F(ServiceCallsTest, ABalloonTypeThatIsNoBalloonKindShowsTheTextAsInformation) {
+TEST_F(ServiceCallsTest, ABalloonTypeThatIsNoKindShowsAsInformationAndNoTextRemovesTheBalloon) {
   UseLogFile();
   const struct {
     std::int32_t type;
@@ -164,6 +121,12 @@ TEST_F(ServiceCallsTest, ABalloonTypeThatIsNoBalloonKindShowsTheTextAsInformatio
                                           " is not a balloon kind") != std::string::npos;
     EXPECT_EQ(explained, c.type != static_cast<std::int32_t>(c.shown)) << c.type;
   }
+  EXPECT_EQ(fake.dialogs.Balloons().front().timeoutOrVersion, 30000u);
+  // A balloon without text removes the one shown.
+  ASSERT_EQ(calls.ShowBalloon(nullptr, 1), kSOk);
+  EXPECT_EQ(fake.dialogs.Balloons().back().info, "");
+  EXPECT_EQ(fake.dialogs.Balloons().back().infoFlags, 0u);
+  EXPECT_EQ(fake.dialogs.Balloons().back().timeoutOrVersion, 0u);
 }
 
 TEST_F(ServiceCallsTest, StatusTellsTheClientsLifeAsTheHostSeesIt) {

@@ -9,6 +9,7 @@ namespace {
 
 using testing::CountOf;
 using testing::FindLine;
+using testing::LoggedEvent;
 
 constexpr RegKey kHkcu = reg_root::kCurrentUser;
 constexpr RegKey kHklm = reg_root::kLocalMachine;
@@ -20,19 +21,32 @@ class RegistryKeyDeletionTest : public testing::HostFixture {
     UseLogFile();
   }
 
+  // Deletes the keys of the DeleteRegKeys setting; returns the virtual milliseconds it took.
+  std::uint64_t Delete(const std::string& setting) {
+    const auto before = fake.clock.Elapsed();
+    config.DeleteRegKeys = setting;
+    host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
+    return fake.clock.Elapsed() - before;
+  }
   // The log line of one deleted key, as the day file holds it.
   static std::string Deleted(const std::string& path) {
     return "#Grid# Deleted registry key: " + path;
   }
+  static LoggedEvent Refused(const std::string& text) {
+    return {event_type::kError, category::kStartup, text};
+  }
+  static LoggedEvent Warned(const std::string& text) {
+    return {event_type::kWarning, category::kStartup, text};
+  }
 };
 
-TEST_F(RegistryKeyDeletionTest, EmptySettingTouchesNothing) {
+TEST_F(RegistryKeyDeletionTest, EmptySettingOrRootAloneTouchesNothing) {
   fake.registry.PutKey(kHkcu, "Software\\Keep");
-  config.DeleteRegKeys = "";
-  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
+  for (const char* setting : {"", "HKCU\\;HKEY_LOCAL_MACHINE\\"}) EXPECT_EQ(Delete(setting), 0u);
   EXPECT_EQ(fake.faults.Calls("RegDeleteKey"), 0);
   EXPECT_TRUE(fake.eventLog.Events().empty());
   EXPECT_EQ(LogText(), "");
+  EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software\\Keep"));
 }
 
 TEST_F(RegistryKeyDeletionTest, EveryRootSpellingSelectsItsRootAndEmptyItemsAreSkipped) {
@@ -40,10 +54,9 @@ TEST_F(RegistryKeyDeletionTest, EveryRootSpellingSelectsItsRootAndEmptyItemsAreS
     fake.registry.PutKey(kHkcu, path);
     fake.registry.PutKey(kHklm, path);
   }
-  config.DeleteRegKeys =
+  Delete(
       ";HKCU\\Software\\A;;HKLM\\Software\\B;HKEY_CURRENT_USER\\Software\\C;"
-      "HKEY_LOCAL_MACHINE\\Software\\D;";
-  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
+      "HKEY_LOCAL_MACHINE\\Software\\D;HKCU\\Software\\Missing");
 
   EXPECT_FALSE(fake.registry.KeyExists(kHkcu, "Software\\A"));
   EXPECT_TRUE(fake.registry.KeyExists(kHklm, "Software\\A"));
@@ -55,54 +68,31 @@ TEST_F(RegistryKeyDeletionTest, EveryRootSpellingSelectsItsRootAndEmptyItemsAreS
   EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software\\D"));
   EXPECT_TRUE(fake.eventLog.Events().empty());
   EXPECT_EQ(CountOf(LogText(), "Deleted registry key: "), 4u);
+  // A missing key is only logged.
+  EXPECT_NE(FindLine(LogText(), "#Grid# Deleted registry key (not found): Software\\Missing"),
+            std::string::npos);
   EXPECT_EQ(fake.registry.OpenHandleCount(), 0u);
 }
 
-TEST_F(RegistryKeyDeletionTest, ItemsWithoutAnExactRootAreRejectedAndTheRestGoesOn) {
+TEST_F(RegistryKeyDeletionTest, ItemsWithoutAnExactRootOrAKeyNameAreRefusedAtOnceAndTheRestGoesOn) {
   fake.registry.PutKey(kHkcu, "Software\\A");
   fake.registry.PutKey(kHkcu, "Software\\B");
-  config.DeleteRegKeys = "hkcu\\Software\\A; HKCU\\Software\\A;HKCR\\Software\\A;HKCU\\Software\\B";
-  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
+  EXPECT_EQ(Delete("hkcu\\Software\\A; HKCU\\Software\\A;HKCR\\Software\\A;HKCU\\\\;HKLM\\\\\\;"
+                   "HKCU\\\\Software\\A;HKCU\\Software\\B"),
+            0u);  // no retries
 
   EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software\\A"));
   EXPECT_FALSE(fake.registry.KeyExists(kHkcu, "Software\\B"));
-  const auto events = Events(120);
-  ASSERT_EQ(events.size(), 3u);
-  const char* items[] = {"hkcu\\Software\\A", " HKCU\\Software\\A", "HKCR\\Software\\A"};
-  for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(events[i].type, event_type::kError);
-    EXPECT_EQ(events[i].category, category::kStartup);
-    // The leading blank of the second item is the log record's, not the event's.
-    const std::string item = i == 1 ? std::string(items[i] + 1) : items[i];
-    ASSERT_EQ(events[i].strings.size(), 1u);
-    EXPECT_EQ(events[i].strings[0], item + "\n\nRoot must be HKLM\\ or HKCU\\");
-  }
-}
-
-TEST_F(RegistryKeyDeletionTest, PrefixAloneIsSkippedWithoutAMessage) {
-  config.DeleteRegKeys = "HKCU\\;HKEY_LOCAL_MACHINE\\";
-  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
-  EXPECT_EQ(fake.faults.Calls("RegDeleteKey"), 0);
-  EXPECT_TRUE(fake.eventLog.Events().empty());
-  EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software"));
-}
-
-TEST_F(RegistryKeyDeletionTest, PathBeginningWithABackslashIsRejectedAtOnceAndTouchesNothing) {
-  fake.registry.PutKey(kHkcu, "Software\\A");
-  config.DeleteRegKeys = "HKCU\\\\;HKLM\\\\\\;HKCU\\\\Software\\A";
-  const auto before = fake.clock.Elapsed();
-  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
-
-  EXPECT_EQ(fake.clock.Elapsed(), before);  // no retries
-  EXPECT_EQ(fake.faults.Calls("RegDeleteKey"), 0);
-  EXPECT_EQ(fake.faults.Calls("RegOpenKeyEx"), 0);
-  EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software\\A"));
   EXPECT_TRUE(fake.registry.KeyExists(kHklm, "SYSTEM\\CurrentControlSet"));
-  const auto events = Events(120);
-  ASSERT_EQ(events.size(), 3u);
-  EXPECT_EQ(events[2].type, event_type::kError);
-  EXPECT_EQ(events[2].strings.at(0),
-            "HKCU\\\\Software\\A\n\nA key name must follow the root's backslash");
+  EXPECT_EQ(fake.faults.Calls("RegOpenKeyEx"), 0);
+  const std::string noRoot = "\n\nRoot must be HKLM\\ or HKCU\\";
+  const std::string noName = "\n\nA key name must follow the root's backslash";
+  // The leading blank of the second item is the log record's, not the event's.
+  EXPECT_EQ(Logged(120),
+            (std::vector<LoggedEvent>{
+                Refused("hkcu\\Software\\A" + noRoot), Refused("HKCU\\Software\\A" + noRoot),
+                Refused("HKCR\\Software\\A" + noRoot), Refused("HKCU\\\\" + noName),
+                Refused("HKLM\\\\\\" + noName), Refused("HKCU\\\\Software\\A" + noName)}));
 }
 
 TEST_F(RegistryKeyDeletionTest, DeepTreeGoesChildrenFirstWithOneLinePerKey) {
@@ -110,17 +100,15 @@ TEST_F(RegistryKeyDeletionTest, DeepTreeGoesChildrenFirstWithOneLinePerKey) {
   fake.registry.PutKey(kHkcu, "Software\\Tree\\a\\a2");
   fake.registry.PutString(kHkcu, "Software\\Tree\\b", "v", "value");
   fake.registry.PutKey(kHkcu, "Software\\Treehouse");
-  config.DeleteRegKeys = "HKCU\\Software\\Tree";
-  const auto before = fake.clock.Elapsed();
-  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
+  // One pass, no retry needed; the trailing backslash is not doubled in the children's paths.
+  EXPECT_EQ(Delete("HKCU\\Software\\Tree\\"), 0u);
 
-  EXPECT_EQ(fake.clock.Elapsed(), before);  // one pass, no retry needed
   EXPECT_FALSE(fake.registry.KeyExists(kHkcu, "Software\\Tree"));
   EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software\\Treehouse"));
   const std::string log = LogText();
   const char* order[] = {"Software\\Tree\\a\\a1\\x", "Software\\Tree\\a\\a1",
                          "Software\\Tree\\a\\a2",    "Software\\Tree\\a",
-                         "Software\\Tree\\b",        "Software\\Tree"};
+                         "Software\\Tree\\b",        "Software\\Tree\\"};
   std::size_t previous = 0;
   for (const char* path : order) {
     const std::size_t at = FindLine(log, Deleted(path));
@@ -129,6 +117,7 @@ TEST_F(RegistryKeyDeletionTest, DeepTreeGoesChildrenFirstWithOneLinePerKey) {
     previous = at;
   }
   EXPECT_EQ(CountOf(log, "Deleted registry key: "), 6u);
+  EXPECT_EQ(log.find("\\\\"), std::string::npos);
   EXPECT_TRUE(fake.eventLog.Events().empty());
   EXPECT_EQ(fake.registry.OpenHandleCount(), 0u);
 }
@@ -136,12 +125,9 @@ TEST_F(RegistryKeyDeletionTest, DeepTreeGoesChildrenFirstWithOneLinePerKey) {
 TEST_F(RegistryKeyDeletionTest, SubkeyNamedOutsideTheCodePageIsDeletedAtOnce) {
   fake.registry.PutKey(kHkcu, u"Software\\Tree\\\u043a\u043b\u044e\u0447\\deeper");
   fake.registry.PutKey(kHkcu, "Software\\Tree\\plain");
-  config.DeleteRegKeys = "HKCU\\Software\\Tree";
-  const auto before = fake.clock.Elapsed();
-  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
+  EXPECT_EQ(Delete("HKCU\\Software\\Tree"), 0u);  // no retry
 
   EXPECT_FALSE(fake.registry.KeyExists(kHkcu, "Software\\Tree"));
-  EXPECT_EQ(fake.clock.Elapsed(), before);  // no retry
   EXPECT_TRUE(fake.eventLog.Events().empty());
   // The log spells the name as the code page can.
   const std::string log = LogText();
@@ -150,34 +136,11 @@ TEST_F(RegistryKeyDeletionTest, SubkeyNamedOutsideTheCodePageIsDeletedAtOnce) {
   EXPECT_EQ(log.find("(not found)"), std::string::npos) << log;
 }
 
-TEST_F(RegistryKeyDeletionTest, TrailingBackslashIsNotDoubledInChildPaths) {
-  fake.registry.PutKey(kHkcu, "Software\\Tree\\a\\b");
-  config.DeleteRegKeys = "HKCU\\Software\\Tree\\";
-  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
-  EXPECT_FALSE(fake.registry.KeyExists(kHkcu, "Software\\Tree"));
-  const std::string log = LogText();
-  EXPECT_NE(FindLine(log, Deleted("Software\\Tree\\a\\b")), std::string::npos);
-  EXPECT_NE(FindLine(log, Deleted("Software\\Tree\\a")), std::string::npos);
-  EXPECT_NE(FindLine(log, Deleted("Software\\Tree\\")), std::string::npos);
-  EXPECT_EQ(log.find("\\\\"), std::string::npos);
-}
-
-TEST_F(RegistryKeyDeletionTest, MissingKeyIsLoggedAsNotFoundWithoutAnEvent) {
-  config.DeleteRegKeys = "HKCU\\Software\\Missing";
-  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
-  EXPECT_NE(FindLine(LogText(), "#Grid# Deleted registry key (not found): Software\\Missing"),
-            std::string::npos);
-  EXPECT_TRUE(fake.eventLog.Events().empty());
-}
-
 TEST_F(RegistryKeyDeletionTest, KeyThatKeepsFailingIsRetriedForAboutTenSecondsThenWarned) {
   fake.registry.PutKey(kHkcu, "Software\\Stuck");
   fake.faults.Fail("RegDeleteKey", win32_error::kAccessDenied, -1);
-  config.DeleteRegKeys = "HKCU\\Software\\Stuck";
   fake.clock.Advance(500);  // the first try is made half-way through a second
-  const auto before = fake.clock.Elapsed();
-  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
-  const auto spent = fake.clock.Elapsed() - before;
+  const auto spent = Delete("HKCU\\Software\\Stuck");
 
   // Retried while the whole-second time is not later than the first try's second plus ten:
   // until 10.5 s have passed here, plus at most one last pause.
@@ -188,39 +151,27 @@ TEST_F(RegistryKeyDeletionTest, KeyThatKeepsFailingIsRetriedForAboutTenSecondsTh
   const int tries = fake.faults.Calls("RegDeleteKey") / 2;
   EXPECT_GE(tries * 256, static_cast<int>(spent));
 
-  const auto events = Events(120);
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].type, event_type::kWarning);
-  EXPECT_EQ(events[0].category, category::kStartup);
-  EXPECT_EQ(events[0].strings[0],
-            "Software\\Stuck\n\nRegDeleteKey returned:  Error: 5 (0x00000005) Access denied.");
+  EXPECT_EQ(Logged(120), std::vector{Warned("Software\\Stuck\n\nRegDeleteKey returned:  "
+                                            "Error: 5 (0x00000005) Access denied.")});
   EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software\\Stuck"));
   EXPECT_EQ(fake.registry.OpenHandleCount(), 0u);
-}
 
-TEST_F(RegistryKeyDeletionTest, RetriesStopAtTheFirstSuccess) {
-  fake.registry.PutKey(kHkcu, "Software\\Busy\\child");
+  // Retries stop at the first success.
+  fake.registry.PutKey(kHkcu, "Software\\Stuck\\child");
   fake.faults.Fail("RegDeleteKey", win32_error::kAccessDenied, 5);
-  config.DeleteRegKeys = "HKCU\\Software\\Busy";
-  const auto before = fake.clock.Elapsed();
-  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
-  EXPECT_FALSE(fake.registry.KeyExists(kHkcu, "Software\\Busy"));
-  EXPECT_LT(fake.clock.Elapsed() - before, 1000u);
-  EXPECT_TRUE(fake.eventLog.Events().empty());
+  EXPECT_LT(Delete("HKCU\\Software\\Stuck"), 1000u);
+  EXPECT_FALSE(fake.registry.KeyExists(kHkcu, "Software\\Stuck"));
+  EXPECT_EQ(fake.eventLog.Events().size(), 1u);
 }
 
 TEST_F(RegistryKeyDeletionTest, KeyThatCannotBeOpenedIsWarnedAndTheNextItemIsStillDeleted) {
   fake.registry.PutKey(kHkcu, "Software\\Locked\\child");  // a subkey: needs opening
   fake.registry.PutKey(kHkcu, "Software\\Leaf");           // no subkey: deleted at once
   fake.faults.Fail("RegOpenKeyEx", win32_error::kAccessDenied, -1);
-  config.DeleteRegKeys = "HKCU\\Software\\Locked;HKCU\\Software\\Leaf";
-  host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
+  Delete("HKCU\\Software\\Locked;HKCU\\Software\\Leaf");
 
-  const auto events = Events(120);
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].type, event_type::kWarning);
-  EXPECT_EQ(events[0].strings[0],
-            "Software\\Locked\n\nRegOpenKeyEx returned:  Error: 5 (0x00000005) Access denied.");
+  EXPECT_EQ(Logged(120), std::vector{Warned("Software\\Locked\n\nRegOpenKeyEx returned:  "
+                                            "Error: 5 (0x00000005) Access denied.")});
   EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software\\Locked\\child"));
   EXPECT_FALSE(fake.registry.KeyExists(kHkcu, "Software\\Leaf"));
 }

@@ -9,72 +9,50 @@
 namespace keldran {
 namespace {
 
+using testing::LoggedEvent;
+
 class ComponentLogTest : public testing::HostFixture {
  protected:
-  static constexpr WindowHandle kServiceWindow = 0x5150;
-
-  // Puts the tray icon into the notification area, as the service window's creation does.
-  void AddTrayIcon() { window.tray().AddOrModify(kServiceWindow, IconHandle{}, "tip"); }
-
   ComponentLogTest() {
-    fake.files.AddDirectory("C:\\Logs");
-    log.setLogDir("C:\\Logs");
-    log.setEventSourceName("KeldranGridAgent321");
+    ConfigureGrid();
+    UseLogFile();
     config.DisplayName = "Keldran Grid Service";
-    config.LogPre = "Grid";
-  }
-  void LaunchClient() {
-    fake.processes.AddProgram("C:\\c.exe", {});
-    config.CommandLine = "C:\\c.exe";
-    ASSERT_TRUE(supervisor.LaunchClient());
   }
 
-  std::string DayFile() const {
-    return fake.files.FileContent("C:\\Logs\\2024-03-01.log").value_or("");
-  }
-
-  Log& log = host.log;
   ComponentLog& events = host.events;
-  CServiceWin& window = host.window;
+  TrayIcon& tray = host.window.tray();
 };
 
-TEST_F(ComponentLogTest, RecordsCarryTheLogPrefixAsTag) {
-  events.logDebug("with prefix");
-  config.LogPre = "";
-  events.logDebug("without");
-  EXPECT_EQ(DayFile(), "\r\n\r\n#09:00:00.000#Grid# with prefix\r\n\r\n#09:00:00.000## without");
-}
-
-TEST_F(ComponentLogTest, ShortFormsWriteEventsOfTheirType) {
+TEST_F(ComponentLogTest, ShortFormsWriteEventsOfTheirTypeAndRecordsCarryTheLogPrefixAsTag) {
   EXPECT_EQ(events.logError(category::kStartup, 116, "a", nullptr, "c", "d"), kEFail);
   events.logWarning(category::kInstall, 112, "w1", "w2");
   events.logInfo(category::kStartup, 103, "i");
-  const auto events = fake.eventLog.Events();
-  ASSERT_EQ(events.size(), 3u);
-  EXPECT_EQ(events[0].type, event_type::kError);
-  EXPECT_EQ(events[0].category, 3);
-  EXPECT_EQ(events[0].id, 116u);
-  EXPECT_EQ(events[0].strings, std::vector<std::string>{"a c d"});
-  EXPECT_EQ(events[1].type, event_type::kWarning);
-  EXPECT_EQ(events[1].strings, std::vector<std::string>{"w1 w2"});
-  EXPECT_EQ(events[2].type, event_type::kInformation);
-  EXPECT_EQ(events[0].source, "KeldranGridAgent321");
-  EXPECT_NE(DayFile().find("#Grid# ==================== ERROR.Log"), std::string::npos);
+  config.LogPre = "";
+  events.logDebug("without");
+  ASSERT_EQ(fake.eventLog.Events().size(), 3u);
+  EXPECT_EQ(fake.eventLog.Events()[0].source, "KeldranGridAgent321");
+  EXPECT_EQ(Logged(116), (std::vector{LoggedEvent{event_type::kError, 3, "a c d"}}));
+  EXPECT_EQ(Logged(112),
+            (std::vector{LoggedEvent{event_type::kWarning, category::kInstall, "w1 w2"}}));
+  EXPECT_EQ(Logged(103),
+            (std::vector{LoggedEvent{event_type::kInformation, category::kStartup, "i"}}));
+  EXPECT_NE(LogText().find("#Grid# ==================== ERROR.Log"), std::string::npos);
+  EXPECT_NE(LogText().find("\r\n\r\n#09:00:00.000## without"), std::string::npos);
 }
 
 TEST_F(ComponentLogTest, BeforeAnyClientTheLastNoticeWaitsAndInformationCountsOnlyWhileDebugging) {
   events.logError(category::kStartup, 116, "first");
-  EXPECT_EQ(window.tray().pendingText(), "Startup failed: first");
-  EXPECT_EQ(window.tray().pendingKind(), notice_kind::kError);
+  EXPECT_EQ(tray.pendingText(), "Startup failed: first");
+  EXPECT_EQ(tray.pendingKind(), notice_kind::kError);
   events.logWarning(category::kInstall, 113, "second");
-  EXPECT_EQ(window.tray().pendingText(), "Cannot create registry key: second");
-  EXPECT_EQ(window.tray().pendingKind(), notice_kind::kWarning);
+  EXPECT_EQ(tray.pendingText(), "Cannot create registry key: second");
+  EXPECT_EQ(tray.pendingKind(), notice_kind::kWarning);
   events.logInfo(category::kStartup, 103, "quiet");
-  EXPECT_EQ(window.tray().pendingText(), "Cannot create registry key: second");
+  EXPECT_EQ(tray.pendingText(), "Cannot create registry key: second");
   config.Debug = 1;
   events.logInfo(category::kStartup, 103, "loud");
-  EXPECT_EQ(window.tray().pendingText(), "Service started loud");
-  EXPECT_EQ(window.tray().pendingKind(), notice_kind::kInformation);
+  EXPECT_EQ(tray.pendingText(), "Service started loud");
+  EXPECT_EQ(tray.pendingKind(), notice_kind::kInformation);
   EXPECT_TRUE(fake.dialogs.Balloons().empty());
 }
 
@@ -97,12 +75,14 @@ TEST_F(ComponentLogTest, ExitNoticeShowsThePendingNoticeOnceWithItsIcon) {
     EXPECT_EQ(boxes[i].caption, "Keldran Grid Service");
     EXPECT_EQ(boxes[i].style, kinds[i].second);
   }
-  EXPECT_FALSE(window.tray().pendingText());
+  EXPECT_FALSE(tray.pendingText());
 }
 
 TEST_F(ComponentLogTest, OnceAClientHasStartedEventsBecomeBalloonsAndNoExitNotice) {
-  AddTrayIcon();
-  LaunchClient();
+  tray.AddOrModify(0x5150, IconHandle{}, "tip");  // as the service window's creation does
+  fake.processes.AddProgram("C:\\c.exe", {});
+  config.CommandLine = "C:\\c.exe";
+  ASSERT_TRUE(supervisor.LaunchClient());
   events.logWarning(category::kRun, 113, "key");
   events.logInfo(category::kRun, 103, "not while debugging is off");
   const auto balloons = fake.dialogs.Balloons();
@@ -113,19 +93,6 @@ TEST_F(ComponentLogTest, OnceAClientHasStartedEventsBecomeBalloonsAndNoExitNotic
   EXPECT_EQ(balloons[0].timeoutOrVersion, 30000u);
   host.ShowExitNotice();
   EXPECT_TRUE(fake.dialogs.Boxes().empty());
-}
-
-TEST_F(ComponentLogTest, NoticeWaitingFromBeforeTheClientShowsWhenTheIconIsAddedAgain) {
-  AddTrayIcon();
-  events.logError(category::kStartup, 106, "early");
-  EXPECT_TRUE(fake.dialogs.Balloons().empty());
-  LaunchClient();
-  window.tray().Remove();
-  AddTrayIcon();
-  const auto balloons = fake.dialogs.Balloons();
-  ASSERT_EQ(balloons.size(), 1u);
-  EXPECT_EQ(balloons[0].info, "Client NOT started early");
-  EXPECT_EQ(balloons[0].infoFlags, notice_kind::kError);
 }
 
 }  // namespace

@@ -39,12 +39,7 @@ class ScriptedTexts final : public ISystemTexts {
   std::string message_;
 };
 
-class ErrorTextTest : public ::testing::Test {
- protected:
-  fake::FakeSystemTexts texts{""};
-};
-
-TEST_F(ErrorTextTest, TrimmingRemovesAnyMixtureOfTrailingBreaks) {
+TEST(ErrorTextTest, TrimmingRemovesAnyMixtureOfTrailingBreaks) {
   ScriptedTexts scripted(7, "Broken.\r\n\n\r\r\n");
   EXPECT_EQ(errorText(scripted, 7), "\r\n\r\n Error: 7 (0x00000007) Broken.");
   // Trailing blanks are not line breaks.
@@ -55,7 +50,7 @@ TEST_F(ErrorTextTest, TrimmingRemovesAnyMixtureOfTrailingBreaks) {
   EXPECT_EQ(errorText(empty, 7, false), " Error: 7 (0x00000007) ");
 }
 
-TEST_F(ErrorTextTest, NumberForms) {
+TEST(ErrorTextTest, NumberForms) {
   EXPECT_EQ(codeText(static_cast<std::int32_t>(0x80070005u)), "-2147024891 (0x80070005)");
   EXPECT_EQ(codeText(kEFail), "-2147467259 (0x80004005)");
   EXPECT_EQ(codeText(42), "42 (0x0000002A)");

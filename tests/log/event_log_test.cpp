@@ -41,104 +41,74 @@ class EventLogTest : public testing::LogFixture {
   std::function<void()> onHook;
 };
 
+// Each event reaches the event log (joined insertion texts, without their leading breaks), the
+// day's file (its level's banner, then the formatted message) and the hook.
 TEST_F(EventLogTest, EventReachesTheLogTheFileAndTheHook) {
-  Event(event_type::kError, 107, {"after 30 seconds"});
-  const auto events = fake.eventLog.Events();
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].source, "Grid");
-  EXPECT_EQ(events[0].type, 1);
-  EXPECT_EQ(events[0].category, 4);
-  EXPECT_EQ(events[0].id, 107u);
-  EXPECT_EQ(events[0].strings, std::vector<std::string>{"after 30 seconds"});
-  EXPECT_EQ(DayFile(), kHeader +
-                           "==================== ERROR.Log ====================\r\n\r\n"
-                           "Client timed out without responding after 30 seconds");
-  ASSERT_EQ(hookCalls.size(), 1u);
-  EXPECT_EQ(hookCalls[0].context, reinterpret_cast<std::uintptr_t>(this));
-  EXPECT_EQ(hookCalls[0].text, "Client timed out without responding after 30 seconds");
-  EXPECT_EQ(hookCalls[0].type, event_type::kError);
-  // Registered and deregistered for this one event.
-  EXPECT_EQ(fake.eventLog.RegistrationCount(), 1);
-  EXPECT_EQ(fake.eventLog.OpenSourceCount(), 0u);
-}
-
-TEST_F(EventLogTest, InsertionTextsAreJoinedAndTheirLeadingBreaksGoToTheRecord) {
-  const std::string banner = "==================== ERROR.Log ====================";
+  const std::string huge(log_limits::kMessageBuffer, 'x');
+  const std::string fits(log_limits::kMessageBuffer - 3, 'y');  // with the message's line break
   struct Case {
+    std::uint16_t type;
+    const char* level;
     std::uint32_t id;
     std::vector<const char*> strings;
     std::string insertion;  // what the event log gets
     std::string hook;       // the formatted message
-    std::string file;
+    std::string before;     // what the file holds before the record's header
   } cases[] = {
-      {400,
+      {event_type::kError,
+       "ERROR",
+       107,
+       {"after 30 seconds"},
+       "after 30 seconds",
+       "Client timed out without responding after 30 seconds",
+       ""},
+      {event_type::kError,
+       "ERROR",
+       400,
        {nullptr, nullptr, nullptr, nullptr},
        "",
        "Service stopped",
-       kHeader + banner + "\r\n\r\nService stopped"},
-      {105,
+       ""},
+      {event_type::kWarning,
+       "WARNING",
+       105,
        {"a", "", "b", nullptr},
        "a b",
        "Client started a b",
-       kHeader + banner + "\r\n\r\nClient started a b"},
-      {105,
-       {"\r\n\r\n Hi"},
-       "Hi",
-       "Client started Hi",
-       kHeader + banner + "\r\n\r\nClient started Hi"},
+       ""},
+      {event_type::kInformation, "INFO", 105, {"\r\n\r\n Hi"}, "Hi", "Client started Hi", ""},
       // The banner's own blank keeps it on the header line.
-      {105,
-       {"\n\n\n\nHi"},
-       "Hi",
-       "Client started Hi",
-       "\r\n\r\n" + kHeader + banner + "\r\n\r\nClient started Hi"},
-      {105, {"\r\n"}, "\r\n", "Client started", kHeader + banner + "\r\n\r\nClient started"},
-      // An id the message table lacks: the insertion stands for the message.
-      {4242, {"kept text"}, "kept text", "kept text", kHeader + banner + "\r\n\r\nkept text"},
+      {8, "", 105, {"\n\n\n\nHi"}, "Hi", "Client started Hi", "\r\n\r\n"},
+      {0, "", 105, {"\r\n"}, "\r\n", "Client started", ""},
+      // An id the message table lacks, or an insertion beyond the message buffer: the insertion
+      // stands for the message.
+      {event_type::kError, "ERROR", 4242, {"kept text"}, "kept text", "kept text", ""},
+      {event_type::kError, "ERROR", 1001, {huge.c_str()}, huge, huge, ""},
+      {event_type::kError, "ERROR", 1001, {fits.c_str()}, fits, fits, ""},
   };
   log.setLogTrace(true);  // the event's own record is not echoed as a trace event
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.file);
+    SCOPED_TRACE(c.hook.substr(0, 60));
     fake.files.RemoveTree(kDayFile);
     hookCalls.clear();
-    Event(event_type::kError, c.id, c.strings);
+    Event(c.type, c.id, c.strings);
     const auto event = fake.eventLog.Events().back();
+    EXPECT_EQ(event.source, "Grid");
+    EXPECT_EQ(event.type, c.type);
+    EXPECT_EQ(event.category, 4);
     EXPECT_EQ(event.id, c.id);
     EXPECT_EQ(event.strings, std::vector<std::string>{c.insertion});
     ASSERT_EQ(hookCalls.size(), 1u);
+    EXPECT_EQ(hookCalls[0].context, reinterpret_cast<std::uintptr_t>(this));
     EXPECT_EQ(hookCalls[0].text, c.hook);
-    EXPECT_EQ(DayFile(), c.file);
+    EXPECT_EQ(hookCalls[0].type, c.type);
+    EXPECT_EQ(DayFile(), c.before + kHeader + "==================== " + c.level +
+                             ".Log ====================\r\n\r\n" + c.hook);
   }
   EXPECT_EQ(fake.eventLog.Events().size(), std::size(cases));
-}
-
-TEST_F(EventLogTest, InsertionBeyondTheMessageBufferStandsForTheMessage) {
-  const std::string huge(log_limits::kMessageBuffer, 'x');
-  Event(event_type::kError, 1001, {huge.c_str()});
-  EXPECT_EQ(fake.eventLog.Events().at(0).strings, std::vector<std::string>{huge});
-  EXPECT_EQ(DayFile(),
-            kHeader + "==================== ERROR.Log ====================\r\n\r\n" + huge);
-
-  // One character less still fits, with the message's own line break.
-  fake.files.RemoveTree(kDayFile);
-  const std::string fits(log_limits::kMessageBuffer - 3, 'y');
-  Event(event_type::kError, 1001, {fits.c_str()});
-  EXPECT_EQ(DayFile(),
-            kHeader + "==================== ERROR.Log ====================\r\n\r\n" + fits);
-}
-
-TEST_F(EventLogTest, EveryTypeHasItsLevelName) {
-  const std::pair<std::uint16_t, const char*> levels[] = {{event_type::kError, "ERROR"},
-                                                          {event_type::kWarning, "WARNING"},
-                                                          {event_type::kInformation, "INFO"},
-                                                          {8, ""},
-                                                          {0, ""}};
-  std::string expected;
-  for (const auto& [type, name] : levels) {
-    Event(type, 2000, {"t"});
-    expected += kHeader + "==================== " + name + ".Log ====================\r\n\r\nt";
-  }
-  EXPECT_EQ(DayFile(), expected);
+  // Registered and deregistered for each event.
+  EXPECT_EQ(fake.eventLog.RegistrationCount(), static_cast<int>(std::size(cases)));
+  EXPECT_EQ(fake.eventLog.OpenSourceCount(), 0u);
 }
 
 TEST_F(EventLogTest, HookRunsAfterTheLogLockIsReleased) {
@@ -146,20 +116,6 @@ TEST_F(EventLogTest, HookRunsAfterTheLogLockIsReleased) {
   onHook = [this] { std::thread([this] { log.logDebug("from the hook", "Tray"); }).join(); };
   Event(event_type::kError, 107, {"x"});
   EXPECT_NE(DayFile().find("#Tray# from the hook"), std::string::npos);
-}
-
-TEST_F(EventLogTest, NextEventClearsTheEventLogFailure) {
-  log.setEventHook(nullptr, 0);  // events need no hook
-  log.logFail(Log::kEventLogFailure, "first");
-  log.logFail(Log::kEventLogFailure, "suppressed");
-  EXPECT_EQ(FailureEvents().size(), 1u);
-  Event(event_type::kInformation, 103, {});
-  EXPECT_FALSE(log.failureReported(Log::kEventLogFailure));
-  EXPECT_TRUE(hookCalls.empty());
-  EXPECT_NE(DayFile().find("Service started"), std::string::npos);
-  log.logFail(Log::kEventLogFailure, "second");
-  ASSERT_EQ(FailureEvents().size(), 2u);
-  EXPECT_EQ(FailureEvents()[1].strings.at(0), "second");
 }
 
 TEST_F(EventLogTest, EventThatTheEventLogRefusesIsStillWrittenAndHooked) {
@@ -175,7 +131,7 @@ TEST_F(EventLogTest, EventThatTheEventLogRefusesIsStillWrittenAndHooked) {
   EXPECT_EQ(fake.eventLog.OpenSourceCount(), 0u);
 }
 
-TEST_F(EventLogTest, HookThatThrowsIsReportedOnceAsAnEventLogFailure) {
+TEST_F(EventLogTest, HookThatThrowsIsAnEventLogFailureReportedOnceUntilAnEventGoesThrough) {
   onHook = [] { throw std::runtime_error("hook"); };
   Event(event_type::kError, 107, {"a"});
   Event(event_type::kError, 107, {"b"});
@@ -189,6 +145,14 @@ TEST_F(EventLogTest, HookThatThrowsIsReportedOnceAsAnEventLogFailure) {
                            "Log\r\n\r\nThe logEvent() function threw an exception"),
             std::string::npos);
   EXPECT_EQ(fake.eventLog.OpenSourceCount(), 0u);
+  // The next event that goes through clears the failure.
+  onHook = nullptr;
+  Event(event_type::kInformation, 103, {});
+  EXPECT_FALSE(log.failureReported(Log::kEventLogFailure));
+  EXPECT_NE(DayFile().find("Service started"), std::string::npos);
+  log.logFail(Log::kEventLogFailure, "second");
+  ASSERT_EQ(FailureEvents().size(), 2u);
+  EXPECT_EQ(FailureEvents()[1].strings.at(0), "second");
 }
 
 }  // namespace

@@ -14,17 +14,7 @@ namespace {
 
 using LogFileTest = testing::LogFixture;
 
-TEST_F(LogFileTest, RecordsAroundMidnightLandInTwoFilesNamedByDate) {
-  log.setLogDir(kLogDir);
-  SetClock(23, 59, 59, 999, 31);
-  log.logDebug("last of March", nullptr);
-  fake.clock.Advance(1);
-  log.logDebug("first of April", nullptr);
-  EXPECT_EQ(DayFile("C:\\Logs\\2024-03-31.log"), "\r\n\r\n#23:59:59.999## last of March");
-  EXPECT_EQ(DayFile("C:\\Logs\\2024-04-01.log"), "\r\n\r\n#00:00:00.000## first of April");
-}
-
-TEST_F(LogFileTest, OldDailyFilesGoWhenANewDaysFileStartsAndNothingElseDoes) {
+TEST_F(LogFileTest, RecordsGoToTheFileOfTheirDateAndOldDailyFilesGoWhenANewDaysFileStarts) {
   for (const char* name : {"2024-02-22.log", "2024-02-23.log", "2024-02-29.log", "2024-13-01.log",
                            "2024-02-01.txt", "notes.log", "x2024-02-01.log"}) {
     fake.files.AddFile(std::string(kLogDir) + "\\" + name, "old");
@@ -43,42 +33,35 @@ TEST_F(LogFileTest, OldDailyFilesGoWhenANewDaysFileStartsAndNothingElseDoes) {
   fake.files.AddFile(std::string(kLogDir) + "\\2024-02-22.log", "back");
   log.logDebug("same day", nullptr);  // no new day's file: nothing is looked at
   EXPECT_EQ(left().size(), 8u);
-  SetClock(0, 0, 1, 0, 2);
-  log.logDebug("second of March", nullptr);
+  // Records around midnight land in two files named by date.
+  SetClock(23, 59, 59, 999, 2);
+  log.logDebug("last of the second", nullptr);
+  fake.clock.Advance(1);
+  log.logDebug("first of the third", nullptr);
+  EXPECT_EQ(DayFile("C:\\Logs\\2024-03-02.log"), "\r\n\r\n#23:59:59.999## last of the second");
+  EXPECT_EQ(DayFile("C:\\Logs\\2024-03-03.log"), "\r\n\r\n#00:00:00.000## first of the third");
   EXPECT_EQ(left(), (std::vector<std::string>{"2024-02-01.txt", "2024-02-29.log", "2024-03-01.log",
-                                              "2024-03-02.log", "2024-13-01.log", "notes.log",
-                                              "x2024-02-01.log"}));
+                                              "2024-03-02.log", "2024-03-03.log", "2024-13-01.log",
+                                              "notes.log", "x2024-02-01.log"}));
 }
 
-TEST_F(LogFileTest, WithoutALogDirectoryNothingTouchesTheDisk) {
+TEST_F(LogFileTest, WithoutALogDirectoryOrWithAnEmptyOneNothingTouchesTheDisk) {
   log.setEventSourceName("Grid");
   log.logDebug("only to the debugger", "Grid");
   EXPECT_FALSE(log.fileLoggingOn());
-  EXPECT_TRUE(fake.files.Opens().empty());
   EXPECT_EQ(fake.faults.Calls("WaitForSingleObject"), 0);
   EXPECT_TRUE(fake.files.List(kLogDir).empty());
-  EXPECT_TRUE(FailureEvents().empty());
   EXPECT_EQ(Debugger(), "\r\n#09:00:00.000#Grid# only to the debugger\r\n");
-}
 
-TEST_F(LogFileTest, DirectoryWorksWithAndWithoutTrailingBackslashAndEmptyTurnsLoggingOff) {
-  SetClock(9, 5, 3, 7);
-  log.setLogDir("C:\\Logs\\");
-  log.logDebug("one", nullptr);
-  log.setLogDir("C:\\Logs");
-  log.logDebug("two", nullptr);
-  ASSERT_EQ(fake.files.Opens().size(), 2u);
-  EXPECT_EQ(fake.files.Opens()[0].path, kDayFile);
-  EXPECT_EQ(fake.files.Opens()[1].path, kDayFile);
-  EXPECT_EQ(DayFile(), "\r\n\r\n#09:05:03.007## one\r\n\r\n#09:05:03.007## two");
-
+  log.setLogDir(kLogDir);
   log.setLogDir("");
   EXPECT_FALSE(log.fileLoggingOn());
   log.setLogDir(kLogDir);
   log.setLogDir(nullptr);
   log.logDebug("nowhere", nullptr);
   EXPECT_FALSE(log.fileLoggingOn());
-  EXPECT_EQ(fake.files.Opens().size(), 2u);
+  EXPECT_TRUE(fake.files.Opens().empty());
+  EXPECT_TRUE(FailureEvents().empty());
 }
 
 TEST_F(LogFileTest, DirectoryOfUpTo245CharactersIsUsedALongerOneIsReportedOnce) {
@@ -104,10 +87,12 @@ TEST_F(LogFileTest, DirectoryOfUpTo245CharactersIsUsedALongerOneIsReportedOnce) 
   EXPECT_EQ(fake.files.Opens().size(), 1u);
 }
 
-TEST_F(LogFileTest, EachRecordOpensWritesThroughFlushesAndClosesTheFile) {
+TEST_F(LogFileTest, EachRecordOpensWritesThroughFlushesAndClosesTheFileSharingReading) {
   fake.files.AddFile(kDayFile, "earlier");
   LogToDisk();
+  log.setLogDir("C:\\Logs\\");  // with or without its trailing backslash
   log.logDebug("one", nullptr);
+  log.setLogDir("C:\\Logs");
   log.logDebug("two", nullptr);
   const auto opens = fake.files.Opens();
   ASSERT_EQ(opens.size(), 2u);
@@ -122,24 +107,21 @@ TEST_F(LogFileTest, EachRecordOpensWritesThroughFlushesAndClosesTheFile) {
   EXPECT_EQ(fake.files.OpenHandleCount(), 0u);
   // Appended at the end, never truncated.
   EXPECT_EQ(DayFile(), "earlier\r\n\r\n#09:05:03.007## one\r\n\r\n#09:05:03.007## two");
-}
 
-TEST_F(LogFileTest, ReaderThatSharesWritingDoesNotBlockRecords) {
-  LogToDisk();
-  log.logDebug("one", nullptr);
+  // A reader that shares writing does not hold records up.
   FileHandle viewer;
   ASSERT_EQ(fake.files.CreateFile(kDayFile, file_access::kGenericRead,
                                   file_share::kRead | file_share::kWrite,
                                   file_creation::kOpenExisting, 0, &viewer),
             0u);
-  const auto before = fake.clock.Elapsed();
-  log.logDebug("two", nullptr);
-  EXPECT_EQ(fake.clock.Elapsed(), before);
-  EXPECT_EQ(DayFile(), "\r\n\r\n#09:05:03.007## one\r\n\r\n#09:05:03.007## two");
+  log.logDebug("three", nullptr);
+  EXPECT_EQ(DayFile(),
+            "earlier\r\n\r\n#09:05:03.007## one\r\n\r\n#09:05:03.007## two"
+            "\r\n\r\n#09:05:03.007## three");
   fake.files.CloseFile(viewer);
 }
 
-TEST_F(LogFileTest, MutexIsCreatedSharedWithEveryAccountAndClosedWithTheLog) {
+TEST_F(LogFileTest, MutexIsSharedWithEveryAccountFreeAfterEachRecordAndAcquiredIfAbandoned) {
   const std::string name = "Global\\Keldran.Mutex:Log:{9B4E1D72-A6C3-4E58-B0F7-3C81D2E5A694}";
   EXPECT_EQ(fake.sync.SddlOf(name), "D:P(A;;0x1f0001;;;WD)");
   EXPECT_EQ(fake.sync.OpenMutexCount(), 1u);
@@ -148,9 +130,7 @@ TEST_F(LogFileTest, MutexIsCreatedSharedWithEveryAccountAndClosedWithTheLog) {
     EXPECT_EQ(fake.sync.OpenMutexCount(), 2u);
   }
   EXPECT_EQ(fake.sync.OpenMutexCount(), 1u);
-}
 
-TEST_F(LogFileTest, MutexIsFreeAfterEachRecordAndAnAbandonedOneCountsAsAcquired) {
   LogToDisk();
   log.logDebug("one", nullptr);
   MutexHandle other;

@@ -1,4 +1,7 @@
-// The bytes a record leaves in the day's file and at the debugger, for every shape of text.
+// The bytes a record leaves in the day's file and at the debugger, for every shape of text; and
+// input beyond the writer's buffers: long texts, tags, directories, failure messages and event
+// source names are cut or refused where the buffers end, and nothing writes past one (the native
+// build runs under ASan).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,92 +12,121 @@ namespace keldran {
 namespace {
 
 using namespace std::string_literals;
+using RecordFormatTest = testing::LogFixture;
 
 // 09:05:03.007, as every case below is written.
 const std::string kHeader = "\r\n\r\n#09:05:03.007## ";
 const std::string kGridHeader = "\r\n\r\n#09:05:03.007#Grid# ";
 
-struct FormatCase {
-  const char* name;
-  std::string text;
-  const char* tag;
-  std::string file;  // what the file holds afterwards
-};
-
-void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
-
-class RecordFormatTest : public testing::LogFixture,
-                         public ::testing::WithParamInterface<FormatCase> {};
-
-TEST_P(RecordFormatTest, FileHoldsTheRecordByteForByte) {
+TEST_F(RecordFormatTest, FileHoldsTheRecordByteForByte) {
+  const std::string tag239(239, 't');
+  const std::string longTag = tag239 + "overflow";
+  const struct {
+    const char* name;
+    std::string text;
+    const char* tag;
+    std::string file;  // what the file holds afterwards
+  } cases[] = {
+      {"WithTag", "Client started", "Grid", kGridHeader + "Client started"},
+      {"WithoutTag", "Client started", nullptr, kHeader + "Client started"},
+      {"EmptyTagIsStillATag", "x", "", "\r\n\r\n#09:05:03.007## x"},
+      // The header buffer holds 259 characters: a longer tag is cut to fit.
+      {"TagIsCutTo239Characters", "b", longTag.c_str(), "\r\n\r\n#09:05:03.007#" + tag239 + "# b"},
+      {"BlanksOnlyStayAsTheyAre", "   ", nullptr, kHeader + "   "},
+      {"LineBreaksOnlyStayNormalised", "\n\n\r", nullptr, kHeader + "\r\n\r\n\r\n"},
+      {"TrailingBlankAndLineBreakGo", "A \r\n", nullptr, kHeader + "A"},
+      {"TrailingMixtureGoes", "Done  \r\n \n\r", nullptr, kHeader + "Done"},
+      {"LeadingBlanksGo", "   Hello", nullptr, kHeader + "Hello"},
+      {"OneLineFeedIsDropped", "\nHello", nullptr, kHeader + "Hello"},
+      {"CrLfIsDropped", "\r\nHello", nullptr, kHeader + "Hello"},
+      {"TwoLineFeedsStartTheTextBelowTheHeader", "\n\nHello", nullptr, kHeader + "\r\nHello"},
+      {"FourLineFeedsPutTwoBreaksBeforeTheHeader", "\n\n\n\nHello", nullptr,
+       "\r\n\r\n" + kHeader + "\r\nHello"},
+      {"BlanksAfterTheBreaksKeepTheTextOnTheHeaderLine", "\n\n  Hello", nullptr, kHeader + "Hello"},
+      {"ThreeBreaksAndABlank", "\n\n\n Hello", "Grid", "\r\n" + kGridHeader + "Hello"},
+      {"OnlyLineFeedsAreCounted", "\r\r\r\nHello", nullptr, kHeader + "Hello"},
+      {"MixedBreaksCountTheirLineFeeds", "\n\r\n\rHello", nullptr, kHeader + "\r\nHello"},
+      {"MixedLineBreaksBecomeCrLf", "a\nb\rc\r\nd", nullptr, kHeader + "a\r\nb\r\nc\r\nd"},
+      {"InnerEmptyLinesStay", "one\n\ntwo\r\r", nullptr, kHeader + "one\r\n\r\ntwo"},
+      {"NulBytesAreDropped", "He\0llo\0"s, nullptr, kHeader + "Hello"},
+      {"NulBetweenCrAndLfMakesOneBreak", "a\r\0\nb"s, nullptr, kHeader + "a\r\nb"},
+      {"NulDoesNotShieldTrailingBlanks", "A \0\r\n"s, nullptr, kHeader + "A"},
+      {"NulsAndBreaksOnly", "\0\r\0\n\0"s, nullptr, kHeader + "\r\n"},
+      {"EmptyTextWritesNothing", "", "Grid", ""},
+      {"NulBytesOnlyWriteNothing", "\0\0"s, "Grid", ""},
+  };
   LogToDisk();
-  log.logDebug(GetParam().text, GetParam().tag);
-  EXPECT_EQ(DayFile(), GetParam().file);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake.files.RemoveTree(kDayFile);
+    log.logDebug(c.text, c.tag);
+    EXPECT_EQ(DayFile(), c.file);
+  }
   EXPECT_TRUE(FailureEvents().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, RecordFormatTest,
-    ::testing::Values(
-        FormatCase{"WithTag", "Client started", "Grid", kGridHeader + "Client started"},
-        FormatCase{"WithoutTag", "Client started", nullptr, kHeader + "Client started"},
-        FormatCase{"EmptyTagIsStillATag", "x", "", "\r\n\r\n#09:05:03.007## x"},
-        FormatCase{"BlanksOnlyStayAsTheyAre", "   ", nullptr, kHeader + "   "},
-        FormatCase{"LineBreaksOnlyStayNormalised", "\n\n\r", nullptr, kHeader + "\r\n\r\n\r\n"},
-        FormatCase{"TrailingBlankAndLineBreakGo", "A \r\n", nullptr, kHeader + "A"},
-        FormatCase{"TrailingMixtureGoes", "Done  \r\n \n\r", nullptr, kHeader + "Done"},
-        FormatCase{"LeadingBlanksGo", "   Hello", nullptr, kHeader + "Hello"},
-        FormatCase{"OneLineFeedIsDropped", "\nHello", nullptr, kHeader + "Hello"},
-        FormatCase{"CrLfIsDropped", "\r\nHello", nullptr, kHeader + "Hello"},
-        FormatCase{"TwoLineFeedsStartTheTextBelowTheHeader", "\n\nHello", nullptr,
-                   kHeader + "\r\nHello"},
-        FormatCase{"FourLineFeedsPutTwoBreaksBeforeTheHeader", "\n\n\n\nHello", nullptr,
-                   "\r\n\r\n" + kHeader + "\r\nHello"},
-        FormatCase{"BlanksAfterTheBreaksKeepTheTextOnTheHeaderLine", "\n\n  Hello", nullptr,
-                   kHeader + "Hello"},
-        FormatCase{"ThreeBreaksAndABlank", "\n\n\n Hello", "Grid", "\r\n" + kGridHeader + "Hello"},
-        FormatCase{"OnlyLineFeedsAreCounted", "\r\r\r\nHello", nullptr, kHeader + "Hello"},
-        FormatCase{"MixedBreaksCountTheirLineFeeds", "\n\r\n\rHello", nullptr,
-                   kHeader + "\r\nHello"},
-        FormatCase{"MixedLineBreaksBecomeCrLf", "a\nb\rc\r\nd", nullptr,
-                   kHeader + "a\r\nb\r\nc\r\nd"},
-        FormatCase{"InnerEmptyLinesStay", "one\n\ntwo\r\r", nullptr, kHeader + "one\r\n\r\ntwo"},
-        FormatCase{"NulBytesAreDropped", "He\0llo\0"s, nullptr, kHeader + "Hello"},
-        FormatCase{"NulBetweenCrAndLfMakesOneBreak", "a\r\0\nb"s, nullptr, kHeader + "a\r\nb"},
-        FormatCase{"NulDoesNotShieldTrailingBlanks", "A \0\r\n"s, nullptr, kHeader + "A"},
-        FormatCase{"EmptyTextWritesNothing", "", "Grid", ""},
-        FormatCase{"NulBytesOnlyWriteNothing", "\0\0"s, "Grid", ""}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-class RecordLayoutTest : public testing::LogFixture {};
-
-TEST_F(RecordLayoutTest, RecordsAreSeparatedByOneEmptyLineAndHeadersPadEveryField) {
+TEST_F(RecordFormatTest, RecordsAreSeparatedByOneEmptyLineAndTheDebuggerGetsThemWithAFinalBreak) {
   LogToDisk();
+  log.setLogTrace(true);
+  log.logDebug("", "Grid");  // an empty text reaches nobody
+  EXPECT_TRUE(fake.texts.DebugOutput().empty());
+  EXPECT_TRUE(fake.eventLog.Events().empty());
+  EXPECT_TRUE(fake.files.Opens().empty());
+  log.setLogTrace(false);
+
   SetClock(0, 0, 0, 0);
   log.logDebug("first", "T");
   SetClock(23, 59, 59, 999);
-  log.logDebug("second\n", nullptr);
-  EXPECT_EQ(DayFile(), "\r\n\r\n#00:00:00.000#T# first\r\n\r\n#23:59:59.999## second");
+  log.logDebug("\n\n\n\nsecond\n", nullptr);
+  EXPECT_EQ(DayFile(), "\r\n\r\n#00:00:00.000#T# first\r\n\r\n\r\n\r\n#23:59:59.999## \r\nsecond");
+  // Without the record's first break, and with a final one.
+  EXPECT_EQ(fake.texts.DebugOutput(),
+            (std::vector<std::string>{"\r\n#00:00:00.000#T# first\r\n",
+                                      "\r\n\r\n\r\n#23:59:59.999## \r\nsecond\r\n"}));
 }
 
-TEST_F(RecordLayoutTest, DebuggerGetsTheRecordWithoutItsFirstBreakAndWithAFinalOne) {
-  LogToDisk();
-  log.logDebug("Client started", "Grid");
-  log.logDebug("\n\n\n\nHello", nullptr);
-  const auto output = fake.texts.DebugOutput();
-  ASSERT_EQ(output.size(), 2u);
-  EXPECT_EQ(output[0], "\r\n#09:05:03.007#Grid# Client started\r\n");
-  EXPECT_EQ(output[1], "\r\n" + kHeader + "\r\nHello\r\n");
-}
-
-TEST_F(RecordLayoutTest, EmptyTextReachesNobody) {
+TEST_F(RecordFormatTest, HundredThousandCharactersOrLineBreaksAreWrittenWhole) {
   LogToDisk();
   log.setLogTrace(true);
-  log.logDebug("", "Grid");
-  EXPECT_TRUE(fake.texts.DebugOutput().empty());
-  EXPECT_TRUE(fake.eventLog.Events().empty());
-  EXPECT_FALSE(fake.files.Exists(kDayFile));
+  const std::string text(100000, 'x');
+  log.logDebug(text, "Grid");
+  EXPECT_EQ(DayFile(), kGridHeader + text);
+  EXPECT_EQ(fake.eventLog.Events().at(0).strings.at(0).size(), 4 + 20 + text.size() + 2);
+
+  fake.files.RemoveTree(kDayFile);
+  log.logDebug(std::string(100000, '\n') + "end", nullptr);
+  // Two of the breaks are absorbed by the header, the rest come before it.
+  std::string expected;
+  for (int i = 0; i < 99998; ++i) expected += "\r\n";
+  EXPECT_EQ(DayFile(), expected + kHeader + "\r\nend");
+}
+
+TEST_F(RecordFormatTest, FailureMessageDirectoryAndEventSourceNameAreCutOrRefusedWithoutOverflow) {
+  const std::string detail(5000, 'm');
+  log.logFail(Log::kLogFileFailure, "Could not write %s", detail.c_str());
+  EXPECT_EQ(FailureEvents().at(0).strings.at(0), ("Could not write " + detail).substr(0, 779));
+
+  log.logDebug("clears the failure", nullptr);
+  const std::string dir(100000, 'd');
+  log.setLogDir(dir.c_str());
+  EXPECT_FALSE(log.fileLoggingOn());
+  EXPECT_EQ(FailureEvents().at(1).strings.at(0).size(), 779u);
+  log.logDebug("x", nullptr);
   EXPECT_TRUE(fake.files.Opens().empty());
+  log.setEventSourceName(std::string(1000, 's'));
+  EXPECT_EQ(log.eventSourceName(), std::string(259, 's'));
+}
+
+TEST_F(RecordFormatTest, EventWithoutStringArrayOrWithHugeStrings) {
+  LogToDisk();
+  log.logEvent(event_type::kError, 3, 116, nullptr, 4, nullptr);
+  EXPECT_EQ(fake.eventLog.Events().at(0).strings, std::vector<std::string>{""});
+
+  const std::string huge(100000, 'h');
+  const char* strings[] = {huge.c_str(), "\0tail", huge.c_str(), nullptr};
+  log.logEvent(event_type::kError, 3, 116, strings, 4, nullptr);
+  EXPECT_EQ(fake.eventLog.Events().at(1).strings.at(0).size(), 200001u);
+  EXPECT_TRUE(FailureEvents().empty());
 }
 
 }  // namespace

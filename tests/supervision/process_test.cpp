@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/fake/fake_platform.h"
 
@@ -41,6 +43,7 @@ TEST_F(ProcessTest, RootDirDropsATrailingBinOnlyFromSixCharactersOn) {
       {"D:\\", "D:\\"},                    // short texts keep their backslash
       {"D:\\cabin", "D:\\cabin"},          // "bin" without its backslash is part of a name
       {"D:\\x\\bin\\\\", "D:\\x\\bin\\"},  // only one backslash is dropped
+      {"", kModuleDir},                    // none: the executable's directory again
   };
   for (const RootCase& c : cases) {
     process.SetWorkingDir(c.workingDir);
@@ -49,14 +52,24 @@ TEST_F(ProcessTest, RootDirDropsATrailingBinOnlyFromSixCharactersOn) {
   }
 }
 
-TEST_F(ProcessTest, WithoutAWorkingDirectoryBothMacrosComeFromTheExecutablesDirectory) {
+// A working directory written with the macros, as the configuration's default gives it for a
+// client named "%DIR%\client.exe", means the executable's directory too.
+TEST_F(ProcessTest, WithoutAWorkingDirectoryOrInsideOneTheMacrosMeanTheExecutablesDirectory) {
   EXPECT_EQ(process.BaseDir(), kModuleDir);
   EXPECT_EQ(process.ExpandFileMacros("%DIR%\\client.exe /x"), std::string(kClientExe) + " /x");
   EXPECT_EQ(process.RootDir(), kModuleDir);
 
   fake.processes.SetModuleFileName("D:\\Grid\\Bin\\KeldranGridAgent.exe");
+  fake.processes.AddProgram("D:\\Grid\\Bin\\client.exe", {});
   Process inBin(fake.platform());
   EXPECT_EQ(inBin.ExpandFileMacros("%ROOTDIR%\\data"), "D:\\Grid\\data");
+  inBin.SetWorkingDir("%ROOTDIR%\\data");
+  EXPECT_EQ(inBin.BaseDir(), "D:\\Grid\\data");
+  EXPECT_EQ(inBin.RootDir(), "D:\\Grid\\data");
+  inBin.SetWorkingDir("%DIR%");
+  ASSERT_TRUE(inBin.Start("%DIR%\\client.exe /x", show_window::kHide));
+  EXPECT_EQ(fake.processes.LastChild()->currentDirectory, "D:\\Grid\\Bin");
+  EXPECT_EQ(fake.processes.LastChild()->commandLine, "D:\\Grid\\Bin\\client.exe /x");
   // Worked out once per object.
   EXPECT_EQ(process.BaseDir(), kModuleDir);
   // Inserted values are not scanned again.
@@ -93,16 +106,6 @@ TEST_F(ProcessTest, MacroNamesAreExactAndEverythingElseIsKept) {
   }
 }
 
-TEST_F(ProcessTest, ChangingTheWorkingDirectoryAfterUseChangesBothMacros) {
-  process.SetWorkingDir("D:\\One\\bin");
-  EXPECT_EQ(process.ExpandFileMacros("%ROOTDIR%|%DIR%"), "D:\\One|D:\\One\\bin");
-  process.SetWorkingDir("E:\\Two\\BIN");
-  EXPECT_EQ(process.ExpandFileMacros("%ROOTDIR%|%DIR%"), "E:\\Two|E:\\Two\\BIN");
-  process.SetWorkingDir("");
-  EXPECT_EQ(process.ExpandFileMacros("%ROOTDIR%|%DIR%"),
-            std::string(kModuleDir) + "|" + kModuleDir);
-}
-
 TEST_F(ProcessTest, WorkingDirectoryKeepsAtMost259Characters) {
   const std::string fits = "D:\\" + std::string(252, 'f') + "\\bin";  // 259 characters
   ASSERT_EQ(fits.size(), 259u);
@@ -121,16 +124,6 @@ TEST_F(ProcessTest, WorkingDirectoryKeepsAtMost259Characters) {
 }
 
 // ---- The child --------------------------------------------------------------------------------
-
-TEST_F(ProcessTest, BeforeAnyStartThereIsNothingToWaitForOrKill) {
-  EXPECT_TRUE(process.HasEnded());
-  const auto before = fake.clock.Elapsed();
-  EXPECT_TRUE(process.WaitForEnd(kInfinite));
-  EXPECT_EQ(fake.clock.Elapsed(), before);
-  process.Terminate(1460);
-  EXPECT_FALSE(process.hasChild());
-  EXPECT_EQ(process.LastResult(), 0);
-}
 
 TEST_F(ProcessTest, StartRunsTheExpandedCommandInTheBaseDirectory) {
   fake.processes.AddProgram(kClientExe, {});
@@ -151,13 +144,29 @@ TEST_F(ProcessTest, StartRunsTheExpandedCommandInTheBaseDirectory) {
   EXPECT_EQ(child->currentDirectory, "D:\\Work");
   EXPECT_EQ(child->showWindow, show_window::kHide);
   EXPECT_EQ(child->environmentBlock, std::string("A=1\0B=2\0\0", 10));
+
+  // An unquoted program path with blanks is found as Windows finds it.
+  fake.processes.SetModuleFileName("C:\\Program Files\\Keldran\\KeldranGridAgent.exe");
+  fake.processes.AddProgram("C:\\Program Files\\Keldran\\client.exe", {});
+  Process inProgramFiles(fake.platform());
+  ASSERT_TRUE(inProgramFiles.Start("%DIR%\\client.exe -x", show_window::kShow));
+  EXPECT_EQ(fake.processes.LastChild()->program, "C:\\Program Files\\Keldran\\client.exe");
 }
 
 TEST_F(ProcessTest, RunningChildIsWaitedForUntilItEndsOrIsKilledWith1460) {
+  // Before any start there is nothing to wait for or kill.
+  EXPECT_TRUE(process.HasEnded());
+  auto before = fake.clock.Elapsed();
+  EXPECT_TRUE(process.WaitForEnd(kInfinite));
+  EXPECT_EQ(fake.clock.Elapsed(), before);
+  process.Terminate(1460);
+  EXPECT_FALSE(process.hasChild());
+  EXPECT_EQ(process.LastResult(), 0);
+
   fake.processes.AddProgram(kClientExe, {});
   ASSERT_TRUE(process.Start("%DIR%\\client.exe", show_window::kShow));
   EXPECT_FALSE(process.HasEnded());
-  auto before = fake.clock.Elapsed();
+  before = fake.clock.Elapsed();
   EXPECT_FALSE(process.WaitForEnd(5000));
   EXPECT_EQ(fake.clock.Elapsed() - before, 5000u);
   // A failed wait counts as ended for WaitForEnd, but as running for HasEnded.
@@ -180,19 +189,7 @@ TEST_F(ProcessTest, RunningChildIsWaitedForUntilItEndsOrIsKilledWith1460) {
   EXPECT_TRUE(process.HasEnded());
 }
 
-TEST_F(ProcessTest, DestroyingTheObjectKillsARunningChildAndClosesItsHandles) {
-  fake.processes.AddProgram(kClientExe, {});
-  {
-    Process scoped(fake.platform());
-    ASSERT_TRUE(scoped.Start("%DIR%\\client.exe", show_window::kShow));
-    EXPECT_EQ(fake.processes.OpenHandleCount(), 3u);  // process, thread, job
-  }
-  EXPECT_TRUE(fake.processes.LastChild()->terminated);
-  EXPECT_EQ(fake.processes.LastChild()->exitCode, 1460u);
-  EXPECT_EQ(fake.processes.OpenHandleCount(), 0u);
-}
-
-TEST_F(ProcessTest, FailedStartReportsTheErrorAndKeepsItInLastResult) {
+TEST_F(ProcessTest, FailedStartReportsTheErrorAndKeepsItInLastResultAndTheEarlierChild) {
   Win32Error error = 0;
   EXPECT_FALSE(process.Start("%DIR%\\missing.exe -a", show_window::kShow, &error));
   EXPECT_EQ(error, win32_error::kFileNotFound);
@@ -203,15 +200,10 @@ TEST_F(ProcessTest, FailedStartReportsTheErrorAndKeepsItInLastResult) {
   EXPECT_FALSE(process.Start("%DIR%\\missing.exe", show_window::kShow));  // no out parameter
   EXPECT_EQ(process.LastResult(), static_cast<HResult>(0x80070005u));
 
-  // A later success leaves the recorded failure alone.
+  // A later success leaves the recorded failure alone; a failed restart, the earlier child.
   fake.processes.AddProgram(kClientExe, {});
   ASSERT_TRUE(process.Start("%DIR%\\client.exe", show_window::kShow, &error));
   EXPECT_EQ(process.LastResult(), static_cast<HResult>(0x80070005u));
-}
-
-TEST_F(ProcessTest, FailedRestartKeepsTheEarlierChildWithinReach) {
-  fake.processes.AddProgram(kClientExe, {});
-  ASSERT_TRUE(process.Start("%DIR%\\client.exe", show_window::kShow));
   const std::uint32_t first = process.processId();
   EXPECT_FALSE(process.Start("%DIR%\\missing.exe", show_window::kShow));
   EXPECT_EQ(process.processId(), first);
@@ -258,17 +250,35 @@ TEST_F(ProcessTest, ChildThatCannotJoinItsJobStillRunsAndOneThatCannotResumeIsKi
   EXPECT_EQ(process.processId(), fake.processes.Children()[0].processId);
 }
 
-TEST_F(ProcessTest, RestartsLeaveOnlyTheCurrentChildsHandlesOpen) {
+TEST_F(ProcessTest, RestartsLeaveOnlyTheCurrentChildsHandlesOpenAndTheObjectsEndKillsIt) {
   fake.processes.AddProgram(kClientExe, {});
   auto scoped = std::make_unique<Process>(fake.platform());
   for (int i = 0; i < 1000; ++i) {
     ASSERT_TRUE(scoped->Start("%DIR%\\client.exe", show_window::kHide));
     scoped->Terminate(1460);
   }
-  EXPECT_EQ(fake.processes.OpenHandleCount(), 3u);
-  EXPECT_EQ(fake.processes.Children().size(), 1000u);
+  ASSERT_TRUE(scoped->Start("%DIR%\\client.exe", show_window::kHide));
+  EXPECT_EQ(fake.processes.OpenHandleCount(), 3u);  // process, thread, job
+  EXPECT_EQ(fake.processes.Children().size(), 1001u);
   scoped.reset();
+  EXPECT_TRUE(fake.processes.LastChild()->terminated);
+  EXPECT_EQ(fake.processes.LastChild()->exitCode, 1460u);
   EXPECT_EQ(fake.processes.OpenHandleCount(), 0u);
+}
+
+// The service control handler waits for the client on its own thread while the run loop may
+// start a new one: the wait must see a whole handle, old or new, never one being closed.
+TEST_F(ProcessTest, AWaitOnAnotherThreadSurvivesARestart) {
+  fake.processes.AddProgram(kClientExe, {});
+  ASSERT_TRUE(process.Start(kClientExe, show_window::kHide));
+  std::atomic<bool> stop{false};
+  std::thread restarter([&] {
+    while (!stop) (void)process.Start(kClientExe, show_window::kHide);
+  });
+  for (int i = 0; i < 200; ++i) EXPECT_FALSE(process.WaitForEnd(1));
+  stop = true;
+  restarter.join();
+  EXPECT_EQ(fake.processes.OpenHandleCount(), 3u);  // process, thread, job
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,17 @@ constexpr const char* kExeDir = "C:\\Program Files\\Keldran\\";
 constexpr const char* kExePath = "C:\\Program Files\\Keldran\\KeldranGridAgent.exe";
 constexpr const char* kIniPath = "C:\\Program Files\\Keldran\\KeldranGridAgent.INI";
 constexpr const char* kServicesKey = "AppID\\{0E5B7C21-3D94-4A6F-9B1E-7C2D4F8A9051}\\Services\\";
+
+// An event as tests compare it: its type, category and first insertion text.
+struct LoggedEvent {
+  std::uint16_t type = 0;
+  std::uint16_t category = 0;
+  std::string text;
+  bool operator==(const LoggedEvent&) const = default;
+  friend std::ostream& operator<<(std::ostream& os, const LoggedEvent& e) {
+    return os << e.type << '/' << e.category << ": " << e.text;
+  }
+};
 
 // A host with its fake platform, and the set-up that most tests share.
 struct FakeHost {
@@ -44,6 +56,12 @@ struct FakeHost {
   }
   std::size_t Count(std::uint32_t eventId) const {
     return fake.eventLog.EventsWithId(eventId).size();
+  }
+  std::vector<LoggedEvent> Logged(std::uint32_t id) const {
+    std::vector<LoggedEvent> out;
+    for (const auto& e : fake.eventLog.EventsWithId(id))
+      out.push_back({e.type, e.category, e.strings.empty() ? "" : e.strings[0]});
+    return out;
   }
   // The first insertion string of each event with the id, in order.
   std::vector<std::string> Insertions(std::uint32_t id) const {

@@ -10,16 +10,6 @@ constexpr int kControl = 17;
 
 class TrayTest : public testing::RunFixture {
  protected:
-  // What the shell sends the window for a mouse message on the icon.
-  void ClickIcon() {
-    (void)fake.windowing.SendMessage(host.window.handle(), host.messages.trayNotify,
-                                     TrayIcon::kIconId, window_message::kRButtonDown);
-  }
-  static std::vector<std::string> Texts(const fake::FakeDialogs::ShownMenu& menu) {
-    std::vector<std::string> texts;
-    for (const auto& item : menu.items) texts.push_back(item.text);
-    return texts;
-  }
   std::vector<fake::FakeDialogs::NotifyCall> CallsOf(std::uint32_t operation) const {
     std::vector<fake::FakeDialogs::NotifyCall> calls;
     for (const auto& call : fake.dialogs.NotifyCalls())
@@ -52,13 +42,16 @@ TEST_P(TrayMenuTest, OffersDebugOrHideOnlyWhenTheClientAllowsItAndTheUserAsks) {
   ASSERT_EQ(calls.NotifyVisible(c.visible), kSOk);
   fake.dialogs.SetKeyDown(kShift, c.shift);
   fake.dialogs.SetKeyDown(kControl, c.control);
-  ClickIcon();
+  // What the shell sends the window for a mouse message on the icon.
+  (void)fake.windowing.SendMessage(host.window.handle(), host.messages.trayNotify,
+                                   TrayIcon::kIconId, window_message::kRButtonDown);
 
   const auto menus = fake.dialogs.Menus();
   ASSERT_EQ(menus.size(), 1u);
-  std::vector<std::string> expected{"Show Status", "Stop Keldran Grid Agent 3.21"};
+  std::vector<std::string> expected{"Show Status", "Stop Keldran Grid Agent 3.21"}, texts;
   if (c.third) expected.push_back(c.third);
-  EXPECT_EQ(Texts(menus[0]), expected);
+  for (const auto& item : menus[0].items) texts.push_back(item.text);
+  EXPECT_EQ(texts, expected);
   EXPECT_EQ(menus[0].defaultItem, tray_command::kShowStatus);
   EXPECT_EQ(menus[0].owner, host.window.handle());
   EXPECT_EQ(fake.dialogs.ForegroundRequests(), std::vector<WindowHandle>{host.window.handle()});
@@ -122,14 +115,17 @@ TEST_F(TrayTest, StopFromTheMenuAsksFirstAndOnlyOkStops) {
 }
 
 TEST_F(TrayTest, ANewTaskbarGetsTheIconBackWithTheDisplayNameAndThePendingNotice) {
+  // Tooltip, balloon text and balloon title are cut to 127, 255 and 63 characters.
+  config.DisplayName = std::string(70, 'n') + std::string(130, 'N');
   ASSERT_EQ(host.window.Create(config.DisplayName), 0u);
   const WindowHandle window = host.window.handle();
   // Before any client has started a notice waits.
   (void)host.events.logError(category::kRun, 1001, "disk full");
   EXPECT_TRUE(fake.dialogs.Balloons().empty());
   StartClient();
-  const WideString clientTip = u"client tip";
+  const WideString clientTip(200, u't');
   ASSERT_EQ(calls.SetToolTip(&clientTip), kSOk);
+  EXPECT_EQ(fake.dialogs.NotifyCalls().back().data.tip, std::string(127, 't'));
   const std::size_t before = fake.dialogs.NotifyCalls().size();
 
   (void)fake.windowing.SendMessage(window, host.messages.taskbarCreated, 0, 0);
@@ -142,13 +138,18 @@ TEST_F(TrayTest, ANewTaskbarGetsTheIconBackWithTheDisplayNameAndThePendingNotice
                                         notify_icon::kSetVersion, notify_icon::kModify}));
   EXPECT_TRUE(fake.dialogs.IconAdded(window, TrayIcon::kIconId));
   const auto added = CallsOf(notify_icon::kAdd).back().data;
-  EXPECT_EQ(added.tip, config.DisplayName);  // the client's tip is not restored
+  EXPECT_EQ(added.tip, config.DisplayName.substr(0, 127));  // the client's tip is not restored
   EXPECT_EQ(fake.windowing.IconFileOf(added.icon), "#201");
   const auto balloons = fake.dialogs.Balloons();
   ASSERT_EQ(balloons.size(), 1u);
   EXPECT_NE(balloons[0].info.find("disk full"), std::string::npos) << balloons[0].info;
   EXPECT_EQ(balloons[0].infoFlags, notice_kind::kError);
+  EXPECT_EQ(balloons[0].infoTitle, config.DisplayName.substr(0, 63));
   EXPECT_FALSE(host.window.tray().pendingText());
+
+  const WideString text = WideString(250, u'b') + WideString(50, u'B');
+  ASSERT_EQ(calls.ShowBalloon(&text, 2), kSOk);
+  EXPECT_EQ(fake.dialogs.Balloons().back().info, std::string(250, 'b') + std::string(5, 'B'));
 }
 
 TEST_F(TrayTest, IconsComeFromTheIconFileOrResource201AndOnlyTheFileOnesAreDestroyed) {
@@ -174,20 +175,6 @@ TEST_F(TrayTest, IconsComeFromTheIconFileOrResource201AndOnlyTheFileOnesAreDestr
     left.erase(left.begin(), left.begin() + static_cast<std::ptrdiff_t>(loadedBefore));
     EXPECT_EQ(left, c.leftLoaded);
   }
-}
-
-TEST_F(TrayTest, TooltipBalloonTextAndTitleAreCutTo127And255And63) {
-  config.DisplayName = std::string(70, 'n') + std::string(130, 'N');
-  ASSERT_EQ(host.window.Create(config.DisplayName), 0u);
-  StartClient();
-  const WideString text = WideString(250, u'b') + WideString(50, u'B');
-  ASSERT_EQ(calls.ShowBalloon(&text, 2), kSOk);
-
-  EXPECT_EQ(CallsOf(notify_icon::kAdd).back().data.tip, config.DisplayName.substr(0, 127));
-  const auto balloons = fake.dialogs.Balloons();
-  ASSERT_EQ(balloons.size(), 1u);
-  EXPECT_EQ(balloons[0].info, std::string(250, 'b') + std::string(5, 'B'));
-  EXPECT_EQ(balloons[0].infoTitle, config.DisplayName.substr(0, 63));
 }
 
 }  // namespace
