@@ -77,6 +77,10 @@ double ReadResult(const std::string& resultFile) {
 }
 
 double BareRound(int calls) {
+  // The host round before unregistered its component, and with it the shared type library that
+  // marshals IService: the bare object needs it registered again.
+  TypeLibRegistration typeLib(AgentExePath());
+  if (FAILED(typeLib.result())) return -1;
   StandInHost host;
   if (FAILED(host.Start())) return -1;
   ScratchDir dir;

@@ -110,8 +110,11 @@ bool Supervisor::Connect(WindowHandle window) {
   if (stop) {
     // A client that connects while the host stops would otherwise never hear of it and be
     // killed when the wait for it runs out.
-    if (*stop == client_event::kStop) events_.logDebug("Sending stop request to client");
-    (void)platform_.windowing.PostMessage(window, message, *stop, 0);
+    // A client without a window cannot be told; a null window would post to our own queue.
+    if (window != 0) {
+      if (*stop == client_event::kStop) events_.logDebug("Sending stop request to client");
+      (void)platform_.windowing.PostMessage(window, message, *stop, 0);
+    }
     return false;
   }
   return first;

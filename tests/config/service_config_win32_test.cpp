@@ -18,10 +18,9 @@ struct Loaded : testing::RealFilesHost {
   bool Load(const std::string& ini, const std::string& component = "Grid",
             std::uint16_t eventCategory = category::kStartup) {
     if (!ini.empty()) WriteIni("[Service]\r\n" + ini);
-    return LoadServiceConfig(RealFileSystem(), host.events, eventCategory, component, {},
+    return LoadServiceConfig(testing::RealFileSystem(), host.events, eventCategory, component, {},
                              &host.config);
   }
-  static IFileSystem& RealFileSystem() { return testing::RealFileSystem(); }
   const Configuration& config = host.config;
 };
 

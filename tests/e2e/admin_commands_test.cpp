@@ -1,8 +1,6 @@
 // The administrator's console commands on the real program, as a monitoring script runs them:
 // /Status against a healthy, a hung and a stopped component, /Check on a clean and a broken INI
-// file, and refusals written to the console.
-#include <cstdio>
-
+// file, and refusals written to the console; old daily files and the restart back-off.
 #include "support_win32/host_test.h"
 
 namespace keldran::test {
@@ -53,12 +51,17 @@ TEST_F(AdminCommandsTest, StatusTellsAHealthyAHungAndAStoppedComponentApart) {
   EXPECT_NE(text.find("Host:        not running"), std::string::npos) << text;
 }
 
-TEST_F(AdminCommandsTest, CheckNamesEveryProblemByItsKeyAndPassesAGoodFile) {
+TEST_F(AdminCommandsTest, CheckNamesEveryProblemByItsKeyAndPassesAGoodFileAndRefusalsAreWritten) {
   HostSetup setup;
   ASSERT_TRUE(run_.Prepare(setup));
   std::string text;
   EXPECT_EQ(Run("/Check", &text), 0u) << text;
   EXPECT_NE(text.find("no problems found"), std::string::npos) << text;
+  // A refusal goes to the console too.
+  EXPECT_EQ(Run("/Quiet /Bogus", &text), 0x80004005u);
+  EXPECT_NE(text.find("Invalid command line parameter: Option /Bogus not recognized"),
+            std::string::npos)
+      << text;
 
   HostSetup broken;
   broken.iniLines = {"Timout=5", "Trace=abc", "Show=1x", "CtrlDoc=C:\\no\\such\\document.pdf"};
@@ -80,38 +83,13 @@ TEST_F(AdminCommandsTest, CheckNamesEveryProblemByItsKeyAndPassesAGoodFile) {
   }
 }
 
-TEST_F(AdminCommandsTest, RefusalsAreWrittenToTheConsoleToo) {
-  HostSetup setup;
-  ASSERT_TRUE(run_.Prepare(setup));
-  std::string text;
-  EXPECT_EQ(Run("/Quiet /Bogus", &text), 0x80004005u);
-  EXPECT_NE(text.find("Invalid command line parameter: Option /Bogus not recognized"),
-            std::string::npos)
-      << text;
-}
-
-// The name of the daily file of the day that many days before today.
-std::string DayFileDaysAgo(int days) {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  ULARGE_INTEGER value{{now.dwLowDateTime, now.dwHighDateTime}};
-  value.QuadPart -= static_cast<ULONGLONG>(days) * 24 * 3600 * 10000000ull;
-  FILETIME then{value.LowPart, value.HighPart}, local;
-  SYSTEMTIME date;
-  FileTimeToLocalFileTime(&then, &local);
-  FileTimeToSystemTime(&local, &date);
-  char name[32];
-  std::snprintf(name, sizeof name, "%04u-%02u-%02u.log", date.wYear, date.wMonth, date.wDay);
-  return name;
-}
-
 TEST_F(AdminCommandsTest, OldDailyFilesGoAndAClientThatKeepsEndingIsRestartedLessOften) {
   HostSetup setup;
   setup.iniLines = {"LogKeepDays=7", "RestartBackoff=4"};
   setup.script = "exit=3\n";
   ASSERT_TRUE(run_.Prepare(setup));
   const std::string logs = run_.dir().File("logs") + "\\";
-  for (const std::string& name : {DayFileDaysAgo(8), DayFileDaysAgo(7), std::string("notes.txt")})
+  for (const std::string& name : {DayFileName(8), DayFileName(7), std::string("notes.txt")})
     ASSERT_TRUE(WriteWholeFile(logs + name, "kept?"));
   ASSERT_EQ(run_.Start(), 0u);
   // Ends at once every time: started at 0, about 2, 5 and 10 s, not every second.
@@ -120,8 +98,8 @@ TEST_F(AdminCommandsTest, OldDailyFilesGoAndAClientThatKeepsEndingIsRestartedLes
   EXPECT_EQ(Run("/Stop", &text), 0u) << text;
   ExpectHostEnds(0);
 
-  EXPECT_FALSE(FileExists(logs + DayFileDaysAgo(8)));
-  EXPECT_TRUE(FileExists(logs + DayFileDaysAgo(7)));
+  EXPECT_FALSE(FileExists(logs + DayFileName(8)));
+  EXPECT_TRUE(FileExists(logs + DayFileName(7)));
   EXPECT_TRUE(FileExists(logs + "notes.txt"));
   const std::string log = run_.Log();
   EXPECT_GE(run_.LogCount("Client started"), 3u) << log;

@@ -9,8 +9,6 @@
 namespace keldran::test {
 namespace {
 
-constexpr DWORD kKilledForSilence = 1460;  // ERROR_TIMEOUT: the host's kill code
-
 // regsvr32 on the DLL for the scope; /u at the end.
 class DllRegistration {
  public:
@@ -27,38 +25,17 @@ class DllRegistration {
   DWORD exitCode_ = 0;
 };
 
-// The script's process, found from the window that the host logged at Connect; ended with the
-// test if it still runs, so that a failure leaves nothing behind.
-class ScriptProcess {
- public:
-  explicit ScriptProcess(const std::string& log) {
-    const size_t at = log.find("hwndClient=");
-    if (at == std::string::npos) return;
-    const auto window = reinterpret_cast<HWND>(
-        static_cast<UINT_PTR>(std::strtoul(log.c_str() + at + 11, nullptr, 10)));
-    DWORD pid = 0;
-    if (GetWindowThreadProcessId(window, &pid) == 0) return;
-    process_ = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE,
-                           FALSE, pid);
+// The script's process, found from the window that the host logged at Connect.
+DWORD ScriptPid(const std::string& log) {
+  const size_t at = log.find("hwndClient=");
+  DWORD pid = 0;
+  if (at != std::string::npos) {
+    GetWindowThreadProcessId(reinterpret_cast<HWND>(static_cast<UINT_PTR>(
+                                 std::strtoul(log.c_str() + at + 11, nullptr, 10))),
+                             &pid);
   }
-  ScriptProcess(const ScriptProcess&) = delete;
-  ScriptProcess& operator=(const ScriptProcess&) = delete;
-  ~ScriptProcess() {
-    if (!process_) return;
-    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) TerminateProcess(process_, 1);
-    CloseHandle(process_);
-  }
-  bool valid() const { return process_ != nullptr; }
-  bool Ended() const { return WaitForSingleObject(process_, 0) == WAIT_OBJECT_0; }
-  DWORD ExitCode() const {
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(process_, &code);
-    return code;
-  }
-
- private:
-  HANDLE process_ = nullptr;
-};
+  return pid;
+}
 
 class GridUtilClientTest : public HostTest {
  protected:
@@ -74,7 +51,9 @@ class GridUtilClientTest : public HostTest {
     setup.iniLines = {"Trace=1"};  // every heartbeat is a log line
     StartHost(setup);
     ASSERT_TRUE(run_.WaitForLog("Client connected hwndClient=", kWaitMs)) << run_.Log();
-    script_ = std::make_unique<ScriptProcess>(run_.Log());
+    // Should the test fail, the host's end ends the script with it: the script is in the
+    // host's kill-on-close job.
+    script_ = std::make_unique<ProcessWatch>(ScriptPid(run_.Log()));
     ASSERT_TRUE(script_->valid());
   }
   // "/Stop" on a second command line; the host tells the script, which ends by itself: the host
@@ -82,14 +61,13 @@ class GridUtilClientTest : public HostTest {
   void StopHostAndExpectScriptEnded() {
     EXPECT_EQ(run_.RunAgain("/Stop").exitCode, 0u);
     ExpectHostEnds(0);
-    ASSERT_TRUE(script_->Ended());
+    ASSERT_TRUE(script_->WaitForExit(0));
     EXPECT_EQ(script_->ExitCode(), 0u);
-    EXPECT_NE(script_->ExitCode(), kKilledForSilence);
     EXPECT_TRUE(run_.LogHas("Sending stop request to client")) << run_.Log();
   }
 
   DllRegistration dll_;
-  std::unique_ptr<ScriptProcess> script_;
+  std::unique_ptr<ProcessWatch> script_;
 };
 
 TEST_F(GridUtilClientTest, SampleKeepsAliveAnswersPingsWhileItSleepsAndEndsOnStop) {

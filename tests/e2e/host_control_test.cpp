@@ -11,55 +11,29 @@ constexpr DWORD kEFail = 0x80004005;
 
 using HostControlTest = HostTest;
 
-TEST_F(HostControlTest, LogAndReadIniStringWorkEarlyAndLateBound) {
+// The service account's password reaches neither a client nor a record; the client's
+// RequestStop ends the host through the client's window.
+TEST_F(HostControlTest, CallsWorkEarlyAndLateBoundNoneGivesThePasswordAndRequestStopEndsTheHost) {
   HostSetup setup;
+  setup.iniLines = {"Logon=KELDRAN\\agent;s3cret!pw", "Trace=1"};
   setup.moreIni = "[Client]\r\nGreeting=%COMP% in %INIDIR%\r\nFirst=one\r\nSecond=two\r\n";
   setup.script =
       "call=Log(1,early warning from the client)\n"
       "call=Log(3,bad type)\n"
+      // A message number that the table lacks still carries the client's text.
+      "call=Log(1,unlisted message from the client,4,4242)\n"
       "call=ReadIniString(Client,Greeting,none)\n"
       "call=ReadIniString(Client,Missing,fallback for %COMP%)\n"
       "call=ReadIniString(Client,,)\n"
+      "call=ReadIniString(Service,Logon,none)\n"
+      "call=ReadIniString( service , LOGON ,none)\n"
       // Late bound: names looked up at run time, optional Cat and MsgNumber left out.
       "dispatch=Log(2,late error from the client)\n"
       "dispatch=ReadIniString(Client,Greeting,none)\n"
+      "dispatch=ReadIniString(SERVICE,logon,none)\n"
       "dispatch=ShowBalloon(late balloon)\n"
       "dispatch=NoSuchMethod()\n"
-      "call=Stop()\n";
-  StartHost(setup);
-  ExpectHostEnds(0);
-
-  const std::string out = run_.Out();
-  const std::string iniDir = run_.dir().path();
-  const std::string component = run_.component();
-  EXPECT_TRUE(run_.OutHas("call Log hr=0x00000000")) << out;
-  EXPECT_TRUE(run_.OutHas("call Log hr=0x80070057")) << out;  // E_INVALIDARG for type 3
-  EXPECT_TRUE(run_.OutHas("call ReadIniString hr=0x00000000 value=" + component + " in " + iniDir))
-      << out;
-  EXPECT_TRUE(run_.OutHas("value=fallback for " + component)) << out;
-  // An empty key reads the section, of which only the first entry comes back.
-  EXPECT_TRUE(run_.OutHas("value=Greeting=" + component + " in " + iniDir + "\r\n")) << out;
-  EXPECT_TRUE(run_.OutHas("dispatch Log hr=0x00000000")) << out;
-  EXPECT_TRUE(
-      run_.OutHas("dispatch ReadIniString hr=0x00000000 value=" + component + " in " + iniDir))
-      << out;
-  EXPECT_TRUE(run_.OutHas("dispatch ShowBalloon hr=0x00000000")) << out;
-  EXPECT_TRUE(run_.OutHas("dispatch NoSuchMethod hr=0x80020006")) << out;  // DISP_E_UNKNOWNNAME
-
-  // Each Log call is an event, and every event is also a log record under its banner.
-  const std::string log = run_.Log();
-  const size_t warning = log.find("==================== WARNING.Log ====================");
-  ASSERT_NE(warning, std::string::npos) << log;
-  EXPECT_NE(log.find("early warning from the client", warning), std::string::npos) << log;
-  const size_t error = log.find("==================== ERROR.Log ====================");
-  ASSERT_NE(error, std::string::npos) << log;
-  EXPECT_NE(log.find("late error from the client", error), std::string::npos) << log;
-  EXPECT_EQ(log.find("bad type"), std::string::npos) << log;
-}
-
-TEST_F(HostControlTest, RequestStopTellsTheClientThroughTheWindowAndEndsTheHost) {
-  HostSetup setup;
-  setup.script = "heartbeat=250\nwait=300\ncall=RequestStop()\n";
+      "heartbeat=250\nwait=500\ncall=RequestStop()\n";
   StartHost(setup);
   WatchClient();
   ExpectHostEnds(0);
@@ -68,42 +42,49 @@ TEST_F(HostControlTest, RequestStopTellsTheClientThroughTheWindowAndEndsTheHost)
   ASSERT_TRUE(client_->WaitForExit(0));
   EXPECT_EQ(client_->ExitCode(), 0u) << run_.Out();
   const std::string out = run_.Out();
-  EXPECT_TRUE(run_.OutHas("call RequestStop hr=0x00000000")) << out;
-  EXPECT_TRUE(run_.OutHas("event 1 stop")) << out;
+  const std::string greeting = run_.component() + " in " + run_.dir().path();
+  const std::string expected[] = {
+      "call Log hr=0x00000000", "call Log hr=0x80070057",  // E_INVALIDARG for type 3
+      "call ReadIniString hr=0x00000000 value=" + greeting,
+      "value=fallback for " + run_.component(),
+      // An empty key reads the section, of which only the first entry comes back.
+      "value=Greeting=" + greeting + "\r\n", "dispatch Log hr=0x00000000",
+      "dispatch ReadIniString hr=0x00000000 value=" + greeting,
+      "dispatch ShowBalloon hr=0x00000000",
+      "dispatch NoSuchMethod hr=0x80020006",  // DISP_E_UNKNOWNNAME
+      "call RequestStop hr=0x00000000", "event 1 stop"};
+  for (const std::string& text : expected) {
+    EXPECT_TRUE(run_.OutHas(text)) << text << "\n" << out;
+  }
+  EXPECT_EQ(run_.OutCount("value=KELDRAN\\agent\r\n"), 3u) << out;
+  EXPECT_EQ(out.find("s3cret"), std::string::npos) << out;
+
+  // Each Log call is an event, and every event is also a log record under its banner.
   const std::string log = run_.Log();
+  EXPECT_EQ(log.find("s3cret"), std::string::npos) << log;
+  const size_t warning = log.find("==================== WARNING.Log ====================");
+  ASSERT_NE(warning, std::string::npos) << log;
+  EXPECT_NE(log.find("early warning from the client", warning), std::string::npos) << log;
+  EXPECT_NE(log.find("WARNING.Log ====================\r\n\r\nunlisted message from the client"),
+            std::string::npos)
+      << log;
+  const size_t error = log.find("==================== ERROR.Log ====================");
+  ASSERT_NE(error, std::string::npos) << log;
+  EXPECT_NE(log.find("late error from the client", error), std::string::npos) << log;
+  EXPECT_EQ(log.find("bad type"), std::string::npos) << log;
   EXPECT_NE(log.find("Sending stop request to client"), std::string::npos) << log;
   EXPECT_EQ(run_.LogCount("Service stopped (as application)"), 1u) << log;
 }
 
-// An ordinary client (no message filter) that is inside its calls when /Stop arrives: the host
-// keeps answering them while it waits, so the client hears the stop once its work is done and
-// ends by itself, instead of hanging in a call until the host kills it after 30 s.
-TEST_F(HostControlTest, StopOfAClientBusyInItsCallsEndsItCleanly) {
+// The second start is refused while the first host runs. Then an ordinary client (no message
+// filter) that is inside its calls when /Stop arrives: the host keeps answering them while it
+// waits, so the client hears the stop once its work is done and ends by itself, instead of
+// hanging in a call until the host kills it after 30 s.
+TEST_F(HostControlTest, SecondHostIsRefusedAndStopOfAClientBusyInItsCallsEndsItCleanly) {
   HostSetup setup;
   setup.clientOptions = "/plain";
-  setup.script = "heartbeat=250\nwait=500\nbusy=3000\nheartbeat=250\n";
-  StartHost(setup);
-  WatchClient();
-  ASSERT_TRUE(run_.WaitForOut("step busy", kWaitMs)) << run_.Out();
-  const DWORD before = GetTickCount();
-  RunOptions boxes;
-  boxes.handleBoxes = true;
-  const RunResult stop = run_.RunAgain("/Stop", boxes);
-  EXPECT_EQ(stop.exitCode, 0u) << run_.Log();
-  ExpectHostEnds(0);
-  EXPECT_LT(GetTickCount() - before, 8000u) << run_.Out() << run_.Log();
-  ASSERT_TRUE(client_->WaitForExit(0));
-  EXPECT_EQ(client_->ExitCode(), 0u) << run_.Out();  // ended by itself, not killed with 1460
-  const std::string out = run_.Out();
-  EXPECT_TRUE(run_.OutHas("busy calls=")) << out;
-  EXPECT_FALSE(run_.OutHas("busy calls=0 ")) << out;
-  EXPECT_TRUE(run_.OutHas("event 1 stop")) << out;
-  EXPECT_EQ(run_.LogCount("Client stopped unexpectedly"), 0u) << run_.Log();
-}
-
-TEST_F(HostControlTest, SecondHostOfTheComponentIsRefusedAndStopOptionEndsTheFirst) {
-  HostSetup setup;
-  setup.script = "heartbeat=250\n";
+  // Busy only once the second starts are done with.
+  setup.script = "heartbeat=250\nwait=5000\nbusy=3000\nheartbeat=250\n";
   StartHost(setup);
   WatchClient();
 
@@ -125,14 +106,21 @@ TEST_F(HostControlTest, SecondHostOfTheComponentIsRefusedAndStopOptionEndsTheFir
   EXPECT_EQ(run_.LogCount("Service is already running"), 2u) << run_.Log();
   EXPECT_TRUE(run_.host().IsRunning());
 
+  ASSERT_TRUE(run_.WaitForOut("step busy", kWaitMs)) << run_.Out();
+  const DWORD before = GetTickCount();
   const RunResult stop = run_.RunAgain("/Stop", boxes);
   ASSERT_TRUE(stop.started);
   EXPECT_EQ(stop.exitCode, 0u) << run_.Log();
   EXPECT_TRUE(stop.boxes.empty());
   ExpectHostEnds(0);
+  EXPECT_LT(GetTickCount() - before, 8000u) << run_.Out() << run_.Log();
   ASSERT_TRUE(client_->WaitForExit(0));
-  EXPECT_EQ(client_->ExitCode(), 0u);
-  EXPECT_TRUE(run_.OutHas("event 1 stop")) << run_.Out();
+  EXPECT_EQ(client_->ExitCode(), 0u) << run_.Out();  // ended by itself, not killed with 1460
+  const std::string out = run_.Out();
+  EXPECT_TRUE(run_.OutHas("busy calls=")) << out;
+  EXPECT_FALSE(run_.OutHas("busy calls=0 ")) << out;
+  EXPECT_TRUE(run_.OutHas("event 1 stop")) << out;
+  EXPECT_EQ(run_.LogCount("Client stopped unexpectedly"), 0u) << run_.Log();
 
   // With no host left, /Stop has nothing to do.
   const RunResult idle = run_.RunAgain("/Stop", boxes);

@@ -2,7 +2,6 @@
 // host's own /RegService: the one service of the machine runs the component "Grid" with the INI
 // file beside the executable. It reports itself running only once its client has connected, and
 // the stop control reaches the client before the host ends.
-#include <memory>
 #include <vector>
 
 #include "support_win32/host_test.h"
@@ -13,29 +12,14 @@ namespace {
 constexpr DWORD kWaitMs = 20000;
 constexpr char kServiceName[] = "KeldranGridAgent321";
 
-class ServiceHandle {
- public:
-  explicit ServiceHandle(SC_HANDLE h = nullptr) : h_(h) {}
-  ServiceHandle(const ServiceHandle&) = delete;
-  ServiceHandle& operator=(const ServiceHandle&) = delete;
-  ~ServiceHandle() {
-    if (h_) CloseServiceHandle(h_);
-  }
-  SC_HANDLE get() const { return h_; }
-  explicit operator bool() const { return h_ != nullptr; }
-
- private:
-  SC_HANDLE h_;
-};
-
 DWORD CurrentState(SC_HANDLE service) {
   SERVICE_STATUS status{};
   return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
 }
 
-// Stops (if it runs) and deletes the service of that name; nothing when there is none.
-void RemoveService(SC_HANDLE manager) {
-  ServiceHandle service(OpenServiceA(manager, kServiceName, SERVICE_ALL_ACCESS));
+// Stops (if it runs) and deletes the service; nothing when there is none.
+void RemoveService() {
+  const ScHandle service = OpenServiceNamed(kServiceName);
   if (!service) return;
   SERVICE_STATUS status{};
   if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
@@ -44,7 +28,7 @@ void RemoveService(SC_HANDLE manager) {
   DeleteService(service.get());
 }
 
-// A service states seen by polling, each with the tick count when it was first seen.
+// A service state seen by polling, with the tick count when it was first seen.
 struct StateSeen {
   DWORD state;
   DWORD tick;
@@ -52,22 +36,42 @@ struct StateSeen {
 
 class HostServiceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    manager_ =
-        std::make_unique<ServiceHandle>(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    ASSERT_TRUE(*manager_) << GetLastError();
-    RemoveService(manager_->get());  // a leftover of an interrupted run
-  }
+  void SetUp() override { RemoveService(); }  // a leftover of an interrupted run
   void TearDown() override {
-    if (manager_ && *manager_) RemoveService(manager_->get());
+    RemoveService();
     DeleteFileA(iniPath_.c_str());
   }
 
+  // Registers "Grid" as the service with the client's script and starts it.
+  void RegisterAndStart(HostRun& run, HostSetup setup) {
+    setup.component = "Grid";
+    setup.asService = true;
+    setup.timeoutSeconds = 30;
+    ASSERT_TRUE(run.Prepare(setup, iniPath_));
+    service_ = OpenServiceNamed(kServiceName);
+    ASSERT_TRUE(service_) << GetLastError();
+    ASSERT_TRUE(StartServiceA(service_.get(), 0, nullptr)) << GetLastError();
+  }
+  // The service's process, held so that its end can be awaited.
+  std::unique_ptr<ProcessWatch> WatchHost() {
+    SERVICE_STATUS_PROCESS process{};
+    DWORD needed = 0;
+    EXPECT_TRUE(QueryServiceStatusEx(service_.get(), SC_STATUS_PROCESS_INFO,
+                                     reinterpret_cast<BYTE*>(&process), sizeof process, &needed));
+    return std::make_unique<ProcessWatch>(process.dwProcessId);
+  }
+  // Stops the service and lets go of it, so that the unregistration can delete it.
+  void StopService(const HostRun& run) {
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(ControlService(service_.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    ASSERT_TRUE(PollUntil(SERVICE_STOPPED)) << run.Log();
+    service_.reset();
+  }
   // Polls the state every few milliseconds until it is the wanted one; records every change.
-  bool PollUntil(SC_HANDLE service, DWORD wanted) {
+  bool PollUntil(DWORD wanted) {
     return WaitUntil(
         [&] {
-          const DWORD state = CurrentState(service);
+          const DWORD state = CurrentState(service_.get());
           if (seen_.empty() || seen_.back().state != state)
             seen_.push_back({state, GetTickCount()});
           return state == wanted;
@@ -82,7 +86,7 @@ class HostServiceTest : public ::testing::Test {
   }
 
   ComApartment apartment_;
-  std::unique_ptr<ServiceHandle> manager_;
+  ScHandle service_{nullptr, &CloseServiceHandle};
   const std::string iniPath_ = ExeDir() + "\\KeldranGridAgent.INI";
   std::vector<StateSeen> seen_;
 };
@@ -90,19 +94,12 @@ class HostServiceTest : public ::testing::Test {
 TEST_F(HostServiceTest, ReportsRunningAfterTheClientConnectsAndStopReachesTheClient) {
   HostRun run;
   HostSetup setup;
-  setup.component = "Grid";
-  setup.asService = true;
-  setup.timeoutSeconds = 30;
   // The client takes its time before it connects: the service stays start-pending meanwhile.
   setup.clientOptions = "/delay=1500";
   setup.script = "heartbeat=250\n";
-  ASSERT_TRUE(run.Prepare(setup, iniPath_));
-
-  ServiceHandle service(OpenServiceA(manager_->get(), kServiceName, SERVICE_ALL_ACCESS));
-  ASSERT_TRUE(service) << GetLastError();
-  ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
+  RegisterAndStart(run, setup);
   // StartService may come back before the service reports anything: poll.
-  ASSERT_TRUE(PollUntil(service.get(), SERVICE_RUNNING)) << run.Log() << run.Out();
+  ASSERT_TRUE(PollUntil(SERVICE_RUNNING)) << run.Log() << run.Out();
   ASSERT_TRUE(run.WaitForOut("connected thread=", kWaitMs)) << run.Out();
   EXPECT_TRUE(IsInRunningObjectTable(run.serviceId()));
 
@@ -121,24 +118,18 @@ TEST_F(HostServiceTest, ReportsRunningAfterTheClientConnectsAndStopReachesTheCli
   ASSERT_EQ(pids.size(), 1u);
   ProcessWatch client(pids[0]);
   ASSERT_TRUE(client.valid());
-  SERVICE_STATUS_PROCESS process{};
-  DWORD needed = 0;
-  ASSERT_TRUE(QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
-                                   reinterpret_cast<BYTE*>(&process), sizeof process, &needed));
-  ProcessWatch host(process.dwProcessId);
-  ASSERT_TRUE(host.valid());
+  const auto host = WatchHost();
+  ASSERT_TRUE(host->valid());
 
-  SERVICE_STATUS status{};
-  ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
-  ASSERT_TRUE(PollUntil(service.get(), SERVICE_STOPPED)) << run.Log();
+  StopService(run);
   ASSERT_TRUE(client.WaitForExit(kWaitMs));
   EXPECT_EQ(client.ExitCode(), 0u) << run.Out();
   EXPECT_TRUE(run.OutHas("event 1 stop")) << run.Out();
   // The host reports itself stopped before its run loop has shut down: the process must still
   // finish that shutdown (which takes it out of the running-object table) and end cleanly, not
   // tear down under it.
-  ASSERT_TRUE(host.WaitForExit(kWaitMs));
-  EXPECT_EQ(host.ExitCode(), 0u);
+  ASSERT_TRUE(host->WaitForExit(kWaitMs));
+  EXPECT_EQ(host->ExitCode(), 0u);
   EXPECT_FALSE(IsInRunningObjectTable(run.serviceId()));
 
   const std::string log = run.Log();
@@ -156,26 +147,14 @@ TEST_F(HostServiceTest, AClientEndingOnItsOwnDuringTheStopIsNoDeath) {
     SCOPED_TRACE(round);
     HostRun run;
     HostSetup setup;
-    setup.component = "Grid";
-    setup.asService = true;
-    setup.timeoutSeconds = 30;
     setup.script = "heartbeat=250\nignorestop\nwait=2500\nend\n";
-    ASSERT_TRUE(run.Prepare(setup, iniPath_));
-    ServiceHandle service(OpenServiceA(manager_->get(), kServiceName, SERVICE_ALL_ACCESS));
-    ASSERT_TRUE(service) << GetLastError();
-    ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
+    RegisterAndStart(run, setup);
     ASSERT_TRUE(run.WaitForOut("connected thread=", kWaitMs)) << run.Out();
-    SERVICE_STATUS_PROCESS process{};
-    DWORD needed = 0;
-    ASSERT_TRUE(QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
-                                     reinterpret_cast<BYTE*>(&process), sizeof process, &needed));
-    ProcessWatch host(process.dwProcessId);
+    const auto host = WatchHost();
     Sleep(1000);
-    SERVICE_STATUS status{};
-    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
-    ASSERT_TRUE(PollUntil(service.get(), SERVICE_STOPPED)) << run.Log();
+    StopService(run);
     // The host's last records are written as its process ends.
-    ASSERT_TRUE(host.WaitForExit(kWaitMs));
+    ASSERT_TRUE(host->WaitForExit(kWaitMs));
     EXPECT_TRUE(run.OutHas("exit 0")) << run.Out();
     const std::string log = run.Log();
     EXPECT_EQ(run.LogCount("Client stopped unexpectedly"), 0u) << log;

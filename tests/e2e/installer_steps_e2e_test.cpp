@@ -35,13 +35,7 @@ class InstallerStepsE2eTest : public ::testing::Test {
     run.timeoutMs = 60000;
     return RunProgram("\"" + exe + "\" " + options, run).exitCode;
   }
-  bool ServiceInstalled() const {
-    const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    const SC_HANDLE service = OpenServiceA(manager, "KeldranGridAgent321", SERVICE_QUERY_CONFIG);
-    if (service) CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return service != nullptr;
-  }
+  static bool ServiceInstalled() { return OpenServiceNamed("KeldranGridAgent321") != nullptr; }
 
   ScratchDir dir_;
   const std::string root_;
@@ -60,7 +54,7 @@ TEST_F(InstallerStepsE2eTest, CommitUninstallAndRollback) {
 
   ASSERT_TRUE(CopyFileA(ProgramPath("KeldranGridUtil.dll").c_str(),
                         File("KeldranGridUtil.dll").c_str(), TRUE));
-  ASSERT_EQ(Step("/Commit"), 0u) << Read(TodaysLogFileName());
+  ASSERT_EQ(Step("/Commit"), 0u) << Read(DayFileName());
   const std::string grid = "[Grid]\r\nHome=" + root_ + "\r\nBin=" + bin_ + "\r\nOther=%TEMP%\r\n";
   EXPECT_EQ(Read("Grid-example.ini"), grid);
   EXPECT_EQ(Read("Grid.ini"), grid);
@@ -75,7 +69,7 @@ TEST_F(InstallerStepsE2eTest, CommitUninstallAndRollback) {
 
   // A second commit leaves the edited working files alone.
   ASSERT_TRUE(WriteWholeFile(File("Grid.ini"), "edited"));
-  EXPECT_EQ(Step("/Commit"), 0u) << Read(TodaysLogFileName());
+  EXPECT_EQ(Step("/Commit"), 0u) << Read(DayFileName());
   EXPECT_EQ(Read("Grid.ini"), "edited");
   EXPECT_EQ(Read("Grid-example.ini"), grid);
   {
@@ -86,7 +80,7 @@ TEST_F(InstallerStepsE2eTest, CommitUninstallAndRollback) {
     EXPECT_EQ(Step("/Commit"), 0x80070050u);
   }
 
-  EXPECT_EQ(Step("/Uninstall"), 0u) << Read(TodaysLogFileName());
+  EXPECT_EQ(Step("/Uninstall"), 0u) << Read(DayFileName());
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kHelperProgId));
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kGridKey));
   EXPECT_FALSE(ServiceInstalled());
@@ -94,7 +88,7 @@ TEST_F(InstallerStepsE2eTest, CommitUninstallAndRollback) {
 
   // Without the host's INI file a rollback takes the DLL's registration away and leaves the
   // component registered.
-  ASSERT_EQ(Step("/Commit"), 0u) << Read(TodaysLogFileName());
+  ASSERT_EQ(Step("/Commit"), 0u) << Read(DayFileName());
   ASSERT_TRUE(DeleteFileA(File("KeldranGridAgent.ini").c_str()));
   EXPECT_EQ(Step("/Rollback"), 0u);
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kHelperProgId));
@@ -103,7 +97,7 @@ TEST_F(InstallerStepsE2eTest, CommitUninstallAndRollback) {
 
   // An installer's rollback runs a copy of the host from a temporary folder. Named in the
   // at-sign form, the installed INI file's folder stands in for the copy's own.
-  ASSERT_EQ(Step("/Commit"), 0u) << Read(TodaysLogFileName());
+  ASSERT_EQ(Step("/Commit"), 0u) << Read(DayFileName());
   const std::string copy = dir_.File("KeldranGridAgent.exe");
   ASSERT_TRUE(CopyFileA(File("KeldranGridAgent.exe").c_str(), copy.c_str(), TRUE));
   EXPECT_EQ(StepOf(copy, "Grid@" + File("KeldranGridAgent.ini") + " /Rollback"), 0u);

@@ -5,9 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <set>
-#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/win32_platform.h"
@@ -48,33 +47,26 @@ std::set<std::string> AllKeys() {
   return keys;
 }
 
-// A value as stored: its type and its bytes (a string without its terminating NUL).
-struct Stored {
-  DWORD type = REG_NONE;
-  std::string data;
-  bool operator==(const Stored&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Stored& v) {
-  return out << "type " << v.type << " \"" << v.data << "\"";
-}
+// A value as stored: its type and its bytes (a string without its terminating NUL, a number in
+// decimal); REG_NONE when there is none.
+using Stored = std::pair<DWORD, std::string>;
 
 Stored Read(HKEY root, const std::string& path, const std::string& name) {
   tools::RegKey key;
-  Stored value;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return value;
+  Stored value{REG_NONE, {}};
   DWORD size = 0;
-  if (RegQueryValueExA(key.get(), name.c_str(), nullptr, &value.type, nullptr, &size) != 0)
-    return {};
-  value.data.assign(size, '\0');
-  RegQueryValueExA(key.get(), name.c_str(), nullptr, &value.type,
-                   reinterpret_cast<BYTE*>(value.data.data()), &size);
-  if (value.type == REG_DWORD) {
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS ||
+      RegQueryValueExA(key.get(), name.c_str(), nullptr, &value.first, nullptr, &size) != 0)
+    return {REG_NONE, {}};
+  value.second.assign(size, '\0');
+  RegQueryValueExA(key.get(), name.c_str(), nullptr, &value.first,
+                   reinterpret_cast<BYTE*>(value.second.data()), &size);
+  if (value.first == REG_DWORD) {
     DWORD number = 0;
-    std::memcpy(&number, value.data.data(), sizeof number);
-    value.data = std::to_string(number);
-  } else if (!value.data.empty() && value.data.back() == '\0') {
-    value.data.pop_back();
+    std::memcpy(&number, value.second.data(), sizeof number);
+    value.second = std::to_string(number);
+  } else if (!value.second.empty() && value.second.back() == '\0') {
+    value.second.pop_back();
   }
   return value;
 }
@@ -142,7 +134,7 @@ TEST_F(RegistrationE2eTest, RegAppWritesTheLayoutAndUnRegLeavesNoNewKey) {
 
   const std::string exe = AgentExePath();
   const std::string key = ComponentKey(name);
-  const std::string serviceId = Read(HKEY_CLASSES_ROOT, key, "ServiceID").data;
+  const std::string serviceId = Read(HKEY_CLASSES_ROOT, key, "ServiceID").second;
   EXPECT_EQ(serviceId.size(), 38u);
   EXPECT_EQ(serviceId.front(), '{');
   const std::string progId = "KeldranGridAgent.3.21";
@@ -221,7 +213,7 @@ TEST_F(RegistrationE2eTest, RegAppWritesTheLayoutAndUnRegLeavesNoNewKey) {
 
   // Again: one key, with a new ServiceID.
   ASSERT_EQ(Agent(component + " /RegApp"), 0u) << Log();
-  EXPECT_NE(Read(HKEY_CLASSES_ROOT, key, "ServiceID").data, serviceId);
+  EXPECT_NE(Read(HKEY_CLASSES_ROOT, key, "ServiceID").second, serviceId);
 
   ASSERT_EQ(Agent(component + " /UnReg"), 0u) << Log();
   std::vector<std::string> left;
@@ -264,14 +256,6 @@ TEST_F(RegistrationE2eTest, TwoComponentsShareTheExecutable) {
   EXPECT_FALSE(shell_.shell.FolderExists(product));
 }
 
-using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, decltype(&CloseServiceHandle)>;
-
-// Opens the service; empty when there is none.
-ScHandle OpenService(const char* name) {
-  ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), &CloseServiceHandle);
-  return ScHandle(OpenServiceA(manager.get(), name, SERVICE_ALL_ACCESS), &CloseServiceHandle);
-}
-
 // With an account the service is not interactive; installing it deletes an earlier version of
 // the program ("KeldranGridAgent" and more, byte for byte) but not a service whose name differs
 // in case. The password reaches the service manager and nothing else: not the log (traced here,
@@ -292,8 +276,8 @@ TEST_F(RegistrationE2eTest, RegServiceWithAnAccountReplacesEarlierVersionsOnly) 
   const std::string component =
       Component("E2E Svc", "Logon=tester;" + password + "\r\nAutoStart=1\r\nTrace=1\r\n");
   const DWORD registered = Agent(component + " /RegService");
-  EXPECT_FALSE(OpenService("KeldranGridAgent300"));
-  const ScHandle other = OpenService("keldrangridagent999");
+  EXPECT_FALSE(OpenServiceNamed("KeldranGridAgent300"));
+  const ScHandle other = OpenServiceNamed("keldrangridagent999");
   EXPECT_TRUE(other);
   if (other) DeleteService(other.get());
   ASSERT_EQ(registered, 0u) << Log();
@@ -324,7 +308,7 @@ TEST_F(RegistrationE2eTest, RegServiceWithAnAccountReplacesEarlierVersionsOnly) 
   EXPECT_EQ(stored.find(password), std::string::npos);
 
   ASSERT_EQ(Agent(component + " /UnReg"), 0u) << Log();
-  EXPECT_FALSE(OpenService("KeldranGridAgent321"));
+  EXPECT_FALSE(OpenServiceNamed("KeldranGridAgent321"));
 }
 
 }  // namespace

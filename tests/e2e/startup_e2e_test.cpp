@@ -73,36 +73,32 @@ TEST_F(StartupE2eTest, RefusalsEndWithEFailAndTheirExitNotice) {
   (void)DeleteRegTree(HKEY_CLASSES_ROOT, kServicesKey + component_ + "NoId");
 }
 
-TEST_F(StartupE2eTest, CombinationConflictsAreLoggedWithTheirBannerAndText) {
+// Refusals after the INI file was read: option conflicts, and a component never registered.
+TEST_F(StartupE2eTest, LaterRefusalsAreLoggedWithTheirBannerAndText) {
   struct Case {
     const char* options;
     const char* text;
   } cases[] = {
-      {"/UnReg /RegApp", "You cannot code /UnReg and /RegApp  options together"},
-      {"/Start /Stop", "You cannot code /Start option together with /Stop"},
-      {"/Start /Debug", "You cannot code /Start option together with /Debug"},
+      {"/UnReg /RegApp",
+       "Invalid command line parameter: You cannot code /UnReg and /RegApp  options together"},
+      {"/Start /Stop",
+       "Invalid command line parameter: You cannot code /Start option together with /Stop"},
+      {"/Start /Debug",
+       "Invalid command line parameter: You cannot code /Start option together with /Debug"},
+      {"",
+       "Startup failed: Service not installed.\n\nRun KeldranService with /RegServ, /RegApp, or "
+       "/Reg option."},
   };
   for (const auto& c : cases) {
     RunResult result = Agent(ComponentWithIni() + " /Quiet " + c.options);
     EXPECT_EQ(result.exitCode, kEFail) << c.options;
     EXPECT_TRUE(result.boxes.empty()) << c.options;
     const std::string expected =
-        "# ==================== ERROR.Log ====================\n\n"
-        "Invalid command line parameter: " +
-        std::string(c.text) + "\n";
+        "# ==================== ERROR.Log ====================\n\n" + std::string(c.text) + "\n";
     EXPECT_NE((Log() + "\n").find(expected), std::string::npos) << c.options << "\n" << Log();
   }
   // The tag of each record is the component.
   EXPECT_NE(Log().find("#" + component_ + "# ===="), std::string::npos);
-}
-
-TEST_F(StartupE2eTest, AnUnregisteredComponentIsNotInstalled) {
-  RunResult result = Agent(ComponentWithIni() + " /Quiet");
-  EXPECT_EQ(result.exitCode, kEFail);
-  EXPECT_NE(Log().find("Startup failed: Service not installed.\n\nRun KeldranService with "
-                       "/RegServ, /RegApp, or /Reg option."),
-            std::string::npos)
-      << Log();
 }
 
 }  // namespace

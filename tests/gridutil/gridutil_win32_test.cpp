@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
+#include <type_traits>
 
 #include "support_win32/host_test.h"
 #include "support_win32/stand_in_host.h"
@@ -23,27 +25,6 @@ const std::string kInterfaceKey = "Interface\\{C947272A-4916-40E4-9CA7-F7BA4EFEF
 
 constexpr WPARAM kStop = 1;
 constexpr WPARAM kPing = 4;
-
-// The DLL loaded into the test; its exports called as regsvr32 calls them.
-class GridUtilDll {
- public:
-  GridUtilDll() : module_(LoadLibraryA(ProgramPath("KeldranGridUtil.dll").c_str())) {}
-  GridUtilDll(const GridUtilDll&) = delete;
-  GridUtilDll& operator=(const GridUtilDll&) = delete;
-  ~GridUtilDll() {
-    if (module_) FreeLibrary(module_);
-  }
-  bool loaded() const { return module_ != nullptr; }
-  HRESULT Call(const char* name) const {
-    using Export = HRESULT(STDAPICALLTYPE*)();
-    const FARPROC proc = GetProcAddress(module_, name);
-    if (!proc) return HRESULT_FROM_WIN32(GetLastError());
-    return reinterpret_cast<Export>(reinterpret_cast<void (*)()>(proc))();
-  }
-
- private:
-  HMODULE module_;
-};
 
 // A member called by name through IDispatch, with at most one whole-number argument.
 HRESULT CallByName(IDispatch* object, const wchar_t* name, VARIANT* result = nullptr,
@@ -74,13 +55,21 @@ class GridUtilTest : public TypeLibTest {
  protected:
   void SetUp() override {
     TypeLibTest::SetUp();
-    ASSERT_TRUE(dll_.loaded());
+    ASSERT_TRUE(dll_);
   }
-  GridUtilDll dll_;
+  // An export of the DLL loaded into the test, called as regsvr32 calls it.
+  HRESULT Call(const char* name) const {
+    const FARPROC proc = GetProcAddress(dll_.get(), name);
+    if (!proc) return HRESULT_FROM_WIN32(GetLastError());
+    return reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void (*)()>(proc))();
+  }
+
+  const std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)> dll_{
+      LoadLibraryA(ProgramPath("KeldranGridUtil.dll").c_str()), &FreeLibrary};
 };
 
 TEST_F(GridUtilTest, RegistrationAddsClassProgIdAndTypeLibAndUnregistrationRemovesJustThose) {
-  ASSERT_HRESULT_SUCCEEDED(dll_.Call("DllRegisterServer"));
+  ASSERT_HRESULT_SUCCEEDED(Call("DllRegisterServer"));
   EXPECT_EQ(ReadRegString(HKEY_CLASSES_ROOT, kClassKey + "\\InprocServer32", ""),
             ProgramPath("KeldranGridUtil.dll"));
   EXPECT_EQ(ReadRegString(HKEY_CLASSES_ROOT, kClassKey + "\\InprocServer32", "ThreadingModel"),
@@ -90,20 +79,20 @@ TEST_F(GridUtilTest, RegistrationAddsClassProgIdAndTypeLibAndUnregistrationRemov
   EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, kTypeLibKey + "\\1.0"));
   EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, kInterfaceKey));
 
-  ASSERT_HRESULT_SUCCEEDED(dll_.Call("DllUnregisterServer"));
+  ASSERT_HRESULT_SUCCEEDED(Call("DllUnregisterServer"));
   for (const std::string& key : {kClassKey, kProgIdKey, kTypeLibKey, kInterfaceKey})
     EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, key)) << key;
   EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, "CLSID"));
   EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, "TypeLib"));
   // An uninstall after an uninstall (or after a failed install) still succeeds.
-  EXPECT_HRESULT_SUCCEEDED(dll_.Call("DllUnregisterServer"));
+  EXPECT_HRESULT_SUCCEEDED(Call("DllUnregisterServer"));
 }
 
 // The stop leaves this thread's apartment initialised once more for good (the helper's guard
 // against releasing the host's proxy at the apartment's end); later tests see an apartment that
 // is already there.
 TEST_F(GridUtilTest, ClientAnswersPingsOnlyInsideItsWaitsAndReportsAStop) {
-  ASSERT_HRESULT_SUCCEEDED(dll_.Call("DllRegisterServer"));
+  ASSERT_HRESULT_SUCCEEDED(Call("DllRegisterServer"));
   StandInHost host;
   ASSERT_HRESULT_SUCCEEDED(host.Start());
   // This process was not started by a host: the parameters come from the environment.
@@ -149,7 +138,7 @@ TEST_F(GridUtilTest, ClientAnswersPingsOnlyInsideItsWaitsAndReportsAStop) {
 
   client.reset();
   SetEnvironmentVariableA("KeldranService_PDF_PARAMS", nullptr);
-  EXPECT_HRESULT_SUCCEEDED(dll_.Call("DllUnregisterServer"));
+  EXPECT_HRESULT_SUCCEEDED(Call("DllUnregisterServer"));
 }
 
 }  // namespace

@@ -3,15 +3,12 @@
 // end-to-end HostSecurityTest's.)
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <fstream>
 #include <map>
-#include <mutex>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "common/files.h"
 #include "log/error_text.h"
 #include "log/log.h"
 #include "platform/win32/unique_handle.h"
@@ -21,112 +18,39 @@
 namespace keldran {
 namespace {
 
-std::string BesideTests(const std::string& name) {
-  char path[MAX_PATH];
-  const DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string dir(path, n);
-  return dir.substr(0, dir.rfind('\\') + 1) + name;
-}
-
-// The real event log, with what the writer reports kept for the test: Wine's event log stores
-// nothing.
-class RecordingEventLog final : public IEventLog {
- public:
-  struct Reported {
-    std::uint16_t type, category;
-    std::uint32_t id;
-    std::vector<std::string> strings;
-  };
-  explicit RecordingEventLog(IEventLog& real) : real_(real) {}
-  Win32Error RegisterSource(const std::string& name, EventSource* source) override {
-    return real_.RegisterSource(name, source);
-  }
-  Win32Error Report(EventSource source, std::uint16_t type, std::uint16_t category,
-                    std::uint32_t id, const std::vector<std::string>& strings) override {
-    {
-      std::lock_guard lock(mutex_);
-      reports_.push_back({type, category, id, strings});
-    }
-    return real_.Report(source, type, category, id, strings);
-  }
-  void DeregisterSource(EventSource source) override { real_.DeregisterSource(source); }
-  std::vector<Reported> WithId(std::uint32_t id) const {
-    std::lock_guard lock(mutex_);
-    std::vector<Reported> out;
-    for (const auto& r : reports_)
-      if (r.id == id) out.push_back(r);
-    return out;
-  }
-
- private:
-  IEventLog& real_;
-  mutable std::mutex mutex_;
-  std::vector<Reported> reports_;
-};
+using tools::ProgramPath;
 
 class LogWin32Test : public ::testing::Test {
  protected:
   LogWin32Test()
-      : messages_(::LoadLibraryExA(BesideTests("KeldranGridAgent.exe").c_str(), nullptr,
+      : messages_(::LoadLibraryExA(ProgramPath("KeldranGridAgent.exe").c_str(), nullptr,
                                    LOAD_LIBRARY_AS_DATAFILE)),
-        backend_(messages_.get()),
-        real_(backend_.platform()),
-        eventLog_(real_.eventLog),
-        platform_{real_.registry, real_.services, eventLog_,       real_.processes,
-                  real_.files,    real_.clock,    real_.windowing, real_.dialogs,
-                  real_.com,      real_.shell,    real_.sync,      real_.texts} {
+        backend_(messages_.get()) {
     EXPECT_TRUE(messages_) << "KeldranGridAgent.exe not found beside the tests";
-    // Every writer on the machine shares the one log mutex, and one of these tests keeps it for
-    // ten seconds: test programs that ctest runs side by side take turns here.
-    EXPECT_TRUE(serial_);
-    if (serial_) {
-      EXPECT_NE(::WaitForSingleObject(serial_.get(), 300000), WAIT_TIMEOUT);
-    }
-    char temp[MAX_PATH + 1];
-    const DWORD n = ::GetTempPathA(sizeof temp, temp);
-    static int counter = 0;
-    dir_ = std::string(temp, n) + "keldran-log-" + std::to_string(::GetCurrentProcessId()) + "-" +
-           std::to_string(++counter);
-    EXPECT_TRUE(::CreateDirectoryA(dir_.c_str(), nullptr)) << dir_;
-  }
-
-  ~LogWin32Test() override {
-    (void)real_.shell.DeleteFolder(dir_);
-    if (serial_) ::ReleaseMutex(serial_.get());
   }
 
   // Today's log file in the scratch directory.
-  std::string DayPath() const {
+  std::string DayFile() const {
     SYSTEMTIME now;
     ::GetLocalTime(&now);
-    return dir_ + "\\" + Format("%04i-%02i-%02i.log", now.wYear, now.wMonth, now.wDay);
-  }
-
-  std::string DayFile() const {
-    std::ifstream in(DayPath(), std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+    return dir_.Read(Format("%04i-%02i-%02i.log", now.wYear, now.wMonth, now.wDay));
   }
 
   // A helper process: log_writer with the arguments.
   ProcessHandle StartHelper(const std::string& arguments) {
     ProcessInformation info;
     const Win32Error error =
-        real_.processes.CreateProcess("\"" + BesideTests("log_writer.exe") + "\" " + arguments,
+        real_.processes.CreateProcess("\"" + ProgramPath("log_writer.exe") + "\" " + arguments,
                                       show_window::kHide, std::nullopt, "", &info);
     EXPECT_EQ(error, 0u) << arguments;
     real_.processes.CloseThread(info.thread);
     return info.process;
   }
 
-  win32::UniqueKernelHandle serial_{::CreateMutexA(nullptr, FALSE, "KeldranLogWin32Tests")};
+  tools::ScratchDir dir_;
   win32::UniqueModule messages_;
   win32::Win32Platform backend_;
-  Platform& real_;
-  RecordingEventLog eventLog_;
-  Platform platform_;
-  std::string dir_;
+  Platform& real_ = backend_.platform();
 };
 
 // Record headers carry the time of day; the rest of each record is compared byte for byte.
@@ -136,8 +60,8 @@ std::string MaskTimes(std::string text) {
 }
 
 TEST_F(LogWin32Test, EventRecordsUseTheProgramsMessageTable) {
-  Log log(platform_);
-  log.setLogDir(dir_.c_str());
+  Log log(real_);
+  log.setLogDir(dir_.path().c_str());
   log.setEventSourceName("KeldranLogTest");
   std::vector<std::string> hooked;
   log.setEventHook(
@@ -164,7 +88,6 @@ TEST_F(LogWin32Test, EventRecordsUseTheProgramsMessageTable) {
   EXPECT_EQ(hooked,
             (std::vector<std::string>{"Client timed out without responding after 30 seconds",
                                       "Service stopped", "unlisted"}));
-  EXPECT_EQ(eventLog_.WithId(400).at(0).strings, std::vector<std::string>{""});
   EXPECT_FALSE(log.failureReported(Log::kLogFileFailure));
 }
 
@@ -173,8 +96,8 @@ TEST_F(LogWin32Test, FourProcessesAppendEveryRecordOnceWholeAndInOrder) {
   constexpr int kRecords = 500;
   std::vector<ScopedProcessHandle> writers;
   for (int p = 1; p <= kProcesses; ++p) {
-    writers.emplace_back(real_.processes,
-                         StartHelper(Format("write \"%s\" P%d %d", dir_.c_str(), p, kRecords)));
+    writers.emplace_back(real_.processes, StartHelper(Format("write \"%s\" P%d %d",
+                                                             dir_.path().c_str(), p, kRecords)));
   }
   for (auto& writer : writers) {
     ASSERT_EQ(real_.processes.WaitForProcess(writer.get(), 120000), wait_result::kObject0);

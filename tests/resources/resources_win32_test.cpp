@@ -9,8 +9,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "keldran_service.h"
@@ -19,21 +21,13 @@
 namespace keldran::test {
 namespace {
 
-// The executable loaded as a data file: its resources, none of its code.
-class ExeResources {
- public:
-  ExeResources()
-      : module_(LoadLibraryExA(AgentExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {}
-  ExeResources(const ExeResources&) = delete;
-  ExeResources& operator=(const ExeResources&) = delete;
-  ~ExeResources() {
-    if (module_) FreeLibrary(module_);
-  }
-  HMODULE get() const { return module_; }
+using Module = std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)>;
 
- private:
-  HMODULE module_;
-};
+// The executable loaded as a data file: its resources, none of its code.
+Module LoadExe() {
+  return Module(LoadLibraryExA(AgentExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE),
+                &FreeLibrary);
+}
 
 // FormatMessageA as the event log does it: from the module, one insertion string.
 struct Formatted {
@@ -55,7 +49,7 @@ Formatted FormatFromExe(HMODULE module, DWORD id, const char* insert) {
 class MessageTableTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_NE(exe_.get(), nullptr) << "cannot load " << AgentExePath(); }
-  ExeResources exe_;
+  const Module exe_ = LoadExe();
 };
 
 // Every id and text of the message table's source, with "X" for the insertion. The texts are
@@ -120,24 +114,16 @@ std::string DocName(ITypeInfo* info, MEMBERID member) {
   return name.narrow();
 }
 
-// Type attributes, released with their type info.
-class TypeAttr {
- public:
-  explicit TypeAttr(ITypeInfo* info) : info_(info) {
-    if (FAILED(info_->GetTypeAttr(&attr_))) attr_ = nullptr;
+// A copy of the type attributes; all zero when they cannot be read.
+TYPEATTR AttrOf(ITypeInfo* info) {
+  TYPEATTR copy{};
+  TYPEATTR* attr = nullptr;
+  if (SUCCEEDED(info->GetTypeAttr(&attr))) {
+    copy = *attr;
+    info->ReleaseTypeAttr(attr);
   }
-  TypeAttr(const TypeAttr&) = delete;
-  TypeAttr& operator=(const TypeAttr&) = delete;
-  ~TypeAttr() {
-    if (attr_) info_->ReleaseTypeAttr(attr_);
-  }
-  const TYPEATTR* operator->() const { return attr_; }
-  explicit operator bool() const { return attr_ != nullptr; }
-
- private:
-  ITypeInfo* info_;
-  TYPEATTR* attr_ = nullptr;
-};
+  return copy;
+}
 
 // The identities that clients and the universal marshaler rely on: the library, the coclass,
 // and IService as a dual interface whose methods late-bound callers find by name. The methods'
@@ -168,13 +154,11 @@ TEST(TypeLibraryTest, TheLibraryCarriesItsIdentitiesAndADualIService) {
   ASSERT_HRESULT_SUCCEEDED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &other));
   ComPtr<ITypeInfo> otherInfo;
   ASSERT_HRESULT_SUCCEEDED(info->GetRefTypeInfo(other, otherInfo.put()));
-  TypeAttr first(info.get()), second(otherInfo.get());
-  ASSERT_TRUE(first && second);
-  ITypeInfo* dispatch = first->typekind == TKIND_DISPATCH ? info.get() : otherInfo.get();
-  TypeAttr d(dispatch);
-  ASSERT_TRUE(d);
-  EXPECT_TRUE(d->wTypeFlags & TYPEFLAG_FDUAL);
-  EXPECT_EQ(d->cFuncs, 7 + 16);  // IUnknown's, IDispatch's and our sixteen
+  ITypeInfo* dispatch =
+      AttrOf(info.get()).typekind == TKIND_DISPATCH ? info.get() : otherInfo.get();
+  const TYPEATTR d = AttrOf(dispatch);
+  EXPECT_TRUE(d.wTypeFlags & TYPEFLAG_FDUAL);
+  EXPECT_EQ(d.cFuncs, 7 + 16);  // IUnknown's, IDispatch's and our sixteen
 
   const char* methods[] = {
       "Stop",        "Running",     "Pause",       "Connect",       "Log",
@@ -194,7 +178,7 @@ TEST(TypeLibraryTest, TheLibraryCarriesItsIdentitiesAndADualIService) {
 // Icon and version
 
 TEST(ExeResourcesTest, IconGroupAndVersionArePresent) {
-  ExeResources exe;
+  const Module exe = LoadExe();
   ASSERT_NE(exe.get(), nullptr);
   EXPECT_NE(FindResourceA(exe.get(), MAKEINTRESOURCEA(201), MAKEINTRESOURCEA(14)), nullptr)
       << "icon group 201";  // RT_GROUP_ICON

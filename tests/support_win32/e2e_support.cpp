@@ -15,16 +15,28 @@ bool WaitUntil(const std::function<bool()>& predicate, DWORD timeoutMs, DWORD po
   return predicate();
 }
 
-std::string TodaysLogFileName() {
-  SYSTEMTIME now;
-  GetLocalTime(&now);
+std::string DayFileName(int daysAgo) {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER value{{now.dwLowDateTime, now.dwHighDateTime}};
+  value.QuadPart -= static_cast<ULONGLONG>(daysAgo) * 24 * 3600 * 10000000ull;
+  FILETIME then{value.LowPart, value.HighPart}, local;
+  SYSTEMTIME date;
+  FileTimeToLocalFileTime(&then, &local);
+  FileTimeToSystemTime(&local, &date);
   char name[32];
-  std::snprintf(name, sizeof name, "%04i-%02i-%02i.log", now.wYear, now.wMonth, now.wDay);
+  std::snprintf(name, sizeof name, "%04u-%02u-%02u.log", date.wYear, date.wMonth, date.wDay);
   return name;
 }
 
 std::string ReadTodaysLog(const std::string& dir) {
-  return ReadWholeFile(dir + "\\" + TodaysLogFileName()).value_or("");
+  return ReadWholeFile(dir + "\\" + DayFileName()).value_or("");
+}
+
+ScHandle OpenServiceNamed(const char* name) {
+  const ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS),
+                         &CloseServiceHandle);
+  return ScHandle(OpenServiceA(manager.get(), name, SERVICE_ALL_ACCESS), &CloseServiceHandle);
 }
 
 TypeLibRegistration::TypeLibRegistration(const std::string& exePath) {

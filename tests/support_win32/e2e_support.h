@@ -8,7 +8,9 @@
 #include <oleauto.h>
 
 #include <functional>
+#include <memory>
 #include <string>
+#include <type_traits>
 
 #include "common/com.h"
 #include "common/files.h"
@@ -26,10 +28,16 @@ std::string AgentExePath();
 // (false, after one last look). For end-to-end tests only: unit tests never wait.
 bool WaitUntil(const std::function<bool()>& predicate, DWORD timeoutMs, DWORD pollMs = 20);
 
-// "%04i-%02i-%02i.log" of today's local date.
-std::string TodaysLogFileName();
+// The name of a daily log file, "%04i-%02i-%02i.log": today's, or that of the day that many days
+// before.
+std::string DayFileName(int daysAgo = 0);
 // The content of today's log file in the directory; empty when there is none.
 std::string ReadTodaysLog(const std::string& dir);
+
+// A service or service manager handle of the Service Control Manager, closed with the owner.
+using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, decltype(&CloseServiceHandle)>;
+// The installed service of that name with all access; empty when there is none.
+ScHandle OpenServiceNamed(const char* name);
 
 // Registers the type library of KeldranGridAgent.exe for the machine for the life of the object
 // and removes it again afterwards. Calls from another process are marshaled by the type library

@@ -93,9 +93,8 @@ unsigned long StampOf(const std::string& out, const std::string& text, size_t nt
 // The pid of each client instance, from its "start" lines, in order.
 std::vector<DWORD> ClientPids(const std::string& out);
 
-// A client process held open by its pid so that its exit code can be read after it ends
-// (whoever ended it). The one in win32_host.h does the same for tests that stay free of
-// <windows.h>; this one is for those that include it.
+// A process held open by its pid so that its exit code can be read after it ends (whoever ended
+// it).
 class ProcessWatch {
  public:
   explicit ProcessWatch(DWORD pid);

@@ -3,15 +3,19 @@
 // files and the shell's path functions are Windows's own, everything else stays fake. The
 // executable seems to lie in a scratch directory of its own.
 
+#include <memory>
 #include <string>
 
 #include "common/files.h"
-#include "platform/files.h"
+#include "platform/win32/backend.h"
 #include "support/host_fixture.h"
 
 namespace keldran::testing {
 
-IFileSystem& RealFileSystem();
+inline IFileSystem& RealFileSystem() {
+  static const std::unique_ptr<IFileSystem> files = win32::MakeFileSystem();
+  return *files;
+}
 
 struct RealFilesHost : FakeHost {
   RealFilesHost() : FakeHost(&RealFileSystem()) {

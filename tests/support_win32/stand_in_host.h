@@ -34,13 +34,7 @@ class StandInHost {
 
   // The moniker name: a fresh GUID text such as registration makes.
   const std::string& serviceId() const { return serviceId_; }
-  // The apartment thread: what Connect returns as the service thread id.
-  DWORD threadId() const { return threadId_; }
-
-  // Every call so far, in order, one text each: the method name, then its arguments, for
-  // example "Connect hwnd=65540", "Progress timeout=30 text=busy", "Log type=1 cat=0 msg=0
-  // text=hello", "ShowBalloon type=1 text=<null>" (an absent string reads <null>).
-  std::vector<std::string> Calls() const;
+  // The calls of the method so far.
   size_t Count(const std::string& method) const;
   // The window of the last Connect; null before one.
   HWND clientWindow() const;

@@ -32,9 +32,7 @@ int Write(Platform& platform, const char* directory, const char* tag, long count
 }  // namespace keldran
 
 int main(int argc, char** argv) {
-  if (argc != 5) return keldran::Usage();
+  if (argc != 5 || std::string(argv[1]) != "write") return keldran::Usage();
   keldran::win32::Win32Platform backend;
-  const std::string mode = argv[1];
-  if (mode != "write") return keldran::Usage();
   return keldran::Write(backend.platform(), argv[2], argv[3], std::strtol(argv[4], nullptr, 10));
 }

@@ -74,26 +74,16 @@ void FakeClock::Advance(std::uint64_t milliseconds) {
   if (elapsed_ < target) elapsed_ = target;
 }
 
-FakeClock::ActionId FakeClock::At(std::uint64_t when, std::function<void()> action) {
-  std::lock_guard lock(mutex_);
-  const ActionId id = nextId_++;
-  actions_.emplace(Key{when < elapsed_ ? elapsed_ : when, id}, std::move(action));
-  return id;
-}
-
 FakeClock::ActionId FakeClock::After(std::uint64_t delay, std::function<void()> action) {
   std::lock_guard lock(mutex_);
-  return At(elapsed_ + delay, std::move(action));
+  const ActionId id = nextId_++;
+  actions_.emplace(Key{elapsed_ + delay, id}, std::move(action));
+  return id;
 }
 
 void FakeClock::Cancel(ActionId id) {
   std::lock_guard lock(mutex_);
-  for (auto it = actions_.begin(); it != actions_.end(); ++it) {
-    if (it->first.second == id) {
-      actions_.erase(it);
-      return;
-    }
-  }
+  std::erase_if(actions_, [id](const auto& action) { return action.first.second == id; });
 }
 
 std::optional<std::uint64_t> FakeClock::NextActionTime() const {
@@ -115,12 +105,7 @@ std::uint32_t FakeClock::TickCount() {
 LocalTime FakeClock::LocalNow() {
   std::lock_guard lock(mutex_);
   const std::int64_t ms = epochMilliseconds_ + static_cast<std::int64_t>(elapsed_);
-  std::int64_t days = ms / kMsPerDay;
-  std::int64_t inDay = ms % kMsPerDay;
-  if (inDay < 0) {
-    inDay += kMsPerDay;
-    --days;
-  }
+  const std::int64_t days = ms / kMsPerDay, inDay = ms % kMsPerDay;  // no time before 1970
   std::int64_t y;
   unsigned m, d;
   CivilFromDays(days, &y, &m, &d);
@@ -140,8 +125,6 @@ std::int64_t FakeClock::Time64() {
   std::lock_guard lock(mutex_);
   return (epochMilliseconds_ + static_cast<std::int64_t>(elapsed_)) / 1000;
 }
-
-void FakeClock::Sleep(std::uint32_t milliseconds) { Advance(milliseconds); }
 
 std::int64_t FakeClock::PerformanceCounter() {
   std::lock_guard lock(mutex_);

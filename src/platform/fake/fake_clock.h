@@ -28,7 +28,6 @@ class FakeClock final : public IClock {
 
   // Moves time forward, running every action that falls due on the way.
   void Advance(std::uint64_t milliseconds);
-  ActionId At(std::uint64_t elapsedMilliseconds, std::function<void()> action);
   ActionId After(std::uint64_t delayMilliseconds, std::function<void()> action);
   void Cancel(ActionId id);
   std::optional<std::uint64_t> NextActionTime() const;
@@ -38,7 +37,7 @@ class FakeClock final : public IClock {
   std::uint32_t TickCount() override;
   LocalTime LocalNow() override;
   std::int64_t Time64() override;
-  void Sleep(std::uint32_t milliseconds) override;
+  void Sleep(std::uint32_t milliseconds) override { Advance(milliseconds); }
   std::int64_t PerformanceCounter() override;
 
  private:

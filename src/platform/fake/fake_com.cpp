@@ -1,5 +1,6 @@
 #include "platform/fake/fake_com.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace keldran::fake {
@@ -49,41 +50,27 @@ HResult FakeCom::RegisterInRunningObjectTable(const std::string& monikerName,
                                               std::uint32_t* cookie) {
   std::lock_guard lock(mutex_);
   *cookie = 0;
-  char attempt[32];
-  std::snprintf(attempt, sizeof attempt, " flags=%u", flags);
-  attempts_.push_back(monikerName + attempt);
-  if (auto hr = InjectedHResult("GetRunningObjectTable")) return *hr;
-  if (auto hr = InjectedHResult("CreateFileMoniker")) return *hr;
+  attempts_.push_back(monikerName + " flags=" + std::to_string(flags));
   if (auto hr = InjectedHResult("IRunningObjectTable::Register")) return *hr;
   if (!object) return kEInvalidArg;
   *cookie = nextCookie_++;
-  table_.push_back(Registration{monikerName, object.get(), flags, *cookie});
+  table_[*cookie] = FoldCase(monikerName);
   return kSOk;
 }
 
 HResult FakeCom::RevokeFromRunningObjectTable(std::uint32_t cookie) {
   std::lock_guard lock(mutex_);
-  if (auto hr = InjectedHResult("GetRunningObjectTable")) return *hr;
-  for (auto it = table_.begin(); it != table_.end(); ++it) {
-    if (it->cookie == cookie) {
-      table_.erase(it);
-      return kSOk;
-    }
-  }
-  return kEInvalidArg;
+  return table_.erase(cookie) ? kSOk : kEInvalidArg;
 }
 
 HResult FakeCom::FindInRunningObjectTable(const std::string& monikerName,
                                           std::unique_ptr<IRunningHost>* host) {
-  std::lock_guard lock(mutex_);
   host->reset();
-  if (auto hr = InjectedHResult("GetRunningObjectTable")) return *hr;
-  if (auto hr = InjectedHResult("CreateFileMoniker")) return *hr;
+  const bool own = IsRegistered(monikerName);
+  std::lock_guard lock(mutex_);
   const std::string key = FoldCase(monikerName);
   auto foreign = foreign_.find(key);
-  bool found = foreign != foreign_.end();
-  for (const auto& r : table_) found = found || FoldCase(r.name) == key;
-  if (!found) return kSOk;
+  if (!own && foreign == foreign_.end()) return kSOk;
   std::function<HResult()> onStop =
       foreign != foreign_.end() ? foreign->second.onRequestStop : [] { return kSOk; };
   *host = std::make_unique<FakeRunningHost>(
@@ -113,9 +100,7 @@ HResult FakeCom::CreateLocalServerObject(const std::string& clsid, const std::st
   std::lock_guard lock(mutex_);
   *object = ObjectRef();
   localServerRequests_.push_back(clsid + " " + iid);
-  if (Failed(localServerResult_)) return localServerResult_;
-  *object = MakeObject("local server " + clsid);
-  return localServerResult_;
+  return static_cast<HResult>(0x80040154u);  // REGDB_E_CLASSNOTREG
 }
 
 HResult FakeCom::RegisterTypeLibrary(const std::string& modulePath) {
@@ -132,17 +117,10 @@ HResult FakeCom::UnregisterTypeLibrary(const std::string& libid, std::uint16_t, 
   return kSOk;
 }
 
-std::vector<FakeCom::Registration> FakeCom::Table() const {
-  std::lock_guard lock(mutex_);
-  return table_;
-}
-
 bool FakeCom::IsRegistered(const std::string& monikerName) const {
   std::lock_guard lock(mutex_);
-  for (const auto& r : table_) {
-    if (FoldCase(r.name) == FoldCase(monikerName)) return true;
-  }
-  return false;
+  const std::string key = FoldCase(monikerName);
+  return std::any_of(table_.begin(), table_.end(), [&](const auto& r) { return r.second == key; });
 }
 
 void FakeCom::AddForeignHost(const std::string& monikerName, std::function<HResult()> onRequestStop,
@@ -151,45 +129,10 @@ void FakeCom::AddForeignHost(const std::string& monikerName, std::function<HResu
   foreign_[FoldCase(monikerName)] = Foreign{std::move(onRequestStop), std::move(status)};
 }
 
-void FakeCom::RemoveForeignHost(const std::string& monikerName) {
-  std::lock_guard lock(mutex_);
-  foreign_.erase(FoldCase(monikerName));
-}
-
 int FakeCom::RequestStopCalls(const std::string& monikerName) const {
   std::lock_guard lock(mutex_);
   auto it = stopCalls_.find(FoldCase(monikerName));
   return it == stopCalls_.end() ? 0 : it->second;
-}
-
-int FakeCom::InitializeCalls() const {
-  std::lock_guard lock(mutex_);
-  return initializeCalls_;
-}
-
-int FakeCom::SecurityCalls() const {
-  std::lock_guard lock(mutex_);
-  return securityCalls_;
-}
-
-std::vector<std::string> FakeCom::RegisteredTypeLibraries() const {
-  std::lock_guard lock(mutex_);
-  return typeLibraries_;
-}
-
-std::vector<std::string> FakeCom::RegistrationAttempts() const {
-  std::lock_guard lock(mutex_);
-  return attempts_;
-}
-
-void FakeCom::SetLocalServerResult(HResult result) {
-  std::lock_guard lock(mutex_);
-  localServerResult_ = result;
-}
-
-std::vector<std::string> FakeCom::LocalServerRequests() const {
-  std::lock_guard lock(mutex_);
-  return localServerRequests_;
 }
 
 }  // namespace keldran::fake

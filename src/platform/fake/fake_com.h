@@ -1,14 +1,13 @@
 #pragma once
 // COM for the fake backend: a running-object table keyed by file-moniker name (compared without
 // regard to case, as file monikers are), predictable GUIDs, recorded type-library registrations
-// and scripted creation of foreign objects.
+// and hosts of other processes that the test sets up. No local server is ever found.
 
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,30 +42,27 @@ class FakeCom final : public ICom, private FakeArea {
 
   static ObjectRef MakeObject(const std::string& label);
 
-  struct Registration {
-    std::string name;
-    const void* object;
-    std::uint32_t flags;
-    std::uint32_t cookie;
-  };
-  std::vector<Registration> Table() const;
   bool IsRegistered(const std::string& monikerName) const;
   // A host of another process, registered under the name; its RequestStop calls the function.
   void AddForeignHost(const std::string& monikerName, std::function<HResult()> onRequestStop,
                       std::string status = std::string());
-  void RemoveForeignHost(const std::string& monikerName);
   // RequestStop calls that reached hosts found under the name.
   int RequestStopCalls(const std::string& monikerName) const;
-  int InitializeCalls() const;
-  int SecurityCalls() const;
-  std::vector<std::string> RegisteredTypeLibraries() const;
-  std::vector<std::string> RegistrationAttempts() const;  // "name flags=n" per Register call
-  void SetLocalServerResult(HResult result);
-  std::vector<std::string> LocalServerRequests() const;  // "clsid iid"
+  int SecurityCalls() const { return Locked(mutex_, securityCalls_); }
+  // Registered module paths, and "-libid" for each unregistration, in order.
+  std::vector<std::string> RegisteredTypeLibraries() const {
+    return Locked(mutex_, typeLibraries_);
+  }
+  // "name flags=n" per Register call.
+  std::vector<std::string> RegistrationAttempts() const { return Locked(mutex_, attempts_); }
+  // "clsid iid" per request.
+  std::vector<std::string> LocalServerRequests() const {
+    return Locked(mutex_, localServerRequests_);
+  }
 
  private:
   mutable std::mutex mutex_;
-  std::vector<Registration> table_;
+  std::map<std::uint32_t, std::string> table_;  // folded names by cookie
   std::uint32_t nextCookie_ = 0x100;
   struct Foreign {
     std::function<HResult()> onRequestStop;
@@ -79,7 +75,6 @@ class FakeCom final : public ICom, private FakeArea {
   std::uint64_t nextGuid_ = 1;
   std::vector<std::string> typeLibraries_;
   std::vector<std::string> attempts_;
-  HResult localServerResult_ = static_cast<HResult>(0x80040154u);  // REGDB_E_CLASSNOTREG
   std::vector<std::string> localServerRequests_;
 };
 

@@ -1,13 +1,22 @@
 #include "platform/fake/fake_dialogs.h"
 
 namespace keldran::fake {
+namespace {
 
-FakeDialogs::FakeDialogs(FaultPlan& faults, FakeSystemTexts& texts) : FakeArea(faults, texts) {}
+// The next answer of a test's script, or the given one once the script has run out.
+template <class T>
+T Next(std::deque<T>& script, T otherwise) {
+  if (script.empty()) return otherwise;
+  T next = script.front();
+  script.pop_front();
+  return next;
+}
+
+}  // namespace
 
 bool FakeDialogs::NotifyIcon(std::uint32_t operation, const NotifyIconData& data) {
   std::lock_guard lock(mutex_);
   calls_.push_back(NotifyCall{operation, data});
-  if (Injected("Shell_NotifyIcon")) return false;
   const auto key = std::make_pair(data.window, data.id);
   switch (operation) {
     case notify_icon::kAdd:
@@ -25,18 +34,12 @@ int FakeDialogs::MessageBox(WindowHandle owner, const std::string& text, const s
                             std::uint32_t style) {
   std::lock_guard lock(mutex_);
   boxes_.push_back(Box{owner, text, caption, style});
-  if (Injected("MessageBox")) return 0;
-  if (boxAnswers_.empty()) return message_box::kIdOk;
-  int answer = boxAnswers_.front();
-  boxAnswers_.pop_front();
-  return answer;
+  return Next(boxAnswers_, int{message_box::kIdOk});
 }
 
 MenuHandle FakeDialogs::CreatePopupMenu() {
   std::lock_guard lock(mutex_);
-  if (Injected("CreatePopupMenu")) return MenuHandle{};
-  MenuHandle menu{nextMenu_};
-  nextMenu_ += 4;
+  MenuHandle menu{NewHandle()};
   menus_[menu.value] = ShownMenu{};
   return menu;
 }
@@ -63,18 +66,13 @@ std::uint32_t FakeDialogs::TrackPopupMenu(MenuHandle menu, CursorPosition, Windo
   if (it == menus_.end()) return 0;
   it->second.owner = owner;
   shown_.push_back(it->second);
-  if (menuChoices_.empty()) return 0;
-  std::uint32_t choice = menuChoices_.front();
-  menuChoices_.pop_front();
-  return choice;
+  return Next(menuChoices_, std::uint32_t{0});
 }
 
 void FakeDialogs::DestroyMenu(MenuHandle menu) {
   std::lock_guard lock(mutex_);
   menus_.erase(menu.value);
 }
-
-CursorPosition FakeDialogs::GetCursorPos() { return CursorPosition{640, 480}; }
 
 bool FakeDialogs::SetForegroundWindow(WindowHandle window) {
   std::lock_guard lock(mutex_);
@@ -87,11 +85,6 @@ std::int16_t FakeDialogs::GetKeyState(int virtualKey) {
   return keysDown_.count(virtualKey) ? static_cast<std::int16_t>(-128) : 0;
 }
 
-std::vector<FakeDialogs::NotifyCall> FakeDialogs::NotifyCalls() const {
-  std::lock_guard lock(mutex_);
-  return calls_;
-}
-
 std::vector<NotifyIconData> FakeDialogs::Balloons() const {
   std::lock_guard lock(mutex_);
   std::vector<NotifyIconData> out;
@@ -102,24 +95,9 @@ std::vector<NotifyIconData> FakeDialogs::Balloons() const {
   return out;
 }
 
-bool FakeDialogs::IconAdded(WindowHandle window, std::uint32_t id) const {
-  std::lock_guard lock(mutex_);
-  return added_.count({window, id}) != 0;
-}
-
-std::vector<FakeDialogs::Box> FakeDialogs::Boxes() const {
-  std::lock_guard lock(mutex_);
-  return boxes_;
-}
-
 void FakeDialogs::QueueBoxAnswer(int answer) {
   std::lock_guard lock(mutex_);
   boxAnswers_.push_back(answer);
-}
-
-std::vector<FakeDialogs::ShownMenu> FakeDialogs::Menus() const {
-  std::lock_guard lock(mutex_);
-  return shown_;
 }
 
 void FakeDialogs::QueueMenuChoice(std::uint32_t command) {
@@ -134,16 +112,6 @@ void FakeDialogs::SetKeyDown(int virtualKey, bool down) {
   } else {
     keysDown_.erase(virtualKey);
   }
-}
-
-std::size_t FakeDialogs::OpenMenuCount() const {
-  std::lock_guard lock(mutex_);
-  return menus_.size();
-}
-
-std::vector<WindowHandle> FakeDialogs::ForegroundRequests() const {
-  std::lock_guard lock(mutex_);
-  return foreground_;
 }
 
 }  // namespace keldran::fake

@@ -17,7 +17,7 @@ namespace keldran::fake {
 
 class FakeDialogs final : public IDialogs, private FakeArea {
  public:
-  FakeDialogs(FaultPlan& faults, FakeSystemTexts& texts);
+  FakeDialogs(FaultPlan& faults, FakeSystemTexts& texts) : FakeArea(faults, texts) {}
 
   bool NotifyIcon(std::uint32_t operation, const NotifyIconData& data) override;
   int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption,
@@ -27,7 +27,7 @@ class FakeDialogs final : public IDialogs, private FakeArea {
   bool SetDefaultMenuItem(MenuHandle menu, std::uint32_t id) override;
   std::uint32_t TrackPopupMenu(MenuHandle menu, CursorPosition at, WindowHandle owner) override;
   void DestroyMenu(MenuHandle menu) override;
-  CursorPosition GetCursorPos() override;
+  CursorPosition GetCursorPos() override { return CursorPosition{640, 480}; }
   bool SetForegroundWindow(WindowHandle window) override;
   std::int16_t GetKeyState(int virtualKey) override;
 
@@ -50,17 +50,23 @@ class FakeDialogs final : public IDialogs, private FakeArea {
     WindowHandle owner;
   };
 
-  std::vector<NotifyCall> NotifyCalls() const;
+  std::vector<NotifyCall> NotifyCalls() const { return Locked(mutex_, calls_); }
   // The NIM_MODIFY calls that carried NIF_INFO: shown (or, without text, removed) balloons.
   std::vector<NotifyIconData> Balloons() const;
-  bool IconAdded(WindowHandle window, std::uint32_t id) const;
-  std::vector<Box> Boxes() const;
+  bool IconAdded(WindowHandle window, std::uint32_t id) const {
+    std::lock_guard lock(mutex_);
+    return added_.count({window, id}) != 0;
+  }
+  std::vector<Box> Boxes() const { return Locked(mutex_, boxes_); }
   void QueueBoxAnswer(int answer);
-  std::vector<ShownMenu> Menus() const;
+  std::vector<ShownMenu> Menus() const { return Locked(mutex_, shown_); }
   void QueueMenuChoice(std::uint32_t command);
   void SetKeyDown(int virtualKey, bool down);
-  std::size_t OpenMenuCount() const;
-  std::vector<WindowHandle> ForegroundRequests() const;
+  std::size_t OpenMenuCount() const {
+    std::lock_guard lock(mutex_);
+    return menus_.size();
+  }
+  std::vector<WindowHandle> ForegroundRequests() const { return Locked(mutex_, foreground_); }
 
  private:
   mutable std::mutex mutex_;
@@ -69,7 +75,6 @@ class FakeDialogs final : public IDialogs, private FakeArea {
   std::vector<Box> boxes_;
   std::deque<int> boxAnswers_;
   std::map<std::uintptr_t, ShownMenu> menus_;
-  std::uintptr_t nextMenu_ = 0x6000;
   std::vector<ShownMenu> shown_;
   std::deque<std::uint32_t> menuChoices_;
   std::set<int> keysDown_;

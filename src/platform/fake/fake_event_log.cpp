@@ -2,15 +2,12 @@
 
 namespace keldran::fake {
 
-FakeEventLog::FakeEventLog(FaultPlan& faults, FakeSystemTexts& texts) : FakeArea(faults, texts) {}
-
 Win32Error FakeEventLog::RegisterSource(const std::string& sourceName, EventSource* source) {
   std::lock_guard lock(mutex_);
   *source = EventSource{};
   if (auto e = Injected("RegisterEventSource")) return *e;
-  *source = EventSource{nextSource_};
-  sources_[nextSource_] = sourceName;
-  nextSource_ += 4;
+  *source = EventSource{NewHandle()};
+  sources_[source->value] = sourceName;
   ++registrations_;
   return 0;
 }
@@ -30,33 +27,10 @@ void FakeEventLog::DeregisterSource(EventSource source) {
   sources_.erase(source.value);
 }
 
-std::vector<RecordedEvent> FakeEventLog::Events() const {
-  std::lock_guard lock(mutex_);
-  return events_;
-}
-
 std::vector<RecordedEvent> FakeEventLog::EventsWithId(std::uint32_t id) const {
-  std::lock_guard lock(mutex_);
-  std::vector<RecordedEvent> out;
-  for (const auto& e : events_) {
-    if (e.id == id) out.push_back(e);
-  }
-  return out;
-}
-
-void FakeEventLog::Clear() {
-  std::lock_guard lock(mutex_);
-  events_.clear();
-}
-
-std::size_t FakeEventLog::OpenSourceCount() const {
-  std::lock_guard lock(mutex_);
-  return sources_.size();
-}
-
-int FakeEventLog::RegistrationCount() const {
-  std::lock_guard lock(mutex_);
-  return registrations_;
+  std::vector<RecordedEvent> events = Events();
+  std::erase_if(events, [id](const RecordedEvent& e) { return e.id != id; });
+  return events;
 }
 
 }  // namespace keldran::fake

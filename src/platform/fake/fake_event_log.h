@@ -22,25 +22,30 @@ struct RecordedEvent {
 
 class FakeEventLog final : public IEventLog, private FakeArea {
  public:
-  FakeEventLog(FaultPlan& faults, FakeSystemTexts& texts);
+  FakeEventLog(FaultPlan& faults, FakeSystemTexts& texts) : FakeArea(faults, texts) {}
 
   Win32Error RegisterSource(const std::string& sourceName, EventSource* source) override;
   Win32Error Report(EventSource source, std::uint16_t type, std::uint16_t category,
                     std::uint32_t eventId, const std::vector<std::string>& strings) override;
   void DeregisterSource(EventSource source) override;
 
-  std::vector<RecordedEvent> Events() const;
+  std::vector<RecordedEvent> Events() const { return Locked(mutex_, events_); }
   // Events with the given id, in order.
   std::vector<RecordedEvent> EventsWithId(std::uint32_t id) const;
-  void Clear();
-  std::size_t OpenSourceCount() const;
-  int RegistrationCount() const;
+  void Clear() {
+    std::lock_guard lock(mutex_);
+    events_.clear();
+  }
+  std::size_t OpenSourceCount() const {
+    std::lock_guard lock(mutex_);
+    return sources_.size();
+  }
+  int RegistrationCount() const { return Locked(mutex_, registrations_); }
 
  private:
   mutable std::mutex mutex_;
   std::vector<RecordedEvent> events_;
   std::map<std::uintptr_t, std::string> sources_;
-  std::uintptr_t nextSource_ = 0x8000;
   int registrations_ = 0;
 };
 

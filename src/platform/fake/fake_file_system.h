@@ -1,7 +1,9 @@
 #pragma once
-// An in-memory file system with Windows paths (case-insensitive, drive letters, "." and ".."),
+// An in-memory file system with Windows paths (case-insensitive, drive letters and "." steps),
 // directories, attributes and the sharing rules of CreateFile: a file held open without write
-// sharing cannot be opened for writing by anyone else, and so on.
+// sharing cannot be opened for writing by anyone else, and so on. INI files and the shell's path
+// functions are not modelled: code that reads the configuration is tested under Wine against
+// the real ones.
 
 #include <cstdint>
 #include <map>
@@ -39,27 +41,35 @@ class FakeFileSystem final : public IFileSystem, private FakeArea {
   std::vector<std::string> ListFiles(const std::string& directory) override;
   std::uint32_t GetFileAttributes(const std::string& path, Win32Error* error = nullptr) override;
   Win32Error SetFileAttributes(const std::string& path, std::uint32_t attributes) override;
-  bool PathFileExists(const std::string& path) override;
-  std::string WindowsDirectory() override;
-  std::string TempDirectory() override;
-  std::string LongPathName(const std::string& path) override;
-  std::uint32_t GetProfileString(const std::string& file, const std::optional<std::string>& section,
-                                 const std::optional<std::string>& key,
-                                 const std::string& defaultValue, std::uint32_t bufferSize,
-                                 std::string* out) override;
-  std::uint32_t GetProfileInt(const std::string& file, const std::string& section,
-                              const std::string& key, std::int32_t defaultValue) override;
-  std::uint32_t GetProfileSection(const std::string& file, const std::string& section,
-                                  std::uint32_t bufferSize, std::string* out) override;
-  std::optional<std::string> PathCanonicalize(const std::string& path) override;
-  std::optional<std::string> PathCombine(const std::string& directory,
-                                         const std::string& file) override;
-  std::string PathQuoteSpaces(const std::string& path) override;
-  std::string PathUnquoteSpaces(const std::string& path) override;
-  std::string PathRemoveArgs(const std::string& path) override;
-  std::string PathRemoveFileSpec(const std::string& path) override;
-  std::size_t PathFindFileName(const std::string& path) override;
-  std::size_t PathFindExtension(const std::string& path) override;
+  bool PathFileExists(const std::string& path) override { return Exists(path); }
+  std::string WindowsDirectory() override { return "C:\\windows"; }
+  std::string TempDirectory() override { return "C:\\temp\\"; }
+  std::string LongPathName(const std::string& path) override { return path; }
+  std::uint32_t GetProfileString(const std::string&, const std::optional<std::string>&,
+                                 const std::optional<std::string>&, const std::string&,
+                                 std::uint32_t, std::string*) override {
+    NotModelled("GetPrivateProfileString");
+  }
+  std::uint32_t GetProfileInt(const std::string&, const std::string&, const std::string&,
+                              std::int32_t) override {
+    NotModelled("GetPrivateProfileInt");
+  }
+  std::uint32_t GetProfileSection(const std::string&, const std::string&, std::uint32_t,
+                                  std::string*) override {
+    NotModelled("GetPrivateProfileSection");
+  }
+  std::optional<std::string> PathCanonicalize(const std::string&) override {
+    NotModelled("PathCanonicalize");
+  }
+  std::optional<std::string> PathCombine(const std::string&, const std::string&) override {
+    NotModelled("PathCombine");
+  }
+  std::string PathQuoteSpaces(const std::string&) override { NotModelled("PathQuoteSpaces"); }
+  std::string PathUnquoteSpaces(const std::string&) override { NotModelled("PathUnquoteSpaces"); }
+  std::string PathRemoveArgs(const std::string&) override { NotModelled("PathRemoveArgs"); }
+  std::string PathRemoveFileSpec(const std::string&) override { NotModelled("PathRemoveFileSpec"); }
+  std::size_t PathFindFileName(const std::string&) override { NotModelled("PathFindFileName"); }
+  std::size_t PathFindExtension(const std::string&) override { NotModelled("PathFindExtension"); }
 
   // Test helpers.
   void AddDirectory(const std::string& path);  // with its parents
@@ -72,7 +82,10 @@ class FakeFileSystem final : public IFileSystem, private FakeArea {
   std::vector<std::string> List(const std::string& directory) const;
   void RemoveTree(const std::string& path);
   // The next WriteFile writes at most this many bytes (a short write), once.
-  void LimitNextWrite(std::uint32_t bytes);
+  void LimitNextWrite(std::uint32_t bytes) {
+    std::lock_guard lock(mutex_);
+    writeLimit_ = bytes;
+  }
   std::size_t OpenHandleCount() const;
 
   struct OpenRecord {
@@ -80,8 +93,8 @@ class FakeFileSystem final : public IFileSystem, private FakeArea {
     std::uint32_t access, share, creation, flags;
   };
   // Every CreateFile call, successful or not.
-  std::vector<OpenRecord> Opens() const;
-  int FlushCount() const;
+  std::vector<OpenRecord> Opens() const { return Locked(mutex_, opens_); }
+  int FlushCount() const { return Locked(mutex_, flushes_); }
 
  private:
   struct Node;
@@ -91,12 +104,11 @@ class FakeFileSystem final : public IFileSystem, private FakeArea {
   std::string ParentKey(const std::string& key) const;
   Win32Error MissingError(const std::string& key) const;
   bool SharingConflict(const Node& node, std::uint32_t access, std::uint32_t share) const;
-  std::optional<std::string> ReadText(const std::string& path) const;
+  std::shared_ptr<OpenFile> Opened(FileHandle file) const;
 
   mutable std::recursive_mutex mutex_;
   std::map<std::string, std::shared_ptr<Node>> nodes_;  // by canonical, folded path
   std::map<std::uintptr_t, std::shared_ptr<OpenFile>> open_;
-  std::uintptr_t nextHandle_ = 0x100;
   std::optional<std::uint32_t> writeLimit_;
   std::vector<OpenRecord> opens_;
   int flushes_ = 0;

@@ -5,24 +5,16 @@
 namespace keldran::fake {
 namespace {
 
-// The readings of a command line given without an application name, in the order Windows tries
-// them: the quoted text; or, unquoted, each prefix ending at a blank, shortest first, then the
-// whole line ("C:\Program Files\x.exe -a" tries "C:\Program" before "C:\Program Files\x.exe").
+// The readings of an unquoted command line given without an application name, in the order
+// Windows tries them: each prefix ending at a blank, shortest first, then the whole line
+// ("C:\Program Files\x.exe -a" tries "C:\Program" before "C:\Program Files\x.exe").
 std::vector<std::string> ProgramReadings(const std::string& commandLine) {
-  std::size_t start = 0;
-  while (start < commandLine.size() && (commandLine[start] == ' ' || commandLine[start] == '\t'))
-    ++start;
-  if (start < commandLine.size() && commandLine[start] == '"') {
-    std::size_t end = commandLine.find('"', start + 1);
-    return {commandLine.substr(start + 1,
-                               end == std::string::npos ? std::string::npos : end - start - 1)};
-  }
   std::vector<std::string> readings;
-  for (std::size_t blank = commandLine.find(' ', start); blank != std::string::npos;
+  for (std::size_t blank = commandLine.find(' '); blank != std::string::npos;
        blank = commandLine.find(' ', blank + 1)) {
-    readings.push_back(commandLine.substr(start, blank - start));
+    readings.push_back(commandLine.substr(0, blank));
   }
-  readings.push_back(commandLine.substr(start));
+  readings.push_back(commandLine);
   return readings;
 }
 
@@ -83,15 +75,12 @@ Win32Error FakeProcesses::Create(const std::string& commandLine, std::uint16_t s
   child->currentDirectory = currentDirectory;
   for (const auto& [_, nv] : environment_) child->environment[nv.first] = nv.second;
   child->environmentBlock = environment;
-  child->startedAt = clock_.Elapsed();
   children_.push_back(child);
 
-  info->process = ProcessHandle{nextHandle_};
-  processHandles_[nextHandle_] = child;
-  nextHandle_ += 4;
-  info->thread = ThreadHandle{nextHandle_};
-  threadHandles_[nextHandle_] = child;
-  nextHandle_ += 4;
+  info->process = ProcessHandle{NewHandle()};
+  processHandles_[info->process.value] = child;
+  info->thread = ThreadHandle{NewHandle()};
+  threadHandles_[info->thread.value] = child;
   info->processId = child->processId;
   info->threadId = child->processId + 1;
 
@@ -108,13 +97,8 @@ void FakeProcesses::Begin(const std::shared_ptr<FakeChild>& child, const FakePro
   if (behaviour.exitAfter) {
     const std::uint32_t pid = child->processId;
     const std::uint32_t code = behaviour.exitCode;
-    pendingExits_[pid] = clock_.After(*behaviour.exitAfter, [this, pid, code] {
-      std::lock_guard inner(mutex_);
-      pendingExits_.erase(pid);
-      for (auto& c : children_) {
-        if (c->processId == pid && c->running) End(*c, code, false);
-      }
-    });
+    pendingExits_[pid] =
+        clock_.After(*behaviour.exitAfter, [this, pid, code] { ExitChild(pid, code); });
   }
   if (behaviour.onStart) {
     auto onStart = behaviour.onStart;
@@ -141,9 +125,8 @@ Win32Error FakeProcesses::CreateKillOnCloseJob(JobHandle* job) {
   std::lock_guard lock(mutex_);
   *job = JobHandle{};
   if (auto e = Injected("CreateJobObject")) return *e;
-  *job = JobHandle{nextHandle_};
-  jobs_[nextHandle_];
-  nextHandle_ += 4;
+  *job = JobHandle{NewHandle()};
+  jobs_[job->value];
   return 0;
 }
 
@@ -172,14 +155,15 @@ void FakeProcesses::CloseJob(JobHandle job) {
 
 std::shared_ptr<FakeChild> FakeProcesses::ChildOf(ProcessHandle process) const {
   auto it = processHandles_.find(process.value);
-  return it == processHandles_.end() ? nullptr : it->second;
+  if (it != processHandles_.end()) return it->second;
+  texts_.SetLastError(win32_error::kInvalidHandle);
+  return nullptr;
 }
 
 void FakeProcesses::End(FakeChild& child, std::uint32_t exitCode, bool terminated) {
   child.running = false;
   child.terminated = terminated;
   child.exitCode = exitCode;
-  child.endedAt = clock_.Elapsed();
   auto pending = pendingExits_.find(child.processId);
   if (pending != pendingExits_.end()) {
     clock_.Cancel(pending->second);
@@ -189,15 +173,9 @@ void FakeProcesses::End(FakeChild& child, std::uint32_t exitCode, bool terminate
 
 std::uint32_t FakeProcesses::WaitForProcess(ProcessHandle process, std::uint32_t milliseconds) {
   std::unique_lock lock(mutex_);
-  if (auto e = Injected("WaitForSingleObject")) {
-    (void)e;
-    return wait_result::kFailed;
-  }
+  if (Injected("WaitForSingleObject")) return wait_result::kFailed;
   auto child = ChildOf(process);
-  if (!child) {
-    Fail(win32_error::kInvalidHandle);
-    return wait_result::kFailed;
-  }
+  if (!child) return wait_result::kFailed;
   if (!child->running) return wait_result::kObject0;
   if (milliseconds == 0) return wait_result::kTimeout;
   // Let virtual time run until the child ends or the wait is over.
@@ -220,12 +198,8 @@ std::uint32_t FakeProcesses::WaitForProcess(ProcessHandle process, std::uint32_t
 
 bool FakeProcesses::TerminateProcess(ProcessHandle process, std::uint32_t exitCode) {
   std::lock_guard lock(mutex_);
-  if (Injected("TerminateProcess")) return false;
   auto child = ChildOf(process);
-  if (!child) {
-    Fail(win32_error::kInvalidHandle);
-    return false;
-  }
+  if (!child) return false;
   if (!child->running) {
     Fail(win32_error::kAccessDenied);  // as Windows answers for a process that has ended
     return false;
@@ -237,10 +211,7 @@ bool FakeProcesses::TerminateProcess(ProcessHandle process, std::uint32_t exitCo
 bool FakeProcesses::GetExitCode(ProcessHandle process, std::uint32_t* exitCode) {
   std::lock_guard lock(mutex_);
   auto child = ChildOf(process);
-  if (!child) {
-    Fail(win32_error::kInvalidHandle);
-    return false;
-  }
+  if (!child) return false;
   *exitCode = child->exitCode;
   return true;
 }
@@ -272,67 +243,9 @@ std::optional<std::string> FakeProcesses::GetEnvironmentVariable(const std::stri
   return it->second.second;
 }
 
-std::string FakeProcesses::ModuleFileName() {
-  std::lock_guard lock(mutex_);
-  return moduleFileName_;
-}
-
-std::string FakeProcesses::CommandLine() {
-  std::lock_guard lock(mutex_);
-  return commandLine_;
-}
-
-std::uint32_t FakeProcesses::CurrentProcessId() { return 1000; }
-
-Win32Error FakeProcesses::LoadLibrary(const std::string& path, LibraryHandle* lib) {
-  std::lock_guard lock(mutex_);
-  *lib = LibraryHandle{};
-  if (auto e = Injected("LoadLibrary")) return *e;
-  auto it = libraries_.find(FoldCase(path));
-  if (it == libraries_.end()) return Fail(win32_error::kModNotFound);
-  *lib = LibraryHandle{nextHandle_};
-  loaded_[nextHandle_] = FoldCase(path);
-  nextHandle_ += 4;
-  return 0;
-}
-
-Win32Error FakeProcesses::CallEntryPoint(LibraryHandle lib, const std::string& name,
-                                         HResult* result) {
-  std::lock_guard lock(mutex_);
-  auto loaded = loaded_.find(lib.value);
-  if (loaded == loaded_.end()) return Fail(win32_error::kInvalidHandle);
-  const auto& entries = libraries_[loaded->second];
-  auto it = entries.find(name);
-  if (it == entries.end()) return Fail(win32_error::kProcNotFound);
-  entryPointCalls_.push_back(loaded->second + "!" + name);
-  *result = it->second;
-  return 0;
-}
-
-void FakeProcesses::FreeLibrary(LibraryHandle lib) {
-  std::lock_guard lock(mutex_);
-  loaded_.erase(lib.value);
-}
-
 void FakeProcesses::AddProgram(const std::string& path, FakeProgram program) {
   std::lock_guard lock(mutex_);
   programs_[FoldCase(path)] = std::move(program);
-}
-
-void FakeProcesses::SetModuleFileName(const std::string& path) {
-  std::lock_guard lock(mutex_);
-  moduleFileName_ = path;
-}
-
-void FakeProcesses::SetCommandLine(const std::string& commandLine) {
-  std::lock_guard lock(mutex_);
-  commandLine_ = commandLine;
-}
-
-void FakeProcesses::AddLibrary(const std::string& path,
-                               std::map<std::string, HResult> entryPoints) {
-  std::lock_guard lock(mutex_);
-  libraries_[FoldCase(path)] = std::move(entryPoints);
 }
 
 std::vector<FakeChild> FakeProcesses::Children() const {
@@ -358,16 +271,6 @@ void FakeProcesses::ExitChild(std::uint32_t processId, std::uint32_t exitCode) {
 std::size_t FakeProcesses::OpenHandleCount() const {
   std::lock_guard lock(mutex_);
   return processHandles_.size() + threadHandles_.size() + jobs_.size();
-}
-
-std::vector<std::string> FakeProcesses::EntryPointCalls() const {
-  std::lock_guard lock(mutex_);
-  return entryPointCalls_;
-}
-
-std::size_t FakeProcesses::LoadedLibraryCount() const {
-  std::lock_guard lock(mutex_);
-  return loaded_.size();
 }
 
 }  // namespace keldran::fake

@@ -1,8 +1,9 @@
 #pragma once
 // Scripted child processes in virtual time. A test registers programs by path with how they
 // behave (exit after some time with a code, run until killed, fail to start); CreateProcess of
-// an unregistered program fails like a missing file. The host's environment, module path and
-// command line are plain settable values.
+// an unregistered program fails like a missing file. The host's environment and module path are
+// plain settable values. No library loads: the companion DLL's entry points are tested under
+// Wine.
 
 #include <cstdint>
 #include <functional>
@@ -27,13 +28,11 @@ struct FakeChild {
   std::string currentDirectory;
   std::map<std::string, std::string> environment;  // as the child inherited it
   std::optional<std::string> environmentBlock;     // when CreateProcess was given one
-  std::uint64_t startedAt = 0;                     // virtual ms
   bool running = true;
   bool suspended = false;        // started suspended and not resumed yet
   bool inJob = false;            // assigned to a job
   bool terminated = false;       // ended by TerminateProcess or by its job's closing
   std::uint32_t exitCode = 259;  // STILL_ACTIVE while running
-  std::optional<std::uint64_t> endedAt;
 };
 
 struct FakeProgram {
@@ -67,19 +66,26 @@ class FakeProcesses final : public IProcesses, private FakeArea {
   void CloseThread(ThreadHandle thread) override;
   bool SetEnvironmentVariable(const std::string& name, const std::string& value) override;
   std::optional<std::string> GetEnvironmentVariable(const std::string& name) override;
-  std::string ModuleFileName() override;
-  std::string CommandLine() override;
-  std::uint32_t CurrentProcessId() override;
-  Win32Error LoadLibrary(const std::string& path, LibraryHandle* lib) override;
-  Win32Error CallEntryPoint(LibraryHandle lib, const std::string& name, HResult* result) override;
-  void FreeLibrary(LibraryHandle lib) override;
+  std::string ModuleFileName() override { return Locked(mutex_, moduleFileName_); }
+  std::string CommandLine() override {
+    return "\"C:\\Program Files\\Keldran\\KeldranGridAgent.exe\"";
+  }
+  std::uint32_t CurrentProcessId() override { return 1000; }
+  Win32Error LoadLibrary(const std::string&, LibraryHandle* lib) override {
+    *lib = LibraryHandle{};
+    return Fail(win32_error::kModNotFound);
+  }
+  Win32Error CallEntryPoint(LibraryHandle, const std::string&, HResult*) override {
+    NotModelled("GetProcAddress");
+  }
+  void FreeLibrary(LibraryHandle) override { NotModelled("FreeLibrary"); }
 
   // Test set-up.
   void AddProgram(const std::string& path, FakeProgram program);
-  void SetModuleFileName(const std::string& path);
-  void SetCommandLine(const std::string& commandLine);
-  // A library with its entry points and what each returns.
-  void AddLibrary(const std::string& path, std::map<std::string, HResult> entryPoints);
+  void SetModuleFileName(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    moduleFileName_ = path;
+  }
 
   // Observation.
   std::vector<FakeChild> Children() const;
@@ -87,8 +93,6 @@ class FakeProcesses final : public IProcesses, private FakeArea {
   // Ends a running child as if it exited by itself.
   void ExitChild(std::uint32_t processId, std::uint32_t exitCode);
   std::size_t OpenHandleCount() const;
-  std::vector<std::string> EntryPointCalls() const;  // "path!name"
-  std::size_t LoadedLibraryCount() const;
 
  private:
   Win32Error Create(const std::string& commandLine, std::uint16_t showWindow,
@@ -96,6 +100,8 @@ class FakeProcesses final : public IProcesses, private FakeArea {
                     const std::string& currentDirectory, bool suspended, ProcessInformation* info);
   // The program's behaviour begins: its exit is scheduled and its start action runs.
   void Begin(const std::shared_ptr<FakeChild>& child, const FakeProgram& behaviour);
+  // The child a process handle is for; none (and ERROR_INVALID_HANDLE as last error) when the
+  // handle is not open.
   std::shared_ptr<FakeChild> ChildOf(ProcessHandle process) const;
   void End(FakeChild& child, std::uint32_t exitCode, bool terminated);
 
@@ -110,11 +116,6 @@ class FakeProcesses final : public IProcesses, private FakeArea {
   std::map<std::uintptr_t, std::vector<std::shared_ptr<FakeChild>>> jobs_;  // members by job
   std::map<std::string, std::pair<std::string, std::string>> environment_;  // folded → name, value
   std::string moduleFileName_ = "C:\\Program Files\\Keldran\\KeldranGridAgent.exe";
-  std::string commandLine_ = "\"C:\\Program Files\\Keldran\\KeldranGridAgent.exe\"";
-  std::map<std::string, std::map<std::string, HResult>> libraries_;
-  std::map<std::uintptr_t, std::string> loaded_;
-  std::vector<std::string> entryPointCalls_;
-  std::uintptr_t nextHandle_ = 0x2000;
   std::uint32_t nextProcessId_ = 4000;
 };
 

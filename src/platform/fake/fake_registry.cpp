@@ -3,81 +3,15 @@
 #include <cstring>
 
 namespace keldran::fake {
-
-struct FakeRegistry::Node {
-  std::string name;
-  bool deleted = false;
-  std::map<std::string, std::shared_ptr<Node>> children;  // by folded name, so enumeration is
-                                                          // in name order
-  struct Value {
-    std::string name;
-    RegType type;
-    std::vector<std::uint8_t> data;
-  };
-  std::map<std::string, Value> values;
-};
-
 namespace {
 
-std::vector<std::string> SplitPath(const std::string& path) {
-  std::vector<std::string> parts;
-  std::string part;
-  for (char c : path) {
-    if (c == '\\') {
-      if (!part.empty()) parts.push_back(part);
-      part.clear();
-    } else {
-      part += c;
-    }
+std::vector<WideString> SplitPath(const WideString& path) {
+  std::vector<WideString> parts;
+  for (std::size_t start = 0, end; start <= path.size(); start = end + 1) {
+    end = std::min(path.find(u'\\', start), path.size());
+    if (end > start) parts.push_back(path.substr(start, end - start));
   }
-  if (!part.empty()) parts.push_back(part);
   return parts;
-}
-
-std::string Utf8(const WideString& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-WideString Utf16(const std::string& text) {
-  WideString out;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    std::uint32_t c = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t k = 1; k < length && i + k < text.size(); ++k)
-      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    i += length;
-    if (c >= 0x10000) {
-      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
-  return out;
 }
 
 }  // namespace
@@ -88,10 +22,9 @@ FakeRegistry::FakeRegistry(FaultPlan& faults, FakeSystemTexts& texts)
       localMachine_(std::make_shared<Node>()),
       users_(std::make_shared<Node>()) {
   bool created = false;
-  classesRoot_ = FindOrCreate(localMachine_, "Software\\Classes", &created);
-  FindOrCreate(localMachine_, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application",
-               &created);
-  FindOrCreate(currentUser_, "Software", &created);
+  classesRoot_ = Walk(localMachine_, u"Software\\Classes", &created);
+  Walk(localMachine_, u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application", &created);
+  Walk(currentUser_, u"Software", &created);
 }
 
 FakeRegistry::~FakeRegistry() = default;
@@ -105,69 +38,52 @@ std::shared_ptr<FakeRegistry::Node> FakeRegistry::Resolve(RegKey key) const {
   return it == handles_.end() ? nullptr : it->second;
 }
 
-std::shared_ptr<FakeRegistry::Node> FakeRegistry::Find(std::shared_ptr<Node> from,
-                                                       const std::string& path) const {
+Win32Error FakeRegistry::Unusable(const std::shared_ptr<Node>& node) const {
+  return !node ? win32_error::kInvalidHandle : node->deleted ? win32_error::kKeyDeleted : 0;
+}
+
+std::shared_ptr<FakeRegistry::Node> FakeRegistry::Walk(std::shared_ptr<Node> from,
+                                                       const WideString& path,
+                                                       bool* created) const {
+  if (created) *created = false;
   for (const auto& part : SplitPath(path)) {
     auto it = from->children.find(FoldCase(part));
-    if (it == from->children.end()) return nullptr;
+    if (it == from->children.end()) {
+      if (!created) return nullptr;
+      *created = true;
+      it = from->children.emplace(FoldCase(part), std::make_shared<Node>()).first;
+      it->second->name = part;
+    }
     from = it->second;
   }
   return from;
 }
 
-std::shared_ptr<FakeRegistry::Node> FakeRegistry::FindOrCreate(std::shared_ptr<Node> from,
-                                                               const std::string& path,
-                                                               bool* created) {
-  *created = false;
-  for (const auto& part : SplitPath(path)) {
-    auto& child = from->children[FoldCase(part)];
-    if (!child) {
-      child = std::make_shared<Node>();
-      child->name = part;
-      *created = true;
-    }
-    from = child;
-  }
-  return from;
+std::shared_ptr<FakeRegistry::Node> FakeRegistry::At(RegKey root, const std::string& path,
+                                                     bool create) const {
+  bool created = false;
+  auto base = Resolve(root);
+  return base ? Walk(base, texts_.AnsiToWide(path), create ? &created : nullptr) : nullptr;
 }
 
-RegKey FakeRegistry::NewHandle(std::shared_ptr<Node> node) {
-  RegKey key{nextHandle_};
-  nextHandle_ += 4;
-  handles_[key.value] = std::move(node);
-  return key;
-}
-
-std::string FakeRegistry::FromAnsi(const std::string& text) const {
-  return Utf8(texts_.AnsiToWide(text));
-}
-
-std::string FakeRegistry::ToAnsi(const std::string& name) const {
-  return texts_.WideToAnsi(Utf16(name));
-}
-
-Win32Error FakeRegistry::OpenKey(RegKey parent, const std::string& path, std::uint32_t,
+Win32Error FakeRegistry::OpenKey(RegKey parent, const std::string& path, std::uint32_t access,
                                  RegKey* key) {
-  return OpenKeyAt(parent, FromAnsi(path), key);
+  return OpenKeyW(parent, texts_.AnsiToWide(path), access, key);
 }
 
 Win32Error FakeRegistry::OpenKeyW(RegKey parent, const WideString& path, std::uint32_t,
                                   RegKey* key) {
-  return OpenKeyAt(parent, Utf8(path), key);
-}
-
-Win32Error FakeRegistry::OpenKeyAt(RegKey parent, const std::string& path, RegKey* key) {
   std::lock_guard lock(mutex_);
   *key = RegKey{};
   if (auto e = Injected("RegOpenKeyEx")) return *e;
-  if (auto e = Injected("RegOpenKeyEx " + path)) return *e;
+  if (auto e = Injected("RegOpenKeyEx " + texts_.WideToAnsi(path))) return *e;
   auto base = Resolve(parent);
-  if (!base) return Fail(win32_error::kInvalidHandle);
-  if (base->deleted) return Fail(win32_error::kKeyDeleted);
-  if (path.starts_with('\\')) return Fail(win32_error::kBadPathname);
-  auto node = Find(base, path);
+  if (auto e = Unusable(base)) return Fail(e);
+  if (path.starts_with(u'\\')) return Fail(win32_error::kBadPathname);
+  auto node = Walk(base, path);
   if (!node) return Fail(win32_error::kFileNotFound);
-  *key = NewHandle(node);
+  *key = RegKey{NewHandle()};
+  handles_[key->value] = node;
   return 0;
 }
 
@@ -178,13 +94,13 @@ Win32Error FakeRegistry::CreateKey(RegKey parent, const std::string& path, std::
   if (auto e = Injected("RegCreateKeyEx")) return *e;
   if (auto e = Injected("RegCreateKeyEx " + path)) return *e;
   auto base = Resolve(parent);
-  if (!base) return Fail(win32_error::kInvalidHandle);
-  if (base->deleted) return Fail(win32_error::kKeyDeleted);
+  if (auto e = Unusable(base)) return Fail(e);
   if (path.starts_with('\\')) return Fail(win32_error::kBadPathname);
   bool made = false;
-  auto node = FindOrCreate(base, FromAnsi(path), &made);
+  auto node = Walk(base, texts_.AnsiToWide(path), &made);
   if (created) *created = made;
-  *key = NewHandle(node);
+  *key = RegKey{NewHandle()};
+  handles_[key->value] = node;
   return 0;
 }
 
@@ -199,11 +115,9 @@ Win32Error FakeRegistry::SetValue(RegKey key, const std::string& name, RegType t
   if (auto e = Injected("RegSetValueEx")) return *e;
   if (auto e = Injected("RegSetValueEx " + name)) return *e;
   auto node = Resolve(key);
-  if (!node) return Fail(win32_error::kInvalidHandle);
-  if (node->deleted) return Fail(win32_error::kKeyDeleted);
+  if (auto e = Unusable(node)) return Fail(e);
   auto bytes = static_cast<const std::uint8_t*>(data);
-  node->values[FoldCase(name)] =
-      Node::Value{name, type, std::vector<std::uint8_t>(bytes, bytes + size)};
+  node->values[FoldCase(name)] = Stored{type, std::vector<std::uint8_t>(bytes, bytes + size)};
   return 0;
 }
 
@@ -212,8 +126,7 @@ Win32Error FakeRegistry::QueryValue(RegKey key, const std::string& name, RegType
   std::lock_guard lock(mutex_);
   if (auto e = Injected("RegQueryValueEx")) return *e;
   auto node = Resolve(key);
-  if (!node) return Fail(win32_error::kInvalidHandle);
-  if (node->deleted) return Fail(win32_error::kKeyDeleted);
+  if (auto e = Unusable(node)) return Fail(e);
   auto it = node->values.find(FoldCase(name));
   if (it == node->values.end()) return Fail(win32_error::kFileNotFound);
   if (type) *type = it->second.type;
@@ -225,139 +138,100 @@ Win32Error FakeRegistry::DeleteValue(RegKey key, const std::string& name) {
   std::lock_guard lock(mutex_);
   if (auto e = Injected("RegDeleteValue")) return *e;
   auto node = Resolve(key);
-  if (!node) return Fail(win32_error::kInvalidHandle);
-  if (node->deleted) return Fail(win32_error::kKeyDeleted);
+  if (auto e = Unusable(node)) return Fail(e);
   if (node->values.erase(FoldCase(name)) == 0) return Fail(win32_error::kFileNotFound);
   return 0;
 }
 
 Win32Error FakeRegistry::EnumKey(RegKey key, std::uint32_t index, std::string* name) {
-  std::string found;
-  const Win32Error e = EnumKeyAt(key, index, &found);
-  if (e == 0) *name = ToAnsi(found);
+  WideString found;
+  const Win32Error e = EnumKeyW(key, index, &found);
+  if (e == 0) *name = texts_.WideToAnsi(found);
   return e;
 }
 
 Win32Error FakeRegistry::EnumKeyW(RegKey key, std::uint32_t index, WideString* name) {
-  std::string found;
-  const Win32Error e = EnumKeyAt(key, index, &found);
-  if (e == 0) *name = Utf16(found);
-  return e;
-}
-
-Win32Error FakeRegistry::EnumKeyAt(RegKey key, std::uint32_t index, std::string* name) {
   std::lock_guard lock(mutex_);
   if (auto e = Injected("RegEnumKeyEx")) return *e;
   auto node = Resolve(key);
-  if (!node) return Fail(win32_error::kInvalidHandle);
-  if (node->deleted) return Fail(win32_error::kKeyDeleted);
+  if (auto e = Unusable(node)) return Fail(e);
   if (index >= node->children.size()) return Fail(win32_error::kNoMoreItems);
-  auto it = node->children.begin();
-  std::advance(it, index);
-  *name = it->second->name;
+  *name = std::next(node->children.begin(), index)->second->name;
   return 0;
 }
 
-void FakeRegistry::MarkDeleted(Node& node) {
-  node.deleted = true;
-  for (auto& [_, child] : node.children) MarkDeleted(*child);
-}
-
 Win32Error FakeRegistry::DeleteKey(RegKey parent, const std::string& path) {
-  return DeleteKeyAt(parent, FromAnsi(path));
+  return DeleteKeyW(parent, texts_.AnsiToWide(path));
 }
 
 Win32Error FakeRegistry::DeleteKeyW(RegKey parent, const WideString& path) {
-  return DeleteKeyAt(parent, Utf8(path));
-}
-
-Win32Error FakeRegistry::DeleteKeyAt(RegKey parent, const std::string& path) {
   std::lock_guard lock(mutex_);
   if (auto e = Injected("RegDeleteKey")) return *e;
   auto base = Resolve(parent);
-  if (!base) return Fail(win32_error::kInvalidHandle);
-  if (base->deleted) return Fail(win32_error::kKeyDeleted);
-  if (path.starts_with('\\')) return Fail(win32_error::kBadPathname);
-  auto parts = SplitPath(path);
-  if (parts.empty()) return Fail(win32_error::kAccessDenied);
-  std::string leaf = parts.back();
-  parts.pop_back();
-  auto container = base;
-  for (const auto& part : parts) {
-    auto it = container->children.find(FoldCase(part));
-    if (it == container->children.end()) return Fail(win32_error::kFileNotFound);
-    container = it->second;
-  }
-  auto it = container->children.find(FoldCase(leaf));
-  if (it == container->children.end()) return Fail(win32_error::kFileNotFound);
+  if (auto e = Unusable(base)) return Fail(e);
+  if (path.starts_with(u'\\')) return Fail(win32_error::kBadPathname);
+  // The last name in the path, and the key it is in (npos + 1: the path holds no other name).
+  const auto end = path.find_last_not_of(u'\\');
+  if (end == WideString::npos) return Fail(win32_error::kAccessDenied);
+  const auto start = path.find_last_of(u'\\', end) + 1;
+  auto container = Walk(base, path.substr(0, start));
+  auto it = container ? container->children.find(FoldCase(path.substr(start, end + 1 - start)))
+                      : base->children.end();
+  if (!container || it == container->children.end()) return Fail(win32_error::kFileNotFound);
   // A key that still has subkeys cannot be deleted.
   if (!it->second->children.empty()) return Fail(win32_error::kAccessDenied);
-  MarkDeleted(*it->second);
+  it->second->deleted = true;
   container->children.erase(it);
   return 0;
 }
 
 bool FakeRegistry::KeyExists(RegKey root, const std::string& path) const {
   std::lock_guard lock(mutex_);
-  auto base = Resolve(root);
-  return base && Find(base, FromAnsi(path)) != nullptr;
-}
-
-void FakeRegistry::PutKey(RegKey root, const std::string& path) {
-  std::lock_guard lock(mutex_);
-  bool created = false;
-  FindOrCreate(Resolve(root), FromAnsi(path), &created);
+  return At(root, path) != nullptr;
 }
 
 void FakeRegistry::PutKey(RegKey root, const WideString& path) {
   std::lock_guard lock(mutex_);
   bool created = false;
-  FindOrCreate(Resolve(root), Utf8(path), &created);
+  Walk(Resolve(root), path, &created);
 }
 
 void FakeRegistry::PutString(RegKey root, const std::string& path, const std::string& name,
                              const std::string& value, RegType type) {
   std::lock_guard lock(mutex_);
-  bool created = false;
-  auto node = FindOrCreate(Resolve(root), FromAnsi(path), &created);
   std::vector<std::uint8_t> data(value.begin(), value.end());
   data.push_back(0);
-  node->values[FoldCase(name)] = Node::Value{name, type, data};
+  At(root, path, true)->values[FoldCase(name)] = Stored{type, data};
 }
 
 void FakeRegistry::PutDword(RegKey root, const std::string& path, const std::string& name,
                             std::uint32_t value) {
   std::lock_guard lock(mutex_);
-  bool created = false;
-  auto node = FindOrCreate(Resolve(root), FromAnsi(path), &created);
   std::vector<std::uint8_t> data(4);
   std::memcpy(data.data(), &value, 4);
-  node->values[FoldCase(name)] = Node::Value{name, RegType::kDword, data};
+  At(root, path, true)->values[FoldCase(name)] = Stored{RegType::kDword, data};
 }
 
 std::optional<FakeRegistry::Stored> FakeRegistry::StoredValue(RegKey root, const std::string& path,
                                                               const std::string& name) const {
-  auto base = Resolve(root);
-  auto node = base ? Find(base, FromAnsi(path)) : nullptr;
+  std::lock_guard lock(mutex_);
+  auto node = At(root, path);
   if (!node) return std::nullopt;
   auto it = node->values.find(FoldCase(name));
   if (it == node->values.end()) return std::nullopt;
-  return Stored{it->second.type, it->second.data};
+  return it->second;
 }
 
 std::optional<std::string> FakeRegistry::StringValue(RegKey root, const std::string& path,
                                                      const std::string& name) const {
-  std::lock_guard lock(mutex_);
   const auto value = StoredValue(root, path, name);
   if (!value) return std::nullopt;
   std::string text(value->data.begin(), value->data.end());
-  if (auto nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
-  return text;
+  return text.substr(0, text.find('\0'));
 }
 
 std::optional<std::uint32_t> FakeRegistry::DwordValue(RegKey root, const std::string& path,
                                                       const std::string& name) const {
-  std::lock_guard lock(mutex_);
   const auto stored = StoredValue(root, path, name);
   if (!stored || stored->type != RegType::kDword || stored->data.size() != 4) return std::nullopt;
   std::uint32_t value;
@@ -368,17 +242,10 @@ std::optional<std::uint32_t> FakeRegistry::DwordValue(RegKey root, const std::st
 std::vector<std::string> FakeRegistry::SubkeyNames(RegKey root, const std::string& path) const {
   std::lock_guard lock(mutex_);
   std::vector<std::string> names;
-  auto base = Resolve(root);
-  auto node = base ? Find(base, FromAnsi(path)) : nullptr;
-  if (node) {
-    for (const auto& [_, child] : node->children) names.push_back(ToAnsi(child->name));
+  if (auto node = At(root, path)) {
+    for (const auto& [_, child] : node->children) names.push_back(texts_.WideToAnsi(child->name));
   }
   return names;
-}
-
-std::size_t FakeRegistry::OpenHandleCount() const {
-  std::lock_guard lock(mutex_);
-  return handles_.size();
 }
 
 }  // namespace keldran::fake

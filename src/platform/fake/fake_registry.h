@@ -48,42 +48,43 @@ class FakeRegistry final : public IRegistry, private FakeArea {
   void PutString(RegKey root, const std::string& path, const std::string& name,
                  const std::string& value, RegType type = RegType::kSz);
   void PutDword(RegKey root, const std::string& path, const std::string& name, std::uint32_t value);
-  void PutKey(RegKey root, const std::string& path);
+  void PutKey(RegKey root, const std::string& path) { PutKey(root, texts_.AnsiToWide(path)); }
   void PutKey(RegKey root, const WideString& path);
   std::optional<std::string> StringValue(RegKey root, const std::string& path,
                                          const std::string& name) const;
   std::optional<std::uint32_t> DwordValue(RegKey root, const std::string& path,
                                           const std::string& name) const;
   std::vector<std::string> SubkeyNames(RegKey root, const std::string& path) const;
-  std::size_t OpenHandleCount() const;
+  std::size_t OpenHandleCount() const {
+    std::lock_guard lock(mutex_);
+    return handles_.size();
+  }
 
  private:
-  struct Node;
   struct Stored {
     RegType type;
     std::vector<std::uint8_t> data;
   };
+  struct Node {
+    WideString name;
+    bool deleted = false;
+    std::map<WideString, std::shared_ptr<Node>> children;  // by folded name: enumerated in order
+    std::map<std::string, Stored> values;                  // by folded name
+  };
   std::shared_ptr<Node> Resolve(RegKey key) const;
-  // A value as stored, for the test helpers.
+  // The error a call on the key fails with: a handle that is none, or a key deleted since.
+  Win32Error Unusable(const std::shared_ptr<Node>& node) const;
+  // The key at the path below `from`, or null; with `created`, missing keys are made on the way.
+  std::shared_ptr<Node> Walk(std::shared_ptr<Node> from, const WideString& path,
+                             bool* created = nullptr) const;
+  // Where a test helper's key is, made first with `create`.
+  std::shared_ptr<Node> At(RegKey root, const std::string& path, bool create = false) const;
   std::optional<Stored> StoredValue(RegKey root, const std::string& path,
                                     const std::string& name) const;
-  std::shared_ptr<Node> Find(std::shared_ptr<Node> from, const std::string& path) const;
-  std::shared_ptr<Node> FindOrCreate(std::shared_ptr<Node> from, const std::string& path,
-                                     bool* created);
-  RegKey NewHandle(std::shared_ptr<Node> node);
-  // Key names are kept as Windows keeps them, in Unicode (here UTF-8); the ANSI calls convert
-  // through the code page, which spells what it lacks with '?'.
-  std::string FromAnsi(const std::string& text) const;
-  std::string ToAnsi(const std::string& name) const;
-  Win32Error OpenKeyAt(RegKey parent, const std::string& path, RegKey* key);
-  Win32Error EnumKeyAt(RegKey key, std::uint32_t index, std::string* name);
-  Win32Error DeleteKeyAt(RegKey parent, const std::string& path);
-  void MarkDeleted(Node& node);
 
   mutable std::recursive_mutex mutex_;
   std::shared_ptr<Node> classesRoot_, currentUser_, localMachine_, users_;
   std::map<std::uintptr_t, std::shared_ptr<Node>> handles_;
-  std::uintptr_t nextHandle_ = 0x1000;
 };
 
 }  // namespace keldran::fake

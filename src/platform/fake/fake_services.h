@@ -2,7 +2,8 @@
 // The Service Control Manager for the fake backend: a service database with handles and
 // deletion on last close, and a dispatcher that runs the service main function at once when the
 // test says the process was started as a service (otherwise it fails with 1063, as outside the
-// SCM). Control codes reach the registered handler when the test sends them.
+// SCM). Control codes reach the registered handler when the test sends them. The services of the
+// database never run (starting one is not modelled), so none can be controlled.
 
 #include <cstdint>
 #include <map>
@@ -18,7 +19,7 @@ namespace keldran::fake {
 
 class FakeServiceManager final : public IServiceManager, private FakeArea {
  public:
-  FakeServiceManager(FaultPlan& faults, FakeSystemTexts& texts);
+  FakeServiceManager(FaultPlan& faults, FakeSystemTexts& texts) : FakeArea(faults, texts) {}
 
   Win32Error RunDispatcher(const std::string& serviceName, ServiceMainFn serviceMain) override;
   Win32Error RegisterControlHandler(const std::string& serviceName, ServiceControlFn handler,
@@ -32,20 +33,24 @@ class FakeServiceManager final : public IServiceManager, private FakeArea {
   bool SetDescription(ScHandle service, const std::string& description) override;
   Win32Error Control(ScHandle service, std::uint32_t control, ServiceStatus* status) override;
   Win32Error Delete(ScHandle service) override;
-  Win32Error QueryStatus(ScHandle service, ServiceStatus* status) override;
-  Win32Error QueryConfig(ScHandle service, ServiceConfigView* config) override;
-  Win32Error StartService(ScHandle service) override;
+  Win32Error QueryStatus(ScHandle, ServiceStatus*) override { NotModelled("QueryServiceStatus"); }
+  Win32Error QueryConfig(ScHandle, ServiceConfigView*) override {
+    NotModelled("QueryServiceConfig");
+  }
+  Win32Error StartService(ScHandle) override { NotModelled("StartService"); }
   Win32Error EnumOwnProcessServices(ScHandle manager, std::vector<EnumeratedService>* out) override;
   void Close(ScHandle handle) override;
 
   // Test side.
-  void SetStartedByServiceManager(bool started);
+  void SetStartedByServiceManager(bool started) {
+    std::lock_guard lock(mutex_);
+    startedBySCM_ = started;
+  }
   // Delivers a control code to the registered handler (on the calling thread).
   void SendControl(std::uint32_t control);
-  bool HandlerRegistered() const;
-  std::string DispatchedServiceName() const;
+  std::string DispatchedServiceName() const { return Locked(mutex_, dispatched_); }
   // Every SetServiceStatus report, in order.
-  std::vector<ServiceStatus> StatusReports() const;
+  std::vector<ServiceStatus> StatusReports() const { return Locked(mutex_, reports_); }
 
   struct Entry {
     ServiceDefinition definition;
@@ -54,25 +59,23 @@ class FakeServiceManager final : public IServiceManager, private FakeArea {
     bool markedForDelete = false;
     int openHandles = 0;
   };
-  void AddService(const ServiceDefinition& def, std::uint32_t state = service_state::kStopped);
   std::optional<Entry> Service(const std::string& name) const;
-  std::size_t OpenHandleCount() const;
+  std::size_t OpenHandleCount() const {
+    std::lock_guard lock(mutex_);
+    return handles_.size();
+  }
 
  private:
-  struct Handle {
-    std::string service;  // empty for the manager
-  };
   Entry* Lookup(ScHandle service);
-  void DropIfDeleted(const std::string& name);
+  ScHandle NewScHandle(const std::string& service);
 
   mutable std::recursive_mutex mutex_;
   bool startedBySCM_ = false;
   std::string dispatched_;
   ServiceControlFn handler_;
   std::vector<ServiceStatus> reports_;
-  std::map<std::string, Entry> services_;  // by folded name
-  std::map<std::uintptr_t, Handle> handles_;
-  std::uintptr_t nextHandle_ = 0x7000;
+  std::map<std::string, Entry> services_;          // by folded name
+  std::map<std::uintptr_t, std::string> handles_;  // the service's folded name; empty: manager
 };
 
 }  // namespace keldran::fake

@@ -28,7 +28,6 @@ FakeShell::FakeShell(FaultPlan& faults, FakeSystemTexts& texts, FakeFileSystem& 
 }
 
 HResult FakeShell::SpecialFolder(const std::string& name, std::string* path) {
-  if (auto hr = InjectedHResult("SpecialFolders")) return *hr;
   auto it = Folders().find(FoldCase(name));
   *path = it == Folders().end() ? std::string() : it->second;
   return kSOk;
@@ -59,21 +58,13 @@ HResult FakeShell::ReadShortcut(const std::string& path, ShortcutDefinition* sho
   return kSOk;
 }
 
-bool FakeShell::FileExists(const std::string& path) {
-  return files_.Exists(path) && !files_.IsDirectory(path);
-}
-
 HResult FakeShell::DeleteFile(const std::string& path) {
-  if (auto hr = InjectedHResult("FileSystemObject::DeleteFile")) return *hr;
   if (!FileExists(path)) return kFileNotFound;
   files_.RemoveTree(path);
   return kSOk;
 }
 
-bool FakeShell::FolderExists(const std::string& path) { return files_.IsDirectory(path); }
-
 HResult FakeShell::CreateFolder(const std::string& path) {
-  if (auto hr = InjectedHResult("FileSystemObject::CreateFolder")) return *hr;
   if (files_.Exists(path)) return kAlreadyExists;
   if (Win32Error e = files_.CreateDirectory(path)) return HResultFromWin32(e);
   return kSOk;
@@ -91,13 +82,8 @@ HResult FakeShell::FolderCounts(const std::string& path, std::uint32_t* fileCoun
   if (!FolderExists(path)) return kPathNotFound;
   *fileCount = 0;
   *folderCount = 0;
-  for (const auto& entry : files_.List(path)) {
-    if (files_.IsDirectory(entry)) {
-      ++*folderCount;
-    } else {
-      ++*fileCount;
-    }
-  }
+  for (const auto& entry : files_.List(path))
+    ++*(files_.IsDirectory(entry) ? folderCount : fileCount);
   return kSOk;
 }
 

@@ -19,9 +19,11 @@ class FakeShell final : public IShell, private FakeArea {
   HResult SpecialFolder(const std::string& name, std::string* path) override;
   HResult SaveShortcut(const ShortcutDefinition& shortcut) override;
   HResult ReadShortcut(const std::string& path, ShortcutDefinition* shortcut) override;
-  bool FileExists(const std::string& path) override;
+  bool FileExists(const std::string& path) override {
+    return files_.Exists(path) && !files_.IsDirectory(path);
+  }
   HResult DeleteFile(const std::string& path) override;
-  bool FolderExists(const std::string& path) override;
+  bool FolderExists(const std::string& path) override { return files_.IsDirectory(path); }
   HResult CreateFolder(const std::string& path) override;
   HResult DeleteFolder(const std::string& path) override;
   HResult FolderCounts(const std::string& path, std::uint32_t* files,

@@ -113,9 +113,7 @@ FakeSync::FakeSync(FaultPlan& faults, FakeSystemTexts& texts, FakeClock& clock)
 
 FakeSync::~FakeSync() = default;
 
-std::unique_ptr<ILock> FakeSync::CreateCriticalSection(std::uint32_t spinCount) {
-  std::lock_guard lock(mutex_);
-  lastSpinCount_ = spinCount;
+std::unique_ptr<ILock> FakeSync::CreateCriticalSection(std::uint32_t) {
   return std::make_unique<FakeCriticalSection>();
 }
 
@@ -129,12 +127,10 @@ Win32Error FakeSync::CreateNamedMutex(const std::string& name, const std::string
                                       MutexHandle* mutex) {
   std::lock_guard lock(mutex_);
   *mutex = MutexHandle{};
-  if (auto e = Injected("CreateMutex")) return *e;
   const bool existed = named_.count(name) != 0;
   auto m = Named(name);
   if (!existed) m->sddl = sddl;
-  *mutex = MutexHandle{nextHandle_};
-  nextHandle_ += 4;
+  *mutex = MutexHandle{NewHandle()};
   handles_[mutex->value] = m;
   texts_.SetLastError(existed ? win32_error::kAlreadyExists : 0);
   return 0;
@@ -143,12 +139,9 @@ Win32Error FakeSync::CreateNamedMutex(const std::string& name, const std::string
 std::uint32_t FakeSync::WaitForMutex(MutexHandle handle, std::uint32_t milliseconds) {
   std::unique_lock lock(mutex_);
   if (Injected("WaitForSingleObject")) return wait_result::kFailed;
-  auto it = handles_.find(handle.value);
-  if (it == handles_.end()) {
-    Fail(win32_error::kInvalidHandle);
-    return wait_result::kFailed;
-  }
-  Mutex& m = *it->second;
+  auto opened = Opened(handle);
+  if (!opened) return wait_result::kFailed;
+  Mutex& m = *opened;
   const auto self = std::this_thread::get_id();
   if (m.recursion == 0 || (!m.foreign && m.owner == self)) {
     const bool wasAbandoned = m.abandoned;
@@ -156,7 +149,7 @@ std::uint32_t FakeSync::WaitForMutex(MutexHandle handle, std::uint32_t milliseco
     if (m.recursion++ == 0) {
       m.owner = self;
       m.foreign = false;
-      t_owned.owned.emplace_back(it->second, &mutex_);
+      t_owned.owned.emplace_back(opened, &mutex_);
     }
     return wasAbandoned ? wait_result::kAbandoned : wait_result::kObject0;
   }
@@ -168,12 +161,9 @@ std::uint32_t FakeSync::WaitForMutex(MutexHandle handle, std::uint32_t milliseco
 
 bool FakeSync::ReleaseMutex(MutexHandle handle) {
   std::lock_guard lock(mutex_);
-  auto it = handles_.find(handle.value);
-  if (it == handles_.end()) {
-    Fail(win32_error::kInvalidHandle);
-    return false;
-  }
-  Mutex& m = *it->second;
+  auto opened = Opened(handle);
+  if (!opened) return false;
+  Mutex& m = *opened;
   if (m.recursion == 0 || m.foreign || m.owner != std::this_thread::get_id()) {
     Fail(win32_error::kNotOwner);
     return false;
@@ -183,6 +173,13 @@ bool FakeSync::ReleaseMutex(MutexHandle handle) {
     t_owned.Forget(&m);
   }
   return true;
+}
+
+std::shared_ptr<FakeSync::Mutex> FakeSync::Opened(MutexHandle handle) {
+  auto it = handles_.find(handle.value);
+  if (it != handles_.end()) return it->second;
+  Fail(win32_error::kInvalidHandle);
+  return nullptr;
 }
 
 void FakeSync::CloseMutex(MutexHandle handle) {
@@ -206,20 +203,10 @@ void FakeSync::HoldElsewhere(const std::string& name, bool held) {
   }
 }
 
-std::size_t FakeSync::OpenMutexCount() const {
-  std::lock_guard lock(mutex_);
-  return handles_.size();
-}
-
 std::string FakeSync::SddlOf(const std::string& name) const {
   std::lock_guard lock(mutex_);
   auto it = named_.find(name);
   return it == named_.end() ? std::string() : it->second->sddl;
-}
-
-std::uint32_t FakeSync::LastSpinCount() const {
-  std::lock_guard lock(mutex_);
-  return lastSpinCount_;
 }
 
 }  // namespace keldran::fake

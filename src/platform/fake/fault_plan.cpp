@@ -12,11 +12,6 @@ void FaultPlan::Clear(const std::string& operation) {
   entries_.erase(operation);
 }
 
-void FaultPlan::ClearAll() {
-  std::lock_guard lock(mutex_);
-  entries_.clear();
-}
-
 std::optional<Win32Error> FaultPlan::Take(const std::string& operation) {
   std::lock_guard lock(mutex_);
   ++calls_[operation];

@@ -17,7 +17,6 @@ class FaultPlan {
   // The next `times` calls fail with the error; times < 0 means every call until cleared.
   void Fail(const std::string& operation, Win32Error error, int times = 1);
   void Clear(const std::string& operation);
-  void ClearAll();
   // Called by the fakes once per call of the operation: the error to fail with, if any.
   std::optional<Win32Error> Take(const std::string& operation);
   // How often the operation was called (counted whether or not it failed).

@@ -78,38 +78,32 @@ TEST_F(FilesContractTest, CopyCanRefuseToOverwrite) {
             win32_error::kFileNotFound);
 }
 
-TEST_F(FilesContractTest, AttributesOfMissingReadOnlyAndDirectoryPaths) {
-  Win32Error error = 0;
-  EXPECT_EQ(p_.files.GetFileAttributes(dir_ + "missing.txt", &error), file_attribute::kInvalid);
-  EXPECT_EQ(error, win32_error::kFileNotFound);
-  EXPECT_EQ(p_.files.GetFileAttributes(dir_ + "no\\such.txt", &error), file_attribute::kInvalid);
-  EXPECT_EQ(error, win32_error::kPathNotFound);
-
-  EXPECT_NE(p_.files.GetFileAttributes(dir_) & file_attribute::kDirectory, 0u);
-
-  std::string path = dir_ + "ro.txt";
+TEST_F(FilesContractTest, ExistenceAttributesAndDeletionOfFilesAndDirectories) {
+  std::string path = dir_ + "file.txt";
   WriteFile(path, "x");
+  EXPECT_TRUE(p_.files.PathFileExists(path));
+  EXPECT_TRUE(p_.files.PathFileExists(dir_));
+  EXPECT_NE(p_.files.GetFileAttributes(dir_) & file_attribute::kDirectory, 0u);
+  ASSERT_EQ(p_.files.CreateDirectory(dir_ + "sub"), 0u);
+  EXPECT_EQ(p_.files.CreateDirectory(dir_ + "sub"), win32_error::kAlreadyExists);
+  EXPECT_TRUE(p_.files.PathFileExists(dir_ + "sub"));
+
   ASSERT_EQ(p_.files.SetFileAttributes(path, file_attribute::kReadOnly), 0u);
   EXPECT_NE(p_.files.GetFileAttributes(path) & file_attribute::kReadOnly, 0u);
   // Whether the flag then stops writers depends on the account (Wine run as root writes
   // anyway), so only the flag itself is part of the contract.
   ASSERT_EQ(p_.files.SetFileAttributes(path, file_attribute::kNormal), 0u);
   EXPECT_EQ(p_.files.GetFileAttributes(path) & file_attribute::kReadOnly, 0u);
-}
-
-TEST_F(FilesContractTest, DeleteAndExistence) {
-  std::string path = dir_ + "gone.txt";
-  WriteFile(path, "x");
-  EXPECT_TRUE(p_.files.PathFileExists(path));
-  EXPECT_TRUE(p_.files.PathFileExists(dir_));
-  ASSERT_EQ(p_.files.CreateDirectory(dir_ + "sub"), 0u);
-  EXPECT_EQ(p_.files.CreateDirectory(dir_ + "sub"), win32_error::kAlreadyExists);
-  EXPECT_TRUE(p_.files.PathFileExists(dir_ + "sub"));
 
   WideString wide = p_.texts.AnsiToWide(path);
   EXPECT_EQ(p_.files.DeleteFile(wide), 0u);
   EXPECT_FALSE(p_.files.PathFileExists(path));
   EXPECT_EQ(p_.files.DeleteFile(wide), win32_error::kFileNotFound);
+  Win32Error error = 0;
+  EXPECT_EQ(p_.files.GetFileAttributes(path, &error), file_attribute::kInvalid);
+  EXPECT_EQ(error, win32_error::kFileNotFound);
+  EXPECT_EQ(p_.files.GetFileAttributes(dir_ + "no\\such.txt", &error), file_attribute::kInvalid);
+  EXPECT_EQ(error, win32_error::kPathNotFound);
 }
 
 }  // namespace

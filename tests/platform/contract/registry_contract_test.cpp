@@ -29,41 +29,31 @@ class RegistryContractTest : public ContractTest {
   std::string base_;
 };
 
-TEST_F(RegistryContractTest, CreateMakesMissingParentsAndTellsWhetherItCreated) {
+TEST_F(RegistryContractTest, CreateMakesMissingParentsTellsWhetherItCreatedAndIgnoresCase) {
   bool created = false;
-  Create("\\Outer\\Inner", &created);
+  Create("\\Outer\\MixedCase", &created);
   EXPECT_TRUE(created);
   EXPECT_EQ(Open("\\Outer"), 0u);
-  Create("\\Outer\\Inner", &created);
+  Create("\\Outer\\MixedCase", &created);
   EXPECT_FALSE(created);
   Create("\\Outer", &created);
   EXPECT_FALSE(created);
-}
-
-TEST_F(RegistryContractTest, KeyNamesIgnoreCase) {
-  Create("\\MixedCase");
-  EXPECT_EQ(Open("\\MIXEDCASE"), 0u);
-  EXPECT_EQ(Open("\\mixedcase"), 0u);
-}
-
-TEST_F(RegistryContractTest, MissingKeysAndValuesAreNotFound) {
+  EXPECT_EQ(Open("\\OUTER\\MIXEDCASE"), 0u);
+  EXPECT_EQ(Open("\\outer\\mixedcase"), 0u);
   EXPECT_EQ(Open("\\Nowhere"), win32_error::kFileNotFound);
+}
+
+TEST_F(RegistryContractTest, ValuesKeepTheirTypeAndBytesAndMissingOnesAreNotFound) {
   ScopedRegKey key = Create("");
   RegType type = RegType::kNone;
   std::vector<std::uint8_t> data;
   EXPECT_EQ(p_.registry.QueryValue(key.get(), "Missing", &type, &data), win32_error::kFileNotFound);
   EXPECT_EQ(p_.registry.DeleteValue(key.get(), "Missing"), win32_error::kFileNotFound);
-}
 
-TEST_F(RegistryContractTest, ValuesKeepTheirTypeAndBytes) {
-  ScopedRegKey key = Create("");
   ASSERT_EQ(SetStringValue(p_.registry, key.get(), "Text", "hello"), 0u);
   ASSERT_EQ(SetStringValue(p_.registry, key.get(), "Expand", "%WINDIR%\\x", RegType::kExpandSz),
             0u);
   ASSERT_EQ(SetDwordValue(p_.registry, key.get(), "Number", 0x12345678u), 0u);
-
-  RegType type = RegType::kNone;
-  std::vector<std::uint8_t> data;
   ASSERT_EQ(p_.registry.QueryValue(key.get(), "text", &type, &data), 0u);
   EXPECT_EQ(type, RegType::kSz);
   EXPECT_EQ(std::string(data.begin(), data.end()), std::string("hello", 6));  // with its NUL
@@ -100,20 +90,12 @@ TEST_F(RegistryContractTest, SubkeysAreEnumeratedByIndexUntilNoMoreItems) {
   EXPECT_EQ(names, (std::vector<std::string>{"alpha", "Bravo", "Charlie"}));
 }
 
-TEST_F(RegistryContractTest, OnlyKeysWithoutSubkeysCanBeDeleted) {
-  Create("\\Parent\\Child");
-  ScopedRegKey base = Create("");
-  EXPECT_EQ(p_.registry.DeleteKey(base.get(), "Parent"), win32_error::kAccessDenied);
-  EXPECT_EQ(Open("\\Parent\\Child"), 0u);
-  EXPECT_EQ(p_.registry.DeleteKey(base.get(), "Parent\\Child"), 0u);
-  EXPECT_EQ(p_.registry.DeleteKey(base.get(), "PARENT"), 0u);
-  EXPECT_EQ(Open("\\Parent"), win32_error::kFileNotFound);
-  EXPECT_EQ(p_.registry.DeleteKey(base.get(), "Parent"), win32_error::kFileNotFound);
-}
-
-TEST_F(RegistryContractTest, APathBeginningWithABackslashIsBadButEmptyNamesInsideArePassedOver) {
+TEST_F(RegistryContractTest, KeysWithoutSubkeysAreDeletedByPathsNotBeginningWithABackslash) {
   Create("\\Outer\\Inner");
+  Create("\\Outer\\Other");
   ScopedRegKey base = Create("");
+  EXPECT_EQ(p_.registry.DeleteKey(base.get(), "Outer"), win32_error::kAccessDenied);
+  EXPECT_EQ(Open("\\Outer\\Inner"), 0u);
   ScopedRegKey key(p_.registry);
   // Were it taken as the parent itself, deleting its subtree would empty the parent.
   EXPECT_EQ(p_.registry.OpenKey(base.get(), "\\", reg_access::kRead, key.put()),
@@ -124,9 +106,14 @@ TEST_F(RegistryContractTest, APathBeginningWithABackslashIsBadButEmptyNamesInsid
             win32_error::kBadPathname);
   EXPECT_EQ(p_.registry.DeleteKey(base.get(), "\\"), win32_error::kBadPathname);
   EXPECT_EQ(p_.registry.DeleteKey(base.get(), "\\Outer\\Inner"), win32_error::kBadPathname);
+  EXPECT_EQ(p_.registry.DeleteKey(base.get(), "Outer\\Other"), 0u);
+  // Empty names inside a path are passed over.
   EXPECT_EQ(Open("\\Outer\\\\Inner\\"), 0u);
   EXPECT_EQ(p_.registry.DeleteKey(base.get(), "Outer\\\\Inner"), 0u);
   EXPECT_EQ(Open("\\Outer\\Inner"), win32_error::kFileNotFound);
+  EXPECT_EQ(p_.registry.DeleteKey(base.get(), "OUTER"), 0u);
+  EXPECT_EQ(Open("\\Outer"), win32_error::kFileNotFound);
+  EXPECT_EQ(p_.registry.DeleteKey(base.get(), "Outer"), win32_error::kFileNotFound);
 }
 
 }  // namespace

@@ -25,17 +25,18 @@ TEST_F(SystemTextsContractTest, ModuleMessagesFillTheirInsert) {
   EXPECT_EQ(p_.texts.ModuleMessage(99, "x"), std::nullopt);
 }
 
-TEST_F(SystemTextsContractTest, AnsiAndWideRoundTripInTheAnsiCodePage) {
+TEST_F(SystemTextsContractTest, AnsiTextIsInTheAnsiCodePageOneByteACharacter) {
   EXPECT_EQ(p_.texts.AnsiToWide("Grid 3.21"), u"Grid 3.21");
   EXPECT_EQ(p_.texts.WideToAnsi(u"Grid 3.21"), "Grid 3.21");
   // Code page 1252: e acute is one byte, 0xE9.
   EXPECT_EQ(p_.texts.WideToAnsi(u"caf\u00e9"), "caf\xe9");
   EXPECT_EQ(p_.texts.AnsiToWide("caf\xe9"), u"caf\u00e9");
+  // Its bytes 0x80 to 0x9F: the euro sign's, and one that the code page leaves undefined.
+  EXPECT_EQ(p_.texts.AnsiToWide("\x80\x81"), u"\u20ac\u0081");
+  EXPECT_EQ(p_.texts.WideToAnsi(u"\u20ac\u0081"), "\x80\x81");
   EXPECT_EQ(p_.texts.AnsiToWide(""), u"");
   EXPECT_EQ(p_.texts.WideToAnsi(u""), "");
-}
-
-TEST_F(SystemTextsContractTest, CharNextStepsOneByteInAnsiText) {
+  // CharNext steps one byte at a time.
   const std::string text = "a\xe9z";
   EXPECT_EQ(p_.texts.CharNext(text, 0), 1u);
   EXPECT_EQ(p_.texts.CharNext(text, 1), 2u);

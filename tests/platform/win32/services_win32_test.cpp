@@ -69,14 +69,5 @@ TEST_F(ServicesTest, ServiceDatabaseRoundTrip) {
             win32_error::kServiceDoesNotExist);
 }
 
-TEST(EventLogTest, ReportsThroughARegisteredSource) {
-  Win32Platform backend;
-  IEventLog& log = backend.platform().eventLog;
-  ScopedEventSource source(log);
-  ASSERT_EQ(log.RegisterSource("KeldranTest", source.put()), 0u);
-  EXPECT_EQ(log.Report(source.get(), event_type::kInformation, 4, 105, {"client.exe"}), 0u);
-  EXPECT_EQ(log.Report(source.get(), event_type::kWarning, 6, 1000, {}), 0u);
-}
-
 }  // namespace
 }  // namespace keldran::win32

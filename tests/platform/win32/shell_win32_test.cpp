@@ -46,17 +46,6 @@ class ShellTest : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(ShellTest, SpecialFoldersByName) {
-  std::string programs;
-  ASSERT_EQ(p_.shell.SpecialFolder("AllUsersPrograms", &programs), kSOk);
-  EXPECT_NE(programs.find("Programs"), std::string::npos) << programs;
-  std::string startup;
-  ASSERT_EQ(p_.shell.SpecialFolder("AllUsersStartup", &startup), kSOk);
-  EXPECT_NE(startup.find("Start"), std::string::npos) << startup;  // "StartUp" on Wine
-  std::string other;
-  EXPECT_EQ(p_.shell.SpecialFolder("Elsewhere", &other), kEInvalidArg);
-}
-
 TEST_F(ShellTest, ShortcutsReadBackAsSaved) {
   ShortcutDefinition saved;
   saved.path = dir_ + "\\Agent.lnk";
