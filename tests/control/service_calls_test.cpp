@@ -13,8 +13,7 @@ struct RecordingRun final : IRunControl {
   void SetServiceState(std::uint32_t state) override { states.push_back(state); }
   void Lock() override {}
   void Unlock() override {}
-  int quits = 0;
-  int failures = 0;
+  int quits = 0, failures = 0;
   std::vector<std::uint32_t> states;
 };
 
@@ -99,6 +98,14 @@ TEST_F(ServiceCallsTest, StopAndRestartEndOrRenewTheClient) {
   EXPECT_TRUE(children[1].running);
   EXPECT_EQ(children[1].showWindow, show_window::kShow);  // the latest show state
 
+  // A stop request only posts the stop message to the window: nothing happens until it gets it.
+  ASSERT_EQ(calls.RequestStop(), kSOk);
+  EXPECT_TRUE(supervisor.ClientRunning());
+  EXPECT_EQ(run.quits, 0);
+  Message message;
+  ASSERT_EQ(fake.windowing.GetMessage(&message), 1);
+  EXPECT_EQ(message.window, host.window.handle());
+  EXPECT_EQ(message.message, host.messages.stop);
   ASSERT_EQ(calls.Stop(), kSOk);
   EXPECT_EQ(Count(111), 1u);
   EXPECT_EQ(run.quits, 1);
@@ -159,26 +166,6 @@ TEST_F(ServiceCallsTest, StatusTellsTheClientsLifeAsTheHostSeesIt) {
   ASSERT_EQ(calls.Pause(), kSOk);
   now = status();
   EXPECT_NE(now.find("Paused=1"), std::string::npos) << now;
-}
-
-TEST_F(ServiceCallsTest, AWorkerThatCannotBeCreatedLeavesANullPointer) {
-  ObjectRef worker = fake::FakeCom::MakeObject("stale");
-  ASSERT_EQ(calls.StartWorker(nullptr, &worker), kSOk);
-  EXPECT_FALSE(worker);
-  EXPECT_EQ(fake.com.LocalServerRequests(),
-            std::vector<std::string>{std::string(worker_ids::kClsid) + " " + worker_ids::kIid});
-  EXPECT_EQ(calls.StopWorker(0), kSOk);
-}
-
-TEST_F(ServiceCallsTest, RequestStopOnlyPostsTheStopMessageToTheWindow) {
-  Connect();
-  ASSERT_EQ(calls.RequestStop(), kSOk);
-  EXPECT_TRUE(supervisor.ClientRunning());  // nothing happens until the window gets it
-  EXPECT_EQ(run.quits, 0);
-  Message message;
-  ASSERT_EQ(fake.windowing.GetMessage(&message), 1);
-  EXPECT_EQ(message.window, host.window.handle());
-  EXPECT_EQ(message.message, host.messages.stop);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The component's logging forms and the notices the tray makes of events: balloons once a
-// client runs, before that the pending notice that the exit notice shows.
+// The notices the tray makes of the component's events: balloons once a client runs, before that
+// the pending notice that the exit notice shows.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,36 +9,16 @@
 namespace keldran {
 namespace {
 
-using testing::LoggedEvent;
-
 class ComponentLogTest : public testing::HostFixture {
  protected:
   ComponentLogTest() {
     ConfigureGrid();
-    UseLogFile();
     config.DisplayName = "Keldran Grid Service";
   }
 
   ComponentLog& events = host.events;
   TrayIcon& tray = host.window.tray();
 };
-
-TEST_F(ComponentLogTest, ShortFormsWriteEventsOfTheirTypeAndRecordsCarryTheLogPrefixAsTag) {
-  EXPECT_EQ(events.logError(category::kStartup, 116, "a", nullptr, "c", "d"), kEFail);
-  events.logWarning(category::kInstall, 112, "w1", "w2");
-  events.logInfo(category::kStartup, 103, "i");
-  config.LogPre = "";
-  events.logDebug("without");
-  ASSERT_EQ(fake.eventLog.Events().size(), 3u);
-  EXPECT_EQ(fake.eventLog.Events()[0].source, "KeldranGridAgent321");
-  EXPECT_EQ(Logged(116), (std::vector{LoggedEvent{event_type::kError, 3, "a c d"}}));
-  EXPECT_EQ(Logged(112),
-            (std::vector{LoggedEvent{event_type::kWarning, category::kInstall, "w1 w2"}}));
-  EXPECT_EQ(Logged(103),
-            (std::vector{LoggedEvent{event_type::kInformation, category::kStartup, "i"}}));
-  EXPECT_NE(LogText().find("#Grid# ==================== ERROR.Log"), std::string::npos);
-  EXPECT_NE(LogText().find("\r\n\r\n#09:00:00.000## without"), std::string::npos);
-}
 
 TEST_F(ComponentLogTest, BeforeAnyClientTheLastNoticeWaitsForTheExitNoticeToShowItOnce) {
   events.logError(category::kStartup, 116, "first");

@@ -85,7 +85,7 @@ TEST_F(RecordFormatTest, RecordsAreSeparatedByOneEmptyLineAndTheDebuggerGetsThem
                                       "\r\n\r\n\r\n#23:59:59.999## \r\nsecond\r\n"}));
 }
 
-TEST_F(RecordFormatTest, HundredThousandCharactersOrLineBreaksAreWrittenWhole) {
+TEST_F(RecordFormatTest, HundredThousandCharactersOrLineBreaksOrHugeEventStringsAreWrittenWhole) {
   LogToDisk();
   log.setLogTrace(true);
   const std::string text(100000, 'x');
@@ -99,6 +99,16 @@ TEST_F(RecordFormatTest, HundredThousandCharactersOrLineBreaksAreWrittenWhole) {
   std::string expected;
   for (int i = 0; i < 99998; ++i) expected += "\r\n";
   EXPECT_EQ(DayFile(), expected + kHeader + "\r\nend");
+
+  // An event's huge strings are joined whole; without a string array it has none.
+  fake.eventLog.Clear();
+  const std::string huge(100000, 'h');
+  const char* strings[] = {huge.c_str(), "\0tail", huge.c_str(), nullptr};
+  log.logEvent(event_type::kError, 3, 116, strings, 4, nullptr);
+  EXPECT_EQ(fake.eventLog.Events().at(0).strings.at(0).size(), 200001u);
+  log.logEvent(event_type::kError, 3, 116, nullptr, 4, nullptr);
+  EXPECT_EQ(fake.eventLog.Events().at(1).strings, std::vector<std::string>{""});
+  EXPECT_TRUE(FailureEvents().empty());
 }
 
 TEST_F(RecordFormatTest, FailureMessageDirectoryAndEventSourceNameAreCutOrRefusedWithoutOverflow) {
@@ -115,18 +125,6 @@ TEST_F(RecordFormatTest, FailureMessageDirectoryAndEventSourceNameAreCutOrRefuse
   EXPECT_TRUE(fake.files.Opens().empty());
   log.setEventSourceName(std::string(1000, 's'));
   EXPECT_EQ(log.eventSourceName(), std::string(259, 's'));
-}
-
-TEST_F(RecordFormatTest, EventWithoutStringArrayOrWithHugeStrings) {
-  LogToDisk();
-  log.logEvent(event_type::kError, 3, 116, nullptr, 4, nullptr);
-  EXPECT_EQ(fake.eventLog.Events().at(0).strings, std::vector<std::string>{""});
-
-  const std::string huge(100000, 'h');
-  const char* strings[] = {huge.c_str(), "\0tail", huge.c_str(), nullptr};
-  log.logEvent(event_type::kError, 3, 116, strings, 4, nullptr);
-  EXPECT_EQ(fake.eventLog.Events().at(1).strings.at(0).size(), 200001u);
-  EXPECT_TRUE(FailureEvents().empty());
 }
 
 }  // namespace

@@ -17,34 +17,7 @@ class ServiceControlTest : public testing::RunFixture {
   }
 };
 
-TEST_F(ServiceControlTest, StopTellsTheClientWaitsForItAndEndsTheRun) {
-  StartClient();
-  Connect();
-  const std::uint64_t before = fake.clock.Elapsed();
-  host.service.Handler(service_control::kStop);
-  EXPECT_EQ(ClientEvents(), std::vector<std::uintptr_t>{client_event::kStop});
-  // The client ignored the request: the handler waited the full 30 s.
-  EXPECT_EQ(fake.clock.Elapsed() - before, 30000u);
-  EXPECT_FALSE(supervisor.ClientRunning());
-  EXPECT_EQ(Insertions(401), std::vector<std::string>{""});
-  // A second stop (the window's stop message after the SCM's) writes no second event.
-  host.service.Handler(service_control::kStop);
-  EXPECT_EQ(Count(401), 1u);
-  EXPECT_EQ(Count(400), 0u);
-}
-
-TEST_F(ServiceControlTest, ShutdownTellsTheClientWithCode5AndWaits20Seconds) {
-  StartClient();
-  Connect();
-  const std::uint64_t before = fake.clock.Elapsed();
-  host.service.Handler(service_control::kShutdown);
-  EXPECT_EQ(ClientEvents(), std::vector<std::uintptr_t>{client_event::kShutdown});
-  EXPECT_EQ(fake.clock.Elapsed() - before, 20000u);
-  EXPECT_FALSE(supervisor.ClientRunning());
-  EXPECT_EQ(Count(400) + Count(401), 0u);
-}
-
-TEST_F(ServiceControlTest, AServiceRunReportsItsStatesAndStops) {
+TEST_F(ServiceControlTest, AServiceRunReportsItsStatesAndAStopTellsTheClientAndWaitsForIt) {
   fake.services.SetStartedByServiceManager(true);
   // The client connects after 2 s; interrogate and a user-defined code arrive; the Service
   // Control Manager stops the service at 10 s.
@@ -52,8 +25,13 @@ TEST_F(ServiceControlTest, AServiceRunReportsItsStatesAndStops) {
   fake.clock.After(3000, [this] { SendControl(service_control::kInterrogate); });
   fake.clock.After(4000, [this] { SendControl(128); });
   fake.clock.After(10000, [this] { SendControl(service_control::kStop); });
+  const std::uint64_t before = fake.clock.Elapsed();
   host.service.StartRun(true, false);
   EXPECT_EQ(fake.services.DispatchedServiceName(), "KeldranGridAgent321");
+  // The stop tells the client; it ignored the request: the stop waited the full 30 s.
+  EXPECT_EQ(ClientEvents(), std::vector<std::uintptr_t>{client_event::kStop});
+  EXPECT_EQ(fake.clock.Elapsed() - before, 40000u);
+  EXPECT_FALSE(supervisor.ClientRunning());
   EXPECT_EQ(ReportedStates(),
             (std::vector<std::uint32_t>{service_state::kStartPending, service_state::kRunning,
                                         service_state::kStopPending, service_state::kStopped,
@@ -66,11 +44,22 @@ TEST_F(ServiceControlTest, AServiceRunReportsItsStatesAndStops) {
                              {event_type::kWarning, category::kRun,
                               "Service Handler received unrecognized control code: 0x00000080"}}));
   EXPECT_FALSE(host.service.runFailed());
+  // A second stop (the window's stop message after the SCM's) writes no second event.
+  host.service.Handler(service_control::kStop);
+  EXPECT_EQ(Count(400), 1u);
+  EXPECT_EQ(Count(401), 0u);
 }
 
-TEST_F(ServiceControlTest, WithoutTheServiceManagerTheServiceRunsAsAnApplication) {
-  fake.clock.After(3000, [this] { ASSERT_EQ(calls.Stop(), kSOk); });
+TEST_F(ServiceControlTest, WithoutTheServiceManagerTheServiceRunsAsAnApplicationUntilShutdown) {
+  // The system shuts down at 3 s: the client is told with code 5 and given 20 s to end.
+  fake.clock.After(1000, [this] { Connect(); });
+  fake.clock.After(3000, [this] {
+    fake.windowing.RunAsOtherThread([this] { host.service.Handler(service_control::kShutdown); });
+  });
   host.service.StartRun(true, false);
+  EXPECT_EQ(ClientEvents(), std::vector<std::uintptr_t>{client_event::kShutdown});
+  EXPECT_EQ(fake.clock.Elapsed(), 23000u);
+  EXPECT_EQ(Count(400) + Count(401), 0u);
   EXPECT_FALSE(host.service.runAsService());
   EXPECT_EQ(Count(104), 1u);
   EXPECT_EQ(Count(103), 0u);

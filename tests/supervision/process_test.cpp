@@ -27,13 +27,11 @@ class ProcessTest : public ::testing::Test {
 
 // ---- Path macros ------------------------------------------------------------------------------
 
-struct RootCase {
-  const char* workingDir;
-  const char* root;
-};
-
 TEST_F(ProcessTest, RootDirDropsATrailingBinOnlyFromSixCharactersOn) {
-  const RootCase cases[] = {
+  const struct {
+    const char* workingDir;
+    const char* root;
+  } cases[] = {
       {"D:\\Prog\\BIN", "D:\\Prog"},                // any case
       {"D:\\Apps\\Grid\\bin\\", "D:\\Apps\\Grid"},  // one trailing backslash first
       {"D:\\Apps\\Grid\\", "D:\\Apps\\Grid"},
@@ -45,7 +43,7 @@ TEST_F(ProcessTest, RootDirDropsATrailingBinOnlyFromSixCharactersOn) {
       {"D:\\x\\bin\\\\", "D:\\x\\bin\\"},  // only one backslash is dropped
       {"", kModuleDir},                    // none: the executable's directory again
   };
-  for (const RootCase& c : cases) {
+  for (const auto& c : cases) {
     process.SetWorkingDir(c.workingDir);
     EXPECT_EQ(process.RootDir(), c.root) << c.workingDir;
     EXPECT_EQ(process.ExpandFileMacros("%ROOTDIR%"), c.root) << c.workingDir;
@@ -78,14 +76,12 @@ TEST_F(ProcessTest, WithoutAWorkingDirectoryOrInsideOneTheMacrosMeanTheExecutabl
   EXPECT_EQ(odd.ExpandFileMacros("%DIR%\\x"), "D:\\%ROOTDIR%\\50%\\x");
 }
 
-struct MacroCase {
-  const char* input;
-  const char* expanded;
-};
-
 TEST_F(ProcessTest, MacroNamesAreExactAndEverythingElseIsKept) {
   process.SetWorkingDir("D:\\Grid\\bin");
-  const MacroCase cases[] = {
+  const struct {
+    const char* input;
+    const char* expanded;
+  } cases[] = {
       {"%DIR%\\c.exe", "D:\\Grid\\bin\\c.exe"},
       {"%ROOTDIR%\\data\\%DIR%", "D:\\Grid\\data\\D:\\Grid\\bin"},
       {"%TEMP%\\x", "%TEMP%\\x"},  // no environment lookup
@@ -101,7 +97,7 @@ TEST_F(ProcessTest, MacroNamesAreExactAndEverythingElseIsKept) {
       {"no macros", "no macros"},
       {"", ""},
   };
-  for (const MacroCase& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(process.ExpandFileMacros(c.input), c.expanded) << c.input;
   }
 }

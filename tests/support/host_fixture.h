@@ -15,8 +15,6 @@
 
 namespace keldran::testing {
 
-constexpr const char* kExeDir = "C:\\Program Files\\Keldran\\";
-constexpr const char* kExePath = "C:\\Program Files\\Keldran\\KeldranGridAgent.exe";
 constexpr const char* kServicesKey = "AppID\\{0E5B7C21-3D94-4A6F-9B1E-7C2D4F8A9051}\\Services\\";
 
 // An event as tests compare it: its type, category and first insertion text.
@@ -49,9 +47,7 @@ struct FakeHost {
   std::vector<fake::RecordedEvent> Events(std::uint32_t id) const {
     return fake.eventLog.EventsWithId(id);
   }
-  std::size_t Count(std::uint32_t eventId) const {
-    return fake.eventLog.EventsWithId(eventId).size();
-  }
+  std::size_t Count(std::uint32_t id) const { return fake.eventLog.EventsWithId(id).size(); }
   std::vector<LoggedEvent> Logged(std::uint32_t id) const {
     std::vector<LoggedEvent> out;
     for (const auto& e : fake.eventLog.EventsWithId(id))
@@ -80,7 +76,6 @@ class HostFixture : public ::testing::Test, public FakeHost {
 
   // The component as its configuration load leaves it, for tests that skip the load.
   void ConfigureGrid() {
-    config.ServiceComp = "Grid";
     config.ServiceName = "KeldranGridAgent321";
     config.ServiceID = "{11111111-2222-3333-4444-555555555555}";
     config.LogPre = "Grid";
@@ -106,7 +101,8 @@ class HostFixture : public ::testing::Test, public FakeHost {
 };
 
 // A configured host ready to run its client: the client program exists (it runs until killed
-// unless a test says otherwise) and the configuration is as its load would leave it.
+// unless a test says otherwise) and what the run reads of the configuration is as its load would
+// leave it.
 class RunFixture : public HostFixture {
  protected:
   static constexpr const char* kClient = "C:\\Grid\\client.exe";
@@ -117,10 +113,6 @@ class RunFixture : public HostFixture {
     fake.files.AddDirectory("C:\\Grid");
     fake.processes.AddProgram(kClient, fake::FakeProgram{});
     fake.windowing.AddForeignWindow(kClientWindow);
-    config.ExePath = kExePath;
-    config.AppName = "KeldranGridAgent";
-    config.ExeDir = kExeDir;
-    config.ServiceComp = "Grid";
     config.ServiceName = names::kServiceName;
     config.DisplayName = names::kDisplayName;
     config.LogPre = "Grid";

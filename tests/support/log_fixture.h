@@ -43,9 +43,14 @@ class LogFixture : public ::testing::Test {
     return all;
   }
 
-  // The Logging Failure reports (event 1001) so far.
+  // The Logging Failure reports (event 1001) so far, and their texts.
   std::vector<fake::RecordedEvent> FailureEvents() const {
     return fake.eventLog.EventsWithId(1001);
+  }
+  std::vector<std::string> FailureTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& e : FailureEvents()) texts.push_back(e.strings.at(0));
+    return texts;
   }
 
   fake::FakePlatform fake;
