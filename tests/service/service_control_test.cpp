@@ -122,7 +122,6 @@ TEST_F(ServiceControlTest, AClientThatEndsDuringTheStopIsNeitherADeathNorRestart
 
 TEST_F(ServiceControlTest, AClientThatConnectsDuringTheStopIsToldAtOnce) {
   fake.services.SetStartedByServiceManager(true);
-  ClientProgram(fake::FakeProgram{});
   // The stop comes before the client has connected; the client connects 1 s into the wait and
   // ends 1 s after it has been told.
   fake.clock.After(1000, [this] { SendControl(service_control::kStop); });
