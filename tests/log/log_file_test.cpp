@@ -15,8 +15,8 @@ namespace {
 using LogFileTest = testing::LogFixture;
 
 TEST_F(LogFileTest, RecordsGoToTheFileOfTheirDateAndOldDailyFilesGoWhenANewDaysFileStarts) {
-  for (const char* name : {"2024-02-24.log", "2024-02-25.log", "2024-02-29.log", "2024-13-01.log",
-                           "2024-02-01.txt", "notes.log", "x2024-02-01.log"}) {
+  for (const char* name : {"2024-02-01.log", "2024-02-24.log", "2024-02-25.log", "2024-02-29.log",
+                           "2024-13-01.log", "2024-02-01.txt", "notes.log", "x2024-02-01.log"}) {
     fake.files.AddFile(std::string(kLogDir) + "\\" + name, "old");
   }
   auto left = [&] {
@@ -32,11 +32,11 @@ TEST_F(LogFileTest, RecordsGoToTheFileOfTheirDateAndOldDailyFilesGoWhenANewDaysF
   log.logDebug("first of the second", nullptr);
   EXPECT_EQ(DayFile(), "\r\n\r\n#23:59:59.999## last of the first");
   EXPECT_EQ(DayFile("C:\\Logs\\2024-03-02.log"), "\r\n\r\n#00:00:00.000## first of the second");
-  EXPECT_EQ(left().size(), 9u);
+  EXPECT_EQ(left().size(), 10u);
 
   log.setLogKeepDays(7);
   SetClock(9, 0, 0, 0, 3);
-  log.logDebug("third of March", nullptr);  // 2024-02-24 is 8 days old: it goes
+  log.logDebug("third of March", nullptr);  // 2024-02-24 is 8 days old: it goes, as 02-01 does
   EXPECT_EQ(left(), (std::vector<std::string>{"2024-02-01.txt", "2024-02-25.log", "2024-02-29.log",
                                               "2024-03-01.log", "2024-03-02.log", "2024-03-03.log",
                                               "2024-13-01.log", "notes.log", "x2024-02-01.log"}));
