@@ -87,7 +87,9 @@ TEST_F(ServiceControlTest, WithoutTheServiceManagerTheServiceRunsAsAnApplication
   EXPECT_EQ(Count(104), 1u);
   EXPECT_EQ(Count(103), 0u);
   EXPECT_EQ(Count(101) + Count(102), 0u);
+  // An application reports no status, and keeps none.
   EXPECT_TRUE(fake.services.StatusReports().empty());
+  EXPECT_EQ(host.service.status().currentState, service_state::kStopped);
 }
 
 TEST_F(ServiceControlTest, AFailingControlHandlerRegistrationEndsTheServiceAsAFailure) {
