@@ -88,12 +88,16 @@ TEST_F(ServiceCallsTest, LogMapsTypesAndDefaults) {
 }
 
 TEST_F(ServiceCallsTest, StopAndRestartEndOrRenewTheClient) {
+  EXPECT_EQ(fake.processes.LastChild()->showWindow, show_window::kHide);
+  ASSERT_EQ(calls.NotifyVisible(1), kSOk);
   ASSERT_EQ(calls.Restart(), kSOk);
   EXPECT_EQ(Count(119), 1u);
+  EXPECT_EQ(Count(105), 2u);
   auto children = fake.processes.Children();
   ASSERT_EQ(children.size(), 2u);
   EXPECT_EQ(children[0].exitCode, 1460u);
   EXPECT_TRUE(children[1].running);
+  EXPECT_EQ(children[1].showWindow, show_window::kShow);  // the latest show state
 
   ASSERT_EQ(calls.Stop(), kSOk);
   EXPECT_EQ(Count(111), 1u);

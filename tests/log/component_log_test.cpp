@@ -40,42 +40,33 @@ TEST_F(ComponentLogTest, ShortFormsWriteEventsOfTheirTypeAndRecordsCarryTheLogPr
   EXPECT_NE(LogText().find("\r\n\r\n#09:00:00.000## without"), std::string::npos);
 }
 
-TEST_F(ComponentLogTest, BeforeAnyClientTheLastNoticeWaitsAndInformationCountsOnlyWhileDebugging) {
+TEST_F(ComponentLogTest, BeforeAnyClientTheLastNoticeWaitsForTheExitNoticeToShowItOnce) {
   events.logError(category::kStartup, 116, "first");
   EXPECT_EQ(tray.pendingText(), "Startup failed: first");
   EXPECT_EQ(tray.pendingKind(), notice_kind::kError);
   events.logWarning(category::kInstall, 113, "second");
-  EXPECT_EQ(tray.pendingText(), "Cannot create registry key: second");
-  EXPECT_EQ(tray.pendingKind(), notice_kind::kWarning);
-  events.logInfo(category::kStartup, 103, "quiet");
-  EXPECT_EQ(tray.pendingText(), "Cannot create registry key: second");
+  events.logInfo(category::kStartup, 103, "quiet");  // information counts only while debugging
+  host.ShowExitNotice();
   config.Debug = 1;
   events.logInfo(category::kStartup, 103, "loud");
-  EXPECT_EQ(tray.pendingText(), "Service started loud");
-  EXPECT_EQ(tray.pendingKind(), notice_kind::kInformation);
-  EXPECT_TRUE(fake.dialogs.Balloons().empty());
-}
-
-TEST_F(ComponentLogTest, ExitNoticeShowsThePendingNoticeOnceWithItsIcon) {
-  const std::pair<std::uint16_t, std::uint32_t> kinds[] = {{event_type::kError, 0x10010},
-                                                           {event_type::kWarning, 0x10030},
-                                                           {event_type::kInformation, 0x10040}};
-  config.Debug = 1;
-  for (const auto& [type, style] : kinds) {
-    const char* strings[] = {"x"};
-    events.logEvent(type, category::kStartup, 116, strings, 1);
-    host.ShowExitNotice();
-    host.ShowExitNotice();
-  }
+  host.ShowExitNotice();
+  host.ShowExitNotice();
+  events.logError(category::kStartup, 116, "x");
+  host.ShowExitNotice();
+  const std::pair<std::string, std::uint32_t> shown[] = {
+      {"Cannot create registry key: second", 0x10030},  // with the icon of its kind
+      {"Service started loud", 0x10040},
+      {"Startup failed: x", 0x10010}};
   const auto boxes = fake.dialogs.Boxes();
   ASSERT_EQ(boxes.size(), 3u);
   for (std::size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(boxes[i].owner, 0u);
-    EXPECT_EQ(boxes[i].text, "Startup failed: x");
+    EXPECT_EQ(boxes[i].text, shown[i].first);
     EXPECT_EQ(boxes[i].caption, "Keldran Grid Service");
-    EXPECT_EQ(boxes[i].style, kinds[i].second);
+    EXPECT_EQ(boxes[i].style, shown[i].second);
   }
   EXPECT_FALSE(tray.pendingText());
+  EXPECT_TRUE(fake.dialogs.Balloons().empty());
 }
 
 TEST_F(ComponentLogTest, OnceAClientHasStartedEventsBecomeBalloonsAndNoExitNotice) {

@@ -1,5 +1,5 @@
 // Where records go: the day's file in the log directory, opened and closed per record under the
-// global mutex, and the trace echo to the event log.
+// global mutex, and the trace echo to the event log; and what a failing file costs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,34 +15,34 @@ namespace {
 using LogFileTest = testing::LogFixture;
 
 TEST_F(LogFileTest, RecordsGoToTheFileOfTheirDateAndOldDailyFilesGoWhenANewDaysFileStarts) {
-  for (const char* name : {"2024-02-22.log", "2024-02-23.log", "2024-02-29.log", "2024-13-01.log",
+  for (const char* name : {"2024-02-24.log", "2024-02-25.log", "2024-02-29.log", "2024-13-01.log",
                            "2024-02-01.txt", "notes.log", "x2024-02-01.log"}) {
     fake.files.AddFile(std::string(kLogDir) + "\\" + name, "old");
   }
-  log.setLogDir(kLogDir);
-  log.setLogKeepDays(7);
-  log.logDebug("first of March", nullptr);  // 2024-02-22 is 8 days old: it goes
   auto left = [&] {
     auto names = fake.files.ListFiles(kLogDir);
     std::sort(names.begin(), names.end());
     return names;
   };
-  EXPECT_EQ(left(), (std::vector<std::string>{"2024-02-01.txt", "2024-02-23.log", "2024-02-29.log",
-                                              "2024-03-01.log", "2024-13-01.log", "notes.log",
-                                              "x2024-02-01.log"}));
-  fake.files.AddFile(std::string(kLogDir) + "\\2024-02-22.log", "back");
-  log.logDebug("same day", nullptr);  // no new day's file: nothing is looked at
-  EXPECT_EQ(left().size(), 8u);
-  // Records around midnight land in two files named by date.
-  SetClock(23, 59, 59, 999, 2);
-  log.logDebug("last of the second", nullptr);
+  log.setLogDir(kLogDir);
+  // Records around midnight land in two files named by date; without LogKeepDays nothing goes.
+  SetClock(23, 59, 59, 999);
+  log.logDebug("last of the first", nullptr);
   fake.clock.Advance(1);
-  log.logDebug("first of the third", nullptr);
-  EXPECT_EQ(DayFile("C:\\Logs\\2024-03-02.log"), "\r\n\r\n#23:59:59.999## last of the second");
-  EXPECT_EQ(DayFile("C:\\Logs\\2024-03-03.log"), "\r\n\r\n#00:00:00.000## first of the third");
-  EXPECT_EQ(left(), (std::vector<std::string>{"2024-02-01.txt", "2024-02-29.log", "2024-03-01.log",
-                                              "2024-03-02.log", "2024-03-03.log", "2024-13-01.log",
-                                              "notes.log", "x2024-02-01.log"}));
+  log.logDebug("first of the second", nullptr);
+  EXPECT_EQ(DayFile(), "\r\n\r\n#23:59:59.999## last of the first");
+  EXPECT_EQ(DayFile("C:\\Logs\\2024-03-02.log"), "\r\n\r\n#00:00:00.000## first of the second");
+  EXPECT_EQ(left().size(), 9u);
+
+  log.setLogKeepDays(7);
+  SetClock(9, 0, 0, 0, 3);
+  log.logDebug("third of March", nullptr);  // 2024-02-24 is 8 days old: it goes
+  EXPECT_EQ(left(), (std::vector<std::string>{"2024-02-01.txt", "2024-02-25.log", "2024-02-29.log",
+                                              "2024-03-01.log", "2024-03-02.log", "2024-03-03.log",
+                                              "2024-13-01.log", "notes.log", "x2024-02-01.log"}));
+  fake.files.AddFile(std::string(kLogDir) + "\\2024-02-24.log", "back");
+  log.logDebug("same day", nullptr);  // no new day's file: nothing is looked at
+  EXPECT_EQ(left().size(), 10u);
 }
 
 TEST_F(LogFileTest, WithoutALogDirectoryOrWithAnEmptyOneNothingTouchesTheDisk) {
@@ -165,6 +165,90 @@ TEST_F(LogFileTest, TraceEchoesEachRecordButEventRecordsAsInformationEvent1000) 
   log.logDebug("still written", nullptr);
   EXPECT_NE(DayFile().find("still written"), std::string::npos);
   EXPECT_TRUE(FailureEvents().empty());
+}
+
+// ---- Failures: opens and writes that fail lose their record and are reported once (debugger
+// banners and event 1001); the next record tries again. (A file or mutex held elsewhere only
+// delays records: log_queue_test.)
+
+constexpr const char* kBannerBelow = "\n***\n*** ERROR *** See details below ***\n***\n";
+constexpr const char* kBannerAbove = "\n***\n*** ERROR *** See details above ***\n***\n";
+
+using LogFailureTest = testing::LogFixture;
+
+TEST_F(LogFailureTest, FailedOpenOrWriteIsReportedOnceWithoutWaitingAndTheNextRecordTriesAgain) {
+  const std::string file = "Could not write to log file C:\\Logs\\2024-03-01.log";
+  struct Case {
+    const char* fault;
+    std::uint32_t error;  // 0: a short write of 10 bytes
+    std::string text;
+    std::string left;  // what the failed record left in the file
+  } cases[] = {
+      {"WriteFile", 112, file + "\r\n\r\n Error: 112 (0x00000070) Disk full.", ""},
+      {"CreateFile", 5, file + "\r\n\r\n Error: 5 (0x00000005) Access denied.", ""},
+      {"", 0, file + "\n\nWriteFile didn't write all data (nData=00000015, nWritten=0000000A)",
+       "\r\n\r\n#09:05"},
+  };
+  LogToDisk();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    fake.eventLog.Clear();
+    fake.texts.ClearDebugOutput();
+    fake.files.RemoveTree(kDayFile);
+    if (c.error)
+      fake.faults.Fail(c.fault, c.error);
+    else
+      fake.files.LimitNextWrite(10);
+    const auto before = fake.clock.Elapsed();
+    log.logDebug("x", nullptr);  // 21 bytes
+    EXPECT_EQ(fake.clock.Elapsed(), before);
+    const auto failures = FailureEvents();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].source, "Grid");
+    EXPECT_EQ(failures[0].type, 1);
+    EXPECT_EQ(failures[0].category, 13);
+    EXPECT_EQ(failures[0].strings, std::vector<std::string>{c.text});
+    EXPECT_NE(Debugger().find(kBannerBelow + c.text + kBannerAbove), std::string::npos);
+    EXPECT_EQ(fake.files.OpenHandleCount(), 0u);
+    log.logDebug("kept", nullptr);
+    EXPECT_EQ(DayFile(), c.left + "\r\n\r\n#09:05:03.007## kept");
+    EXPECT_FALSE(log.failureReported(Log::kLogFileFailure));
+  }
+}
+
+TEST_F(LogFailureTest, AMissingFolderIsMadeWithItsParentsAndOneThatCannotBeIsReported) {
+  log.setEventSourceName("Grid");
+  log.setLogDir("C:\\Logs\\new\\deeper");
+  log.logDebug("x", nullptr);
+  EXPECT_EQ(DayFile("C:\\Logs\\new\\deeper\\2024-03-01.log"), "\r\n\r\n#09:00:00.000## x");
+  EXPECT_TRUE(FailureEvents().empty());
+
+  fake.faults.Fail("CreateDirectory", win32_error::kAccessDenied, -1);
+  log.setLogDir("C:\\NoSuchDir");
+  log.logDebug("x", nullptr);
+  const auto failures = FailureEvents();
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0].strings.at(0),
+            "Could not write to log file C:\\NoSuchDir\\2024-03-01.log\r\n\r\n Error: 3 "
+            "(0x00000003) Path not found.");
+}
+
+TEST_F(LogFailureTest, ReportThatCannotReachTheEventLogIsLeftAtTheDebugger) {
+  LogToDisk();
+  fake.faults.Fail("RegisterEventSource", 5);
+  fake.faults.Fail("CreateFile", 5);
+  log.logDebug("x", nullptr);
+  EXPECT_TRUE(fake.eventLog.Events().empty());
+  EXPECT_NE(Debugger().find(kBannerBelow), std::string::npos);
+  EXPECT_EQ(Debugger().find("could not write to event log"), std::string::npos);
+  // An event log that refuses the report: that is said there too.
+  fake.faults.Fail("ReportEvent", 1502);
+  log.logFail(Log::kEventLogFailure, "x");
+  EXPECT_NE(Debugger().find("\n\n***\n*** ERROR *** The logFail() could not write to event "
+                            "log\n***\r\n\r\n Error: 1502 (0x000005DE) "),
+            std::string::npos);
+  EXPECT_EQ(fake.eventLog.OpenSourceCount(), 0u);
+  EXPECT_EQ(DayFile(), "") << "no event log failure record while the file fails";
 }
 
 }  // namespace

@@ -149,13 +149,6 @@ TEST_F(RunLoopTest, AStopThroughTheWindowKeepsServingMessagesUntilTheClientEnds)
   EXPECT_FALSE(host.service.runFailed());
 }
 
-TEST_F(RunLoopTest, TheLoopEndsWhenTheWindowGoesEvenWithTheClientMeantToRun) {
-  fake.clock.After(1000, [&] { host.window.DestroyServiceWindow(); });
-  RunHost();
-  EXPECT_TRUE(supervisor.ClientRunning());
-  EXPECT_TRUE(fake.processes.LastChild()->terminated);
-}
-
 TEST_F(RunLoopTest, TheLastComLockEndsAnApplicationRun) {
   host.service.Lock();
   fake.clock.After(1000, [&] { host.service.Unlock(); });

@@ -33,18 +33,6 @@ TEST_F(ServiceControlTest, StopTellsTheClientWaitsForItAndEndsTheRun) {
   EXPECT_EQ(Count(400), 0u);
 }
 
-TEST_F(ServiceControlTest, StopBeforeConnectPostsNothingButStillWaitsAndQuits) {
-  StartClient();
-  host.events.logDebug("marker");
-  const std::uint64_t before = fake.clock.Elapsed();
-  host.service.Handler(service_control::kStop);
-  EXPECT_TRUE(fake.windowing.MessagesTo(kClientWindow).empty());
-  EXPECT_EQ(fake.clock.Elapsed() - before, 30000u);
-  EXPECT_FALSE(supervisor.ClientRunning());
-  for (const auto& line : fake.texts.DebugOutput())
-    EXPECT_EQ(line.find("Sending stop request"), std::string::npos);
-}
-
 TEST_F(ServiceControlTest, ShutdownTellsTheClientWithCode5AndWaits20Seconds) {
   StartClient();
   Connect();

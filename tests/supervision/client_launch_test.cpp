@@ -76,31 +76,6 @@ TEST_F(ClientLaunchTest, WhatCannotBeSetUpIsWarnedAndTheClientStartsAnyway) {
       << warnings[0].strings[0];
 }
 
-TEST_F(ClientLaunchTest, RestartUsesTheLatestShowStateAndDeletesTheKeysAgain) {
-  config.DeleteRegKeys = "HKCU\\Software\\Cache";
-  int startsWithKeyPresent = 0;
-  fake.processes.AddProgram(
-      kClientExe, {.exitAfter = {}, .exitCode = 0, .onStart = [&](fake::FakeChild&) {
-                     if (fake.registry.KeyExists(reg_root::kCurrentUser, "Software\\Cache"))
-                       ++startsWithKeyPresent;
-                   }});
-  fake.registry.PutKey(reg_root::kCurrentUser, "Software\\Cache\\old");
-  ASSERT_TRUE(supervisor.LaunchClient());
-  EXPECT_EQ(fake.processes.LastChild()->showWindow, show_window::kShow);
-
-  ASSERT_EQ(calls.NotifyVisible(0), kSOk);
-  fake.registry.PutKey(reg_root::kCurrentUser, "Software\\Cache");
-  ASSERT_TRUE(supervisor.Restart());
-
-  const auto children = fake.processes.Children();
-  ASSERT_EQ(children.size(), 2u);
-  EXPECT_EQ(children[1].showWindow, show_window::kHide);
-  EXPECT_EQ(startsWithKeyPresent, 0);
-  EXPECT_EQ(Events(105).size(), 2u);
-  EXPECT_TRUE(children[0].terminated);
-  EXPECT_TRUE(supervisor.ClientRunning());
-}
-
 TEST_F(ClientLaunchTest, FailedStartWritesOne106) {
   config.CommandLine = "%DIR%\\missing.exe";
   EXPECT_FALSE(supervisor.LaunchClient());

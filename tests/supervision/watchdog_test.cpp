@@ -88,7 +88,7 @@ TEST_F(WatchdogTest, TimeoutZeroOrPauseSwitchTimeOutsOff) {
   EXPECT_EQ(ClientStarts(), 2u);
 }
 
-TEST_F(WatchdogTest, ADeadClientIsRestartedEveryTickWhateverTheSettings) {
+TEST_F(WatchdogTest, ADeadClientIsRestartedEveryTickWhateverTheSettingsUntilARestartFails) {
   config.Timeout = 0;
   config.Debug = 1;
   ClientProgram(fake::FakeProgram{0, 3, {}});  // exits at once with code 3
@@ -100,6 +100,14 @@ TEST_F(WatchdogTest, ADeadClientIsRestartedEveryTickWhateverTheSettings) {
   EXPECT_EQ(fake.processes.Children()[0].exitCode, 3u);  // it ended by itself: no kill code
   EXPECT_TRUE(DebugLine("Client process " + std::to_string(FirstPid()) +
                         " ended with exit code 3 (0x00000003) after 1.0 s"));
+  // A restart that fails ends the host, and the checks with it.
+  fake.faults.Fail("CreateProcess", win32_error::kFileNotFound);
+  Ticks(1);
+  EXPECT_EQ(Count(106), 1u);
+  EXPECT_FALSE(supervisor.ClientRunning());
+  EXPECT_TRUE(host.service.runFailed());
+  Ticks(5);
+  EXPECT_EQ(Count(108), 4u);
 }
 
 TEST_F(WatchdogTest, WithABackoffAClientThatKeepsEndingIsStartedAgainLessAndLessOften) {
@@ -146,17 +154,6 @@ TEST_F(WatchdogTest, AVisibleOrDebuggedClientIsReportedOnceButNotKilled) {
   EXPECT_TRUE(ClientEvents().empty()) << "Debug also stops the pings";
 }
 
-TEST_F(WatchdogTest, TheTimeOutEventQuotesTheLastProgress) {
-  Ticks(62);  // no heartbeat ever stored a progress value: no text at all
-  const WideString loading = u"Loading";
-  ASSERT_EQ(calls.Progress(&loading, 0), kSOk);
-  Ticks(62);
-  ASSERT_EQ(calls.Running(), kSOk);  // a heartbeat without text stores an empty one
-  Ticks(62);
-  EXPECT_EQ(Insertions(107), (std::vector<std::string>{"", ": last progress was: Loading",
-                                                       ": last progress was: "}));
-}
-
 TEST_F(WatchdogTest, HeartbeatsKeepTheClientAliveAcrossTheTickCountWrap) {
   fake.clock.SetTickCount(0xFFFFFFFFu - 20000);  // the tick count wraps during the heartbeats
   for (int i = 0; i < 10; ++i) {
@@ -176,14 +173,13 @@ TEST_F(WatchdogTest, HeartbeatsKeepTheClientAliveAcrossTheTickCountWrap) {
   EXPECT_EQ(ClientStarts(), 2u);
 }
 
-TEST_F(WatchdogTest, TheNamedFileIsDeletedBeforeAndAfterTheKill) {
+TEST_F(WatchdogTest, ATimeOutQuotesTheLastProgressAndDeletesTheNamedFileBeforeAndAfterTheKill) {
   fake.files.AddFile("C:\\Grid\\work.lock", "x");
   const WideString file = u"C:\\Grid\\work.lock";
   ASSERT_EQ(calls.DeleteFileOnTimeout(&file), kSOk);
-  Ticks(62);
+  Ticks(62);  // no heartbeat ever stored a progress value: no text at all
   EXPECT_FALSE(fake.files.Exists("C:\\Grid\\work.lock"));
-  EXPECT_EQ(fake.eventLog.EventsWithId(121).at(0).strings,
-            std::vector<std::string>{"C:\\Grid\\work.lock"});
+  EXPECT_EQ(Insertions(121), std::vector<std::string>{"C:\\Grid\\work.lock"});
   EXPECT_EQ(fake.faults.Calls("DeleteFile"), 2);
 
   // An empty text cancels an earlier file.
@@ -192,20 +188,15 @@ TEST_F(WatchdogTest, TheNamedFileIsDeletedBeforeAndAfterTheKill) {
   const WideString none;
   ASSERT_EQ(calls.DeleteFileOnTimeout(&other), kSOk);
   ASSERT_EQ(calls.DeleteFileOnTimeout(&none), kSOk);
+  const WideString loading = u"Loading";
+  ASSERT_EQ(calls.Progress(&loading, 0), kSOk);
   Ticks(62);
   EXPECT_TRUE(fake.files.Exists("C:\\Grid\\other.lock"));
   EXPECT_EQ(Count(121), 1u);
-}
-
-TEST_F(WatchdogTest, AFailedRestartEndsTheHost) {
-  fake.faults.Fail("CreateProcess", win32_error::kFileNotFound);
-  fake.processes.ExitChild(FirstPid(), 1);
-  Ticks(1);
-  EXPECT_EQ(Count(106), 1u);
-  EXPECT_FALSE(supervisor.ClientRunning());
-  EXPECT_TRUE(host.service.runFailed());
-  Ticks(5);
-  EXPECT_EQ(Count(108), 1u);  // no more checks once the client is not meant to run
+  ASSERT_EQ(calls.Running(), kSOk);  // a heartbeat without text stores an empty one
+  Ticks(62);
+  EXPECT_EQ(Insertions(107), (std::vector<std::string>{"", ": last progress was: Loading",
+                                                       ": last progress was: "}));
 }
 
 }  // namespace

@@ -17,7 +17,6 @@ namespace keldran::testing {
 
 constexpr const char* kExeDir = "C:\\Program Files\\Keldran\\";
 constexpr const char* kExePath = "C:\\Program Files\\Keldran\\KeldranGridAgent.exe";
-constexpr const char* kIniPath = "C:\\Program Files\\Keldran\\KeldranGridAgent.INI";
 constexpr const char* kServicesKey = "AppID\\{0E5B7C21-3D94-4A6F-9B1E-7C2D4F8A9051}\\Services\\";
 
 // An event as tests compare it: its type, category and first insertion text.
@@ -39,10 +38,6 @@ struct FakeHost {
   FakeHost(const FakeHost&) = delete;
   FakeHost& operator=(const FakeHost&) = delete;
 
-  // The host's INI file beside the executable.
-  void WriteIni(const std::string& text, const std::string& path = kIniPath) {
-    fake.files.AddFile(path, text);
-  }
   // The component's registry key as registration leaves it.
   void RegisterComponent(const std::string& component, const std::string& serviceId,
                          std::optional<std::uint32_t> localService = 0) {

@@ -19,16 +19,9 @@ class LogFixture : public ::testing::Test {
 
   LogFixture() { fake.files.AddDirectory(kLogDir); }
 
-  void SetClock(int hour, int minute, int second, int milliseconds, int day = 1) {
-    LocalTime t;
-    t.year = 2024;
-    t.month = 3;
-    t.day = static_cast<std::uint16_t>(day);
-    t.hour = static_cast<std::uint16_t>(hour);
-    t.minute = static_cast<std::uint16_t>(minute);
-    t.second = static_cast<std::uint16_t>(second);
-    t.milliseconds = static_cast<std::uint16_t>(milliseconds);
-    fake.clock.SetLocalTime(t);
+  void SetClock(std::uint16_t hour, std::uint16_t minute, std::uint16_t second,
+                std::uint16_t milliseconds, std::uint16_t day = 1) {
+    fake.clock.SetLocalTime({2024, 3, /*dayOfWeek*/ 0, day, hour, minute, second, milliseconds});
   }
 
   // File logging into kLogDir at 09:05:03.007, with the event source "Grid".
