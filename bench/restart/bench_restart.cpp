@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "bench_util.h"
-#include "support_win32/stand_in_host.h"
 #include "support_win32/e2e_support.h"
 #include "support_win32/host_run.h"
+#include "support_win32/stand_in_host.h"
 
 namespace keldran::test {
 namespace {

@@ -18,9 +18,9 @@
 
 #include "bench_util.h"
 #include "keldran_service.h"
-#include "support_win32/stand_in_host.h"
 #include "support_win32/e2e_support.h"
 #include "support_win32/host_run.h"
+#include "support_win32/stand_in_host.h"
 
 namespace keldran::test {
 namespace {
