@@ -94,13 +94,7 @@ struct NoNotices final : INotices {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace keldran;
   const std::string input = fuzz::Text(data, size);
-  std::vector<std::string> lines;
-  for (std::size_t start = 0; start <= input.size() && lines.size() < 7;) {
-    std::size_t end = input.find('\n', start);
-    if (end == std::string::npos) end = input.size();
-    lines.push_back(input.substr(start, end - start));
-    start = end + 1;
-  }
+  std::vector<std::string> lines = fuzz::Lines(input);
   lines.resize(7);
   const std::string& options = lines[6];
   const bool asService = options.find('s') != std::string::npos;

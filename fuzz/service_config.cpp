@@ -177,14 +177,10 @@ std::string DropTrailingBackslash(std::string text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace keldran;
   const std::string input = fuzz::Text(data, size);
-  std::vector<std::string> lines;
-  for (std::size_t start = 0; start <= input.size();) {
-    std::size_t end = input.find('\n', start);
-    if (end == std::string::npos) end = input.size();
-    std::string line = input.substr(start, end - start);
+  std::vector<std::string> lines = fuzz::Lines(input);
+  for (std::string& line : lines) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line.substr(0, line.find('\0')));  // the profile reads C strings
-    start = end + 1;
+    line = line.substr(0, line.find('\0'));  // the profile reads C strings
   }
   const std::string component = lines[0];
   std::map<std::string, std::string> keys;
