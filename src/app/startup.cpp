@@ -6,7 +6,8 @@
 //
 // Exit codes: 0 when the run or the operation ended as asked (a stop from any source counts);
 // E_FAIL whenever a reported failure ended it; an installer step's companion-file failure ends
-// with that failure's code; a non-zero Win32 exit code of the service's status would be passed on.
+// with that failure's code. (A service tells the Service Control Manager more: the failure's own
+// code as its service-specific exit code.)
 #include <algorithm>
 #include <cctype>
 
@@ -140,8 +141,6 @@ HResult Host::Startup(const std::string& commandLine) {
     return Failed(install.UnregisterComponent()) ? kEFail : kSOk;
   }
   service.StartRun(flags.RunAsService, flags.StopRequested);
-  if (const std::uint32_t code = service.win32ExitCode(); code != 0)
-    return static_cast<HResult>(code);
   return service.runFailed() ? kEFail : kSOk;
 }
 

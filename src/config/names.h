@@ -29,3 +29,10 @@ constexpr const char* kClientParamsVariable = "KeldranService_PDF_PARAMS";
 constexpr const char* kUnconfiguredDisplayName = "Keldran  Service";
 
 }  // namespace keldran::names
+
+namespace keldran::service_timing {
+// How long a stop waits for the client to end, and the preshutdown time registered with the
+// service (the client's wait at shutdown and the teardown after it).
+constexpr unsigned kStopWaitMs = 30000;
+constexpr unsigned kPreshutdownTimeoutMs = 40000;
+}  // namespace keldran::service_timing

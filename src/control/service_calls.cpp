@@ -114,8 +114,8 @@ HResult ServiceCalls::StartWorker(const WideString*, ObjectRef* worker) {
 HResult ServiceCalls::StopWorker(std::int32_t) { return kSOk; }
 
 HResult ServiceCalls::RequestStop() {
-  // The service window stops the host as the stop control does; this call returns at once.
-  if (!supervisor_.Stopping()) window_.RequestStop();
+  // The run loop stops the host as the stop control does; this call returns at once.
+  run_.RequestStop();
   return kSOk;
 }
 
@@ -157,7 +157,7 @@ HResult ServiceCalls::ShowBalloon(const WideString* message, std::int32_t type) 
 HResult ServiceCalls::Restart() {
   if (supervisor_.Stopping()) return kSOk;
   events_.logInfo(category::kRun, 119);
-  if (!supervisor_.Restart()) run_.FailRun();
+  if (!supervisor_.Restart()) run_.FailRun(supervisor_.client().LastResult());
   return kSOk;
 }
 
@@ -185,6 +185,9 @@ HResult ServiceCalls::Progress(const WideString* message, std::int32_t timeout) 
   // A negative time-out means nothing sensible; it counts as 0, the configured Timeout.
   ResumeIfPaused(supervisor_.SetRunningTS(true, message,
                                           timeout > 0 ? static_cast<std::uint32_t>(timeout) : 0));
+  // A client that reports progress while it stops shows the Service Control Manager that the
+  // stop gets on.
+  run_.ReportStopProgress();
   return kSOk;
 }
 

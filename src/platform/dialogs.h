@@ -73,6 +73,8 @@ class IDialogs {
   // TrackPopupMenu with TPM_RETURNCMD | TPM_RIGHTBUTTON: the chosen command, 0 for none.
   virtual std::uint32_t TrackPopupMenu(MenuHandle menu, CursorPosition at, WindowHandle owner) = 0;
   virtual void DestroyMenu(MenuHandle menu) = 0;
+  // EndMenu: closes the menu that the calling thread shows, if any.
+  virtual void EndMenu() = 0;
   virtual CursorPosition GetCursorPos() = 0;
   virtual bool SetForegroundWindow(WindowHandle window) = 0;
   // GetKeyState: negative while the key is down.

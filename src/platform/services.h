@@ -37,7 +37,15 @@ constexpr std::uint32_t kPause = 2;
 constexpr std::uint32_t kContinue = 3;
 constexpr std::uint32_t kInterrogate = 4;
 constexpr std::uint32_t kShutdown = 5;
+constexpr std::uint32_t kPreshutdown = 0x0F;
 }  // namespace service_control
+
+// The controls a running service accepts (SERVICE_ACCEPT_*).
+namespace service_accept {
+constexpr std::uint32_t kStop = 0x01;
+constexpr std::uint32_t kShutdown = 0x04;
+constexpr std::uint32_t kPreshutdown = 0x100;
+}  // namespace service_accept
 
 namespace service_type {
 constexpr std::uint32_t kOwnProcess = 0x10;
@@ -89,7 +97,9 @@ struct EnumeratedService {
 };
 
 using ServiceMainFn = std::function<void()>;
-using ServiceControlFn = std::function<void(std::uint32_t control)>;
+// A control handler answers NO_ERROR (0), or ERROR_CALL_NOT_IMPLEMENTED for a control it does
+// not handle; it must return at once.
+using ServiceControlFn = std::function<Win32Error(std::uint32_t control)>;
 
 class IServiceManager {
  public:
@@ -100,6 +110,7 @@ class IServiceManager {
   // Service Control Manager.
   [[nodiscard]] virtual Win32Error RunDispatcher(const std::string& serviceName,
                                                  ServiceMainFn serviceMain) = 0;
+  // RegisterServiceCtrlHandlerEx: the extended handler is the one that hears preshutdown.
   [[nodiscard]] virtual Win32Error RegisterControlHandler(const std::string& serviceName,
                                                           ServiceControlFn handler,
                                                           ServiceStatusHandle* handle) = 0;

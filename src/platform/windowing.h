@@ -28,6 +28,7 @@ constexpr std::uint32_t kLButtonDblClk = 0x0203;
 constexpr std::uint32_t kRButtonDown = 0x0204;
 constexpr std::uint32_t kRButtonDblClk = 0x0206;
 constexpr std::uint32_t kUser = 0x0400;
+constexpr std::uint32_t kApp = 0x8000;
 }  // namespace window_message
 
 struct Message {

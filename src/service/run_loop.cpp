@@ -1,58 +1,89 @@
 // The run loop: publish the host in the running-object table, start the watchdog timer, the
-// service window and the client, dispatch messages until told to quit, then take everything
-// down in a fixed order.
+// service window and the client, dispatch messages until told to quit or to stop, then take
+// everything down in a fixed order.
+#include <algorithm>
+
 #include "log/error_text.h"
 #include "service/service_host.h"
 
 namespace keldran {
 
 void ServiceHost::Run() {
-  IWindowing& windowing = platform_.windowing;
   {
     LockGuard guard(*lock_);
-    runThreadId_ = windowing.CurrentThreadId();
+    runThreadId_ = platform_.windowing.CurrentThreadId();
   }
-  (void)platform_.com.Initialize();
-  // Only the host's own account, SYSTEM and administrators may call in. Without that rule in
-  // place COM's defaults would apply, so the host serves no one rather than anyone.
-  if (const HResult hr = platform_.com.InitializeSecurity(); Failed(hr)) {
-    const std::string reason = errorText(platform_.texts, static_cast<std::uint32_t>(hr));
-    events_.logError(category::kStartup, 106,
-                     ": Cannot secure the control interface :", reason.c_str());
-    runFailed_ = true;
-    return;
-  }
-
+  if (!SecureCom()) return;
   if (!supervisor_.ApplyCtrlDocAttribute(runAsService_)) {
-    runFailed_ = true;
+    MarkFailed(kEFail);
     return;
   }
   events_.logInfo(category::kStartup, runAsService_ ? 103 : 104);
   supervisor_.PrepareRun();
-  if (!RegisterInRot()) {
-    runFailed_ = true;
-    return;
+  if (RegisterInRot()) {
+    IWindowing& windowing = platform_.windowing;
+    // The timer is never killed: it dies with the thread. A stop recorded while a modal loop (a
+    // message box, the tray's menu) has taken the run loop's messages is carried out from here.
+    (void)windowing.SetTimer(kWatchdogPeriodMs, [this] {
+      if (!supervisor_.WatchdogTick()) FailRun(supervisor_.client().LastResult());
+      if (CarryOutStop()) {
+        // The tray's menu or a message box ran the modal loop this tick came from: the menu is
+        // closed, and the quit ends a message box's loop and then the run loop.
+        platform_.dialogs.EndMenu();
+        platform_.windowing.PostQuitMessage(0);
+      }
+    });
+    // Without a display (a headless server under Wine, say) there is no window: the host runs
+    // on without a tray icon; stops reach the run loop as thread messages.
+    if (const Win32Error e = window_.Create(config_.DisplayName); e != 0) {
+      const std::string text =
+          "The service window could not be created: the host runs without its tray icon" +
+          errorText(platform_.texts, e);
+      events_.logWarning(category::kStartup, 1001, text.c_str());
+    }
+    if (supervisor_.LaunchClient()) {
+      Serve();
+    } else {
+      MarkFailed(supervisor_.client().LastResult());
+    }
   }
-  // The timer is never killed: it dies with the thread.
-  (void)windowing.SetTimer(kWatchdogPeriodMs, [this] {
-    if (!supervisor_.WatchdogTick()) FailRun();
-  });
-  (void)window_.Create(config_.DisplayName);
-  if (!supervisor_.LaunchClient()) runFailed_ = true;
+  TearDown();
+  events_.logInfo(category::kShutdown, runAsService_ ? 400 : 401);
+}
 
+bool ServiceHost::SecureCom() {
+  (void)platform_.com.Initialize();
+  // Only the host's own account, SYSTEM and administrators may call in. Without that rule in
+  // place COM's defaults would apply, so the host serves no one rather than anyone.
+  const HResult hr = platform_.com.InitializeSecurity();
+  if (Succeeded(hr)) return true;
+  const std::string reason = errorText(platform_.texts, static_cast<std::uint32_t>(hr));
+  events_.logError(category::kStartup, 106,
+                   ": Cannot secure the control interface :", reason.c_str());
+  MarkFailed(hr);
+  return false;
+}
+
+void ServiceHost::Serve() {
+  IWindowing& windowing = platform_.windowing;
   Message message;
   while (supervisor_.ClientRunning()) {
+    if (CarryOutStop()) break;
     const int result = windowing.GetMessage(&message);
     if (result == 0) break;  // WM_QUIT
     if (result < 0) {
       // The queue itself is broken: waiting on would spin, so the host ends as if told to quit.
       events_.logDebug("The message loop failed: " + errorText(platform_.texts, 0, false));
-      runFailed_ = true;
+      MarkFailed(kEFail);
       break;
     }
+    // The stop's wake-up is a thread message: the loop's next round takes it up.
+    if (message.window == 0 && message.message == kStopMessage) continue;
     windowing.DispatchMessage(message);
   }
+}
 
+void ServiceHost::TearDown() {
   supervisor_.KillClient();
   window_.tray().ShowPendingNotice();
   serviceObject_.reset();
@@ -63,38 +94,59 @@ void ServiceHost::Run() {
   window_.DestroyServiceWindow();
 }
 
-void ServiceHost::WaitServingMessages(std::uint32_t waitMs) {
+bool ServiceHost::CarryOutStop() {
+  std::uint32_t waitMs;
+  {
+    LockGuard guard(*lock_);
+    if (stopBegun_ || !supervisor_.Stopping()) return false;
+    stopBegun_ = true;
+    waitMs = stopWaitMs_;
+  }
+  // The icon goes at once: the host is on its way out, and its menu has nothing left to offer.
+  window_.tray().Remove();
+  supervisor_.NotifyStop();
+  if (!WaitServingMessages(waitMs)) {
+    events_.logDebug(
+        Format("The client did not end within %u s of the stop request: it is ended with the host",
+               waitMs / 1000));
+  }
+  return true;
+}
+
+bool ServiceHost::WaitServingMessages(std::uint32_t waitMs) {
   const SharedProcessHandle client = supervisor_.ClientHandle();
-  if (!client) return;
+  if (!client) return true;
   IWindowing& windowing = platform_.windowing;
   IClock& clock = platform_.clock;
   const std::uint32_t started = clock.TickCount();
-  bool quit = false;
+  std::uint32_t checkpoint = started;
   for (;;) {
     Message message;
     while (windowing.PeekMessage(&message)) {
-      // The quit that the window's destruction posted belongs to the run loop, after the wait.
-      if (message.message == window_message::kQuit) {
-        quit = true;
-        continue;
-      }
+      // A quit (the last COM reference of an application run) changes nothing: the run ends
+      // after the stop anyway.
+      if (message.message == window_message::kQuit) continue;
+      if (message.window == 0 && message.message == kStopMessage) continue;
       windowing.DispatchMessage(message);
     }
-    const std::uint32_t elapsed = clock.TickCount() - started;
-    if (elapsed >= waitMs) break;
-    if (windowing.WaitForProcessOrMessage(*client, waitMs - elapsed) != wait_result::kMessage)
-      break;  // the client ended, the time is up, or the wait failed
+    const std::uint32_t now = clock.TickCount();
+    if (now - checkpoint >= kCheckpointMs) {
+      SetServiceState(service_state::kStopPending);
+      checkpoint = now;
+    }
+    const std::uint32_t elapsed = now - started;
+    if (elapsed >= waitMs) return false;
+    const std::uint32_t slice = std::min(waitMs - elapsed, kCheckpointMs - (now - checkpoint));
+    const std::uint32_t woke = windowing.WaitForProcessOrMessage(*client, slice);
+    if (woke == wait_result::kObject0) return true;
+    if (woke == wait_result::kFailed) return false;
   }
-  if (quit) windowing.PostQuitMessage(0);
-}
-
-bool ServiceHost::OnRunThread() const {
-  LockGuard guard(*lock_);
-  return runThreadId_ != 0 && runThreadId_ == platform_.windowing.CurrentThreadId();
 }
 
 void ServiceHost::RequestQuit() {
-  SetServiceState(service_state::kStopped);
+  // The Service Control Manager hears at once that the service is on its way out; it is
+  // reported stopped when the run has been taken down.
+  SetServiceState(service_state::kStopPending);
   supervisor_.EndRun();
   std::uint32_t thread;
   {
@@ -104,8 +156,8 @@ void ServiceHost::RequestQuit() {
   (void)platform_.windowing.PostThreadMessage(thread, window_message::kQuit, 0, 0);
 }
 
-void ServiceHost::FailRun() {
-  runFailed_ = true;
+void ServiceHost::FailRun(HResult reason) {
+  MarkFailed(reason);
   RequestQuit();
 }
 
@@ -128,6 +180,7 @@ bool ServiceHost::RegisterInRot() {
   }
   const std::string reason = errorText(platform_.texts, static_cast<std::uint32_t>(hr));
   events_.logError(category::kStartup, 106, ": Cannot register service in ROT :", reason.c_str());
+  MarkFailed(hr);
   return false;
 }
 

@@ -17,23 +17,24 @@ ServiceHost::ServiceHost(Platform& platform, ComponentLog& events, const Configu
       lock_(platform.sync.CreateCriticalSection(0)) {
   status_.serviceType = service_type::kOwnProcess;
   status_.currentState = service_state::kStopped;
-  status_.controlsAccepted = 5;  // stop and shutdown
-  window_.SetStopHandler([this] { Handler(service_control::kStop); });
+  status_.controlsAccepted =
+      service_accept::kStop | service_accept::kShutdown | service_accept::kPreshutdown;
+  window_.SetStopHandler([this] { RequestStop(); });
 }
 
 void ServiceHost::StartRun(bool runAsService, bool stopRequested) {
   runAsService_ = runAsService;
   std::unique_ptr<IRunningHost> host;
   if (!FindRunningHost(&host)) {
-    runFailed_ = true;
+    MarkFailed(kEFail);
     return;
   }
   if (host) {
     if (stopRequested) {
-      (void)host->RequestStop();
+      StopRunningHost(std::move(host));
     } else {
       events_.logError(category::kStartup, 102, "\n\r\n\rService is already running");
-      runFailed_ = true;
+      MarkFailed(kEFail);
     }
     return;
   }
@@ -50,6 +51,32 @@ void ServiceHost::StartRun(bool runAsService, bool stopRequested) {
   Run();
 }
 
+void ServiceHost::StopRunningHost(std::unique_ptr<IRunningHost> host) {
+  const HResult asked = host->RequestStop();
+  // Our reference would keep an object of the stopping host alive.
+  host.reset();
+  if (Failed(asked)) {
+    const std::string reason = errorText(platform_.texts, static_cast<std::uint32_t>(asked));
+    events_.logError(category::kShutdown, 1001,
+                     ("The running host could not be asked to stop" + reason).c_str());
+    MarkFailed(asked);
+    return;
+  }
+  // The host leaves the table as the last step of its run, after its client has ended.
+  IClock& clock = platform_.clock;
+  const std::uint32_t started = clock.TickCount();
+  const std::uint32_t limit = kStopWaitMs + kStopCommandMarginMs;
+  while (clock.TickCount() - started < limit) {
+    clock.Sleep(kStopPollMs);
+    std::unique_ptr<IRunningHost> still;
+    if (Failed(platform_.com.FindInRunningObjectTable(config_.ServiceID, &still)) || !still) return;
+  }
+  const std::string text =
+      Format("The running host was asked to stop but has not ended within %u s", limit / 1000);
+  events_.logError(category::kShutdown, 1001, text.c_str());
+  MarkFailed(HResultFromWin32(win32_error::kTimeout));
+}
+
 void ServiceHost::ServiceMain() {
   {
     LockGuard guard(*lock_);
@@ -57,36 +84,77 @@ void ServiceHost::ServiceMain() {
   }
   ServiceStatusHandle handle;
   if (platform_.services.RegisterControlHandler(
-          config_.ServiceName, [this](std::uint32_t control) { Handler(control); }, &handle) != 0) {
+          config_.ServiceName, [this](std::uint32_t control) { return Handler(control); },
+          &handle) != 0) {
     events_.logError(category::kStartup, 101);
-    runFailed_ = true;
+    MarkFailed(kEFail);
     return;
   }
   {
     LockGuard guard(*lock_);
     statusHandle_ = handle;
+    status_.win32ExitCode = 0;
+    status_.serviceSpecificExitCode = 0;
   }
   SetServiceState(service_state::kStartPending);
-  {
-    LockGuard guard(*lock_);
-    status_.win32ExitCode = 0;
-    status_.checkPoint = 0;
-    status_.waitHint = 0;
-  }
   Run();
-  SetServiceState(service_state::kStopped);
+  ReportStopped();
+}
+
+void ServiceHost::ReportLocked() {
+  if (runAsService_) (void)platform_.services.SetStatus(statusHandle_, status_);
 }
 
 void ServiceHost::SetServiceState(std::uint32_t state) {
   if (!runAsService_) return;
   LockGuard guard(*lock_);
+  // Once the stop is on its way, a client's Connect or Running must not tell the Service Control
+  // Manager the service runs again.
+  if (stopReported_ && state != service_state::kStopPending) return;
   status_.currentState = state;
-  (void)platform_.services.SetStatus(statusHandle_, status_);
+  if (state == service_state::kStopPending) {
+    // A pending state must show progress: each report advances the checkpoint.
+    stopReported_ = true;
+    ++status_.checkPoint;
+    status_.waitHint = kStopWaitHintMs;
+  } else {
+    status_.checkPoint = 0;
+    status_.waitHint = 0;
+  }
+  ReportLocked();
 }
 
-std::uint32_t ServiceHost::win32ExitCode() const {
+void ServiceHost::ReportStopProgress() {
+  bool stopping;
+  {
+    LockGuard guard(*lock_);
+    stopping = stopReported_;
+  }
+  if (stopping) SetServiceState(service_state::kStopPending);
+}
+
+void ServiceHost::ReportStopped() {
+  // Once the service reports itself stopped, the Service Control Manager may end the process:
+  // what the run wrote must be in the file by then.
+  (void)events_.log().Flush(kFinalFlushMs);
   LockGuard guard(*lock_);
-  return status_.win32ExitCode;
+  status_.currentState = service_state::kStopped;
+  status_.checkPoint = 0;
+  status_.waitHint = 0;
+  // A failed run shows as such, so that `sc query` tells why and the recovery actions fire.
+  status_.win32ExitCode = failed_ ? win32_error::kServiceSpecificError : 0;
+  status_.serviceSpecificExitCode = failed_ ? static_cast<std::uint32_t>(result_) : 0;
+  ReportLocked();
+}
+
+bool ServiceHost::runFailed() const {
+  LockGuard guard(*lock_);
+  return failed_;
+}
+
+HResult ServiceHost::runResult() const {
+  LockGuard guard(*lock_);
+  return result_;
 }
 
 ServiceStatus ServiceHost::status() const {
@@ -94,42 +162,47 @@ ServiceStatus ServiceHost::status() const {
   return status_;
 }
 
-// Stop and shutdown alike: report the stop as pending, tell the client (the code is the control
-// itself), give it time to end, and end the run. From the first step on, the supervisor takes
-// the client's end for the stop's doing, not for a death.
-void ServiceHost::EndClientAndQuit(std::uintptr_t code, std::uint32_t waitMs) {
-  SetServiceState(service_state::kStopPending);
-  supervisor_.BeginStop(code);
-  if (OnRunThread()) {
-    WaitServingMessages(waitMs);
-  } else {
-    (void)supervisor_.WaitForClientEnd(waitMs);
-  }
-  RequestQuit();
+void ServiceHost::MarkFailed(HResult reason) {
+  LockGuard guard(*lock_);
+  if (failed_) return;
+  failed_ = true;
+  result_ = Failed(reason) ? reason : kEFail;
 }
 
-void ServiceHost::Handler(std::uint32_t control) {
+void ServiceHost::BeginStop(std::uintptr_t code, std::uint32_t waitMs) {
+  // From here on the client's end is the stop's doing, whatever the run loop is busy with.
+  if (!supervisor_.BeginStop(code)) return;
+  std::uint32_t thread;
+  {
+    LockGuard guard(*lock_);
+    stopWaitMs_ = waitMs;
+    thread = runThreadId_;
+  }
+  SetServiceState(service_state::kStopPending);
+  // A run loop that has not started yet finds the stop before its first message.
+  if (thread != 0) (void)platform_.windowing.PostThreadMessage(thread, kStopMessage, code, 0);
+}
+
+void ServiceHost::RequestStop() { BeginStop(client_event::kStop, kStopWaitMs); }
+
+Win32Error ServiceHost::Handler(std::uint32_t control) {
   switch (control) {
-    case service_control::kStop: {
-      EndClientAndQuit(client_event::kStop, kStopWaitMs);
-      bool first;
-      {
-        LockGuard guard(*lock_);
-        first = std::exchange(stopEventPending_, false);
-      }
-      if (first) events_.logInfo(category::kShutdown, runAsService_ ? 400 : 401);
-      break;
-    }
-    case service_control::kInterrogate:
-      break;
+    case service_control::kStop:
+      RequestStop();
+      return 0;
+    case service_control::kPreshutdown:
+      BeginStop(client_event::kShutdown, kPreshutdownWaitMs);
+      return 0;
     case service_control::kShutdown:
-      EndClientAndQuit(client_event::kShutdown, kShutdownWaitMs);
-      break;
+      BeginStop(client_event::kShutdown, kShutdownWaitMs);
+      return 0;
+    case service_control::kInterrogate:
+      return 0;
     default: {
       const std::string text =
           "Service Handler received unrecognized control code: " + hexText(control);
       events_.logWarning(category::kRun, 300, text.c_str());
-      break;
+      return win32_error::kCallNotImplemented;
     }
   }
 }

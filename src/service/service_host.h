@@ -5,8 +5,9 @@
 //
 // Threads: the main thread runs StartRun (and, in service mode, the dispatcher and the control
 // handler); the run loop runs on the service thread (service mode) or the main thread. The
-// status record, the stop event flag, the module locks and the run thread's id are shared by
-// both and kept under lock_.
+// control handler only records a stop and wakes the run loop, which carries it out: Windows
+// expects a handler to return at once. The status record, the stop's wait, the run's outcome,
+// the module locks and the run thread's id are shared by both and kept under lock_.
 
 #include <atomic>
 #include <cstdint>
@@ -27,9 +28,27 @@ using ServiceObjectFactory = std::function<ObjectRef()>;
 
 class ServiceHost final : public IRunControl {
  public:
-  static constexpr std::uint32_t kStopWaitMs = 30000;
+  // How long a stop waits for the client: a stop, a preshutdown (the registered preshutdown time
+  // less the teardown's share), and a plain shutdown (Windows gives services about 20 s then).
+  static constexpr std::uint32_t kStopWaitMs = service_timing::kStopWaitMs;
+  static constexpr std::uint32_t kTeardownShareMs = 10000;
+  static constexpr std::uint32_t kPreshutdownWaitMs =
+      service_timing::kPreshutdownTimeoutMs - kTeardownShareMs;
   static constexpr std::uint32_t kShutdownWaitMs = 20000;
+  // While a stop waits, its checkpoint advances at least this often; the wait hint leaves the
+  // Service Control Manager room for a run loop that is busy for a moment.
+  static constexpr std::uint32_t kCheckpointMs = 1000;
+  static constexpr std::uint32_t kStopWaitHintMs = 5000;
+  // /Stop waits for the stopped host to leave the running-object table this long beyond the stop
+  // wait, looking every kStopPollMs.
+  static constexpr std::uint32_t kStopCommandMarginMs = 15000;
+  static constexpr std::uint32_t kStopPollMs = 100;
+  // The thread message that wakes the run loop for a recorded stop.
+  static constexpr std::uint32_t kStopMessage = window_message::kApp + 1;
   static constexpr std::uint32_t kWatchdogPeriodMs = Supervisor::kTickPeriodMs;
+  // The records still queued at the end get this long without progress before the service
+  // reports itself stopped (after that report the process may be ended).
+  static constexpr std::uint32_t kFinalFlushMs = 5000;
 
   ServiceHost(Platform& platform, ComponentLog& events, const Configuration& config,
               Supervisor& supervisor, CServiceWin& window, ServiceObjectFactory objectFactory);
@@ -40,7 +59,9 @@ class ServiceHost final : public IRunControl {
   // runAsService is the start-up routine's conclusion; a dispatcher that cannot start clears it.
   void StartRun(bool runAsService, bool stopRequested);
   void ServiceMain();
-  void Handler(std::uint32_t control);
+  // The control handler: returns at once; a stop, preshutdown or shutdown is carried out by the
+  // run loop.
+  Win32Error Handler(std::uint32_t control);
   void Run();
   [[nodiscard]] bool RegisterInRot();
   // Looks up a host of this component in the running-object table; false when the lookup fails
@@ -48,25 +69,44 @@ class ServiceHost final : public IRunControl {
   [[nodiscard]] bool FindRunningHost(std::unique_ptr<IRunningHost>* host);
 
   // IRunControl
+  void RequestStop() override;
   void RequestQuit() override;
-  void FailRun() override;
+  void FailRun(HResult reason) override;
   void SetServiceState(std::uint32_t state) override;
+  void ReportStopProgress() override;
   void Lock() override;
   void Unlock() override;
 
-  // The outcome: the status record's Win32 exit code, and whether a reported failure ended the
-  // run.
-  std::uint32_t win32ExitCode() const;
-  bool runFailed() const { return runFailed_; }
+  // The outcome: whether a reported failure ended the run, and its code (the failing call's
+  // HRESULT where there is one, else E_FAIL); a service reports it to the Service Control
+  // Manager as its service-specific exit code.
+  bool runFailed() const;
+  HResult runResult() const;
   bool runAsService() const { return runAsService_; }
   ServiceStatus status() const;
 
  private:
-  void EndClientAndQuit(std::uintptr_t code, std::uint32_t waitMs);
-  // The stop's wait on the run-loop thread: messages (the client's calls among them) are
-  // dispatched until the client ends or the time is up.
-  void WaitServingMessages(std::uint32_t waitMs);
-  bool OnRunThread() const;
+  // Records a stop (client event code 1 or 5) with its wait, reports it pending and wakes the
+  // run loop; a later stop changes nothing.
+  void BeginStop(std::uintptr_t code, std::uint32_t waitMs);
+  // Run-loop thread: carries out a recorded stop that has not begun: tells the client and waits
+  // for it to end while serving messages (the client's calls among them), advancing the stop's
+  // checkpoint. True when it ran.
+  bool CarryOutStop();
+  // True when the client ended within the wait.
+  bool WaitServingMessages(std::uint32_t waitMs);
+  // The steps of Run.
+  [[nodiscard]] bool SecureCom();
+  void Serve();
+  void TearDown();
+  // Marks the run failed without ending it (the first failure's code is kept).
+  void MarkFailed(HResult reason);
+  // The last report of a service: stopped, with the run's outcome.
+  void ReportStopped();
+  // Under lock_: reports the status record (service mode only).
+  void ReportLocked();
+  // /Stop: asks the running host to stop and waits until it has left the table.
+  void StopRunningHost(std::unique_ptr<IRunningHost> host);
 
   Platform& platform_;
   ComponentLog& events_;
@@ -77,12 +117,15 @@ class ServiceHost final : public IRunControl {
 
   // Written before a second thread exists (the dispatcher's start may clear it).
   bool runAsService_ = false;
-  std::atomic<bool> runFailed_{false};
 
   std::unique_ptr<ILock> lock_;
   ServiceStatus status_;
   ServiceStatusHandle statusHandle_;
-  bool stopEventPending_ = true;  // the stop event is written once per process
+  bool stopReported_ = false;  // STOP_PENDING has gone out: no other state but STOPPED follows
+  std::uint32_t stopWaitMs_ = 0;
+  bool stopBegun_ = false;  // the run loop has taken up the recorded stop
+  bool failed_ = false;
+  HResult result_ = kSOk;
   std::uint32_t runThreadId_ = 0;
   int moduleLocks_ = 0;
 

@@ -181,12 +181,21 @@ bool Supervisor::Visible() const {
   return Settings().show != 0;
 }
 
-void Supervisor::BeginStop(std::uintptr_t code) {
+bool Supervisor::BeginStop(std::uintptr_t code) {
+  LockGuard guard(*lock_);
+  if (stopCode_) return false;
+  stopCode_ = code;
+  return true;
+}
+
+void Supervisor::NotifyStop() {
   WindowHandle window;
   std::uint32_t message;
+  std::uintptr_t code;
   {
     LockGuard guard(*lock_);
-    if (!stopCode_) stopCode_ = code;
+    if (!stopCode_) return;
+    code = *stopCode_;
     window = clientWindow_;
     message = clientEventMessage_;
   }
@@ -198,10 +207,6 @@ void Supervisor::BeginStop(std::uintptr_t code) {
 bool Supervisor::Stopping() const {
   LockGuard guard(*lock_);
   return stopCode_.has_value();
-}
-
-bool Supervisor::WaitForClientEnd(std::uint32_t milliseconds) {
-  return client_.WaitForEnd(milliseconds);
 }
 
 SharedProcessHandle Supervisor::ClientHandle() const { return client_.Handle(); }

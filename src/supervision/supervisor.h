@@ -98,13 +98,14 @@ class Supervisor {
   };
   Status GetStatus() const;
 
-  // ---- Stop and shutdown (any thread) ---------------------------------------------------------
-  // From now on no client is started and the watchdog leaves the client alone. A connected
-  // client is told (code 1 for stop, 5 for shutdown); one that connects later is told then.
-  void BeginStop(std::uintptr_t code);
+  // ---- Stop and shutdown ----------------------------------------------------------------------
+  // Any thread: from now on no client is started and the watchdog leaves the client alone (its
+  // end is the stop's doing). Code 1 is a stop, 5 a shutdown. True for the first stop.
+  bool BeginStop(std::uintptr_t code);
+  // Run-loop thread: tells a connected client of the stop under way; one that connects later is
+  // told then.
+  void NotifyStop();
   bool Stopping() const;
-  // Waits for the client to end without holding any lock; true when it ended (or none runs).
-  bool WaitForClientEnd(std::uint32_t milliseconds);
   // The client's process handle for a wait of the caller's own, or none.
   SharedProcessHandle ClientHandle() const;
   // The run is over: the run loop leaves at its next message.

@@ -62,9 +62,18 @@ std::intptr_t CServiceWin::HandleMessage(WindowHandle window, std::uint32_t mess
     case window_message::kLButtonDblClk:
       ConfirmStop();
       return 0;
+    case window_message::kClose:
+      // The window is the host's: closing it (a session that ends, a task manager) is a stop,
+      // not a destruction that would end the run without telling the client.
+      StopFromWindow();
+      return 0;
     case window_message::kDestroy:
-      // Ends the run loop: its GetMessage returns 0.
-      platform_.windowing.PostQuitMessage(0);
+      // Destroyed by anyone but the host's own teardown: the host stops.
+      if (window_ != 0) {
+        window_ = 0;
+        tray_.Remove();
+        StopFromWindow();
+      }
       return 0;
     default:
       break;
@@ -110,6 +119,10 @@ void CServiceWin::OnTaskbarCreated() {
 }
 
 void CServiceWin::OnTrayNotify(std::intptr_t mouseMessage) {
+  // A click queued before the stop began would bring the menu back over a host that stops; one
+  // that arrives while the menu shows (Wine's tray sends a button and a context-menu message for
+  // one click) would open a second menu inside the first.
+  if (supervisor_.Stopping() || menuOpen_) return;
   switch (static_cast<std::uint32_t>(mouseMessage)) {
     case window_message::kLButtonDblClk:
     case window_message::kRButtonDblClk:
@@ -117,24 +130,17 @@ void CServiceWin::OnTrayNotify(std::intptr_t mouseMessage) {
       break;
     case window_message::kLButtonDown:
     case window_message::kRButtonDown:
-    case window_message::kContextMenu:
-      switch (tray_.ShowMenu()) {
-        case tray_command::kStop:
-          ConfirmStop();
-          break;
-        case tray_command::kDebug:
-          DebugClient();
-          break;
-        case tray_command::kHide:
-          HideClient();
-          break;
-        case tray_command::kShowStatus:
-          ShowClientStatus();
-          break;
-        default:
-          break;
-      }
+    case window_message::kContextMenu: {
+      // Until the chosen command (a confirmation box among them) is done with.
+      menuOpen_ = true;
+      const std::uint32_t command = tray_.ShowMenu();
+      if (command == tray_command::kStop) ConfirmStop();
+      if (command == tray_command::kDebug) DebugClient();
+      if (command == tray_command::kHide) HideClient();
+      if (command == tray_command::kShowStatus) ShowClientStatus();
+      menuOpen_ = false;
       break;
+    }
     default:
       break;
   }
@@ -152,12 +158,7 @@ void CServiceWin::ConfirmStop() {
 }
 
 void CServiceWin::StopFromWindow() {
-  DestroyServiceWindow();
   if (stop_) stop_();
-}
-
-void CServiceWin::RequestStop() {
-  (void)platform_.windowing.PostMessage(window_, messages_.stop, 0, 0);
 }
 
 void CServiceWin::ShowClientStatus() { supervisor_.PostToClient(client_event::kShowStatus); }

@@ -25,16 +25,14 @@ class CServiceWin {
   CServiceWin(const CServiceWin&) = delete;
   CServiceWin& operator=(const CServiceWin&) = delete;
 
-  // The stop control of the service, which the stop message and the tray's confirmed Stop run
-  // after the window has gone.
+  // The stop of the service, which the stop message, the tray's confirmed Stop and a close of the
+  // window ask for; it returns at once and the run loop carries it out.
   void SetStopHandler(std::function<void()> stop) { stop_ = std::move(stop); }
 
   // Creates the window with the display name as title; WM_CREATE adds the tray icon.
   [[nodiscard]] Win32Error Create(const std::string& title);
   // Removes the tray icon, then destroys the window if it exists.
   void DestroyServiceWindow();
-  // Posts the stop message to the window: the host stops as the stop control makes it.
-  void RequestStop();
   // The message map.
   std::intptr_t HandleMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                               std::intptr_t lParam);
@@ -59,6 +57,7 @@ class CServiceWin {
   Supervisor& supervisor_;
   std::function<void()> stop_;
   WindowHandle window_ = 0;
+  bool menuOpen_ = false;  // the tray's menu shows (run-loop thread only)
   TrayIcon tray_;
   // Icons loaded from the icon file are the window's own and go with it; the program's own icon
   // (LoadIcon of resource 201) is shared and never destroyed.

@@ -183,9 +183,18 @@ TEST_F(StartupTest, TheExitCodeTable) {
       {"stop of a running host", "/Stop",
        [](Host_& h) {
          h.RegisterComponent("Grid", "{ID}");
-         h.fake.com.AddForeignHost("{ID}", [] { return kSOk; });
+         h.fake.com.AddForeignHost("{ID}", [&h] {
+           h.fake.clock.After(2000, [&h] { h.fake.com.RemoveForeignHost("{ID}"); });
+           return kSOk;
+         });
        },
        kSOk},
+      {"stop of a host that does not end", "/Stop",
+       [](Host_& h) {
+         h.RegisterComponent("Grid", "{ID}");
+         h.fake.com.AddForeignHost("{ID}", [] { return kSOk; });
+       },
+       kEFail},
       {"another host runs", "",
        [](Host_& h) {
          h.RegisterComponent("Grid", "{ID}");

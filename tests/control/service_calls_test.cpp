@@ -8,12 +8,14 @@ using testing::LoggedEvent;
 
 // The run as the calls see it, recording what they ask of it.
 struct RecordingRun final : IRunControl {
+  void RequestStop() override { ++stops; }
   void RequestQuit() override { ++quits; }
-  void FailRun() override { ++failures; }
+  void FailRun(HResult) override { ++failures; }
   void SetServiceState(std::uint32_t state) override { states.push_back(state); }
+  void ReportStopProgress() override { ++progress; }
   void Lock() override {}
   void Unlock() override {}
-  int quits = 0, failures = 0;
+  int stops = 0, quits = 0, failures = 0, progress = 0;
   std::vector<std::uint32_t> states;
 };
 
@@ -98,14 +100,11 @@ TEST_F(ServiceCallsTest, StopAndRestartEndOrRenewTheClient) {
   EXPECT_TRUE(children[1].running);
   EXPECT_EQ(children[1].showWindow, show_window::kShow);  // the latest show state
 
-  // A stop request only posts the stop message to the window: nothing happens until it gets it.
+  // A stop request is handed to the run, which carries it out later; the call ends nothing.
   ASSERT_EQ(calls.RequestStop(), kSOk);
   EXPECT_TRUE(supervisor.ClientRunning());
+  EXPECT_EQ(run.stops, 1);
   EXPECT_EQ(run.quits, 0);
-  Message message;
-  ASSERT_EQ(fake.windowing.GetMessage(&message), 1);
-  EXPECT_EQ(message.window, host.window.handle());
-  EXPECT_EQ(message.message, host.messages.stop);
   ASSERT_EQ(calls.Stop(), kSOk);
   EXPECT_EQ(Count(111), 1u);
   EXPECT_EQ(run.quits, 1);

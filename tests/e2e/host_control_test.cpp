@@ -33,6 +33,7 @@ TEST_F(HostControlTest, CallsWorkEarlyAndLateBoundNoneGivesThePasswordAndRequest
       "dispatch=ReadIniString(SERVICE,logon,none)\n"
       "dispatch=ShowBalloon(late balloon)\n"
       "dispatch=NoSuchMethod()\n"
+      // The stop may reach the client while its RequestStop call is still on its way back.
       "heartbeat=250\nwait=500\ncall=RequestStop()\n";
   StartHost(setup);
   WatchClient();
@@ -52,7 +53,7 @@ TEST_F(HostControlTest, CallsWorkEarlyAndLateBoundNoneGivesThePasswordAndRequest
       "dispatch ReadIniString hr=0x00000000 value=" + greeting,
       "dispatch ShowBalloon hr=0x00000000",
       "dispatch NoSuchMethod hr=0x80020006",  // DISP_E_UNKNOWNNAME
-      "call RequestStop hr=0x00000000", "event 1 stop"};
+      "step call=RequestStop()", "event 1 stop"};
   for (const std::string& text : expected) {
     EXPECT_TRUE(run_.OutHas(text)) << text << "\n" << out;
   }
@@ -111,6 +112,8 @@ TEST_F(HostControlTest, SecondHostIsRefusedAndStopOfAClientBusyInItsCallsEndsItC
   const RunResult stop = run_.RunAgain("/Stop", boxes);
   ASSERT_TRUE(stop.started);
   EXPECT_EQ(stop.exitCode, 0u) << run_.Log();
+  // /Stop came back once the host had taken itself down.
+  EXPECT_FALSE(IsInRunningObjectTable(run_.serviceId()));
   EXPECT_TRUE(stop.boxes.empty());
   ExpectHostEnds(0);
   EXPECT_LT(GetTickCount() - before, 8000u) << run_.Out() << run_.Log();

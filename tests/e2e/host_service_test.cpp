@@ -17,6 +17,26 @@ DWORD CurrentState(SC_HANDLE service) {
   return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
 }
 
+// The host's hidden window, found by its process.
+HWND HostWindow(DWORD pid) {
+  struct Search {
+    DWORD pid;
+    HWND found;
+  } search{pid, nullptr};
+  EnumWindows(
+      [](HWND hwnd, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(hwnd, &owner);
+        char name[64] = {};
+        GetClassNameA(hwnd, name, sizeof name);
+        if (owner == s->pid && std::string(name).rfind("KeldranWindow.", 0) == 0) s->found = hwnd;
+        return s->found == nullptr;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 // Stops (if it runs) and deletes the service; nothing when there is none.
 void RemoveService() {
   const ScHandle service = OpenServiceNamed(kServiceName);
@@ -60,6 +80,11 @@ class HostServiceTest : public ::testing::Test {
                                      reinterpret_cast<BYTE*>(&process), sizeof process, &needed));
     return std::make_unique<ProcessWatch>(process.dwProcessId);
   }
+  // Waits until the service has stopped by itself; its last status.
+  SERVICE_STATUS WaitForStopped(const HostRun& run) {
+    EXPECT_TRUE(PollUntil(SERVICE_STOPPED)) << run.Log() << run.Out();
+    return LastStatus();
+  }
   // Stops the service and lets go of it, so that the unregistration can delete it.
   void StopService(const HostRun& run) {
     SERVICE_STATUS status{};
@@ -77,6 +102,11 @@ class HostServiceTest : public ::testing::Test {
           return state == wanted;
         },
         kWaitMs, 5);
+  }
+  SERVICE_STATUS LastStatus() const {
+    SERVICE_STATUS status{};
+    EXPECT_TRUE(QueryServiceStatus(service_.get(), &status)) << GetLastError();
+    return status;
   }
   // The tick count when the state was first seen; 0 when never.
   DWORD FirstSeen(DWORD state) const {
@@ -131,6 +161,7 @@ TEST_F(HostServiceTest, ReportsRunningAfterTheClientConnectsAndStopReachesTheCli
   ASSERT_TRUE(host->WaitForExit(kWaitMs));
   EXPECT_EQ(host->ExitCode(), 0u);
   EXPECT_FALSE(IsInRunningObjectTable(run.serviceId()));
+  EXPECT_EQ(LastStatus().dwWin32ExitCode, 0u);
 
   const std::string log = run.Log();
   // The service's own texts, not the "(as application)" ones.
@@ -160,6 +191,64 @@ TEST_F(HostServiceTest, AClientEndingOnItsOwnDuringTheStopIsNoDeath) {
     EXPECT_EQ(run.LogCount("Client stopped unexpectedly"), 0u) << log;
     EXPECT_EQ(run.LogCount("Client started"), 1u) << log;
     EXPECT_EQ(run.LogCount("Service stopped"), 1u) << log;
+  }
+}
+
+// Every other way a service run ends writes "Service stopped" once, before the service reports
+// itself stopped, and leaves the Service Control Manager with the run's outcome: 0 after a stop,
+// ERROR_SERVICE_SPECIFIC_ERROR with the failure's own code when the client could not be started
+// again (so that recovery actions fire).
+TEST_F(HostServiceTest, EveryWayARunEndsWritesServiceStoppedOnceAndTheRightExitCode) {
+  struct Ending {
+    const char* how;
+    const char* script;
+  };
+  const Ending endings[] = {
+      {"the client's Stop", "heartbeat=250\nwait=1000\ncall=Stop()\n"},
+      {"the client's RequestStop", "heartbeat=250\nwait=1000\ncall=RequestStop()\n"},
+      // The message that the tray's confirmed Stop also ends in.
+      {"the window's stop message", "heartbeat=250\n"},
+      // Its program is gone by the time it is to be started again.
+      {"a failed restart", "heartbeat=250\nwait=1500\nexit=3\n"},
+  };
+  for (const Ending& ending : endings) {
+    SCOPED_TRACE(ending.how);
+    const bool failing = std::string(ending.how) == "a failed restart";
+    HostRun run;
+    HostSetup setup;
+    setup.script = ending.script;
+    const std::string program = run.dir().File("client-copy.exe");
+    if (failing) {
+      ASSERT_TRUE(CopyFileA(ProgramPath("KeldranTestClient.exe").c_str(), program.c_str(), TRUE));
+      setup.clientCommand = "\"" + program + "\" /script=first.txt /out=client.out";
+    }
+    RegisterAndStart(run, setup);
+    ASSERT_TRUE(run.WaitForOut("connected thread=", kWaitMs)) << run.Out() << run.Log();
+    const auto host = WatchHost();
+    if (failing) {
+      ASSERT_TRUE(MoveFileA(program.c_str(), run.dir().File("client-gone.exe").c_str()));
+    }
+    if (std::string(ending.how) == "the window's stop message") {
+      HWND window = nullptr;
+      ASSERT_TRUE(WaitUntil([&] { return (window = HostWindow(host->Id())) != nullptr; }, kWaitMs));
+      ASSERT_TRUE(
+          PostMessageA(window, RegisterWindowMessageA("KeldranService Stop Message"), 0, 0));
+    }
+    const SERVICE_STATUS last = WaitForStopped(run);
+    ASSERT_TRUE(host->WaitForExit(kWaitMs));
+    const std::string log = run.Log();
+    EXPECT_EQ(run.LogCount("Service stopped"), 1u) << log;
+    EXPECT_EQ(log.find("as application"), std::string::npos) << log;
+    if (failing) {
+      EXPECT_EQ(last.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+      EXPECT_EQ(last.dwServiceSpecificExitCode, 0x80070002u) << log;
+      EXPECT_EQ(host->ExitCode(), 0x80004005u);
+      EXPECT_LT(log.find("Client NOT started"), log.find("Service stopped")) << log;
+    } else {
+      EXPECT_EQ(last.dwWin32ExitCode, 0u) << log;
+      EXPECT_EQ(host->ExitCode(), 0u) << log;
+    }
+    service_.reset();
   }
 }
 

@@ -139,7 +139,8 @@ std::vector<DWORD> ClientPids(const std::string& out) {
 }
 
 ProcessWatch::ProcessWatch(DWORD pid)
-    : process_(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid)) {}
+    : pid_(pid),
+      process_(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid)) {}
 
 ProcessWatch::~ProcessWatch() {
   if (process_) CloseHandle(process_);

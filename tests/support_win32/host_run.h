@@ -106,8 +106,10 @@ class ProcessWatch {
   [[nodiscard]] bool WaitForExit(DWORD ms) const;
   // STILL_ACTIVE (259) while it runs.
   DWORD ExitCode() const;
+  DWORD Id() const { return pid_; }
 
  private:
+  DWORD pid_;
   HANDLE process_ = nullptr;
 };
 

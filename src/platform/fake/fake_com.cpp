@@ -129,6 +129,11 @@ void FakeCom::AddForeignHost(const std::string& monikerName, std::function<HResu
   foreign_[FoldCase(monikerName)] = Foreign{std::move(onRequestStop), std::move(status)};
 }
 
+void FakeCom::RemoveForeignHost(const std::string& monikerName) {
+  std::lock_guard lock(mutex_);
+  foreign_.erase(FoldCase(monikerName));
+}
+
 int FakeCom::RequestStopCalls(const std::string& monikerName) const {
   std::lock_guard lock(mutex_);
   auto it = stopCalls_.find(FoldCase(monikerName));

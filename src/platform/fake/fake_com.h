@@ -46,6 +46,8 @@ class FakeCom final : public ICom, private FakeArea {
   // A host of another process, registered under the name; its RequestStop calls the function.
   void AddForeignHost(const std::string& monikerName, std::function<HResult()> onRequestStop,
                       std::string status = std::string());
+  // The host of another process ends: it is no longer found.
+  void RemoveForeignHost(const std::string& monikerName);
   // RequestStop calls that reached hosts found under the name.
   int RequestStopCalls(const std::string& monikerName) const;
   int SecurityCalls() const { return Locked(mutex_, securityCalls_); }

@@ -27,6 +27,7 @@ class FakeDialogs final : public IDialogs, private FakeArea {
   bool SetDefaultMenuItem(MenuHandle menu, std::uint32_t id) override;
   std::uint32_t TrackPopupMenu(MenuHandle menu, CursorPosition at, WindowHandle owner) override;
   void DestroyMenu(MenuHandle menu) override;
+  void EndMenu() override {}  // the fake's menus answer at once: none is ever open
   CursorPosition GetCursorPos() override { return CursorPosition{640, 480}; }
   bool SetForegroundWindow(WindowHandle window) override;
   std::int16_t GetKeyState(int virtualKey) override;

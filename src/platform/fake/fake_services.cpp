@@ -132,13 +132,13 @@ void FakeServiceManager::Close(ScHandle handle) {
     services_.erase(entry);
 }
 
-void FakeServiceManager::SendControl(std::uint32_t control) {
+Win32Error FakeServiceManager::SendControl(std::uint32_t control) {
   ServiceControlFn handler;
   {
     std::lock_guard lock(mutex_);
     handler = handler_;
   }
-  if (handler) handler(control);
+  return handler ? handler(control) : win32_error::kInvalidHandle;
 }
 
 std::optional<FakeServiceManager::Entry> FakeServiceManager::Service(

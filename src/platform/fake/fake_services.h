@@ -46,8 +46,8 @@ class FakeServiceManager final : public IServiceManager, private FakeArea {
     std::lock_guard lock(mutex_);
     startedBySCM_ = started;
   }
-  // Delivers a control code to the registered handler (on the calling thread).
-  void SendControl(std::uint32_t control);
+  // Delivers a control code to the registered handler (on the calling thread); its answer.
+  Win32Error SendControl(std::uint32_t control);
   std::string DispatchedServiceName() const { return Locked(mutex_, dispatched_); }
   // Every SetServiceStatus report, in order.
   std::vector<ServiceStatus> StatusReports() const { return Locked(mutex_, reports_); }

@@ -62,6 +62,7 @@ class Dialogs final : public IDialogs {
   }
 
   void DestroyMenu(MenuHandle menu) override { UniqueMenu(Menu(menu)).reset(); }
+  void EndMenu() override { (void)::EndMenu(); }
 
   CursorPosition GetCursorPos() override {
     POINT p{};

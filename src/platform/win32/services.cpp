@@ -34,17 +34,18 @@ void WINAPI ServiceMainTrampoline(DWORD, LPSTR*) noexcept {
   g_mainEnded.notify_all();
 }
 
-void WINAPI ControlHandlerTrampoline(DWORD control) noexcept {
+DWORD WINAPI ControlHandlerTrampoline(DWORD control, DWORD, LPVOID, LPVOID) noexcept {
   try {
     ServiceControlFn handler;
     {
       std::lock_guard lock(g_controlMutex);
       handler = g_controlHandler;
     }
-    if (handler) handler(control);
+    if (handler) return handler(control);
   } catch (...) {
     ::OutputDebugStringA("KeldranGridAgent: the service control handler threw\n");
   }
+  return ERROR_CALL_NOT_IMPLEMENTED;
 }
 
 SERVICE_STATUS ToNative(const ServiceStatus& s) {
@@ -78,8 +79,9 @@ class ServiceManager final : public IServiceManager {
     std::string name = serviceName;
     SERVICE_TABLE_ENTRYA table[] = {{name.data(), &ServiceMainTrampoline}, {nullptr, nullptr}};
     if (!::StartServiceCtrlDispatcherA(table)) return ::GetLastError();
-    // The dispatcher returns as soon as the service reports itself stopped, which the host does
-    // before its run loop has shut down; the caller then tears down what that loop still uses.
+    // The dispatcher returns as soon as the service reports itself stopped, which the service
+    // main function does as its last step, but before it has returned: the caller must not tear
+    // down what that function still uses.
     std::unique_lock lock(g_mainMutex);
     g_mainEnded.wait(lock, [] { return !g_mainRunning; });
     return 0;
@@ -92,7 +94,7 @@ class ServiceManager final : public IServiceManager {
       g_controlHandler = std::move(handler);
     }
     SERVICE_STATUS_HANDLE h =
-        ::RegisterServiceCtrlHandlerA(serviceName.c_str(), &ControlHandlerTrampoline);
+        ::RegisterServiceCtrlHandlerExA(serviceName.c_str(), &ControlHandlerTrampoline, nullptr);
     if (!h) return ::GetLastError();
     *handle = ToSeam<ServiceStatusHandle>(h);
     return 0;
