@@ -25,9 +25,11 @@ TEST_F(AdminCommandsTest, StatusTellsAHealthyAHungAndAStoppedComponentApart) {
   HostSetup setup;
   // A visible client is reported when it times out but left alone, so its silence lasts.
   setup.iniLines = {"Show=1"};
-  setup.script = "progress=Crunching numbers,0\nheartbeat=250\nwait=2000\nsilent\n";
+  setup.script = "progress=Crunching numbers,0\n";
   StartHost(setup);
   WatchClient();
+  // Its one heartbeat, with the progress text that a Running call would clear.
+  ASSERT_TRUE(run_.WaitForOut("call Progress hr=", kWaitMs)) << run_.Out();
 
   std::string text;
   EXPECT_EQ(Run("/Status", &text), 0u) << text;
