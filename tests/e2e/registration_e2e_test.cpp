@@ -101,7 +101,7 @@ class RegistrationE2eTest : public ::testing::Test {
     EXPECT_TRUE(WriteWholeFile(ini, "[Service]\r\nLogDir=" + dir_.path() +
                                         "\r\nCommandLine=" + kCommandLine +
                                         "\r\nWorkingDir=" + kWorkingDir + "\r\n" + iniLines));
-    return name + "@" + ini;
+    return "\"" + name + "@" + ini + "\"";
   }
   // Runs the host; its full exit code.
   DWORD Agent(const std::string& arguments) {
