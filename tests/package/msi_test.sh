@@ -133,11 +133,11 @@ check "the uninstall step unregistered the companion DLL" dll_unregistered
 check "the uninstall step unregistered the component Grid" no_key "$component_key"
 check "the uninstall step removed the service" no_key "$service_key"
 
-# Into a folder with two blanks in a row and a hyphen, which the rollback step's at-sign word
-# carries whole.
-keldran="$WINEPREFIX/drive_c/Keldran  Grid-x"
+# Into a folder with a blank and a hyphen, which the rollback step's at-sign word carries whole.
+# (Wine's msiexec turns two blanks in a row of a property given on its command line into one.)
+keldran="$WINEPREFIX/drive_c/Keldran Grid-x"
 bin="$keldran/bin"
-installed='C:\Keldran  Grid-x\bin'
+installed='C:\Keldran Grid-x\bin'
 echo "== msiexec /i KeldranGridAgent.msi /qn INSTALLDIR=\"$installed\" KELDRAN_TEST_FAIL_AFTER_COMMIT=1"
 rc=$(msiexec rollback /i "$msi" "INSTALLDIR=$installed" KELDRAN_TEST_FAIL_AFTER_COMMIT=1)
 check "the installation fails (exit code $rc)" [ "$rc" != 0 ]
