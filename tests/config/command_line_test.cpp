@@ -44,19 +44,10 @@ TEST_F(CommandLineTest, ComponentIsTheLeadingWordsUnquotedOrGrid) {
       {"Grid \"\" Test", "Grid Test", "", {}},
       {"Alpha /Quiet Beta", "Alpha", "", "Unrecognized value following option /Quiet"},
       {std::string(400, 'w') + " /Quiet", std::string(400, 'w'), "Quiet ", {}},  // read in full
-      {R"("Grid@C:\Program Files\a  b\k.ini" /Status)",
-       R"(Grid@C:\Program Files\a  b\k.ini)",
-       "Quiet Status ",
-       {}},
+      {R"("Grid@C:\a  b\k.ini" /Status)", R"(Grid@C:\a  b\k.ini)", "Quiet Status ", {}},
       {R"(Grid@"C:\a b-x\k.ini" /Status)", R"(Grid@C:\a b-x\k.ini)", "Quiet Status ", {}},
-      {R"(Grid@D:\grid-config\grid.ini /Check)",
-       R"(Grid@D:\grid-config\grid.ini)",
-       "Quiet Check ",
-       {}},
-      {R"(E2E1@Z:\tmp\kga-bar02.U3LV\c\host.ini -regapp)",
-       R"(E2E1@Z:\tmp\kga-bar02.U3LV\c\host.ini)",
-       "RegApp ",
-       {}},
+      {R"(Grid@D:\grid-config\g.ini /Check)", R"(Grid@D:\grid-config\g.ini)", "Quiet Check ", {}},
+      {R"(E1@Z:\kga-bar02.U3LV\c.ini -regapp)", R"(E1@Z:\kga-bar02.U3LV\c.ini)", "RegApp ", {}},
       {"Grid-Test /UnReg", "Grid-Test", "UnReg ", {}},
       {"\"-x\" \" a  b \"", "-x  a  b ", "", {}},  // quoted signs are text, quoted blanks stay
       // An open quote runs to the end of the line: nothing after it is an option.
