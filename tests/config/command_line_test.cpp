@@ -2,8 +2,6 @@
 // combinations, and the settings applied over the INI file's values.
 #include <gtest/gtest.h>
 
-#include <utility>
-
 #include "config/command_line.h"
 #include "platform/fake/fake_platform.h"
 
@@ -18,14 +16,9 @@ class CommandLineTest : public ::testing::Test {
 
 // The flags a command line set, by name, for the tables.
 std::string FlagNames(const RunFlags& f) {
-  std::string names;
-  const std::pair<bool, const char*> all[] = {
-      {f.RunAsService, "RunAsService "}, {f.Quiet, "Quiet "},   {f.StatusRequested, "Status "},
-      {f.CheckRequested, "Check "},      {f.RegApp, "RegApp "}, {f.UnReg, "UnReg "}};
-  for (const auto& [set, name] : all) {
-    if (set) names += name;
-  }
-  return names;
+  return std::string(f.RunAsService ? "RunAsService " : "") + (f.Quiet ? "Quiet " : "") +
+         (f.StatusRequested ? "Status " : "") + (f.CheckRequested ? "Check " : "") +
+         (f.RegApp ? "RegApp " : "") + (f.UnReg ? "UnReg " : "");
 }
 
 // Words split at blanks, quotes group and vanish, and only a word's first character starts an

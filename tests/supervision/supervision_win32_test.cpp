@@ -62,8 +62,7 @@ class SupervisionWin32Test : public ::testing::Test {
 
 TEST_F(SupervisionWin32Test, ClientSeesItsIdentityLastOnItsCommandLineAndInItsEnvironment) {
   const std::string out = scratch + "seen.txt";
-  // The program quoted: the checkout's path may hold a blank, and Wine would then quote it in
-  // the child's command line itself.
+  // Quoted, or Wine quotes it in the child's command line when the checkout's path has a blank.
   config.CommandLine = "\"%DIR%\\echo_child.exe\" " + out + " exit=0 -own -words";
   config.ServiceID = kGuid;
   config.ServiceName = "Grid Svc";
