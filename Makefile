@@ -44,9 +44,9 @@ test-native:
 # One Xvfb for the whole Windows run: windows, tray icons and message boxes need a display.
 # The prefix's wineserver is stopped afterwards so that no Wine process outlives the display.
 test-windows:
-	./scripts/wine-prefix.sh $(CURDIR)/build/windows/wineprefix
+	./scripts/wine-prefix.sh "$(CURDIR)/build/windows/wineprefix"
 	$(XVFB) ctest --preset windows -j $(JOBS); rc=$$?; \
-	  WINEPREFIX=$(CURDIR)/build/windows/wineprefix /usr/lib/wine/wineserver -k 2>/dev/null; exit $$rc
+	  WINEPREFIX="$(CURDIR)/build/windows/wineprefix" /usr/lib/wine/wineserver -k 2>/dev/null; exit $$rc
 
 # Installs into a Wine prefix of its own, made afresh each run (build/windows/msiprefix).
 test-package: package

@@ -1,5 +1,6 @@
 // The command line: the component, the options with their flags and settings, their combination,
 // and the settings applied over the INI file's values.
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -96,14 +97,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const ParsedCommandLine& p = result.parsed;
   const RunFlags& f = p.flags;
 
+  const std::size_t quotes = static_cast<std::size_t>(std::count(line.begin(), line.end(), '"'));
   FUZZ_CHECK(!p.component.empty());
-  FUZZ_CHECK(p.component.front() != ' ' && p.component.back() != ' ');
-  FUZZ_CHECK(p.component.find("  ") == std::string::npos);
-  FUZZ_CHECK(p.component.front() != '/' && p.component.front() != '-');
+  if (quotes == 0) {
+    // Only quotes keep blanks or a leading sign in the component.
+    FUZZ_CHECK(p.component.front() != ' ' && p.component.back() != ' ');
+    FUZZ_CHECK(p.component.find("  ") == std::string::npos);
+    FUZZ_CHECK(p.component.front() != '/' && p.component.front() != '-');
+  }
   if (result.rejection) FUZZ_CHECK(result.rejection->size() <= line.size() + 64);
 
-  // Without an option sign the whole line, however long, names the component.
-  if (line.find_first_of("/-") == std::string::npos) {
+  // Without a word that begins with an option sign the whole line, however long, names the
+  // component: a sign inside a word is text.
+  bool optionWord = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if ((line[i] == '/' || line[i] == '-') && (i == 0 || line[i - 1] == ' ')) optionWord = true;
+  }
+  if (quotes == 0 && !optionWord) {
     FUZZ_CHECK(!result.rejection && SameFlags(f, RunFlags{}) && p.settings.empty());
     std::string words;
     for (std::size_t i = 0; i < line.size(); ++i) {
@@ -113,11 +123,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(p.component == (words.empty() ? "Grid" : words));
   }
 
-  // Option names ignore case, and blanks only separate.
+  // Option names ignore case, and outside quotes blanks only separate.
   FUZZ_CHECK(SameOutcome(result, ParseCommandLine(texts, SwappedCase(line))));
-  const CommandLineResult spread = ParseCommandLine(texts, Replaced(line, ' ', "  "));
-  FUZZ_CHECK(SameOutcome(result, spread) && spread.parsed.component == p.component &&
-             spread.rejection == result.rejection);
+  if (quotes == 0) {
+    const CommandLineResult spread = ParseCommandLine(texts, Replaced(line, ' ', "  "));
+    FUZZ_CHECK(SameOutcome(result, spread) && spread.parsed.component == p.component &&
+               spread.rejection == result.rejection);
+    // Quoted whole, the line is the component's text exactly: no option, no blank lost.
+    const CommandLineResult quoted = ParseCommandLine(texts, "\"" + line + "\"");
+    FUZZ_CHECK(!quoted.rejection && SameFlags(quoted.parsed.flags, RunFlags{}) &&
+               quoted.parsed.component == (line.empty() ? "Grid" : line));
+  }
 
   if (result.rejection) return 0;
 
@@ -128,13 +144,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(!(f.StatusRequested || f.CheckRequested) || f.Quiet);
   for (const auto& s : p.settings) FUZZ_CHECK(s.kind != Kind::kTimeout || s.value >= 0);
 
-  // One more /Quiet changes nothing else.
-  const CommandLineResult quiet = ParseCommandLine(texts, line + " /Quiet");
-  RunFlags expected = f;
-  expected.Quiet = true;
-  FUZZ_CHECK(!quiet.rejection && SameFlags(quiet.parsed.flags, expected) &&
-             SameSettings(quiet.parsed.settings, p.settings) &&
-             quiet.parsed.component == p.component);
+  // One more /Quiet changes nothing else (unless an open quote takes it in as text).
+  if (quotes % 2 == 0) {
+    const CommandLineResult quiet = ParseCommandLine(texts, line + " /Quiet");
+    RunFlags expected = f;
+    expected.Quiet = true;
+    FUZZ_CHECK(!quiet.rejection && SameFlags(quiet.parsed.flags, expected) &&
+               SameSettings(quiet.parsed.settings, p.settings) &&
+               quiet.parsed.component == p.component);
+  }
 
   if (!CheckOptionCombination(p)) {
     FUZZ_CHECK(!(f.UnReg && (f.RegApp || f.RegServ)));

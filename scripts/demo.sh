@@ -46,9 +46,9 @@ call=Log(0,demo: the restarted client asks the host to stop)
 call=Stop()
 EOF
 
-# The host reads a "-" anywhere on its command line as an option, so the INI file is named
-# relative to the executable's directory rather than by its full path.
-ini_rel='..\..\demo\demo.ini'
+# The host is given the INI file by its full path, which may hold blanks and hyphens:
+# run_exit_code.exe puts the word in double quotes when it holds a blank.
+ini_win=$(winpath "$demo/demo.ini")
 printf '%s\r\n' \
   "[Service]" \
   "LogDir=$(winpath "$demo/logs")" \
@@ -61,16 +61,16 @@ if [ "${1:-}" = --in-display ]; then
   # Wine's note that drive Z: has no volume label (asked for when a shortcut is saved) is noise.
   agent() {
     "$wine" "$bin/run_exit_code.exe" --timeout-ms 80000 --dismiss-boxes -- \
-      "$(winpath "$bin/KeldranGridAgent.exe")" "Grid@$ini_rel" "$@" \
+      "$(winpath "$bin/KeldranGridAgent.exe")" "Grid@$ini_win" "$@" \
       2> >(grep -v "FS volume label and serial are not available" >&2) | tr -d '\r'
   }
-  echo "== registering: KeldranGridAgent.exe Grid@$ini_rel /RegApp /Quiet"
+  echo "== registering: KeldranGridAgent.exe \"Grid@$ini_win\" /RegApp /Quiet"
   agent /RegApp /Quiet | tee "$demo/registered.txt"
   "$wine" reg query 'HKCR\AppID\{0E5B7C21-3D94-4A6F-9B1E-7C2D4F8A9051}\Services\Grid' /v ServiceID |
     tr -d '\r' | grep ServiceID || true
-  echo "== running: KeldranGridAgent.exe Grid@$ini_rel"
+  echo "== running: KeldranGridAgent.exe \"Grid@$ini_win\""
   agent >"$demo/exit.txt"
-  echo "== unregistering: KeldranGridAgent.exe Grid@$ini_rel /UnReg /Quiet"
+  echo "== unregistering: KeldranGridAgent.exe \"Grid@$ini_win\" /UnReg /Quiet"
   agent /UnReg /Quiet | tee "$demo/unregistered.txt"
   # No Wine process may outlive the display.
   /usr/lib/wine/wineserver -k 2>/dev/null || true

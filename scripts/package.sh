@@ -45,9 +45,8 @@ wixl -a x64 -D Version="$version.0" -D Files="$out" -o "$msi" package/KeldranGri
 #  - KeldranRollback (3394 = 0x800|0x500|0x40|2) runs a copy of the host from the Binary table:
 #    Wine's msiexec removes the installed files before it runs any rollback action, so one that
 #    names the installed exe never starts. The copy runs from a temporary folder, so it is given
-#    the installed INI file in the at-sign form, whose folder then stands for its own. The
-#    component's words are joined with single blanks, so a folder with blanks works; a "-"
-#    would start an option, so the installation folder must hold none.
+#    the installed INI file in the at-sign form, whose folder then stands for its own. The word
+#    is quoted, so any installation folder (blanks, two in a row, hyphens) comes through whole.
 #  - KeldranFailAfterCommit, for the tests only: with KELDRAN_TEST_FAIL_AFTER_COMMIT=1 on the
 #    command line the installation fails right after the commit, which runs the rollback.
 # Wine starts a program named by its file key (type 18) in C:\, hence type 34 with the folder.
@@ -56,7 +55,7 @@ msibuild "$msi" \
   -q "$(sql_action "'KeldranCommit', 3618, 'INSTALLDIR', '\"[#AgentExe]\" /Commit'")" \
   -q "$(sql_action "'KeldranUninstall', 3170, 'INSTALLDIR', '\"[#AgentExe]\" /Uninstall'")" \
   -q "$(sql_action "'KeldranRollback', 3394, 'AgentForRollback',
-        'Grid@[INSTALLDIR]KeldranGridAgent.ini /Rollback'")" \
+        '\"Grid@[INSTALLDIR]KeldranGridAgent.ini\" /Rollback'")" \
   -q "$(sql_action "'KeldranFailAfterCommit', 19, '',
         'The installation fails after the commit (KELDRAN_TEST_FAIL_AFTER_COMMIT).'")"
 

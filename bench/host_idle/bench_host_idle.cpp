@@ -100,7 +100,8 @@ class MeasuredHost {
       std::printf("cannot open the %s processes: error %lu\n", name_.c_str(), GetLastError());
       return false;
     }
-    hostUnix_ = bench::FindUnixProcess(run_.ComponentArgument());
+    // Wine gives the Unix process the Windows command line's words without their quotes.
+    hostUnix_ = bench::FindUnixProcess(run_.component() + "@");
     clientUnix_ = bench::FindUnixProcess("/ServiceID=" + run_.serviceId());
     return true;
   }

@@ -256,7 +256,8 @@ int Main(int argc, char** argv) {
     return 1;
   }
   const DWORD host = run.host().Id();
-  const std::string hostUnix = bench::FindUnixProcess(run.ComponentArgument());
+  // Wine gives the Unix process the Windows command line's words without their quotes.
+  const std::string hostUnix = bench::FindUnixProcess(run.component() + "@");
   const std::string logs = run.dir().File("logs");
   Clients clients(run);
   Watch watch(clients, host, hostUnix, sampleSeconds);

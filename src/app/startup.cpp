@@ -26,7 +26,8 @@ constexpr std::size_t kMaxServiceId = 99;
 
 // The folder of the INI file that a component in the at-sign form names by an absolute path
 // ("Grid@C:\Program Files\Keldran\bin\KeldranGridAgent.ini", or a UNC path); none for the
-// plain form and for a path relative to the executable's folder.
+// plain form and for a path relative to the executable's folder. The component comes without
+// the quotes that the command line put around it, its blanks and hyphens kept.
 std::optional<std::string> AbsoluteIniFolder(const std::string& component) {
   const std::size_t at = component.find('@');
   if (at == std::string::npos) return std::nullopt;

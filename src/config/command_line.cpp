@@ -1,9 +1,11 @@
 #include "config/command_line.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace keldran {
 namespace {
@@ -37,49 +39,45 @@ bool ParseTimeout(const std::string& text, std::int32_t* value) {
   return true;
 }
 
-// The option tokeniser: from the cursor, the next "/" or "-" (anywhere, also inside a word)
-// starts an option that runs to the next blank; the cursor is left after the blanks that follow.
-class OptionTokens {
- public:
-  OptionTokens(ISystemTexts& texts, const std::string& line) : texts_(texts), line_(line) {}
-
-  bool Next(std::string* token) {
-    while (cursor_ < line_.size() && line_[cursor_] != '/' && line_[cursor_] != '-')
-      cursor_ = texts_.CharNext(line_, cursor_);
-    if (cursor_ >= line_.size()) return false;
-    const std::size_t start = ++cursor_;
-    while (cursor_ < line_.size() && line_[cursor_] != ' ') ++cursor_;
-    *token = line_.substr(start, cursor_ - start);
-    while (cursor_ < line_.size() && line_[cursor_] == ' ') ++cursor_;
-    return true;
-  }
-  // After an option only the end of the text or another option may follow.
-  bool AtOptionOrEnd() const {
-    return cursor_ >= line_.size() || line_[cursor_] == '/' || line_[cursor_] == '-';
-  }
-
- private:
-  ISystemTexts& texts_;
-  const std::string& line_;
-  std::size_t cursor_ = 0;
+// One word of the command line: its text without the quotes, and whether it is an option (its
+// first character an unquoted "/" or "-", which is not part of the text).
+struct Word {
+  std::string text;
+  bool option = false;
 };
 
-// The leading words (split at blanks only) up to the first option. The whole command line is
-// honoured, however long.
-std::string ComponentOf(const std::string& commandLine) {
-  std::string component;
-  std::size_t pos = 0;
-  while (pos < commandLine.size()) {
-    const std::size_t blank = commandLine.find(' ', pos);
-    const std::string word =
-        commandLine.substr(pos, blank == std::string::npos ? std::string::npos : blank - pos);
-    pos = blank == std::string::npos ? commandLine.size() : blank + 1;
-    if (word.empty()) continue;
-    if (word[0] == '/' || word[0] == '-') break;
-    if (!component.empty()) component += ' ';
-    component += word;
+// Splits at blanks; double quotes group blanks into the word and are dropped. A quote left open
+// runs to the end of the line. An empty pair of quotes is no word. The whole command line is
+// read, however long.
+std::vector<Word> SplitWords(ISystemTexts& texts, const std::string& line) {
+  // CharNextA steps over a double-byte character whole, and stays on a NUL: always move on.
+  auto next = [&](std::size_t at) {
+    return std::min(std::max(texts.CharNext(line, at), at + 1), line.size());
+  };
+  std::vector<Word> words;
+  std::size_t at = 0;
+  while (at < line.size()) {
+    if (line[at] == ' ') {
+      ++at;
+      continue;
+    }
+    Word word;
+    if (line[at] == '/' || line[at] == '-') {
+      word.option = true;
+      ++at;
+    }
+    bool quoted = false;
+    while (at < line.size() && (quoted || line[at] != ' ')) {
+      const std::size_t after = next(at);
+      if (line[at] == '"')
+        quoted = !quoted;
+      else
+        word.text.append(line, at, after - at);
+      at = after;
+    }
+    if (word.option || !word.text.empty()) words.push_back(std::move(word));
   }
-  return component.empty() ? names::kDefaultComponent : component;
+  return words;
 }
 
 }  // namespace
@@ -89,17 +87,24 @@ CommandLineResult ParseCommandLine(ISystemTexts& texts, const std::string& comma
   CommandLineResult result;
   ParsedCommandLine& p = result.parsed;
   RunFlags& f = p.flags;
-  p.component = ComponentOf(commandLine);
-  f.RunAsService = (commandLine + " ").find("/Service ") != std::string::npos;
+  const std::vector<Word> words = SplitWords(texts, commandLine);
+
+  // The component: the words before the first option.
+  std::size_t i = 0;
+  for (; i < words.size() && !words[i].option; ++i) {
+    if (!p.component.empty()) p.component += ' ';
+    p.component += words[i].text;
+  }
+  if (p.component.empty()) p.component = names::kDefaultComponent;
 
   auto bothLists = [&p](const char* entry) {
     p.givenOptions += entry;
     p.givenRegOptions += entry;
   };
-  OptionTokens tokens(texts, commandLine);
-  std::string token;
-  while (tokens.Next(&token)) {
-    if (!tokens.AtOptionOrEnd()) {
+  for (; i < words.size(); ++i) {
+    const std::string& token = words[i].text;
+    // After an option only another option or the end may follow.
+    if (i + 1 < words.size() && !words[i + 1].option) {
       result.rejection = "Unrecognized value following option /" + token;
       return result;
     }

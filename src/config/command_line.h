@@ -1,7 +1,8 @@
 #pragma once
 // The command line: the component named by the leading words, the options, and the check of
-// their combination. Parsing is pure; only the code page's character stepping comes from the
-// platform, so that an option sign inside a double-byte character is not taken for one.
+// their combination. Words are split at blanks, double quotes group, and an option is a word that
+// begins with "/" or "-". Parsing is pure; only the code page's character stepping comes from
+// the platform, so that a double-byte character is stepped over whole.
 
 #include <optional>
 #include <string>
@@ -13,7 +14,7 @@
 namespace keldran {
 
 struct ParsedCommandLine {
-  std::string component;  // the leading words; "Grid" when there are none
+  std::string component;  // the leading words, unquoted; "Grid" when there are none
   RunFlags flags;
   std::vector<CommandLineSetting> settings;
   // The options as given, for the combination messages ("/Service /Debug ").

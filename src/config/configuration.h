@@ -76,8 +76,8 @@ struct RunFlags {
   bool UnReg = false;
   bool CommitStep = false;
   bool RemoveStep = false;
-  // "/Service " appears in the command line; the start-up routine may still clear it (the
-  // component is not registered as a service), and so may the start of the dispatcher.
+  // The Service option was given; the start-up routine may still clear it (the component is
+  // not registered as a service), and so may the start of the dispatcher.
   bool RunAsService = false;
 };
 

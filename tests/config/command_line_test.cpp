@@ -14,19 +14,48 @@ class CommandLineTest : public ::testing::Test {
   fake::FakePlatform fake;
 };
 
-TEST_F(CommandLineTest, ComponentIsTheLeadingWordsOrGrid) {
+// The flags a command line set, by name, for the tables.
+std::string FlagNames(const RunFlags& f) {
+  return std::string(f.RunAsService ? "RunAsService " : "") + (f.Quiet ? "Quiet " : "") +
+         (f.StatusRequested ? "Status " : "") + (f.CheckRequested ? "Check " : "") +
+         (f.RegApp ? "RegApp " : "") + (f.UnReg ? "UnReg " : "");
+}
+
+// Words split at blanks, quotes group and vanish, and only a word's first character starts an
+// option: the at-sign form takes any path, and "-" or "/" inside a word is text.
+TEST_F(CommandLineTest, ComponentIsTheLeadingWordsUnquotedOrGrid) {
   struct Case {
     std::string commandLine;
     std::string component;
+    std::string flags;
+    std::optional<std::string> rejection;
   } cases[] = {
-      {"", "Grid"},
-      {"/Quiet", "Grid"},
-      {"Grid Test /Service", "Grid Test"},
-      {"Grid  Test", "Grid Test"},  // blanks separate; empty words vanish
-      {"Alpha /Quiet Beta", "Alpha"},
-      {std::string(400, 'w') + " /Quiet", std::string(400, 'w')},  // read in full
+      {"", "Grid", "", {}},
+      {"/Quiet", "Grid", "Quiet ", {}},
+      {"Grid Test /Service", "Grid Test", "RunAsService Quiet ", {}},
+      {"Grid  Test", "Grid Test", "", {}},  // blanks separate; empty words vanish
+      {"Grid \"\" Test", "Grid Test", "", {}},
+      {"Alpha /Quiet Beta", "Alpha", "", "Unrecognized value following option /Quiet"},
+      {std::string(400, 'w') + " /Quiet", std::string(400, 'w'), "Quiet ", {}},  // read in full
+      {R"("Grid@C:\a  b\k.ini" /Status)", R"(Grid@C:\a  b\k.ini)", "Quiet Status ", {}},
+      {R"(Grid@"C:\a b-x\k.ini" /Status)", R"(Grid@C:\a b-x\k.ini)", "Quiet Status ", {}},
+      {R"(Grid@D:\grid-config\g.ini /Check)", R"(Grid@D:\grid-config\g.ini)", "Quiet Check ", {}},
+      {R"(E1@Z:\kga-bar02.U3LV\c.ini -regapp)", R"(E1@Z:\kga-bar02.U3LV\c.ini)", "RegApp ", {}},
+      {"Grid-Test /UnReg", "Grid-Test", "UnReg ", {}},
+      {"\"-x\" \" a  b \"", "-x  a  b ", "", {}},  // quoted signs are text, quoted blanks stay
+      // An open quote runs to the end of the line: nothing after it is an option.
+      {R"(Grid@"C:\a b\k.ini /Status)", R"(Grid@C:\a b\k.ini /Status)", "", {}},
+      // Only the option makes a service run, not its name inside a path.
+      {R"("Grid@C:\x /Service \k.ini" /Quiet)", R"(Grid@C:\x /Service \k.ini)", "Quiet ", {}},
+      {R"(Grid /Timeout="3" -SERVICE)", "Grid", "RunAsService Quiet ", {}},
+      {R"(Grid /Status "/Quiet")", "Grid", "", "Unrecognized value following option /Status"},
   };
-  for (const auto& c : cases) EXPECT_EQ(Parse(c.commandLine).parsed.component, c.component);
+  for (const auto& c : cases) {
+    const CommandLineResult r = Parse(c.commandLine);
+    EXPECT_EQ(r.parsed.component, c.component) << c.commandLine;
+    EXPECT_EQ(FlagNames(r.parsed.flags), c.flags) << c.commandLine;
+    EXPECT_EQ(r.rejection, c.rejection) << c.commandLine;
+  }
 }
 
 TEST_F(CommandLineTest, BadOptionsAreRejectedWithTheirExactText) {
@@ -37,7 +66,7 @@ TEST_F(CommandLineTest, BadOptionsAreRejectedWithTheirExactText) {
   } cases[] = {
       {"/Quiet word", "Unrecognized value following option /Quiet"},
       {"/Embedding", "Option /Embedding not recognized"},
-      {"My-Comp /Quiet", "Option /Comp not recognized"},  // a hyphen inside a word starts an option
+      {"/", "Option / not recognized"},
       {"/Timeout=", "Unrecognized parameter value specified for option /Timeout="},
       {"/Timeout=5s", "Unrecognized parameter value specified for option /Timeout=5s"},
       {"/TIMEOUT=-1", "Unrecognized parameter value specified for option /TIMEOUT=-1"},

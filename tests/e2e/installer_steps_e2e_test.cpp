@@ -1,6 +1,6 @@
 // The installer's commit, uninstall and rollback steps of the real executable, run from an
-// install folder whose path holds a blank and a percent sign: the companion DLL's
-// self-registration, the INI files made from their examples, and the service registration or
+// install folder whose path holds two blanks in a row, a hyphen and a percent sign: the companion
+// DLL's self-registration, the INI files made from their examples, and the service registration or
 // unregistration that follows.
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@ constexpr char kHelperProgId[] = "KeldranGridUtil.Client";
 
 class InstallerStepsE2eTest : public ::testing::Test {
  protected:
-  InstallerStepsE2eTest() : root_(dir_.File("Keldran 100%")), bin_(root_ + "\\bin") {
+  InstallerStepsE2eTest() : root_(dir_.File("Keldran  100%-x")), bin_(root_ + "\\bin") {
     EXPECT_TRUE(CreateDirectoryA(root_.c_str(), nullptr) &&
                 CreateDirectoryA(bin_.c_str(), nullptr));
     EXPECT_TRUE(CopyFileA(AgentExePath().c_str(), File("KeldranGridAgent.exe").c_str(), TRUE));
@@ -100,7 +100,7 @@ TEST_F(InstallerStepsE2eTest, CommitUninstallAndRollback) {
   ASSERT_EQ(Step("/Commit"), 0u) << Read(DayFileName());
   const std::string copy = dir_.File("KeldranGridAgent.exe");
   ASSERT_TRUE(CopyFileA(File("KeldranGridAgent.exe").c_str(), copy.c_str(), TRUE));
-  EXPECT_EQ(StepOf(copy, "Grid@" + File("KeldranGridAgent.ini") + " /Rollback"), 0u);
+  EXPECT_EQ(StepOf(copy, "\"Grid@" + File("KeldranGridAgent.ini") + "\" /Rollback"), 0u);
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kHelperProgId));
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kGridKey));
   EXPECT_FALSE(ServiceInstalled());

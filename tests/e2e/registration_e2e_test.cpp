@@ -90,6 +90,11 @@ std::string AllValueData(HKEY root, const std::string& path) {
 Stored Sz(std::string text) { return {REG_SZ, std::move(text)}; }
 Stored Dword(DWORD number) { return {REG_DWORD, std::to_string(number)}; }
 
+// The image path as registration writes it: the program quoted when its path holds a blank.
+std::string ServicePathOf(const std::string& exe) {
+  return (exe.find(' ') == std::string::npos ? exe : "\"" + exe + "\"") + " /Service";
+}
+
 class RegistrationE2eTest : public ::testing::Test {
  protected:
   RegistrationE2eTest() { EXPECT_TRUE(Succeeded(shell_.com.Initialize())); }
@@ -101,7 +106,7 @@ class RegistrationE2eTest : public ::testing::Test {
     EXPECT_TRUE(WriteWholeFile(ini, "[Service]\r\nLogDir=" + dir_.path() +
                                         "\r\nCommandLine=" + kCommandLine +
                                         "\r\nWorkingDir=" + kWorkingDir + "\r\n" + iniLines));
-    return name + "@" + ini;
+    return "\"" + name + "@" + ini + "\"";
   }
   // Runs the host; its full exit code.
   DWORD Agent(const std::string& arguments) {
@@ -151,7 +156,7 @@ TEST_F(RegistrationE2eTest, RegAppWritesTheLayoutAndUnRegLeavesNoNewKey) {
        Sz("Parameters listed for each service are AS INSTALLED but may have been overridden by "
           "subsequent changes to the corresponding INI file")},
       {HKEY_CLASSES_ROOT, key, "IniFile", Sz(dir_.File("0.ini"))},
-      {HKEY_CLASSES_ROOT, key, "ServicePath", Sz(exe + " /Service")},
+      {HKEY_CLASSES_ROOT, key, "ServicePath", Sz(ServicePathOf(exe))},
       {HKEY_CLASSES_ROOT, key, "ServiceName", Sz("KeldranGridAgent321")},
       {HKEY_CLASSES_ROOT, key, "DisplayName", Sz("Keldran Grid Agent 3.21")},
       {HKEY_CLASSES_ROOT, key, "Description", Sz("Keldran Grid Agent Service 3.21")},
@@ -289,7 +294,7 @@ TEST_F(RegistrationE2eTest, RegServiceWithAnAccountReplacesEarlierVersionsOnly) 
       {"Type", Dword(SERVICE_WIN32_OWN_PROCESS)},
       {"Start", Dword(SERVICE_AUTO_START)},
       {"ErrorControl", Dword(SERVICE_ERROR_NORMAL)},
-      {"ImagePath", Sz(AgentExePath() + " /Service")},
+      {"ImagePath", Sz(ServicePathOf(AgentExePath()))},
       {"DisplayName", Sz("Keldran Grid Agent 3.21")},
       {"Description", Sz("Keldran Grid Agent Service 3.21")},
       {"ObjectName", Sz(".\\tester")},

@@ -35,7 +35,9 @@ class StartupE2eTest : public ::testing::Test {
     options.timeoutMs = 60000;
     return RunProgram("\"" + AgentExePath() + "\" " + arguments, options);
   }
-  std::string ComponentWithIni() const { return component_ + "@" + dir_.File("host.ini"); }
+  std::string ComponentWithIni() const {
+    return "\"" + component_ + "@" + dir_.File("host.ini") + "\"";
+  }
   std::string Log() const { return Unix(ReadTodaysLog(dir_.path())); }
 
   ScratchDir dir_;
@@ -57,7 +59,7 @@ TEST_F(StartupE2eTest, RefusalsEndWithEFailAndTheirExitNotice) {
       {"/Quiet /Timeout=5s", "", ""},
       {component_ + "@missing.ini", "Keldran  Service",
        "Cannot find INI file: " + ExeDir() + "\\missing.ini"},
-      {component_ + "NoId@" + dir_.File("host.ini"), "Keldran Grid Agent 3.21",
+      {"\"" + component_ + "NoId@" + dir_.File("host.ini") + "\"", "Keldran Grid Agent 3.21",
        "Startup failed: Registry entry \"HKEY_CLASSES_ROOT\\" + std::string(kServicesKey) +
            component_ + "NoId\\ServiceID\" not found"},
   };

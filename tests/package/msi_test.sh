@@ -133,13 +133,18 @@ check "the uninstall step unregistered the companion DLL" dll_unregistered
 check "the uninstall step unregistered the component Grid" no_key "$component_key"
 check "the uninstall step removed the service" no_key "$service_key"
 
-echo "== msiexec /i KeldranGridAgent.msi /qn KELDRAN_TEST_FAIL_AFTER_COMMIT=1"
-rc=$(msiexec rollback /i "$msi" KELDRAN_TEST_FAIL_AFTER_COMMIT=1)
+# Into a folder with a blank and a hyphen, which the rollback step's at-sign word carries whole.
+# (Wine's msiexec turns two blanks in a row of a property given on its command line into one.)
+keldran="$WINEPREFIX/drive_c/Keldran Grid-x"
+bin="$keldran/bin"
+installed='C:\Keldran Grid-x\bin'
+echo "== msiexec /i KeldranGridAgent.msi /qn INSTALLDIR=\"$installed\" KELDRAN_TEST_FAIL_AFTER_COMMIT=1"
+rc=$(msiexec rollback /i "$msi" "INSTALLDIR=$installed" KELDRAN_TEST_FAIL_AFTER_COMMIT=1)
 check "the installation fails (exit code $rc)" [ "$rc" != 0 ]
 check "the commit step ran" started rollback /Commit
-check "the commit registered the component Grid again" registrations_logged 2
+check "the commit registered the component Grid" registrations_logged 1
 check "then the rollback step ran, given the installed INI file" \
-  started_copy rollback "Grid@$installed\KeldranGridAgent.ini /Rollback"
+  started_copy rollback "\"Grid@$installed\KeldranGridAgent.ini\" /Rollback"
 check "the installed files are gone" no_installed_files "${shipped[@]}"
 check "Windows Installer does not know the product" product_not_installed
 check "the rollback step unregistered the component Grid" no_key "$component_key"

@@ -62,7 +62,8 @@ class SupervisionWin32Test : public ::testing::Test {
 
 TEST_F(SupervisionWin32Test, ClientSeesItsIdentityLastOnItsCommandLineAndInItsEnvironment) {
   const std::string out = scratch + "seen.txt";
-  config.CommandLine = "%DIR%\\echo_child.exe " + out + " exit=0 -own -words";
+  // Quoted, or Wine quotes it in the child's command line when the checkout's path has a blank.
+  config.CommandLine = "\"%DIR%\\echo_child.exe\" " + out + " exit=0 -own -words";
   config.ServiceID = kGuid;
   config.ServiceName = "Grid Svc";
   config.Show = 0;
@@ -74,7 +75,7 @@ TEST_F(SupervisionWin32Test, ClientSeesItsIdentityLastOnItsCommandLineAndInItsEn
   const std::vector<std::string> seen = test::OutLines(ReadAll(out), "");
   ASSERT_EQ(seen.size(), 2u) << ReadAll(out);
   const std::string expected =
-      client.BaseDir() + "\\echo_child.exe " + out + " exit=0 -own -words" + params;
+      "\"" + client.BaseDir() + "\\echo_child.exe\" " + out + " exit=0 -own -words" + params;
   EXPECT_EQ(seen[0], expected);
   EXPECT_EQ(seen[1], params);
 }

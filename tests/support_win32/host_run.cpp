@@ -77,7 +77,7 @@ bool HostRun::Prepare(const HostSetup& setup, const std::string& iniPath) {
   return registration.started && registration.exitCode == 0 && !serviceId_.empty();
 }
 
-std::string HostRun::ComponentArgument() const { return component_ + "@" + iniPath_; }
+std::string HostRun::ComponentArgument() const { return "\"" + component_ + "@" + iniPath_ + "\""; }
 
 DWORD HostRun::Start(const std::string& arguments, const RunOptions& options) {
   return host_.Start("\"" + agentPath_ + "\" " + ComponentArgument() + " " + arguments, options);

@@ -1,7 +1,7 @@
 #pragma once
 // One real host run for end-to-end tests and benchmarks: a component of its own (INI file, log
 // directory and client working directory in a scratch directory), registered by the host itself
-// as an administrator does it, KeldranGridAgent.exe started for it with "component@<INI path>",
+// as an administrator does it, KeldranGridAgent.exe started for it with "\"component@<INI path>\"",
 // and the test client as the supervised program. What happened is read back from the day's log file
 // and from the client's out file.
 
@@ -50,7 +50,8 @@ class HostRun {
   // iniPath, when given, is where the INI file goes instead of the scratch directory (the
   // service's component reads the INI file beside the executable).
   [[nodiscard]] bool Prepare(const HostSetup& setup, const std::string& iniPath = {});
-  // Starts the host: "<agent> <component>@<INI path> <arguments>"; the Win32 error, 0 on success.
+  // Starts the host: "<agent> "<component>@<INI path>" <arguments>"; the Win32 error, 0 on
+  // success.
   [[nodiscard]] DWORD Start(const std::string& arguments = {}, const RunOptions& options = {});
   // Runs another host of the same component to its end.
   RunResult RunAgain(const std::string& arguments, const RunOptions& options = {}) const;
@@ -59,7 +60,8 @@ class HostRun {
   const std::string& component() const { return component_; }
   const std::string& serviceId() const { return serviceId_; }
   const ScratchDir& dir() const { return dir_; }
-  // "<component>@<INI path>": the first word of a command line that starts this component.
+  // "\"<component>@<INI path>\"": the first word of a command line that starts this component,
+  // quoted, since the path may hold blanks.
   std::string ComponentArgument() const;
 
   // The host's log of today and the client's out file.

@@ -102,9 +102,9 @@ ScratchDir::ScratchDir() {
   if (n == 0 || n >= MAX_PATH) return;
   for (int attempt = 0; attempt < 100; ++attempt) {
     char name[64];
-    // No hyphens: the host reads "-" anywhere on its command line as the start of an option,
-    // and tests pass scratch paths there ("component@<path of an INI file>").
-    std::snprintf(name, sizeof name, "keldran_test_%lu_%lu_%u",
+    // A hyphen, so that every test that passes a scratch path on the host's command line
+    // ("component@<path of an INI file>") shows that only a word's first "-" starts an option.
+    std::snprintf(name, sizeof name, "keldran-test_%lu_%lu_%u",
                   static_cast<unsigned long>(GetCurrentProcessId()),
                   static_cast<unsigned long>(GetTickCount()), counter++);
     std::string candidate = std::string(temp, n) + name;

@@ -141,7 +141,9 @@ TEST_F(ShellTest, FolderDeletionNeverEntersALink) {
   ASSERT_EQ(p_.shell.CreateFolder(dir_ + "\\tree"), kSOk);
   Touch(outside + "\\keep.txt");
   ASSERT_FALSE(UnixPath(outside).empty()) << "not under Wine";
-  ASSERT_TRUE(RunUnix("Z:\\bin\\ln -s " + UnixPath(outside) + " " + UnixPath(dir_) + "/tree/link"));
+  // Quoted: the prefix lies in the checkout, whose path may hold blanks.
+  ASSERT_TRUE(
+      RunUnix("Z:\\bin\\ln -s \"" + UnixPath(outside) + "\" \"" + UnixPath(dir_) + "/tree/link\""));
   ASSERT_TRUE(WaitFor([&] { return Exists(link); }));
   ASSERT_TRUE(::GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
 
@@ -149,7 +151,7 @@ TEST_F(ShellTest, FolderDeletionNeverEntersALink) {
   (void)p_.shell.DeleteFolder(dir_ + "\\tree");
   EXPECT_TRUE(p_.shell.FileExists(outside + "\\keep.txt"));
 
-  ASSERT_TRUE(RunUnix("Z:\\bin\\rm -f " + UnixPath(dir_) + "/tree/link"));
+  ASSERT_TRUE(RunUnix("Z:\\bin\\rm -f \"" + UnixPath(dir_) + "/tree/link\""));
   EXPECT_TRUE(WaitFor([&] { return !Exists(link); }));
 }
 
