@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/scoped.h"
 #include "platform/types.h"
@@ -18,11 +19,37 @@ struct LibraryHandleTag;
 using LibraryHandle = Handle<LibraryHandleTag>;
 struct JobHandleTag;
 using JobHandle = Handle<JobHandleTag>;
+struct FileHandleTag;
+using FileHandle = Handle<FileHandleTag>;
 
 namespace show_window {
 constexpr std::uint16_t kHide = 0;
 constexpr std::uint16_t kShow = 5;
 }  // namespace show_window
+
+// Priority classes (*_PRIORITY_CLASS).
+namespace priority_class {
+constexpr std::uint32_t kIdle = 0x40;
+constexpr std::uint32_t kBelowNormal = 0x4000;
+constexpr std::uint32_t kNormal = 0x20;
+constexpr std::uint32_t kAboveNormal = 0x8000;
+constexpr std::uint32_t kHigh = 0x80;
+}  // namespace priority_class
+
+// How a supervised child starts, beyond its command line.
+struct ChildStartup {
+  std::uint16_t showWindow = show_window::kHide;
+  // A block of NUL-terminated "name=value" strings; none: the child inherits the host's.
+  std::optional<std::string> environment;
+  std::string currentDirectory;  // empty: the host's own
+  // CREATE_NEW_CONSOLE: a console program gets a console of its own (shown or hidden with the
+  // show state), to which the host can attach to send it Ctrl+Break; a GUI program gets none.
+  bool ownConsole = false;
+  // The child's standard output and error (STARTF_USESTDHANDLES; the child inherits these two
+  // and no other handle of the host); none: the child's own.
+  FileHandle standardOutput;
+  FileHandle standardError;
+};
 
 struct ProcessInformation {
   ProcessHandle process;
@@ -43,13 +70,13 @@ class IProcesses {
                                                  const std::optional<std::string>& environment,
                                                  const std::string& currentDirectory,
                                                  ProcessInformation* info) = 0;
-  // The same with the child's primary thread suspended (CREATE_SUSPENDED), for a caller that
-  // puts the child in a job before it runs. The child breaks away from a job that the caller
-  // itself runs in when that job allows it, so that it can join the caller's own job.
-  [[nodiscard]] virtual Win32Error CreateSuspendedProcess(
-      const std::string& commandLine, std::uint16_t showWindow,
-      const std::optional<std::string>& environment, const std::string& currentDirectory,
-      ProcessInformation* info) = 0;
+  // CreateProcessA as above, with the child's primary thread suspended (CREATE_SUSPENDED), for a
+  // caller that puts the child in a job and sets its priority before it runs. The child breaks
+  // away from a job that the caller itself runs in when that job allows it, so that it can join
+  // the caller's own job.
+  [[nodiscard]] virtual Win32Error CreateSuspendedProcess(const std::string& commandLine,
+                                                          const ChildStartup& startup,
+                                                          ProcessInformation* info) = 0;
   // ResumeThread.
   [[nodiscard]] virtual Win32Error ResumeThread(ThreadHandle thread) = 0;
 
@@ -68,8 +95,19 @@ class IProcesses {
   virtual void CloseProcess(ProcessHandle process) = 0;
   virtual void CloseThread(ThreadHandle thread) = 0;
 
+  // SetPriorityClass, and SetProcessAffinityMask (bit n: processor n).
+  [[nodiscard]] virtual Win32Error SetPriorityClass(ProcessHandle process,
+                                                    std::uint32_t priorityClass) = 0;
+  [[nodiscard]] virtual Win32Error SetAffinityMask(ProcessHandle process, std::uint64_t mask) = 0;
+  // Ctrl+Break to every process of the console that the process has: the host attaches to that
+  // console for the moment and ignores the event itself. Where Ctrl+Break cannot be sent (Wine
+  // answers 6), Ctrl+C goes instead and *ctrlC says so.
+  [[nodiscard]] virtual Win32Error SendConsoleBreak(std::uint32_t processId, bool* ctrlC) = 0;
+
   virtual bool SetEnvironmentVariable(const std::string& name, const std::string& value) = 0;
   virtual std::optional<std::string> GetEnvironmentVariable(const std::string& name) = 0;
+  // The host's whole environment (GetEnvironmentStringsA), one "name=value" each.
+  virtual std::vector<std::string> EnvironmentStrings() = 0;
 
   // GetModuleFileNameA of the program (260 characters at most).
   virtual std::string ModuleFileName() = 0;

@@ -83,6 +83,8 @@ class IWindowing {
                            std::intptr_t lParam) = 0;
   virtual std::intptr_t SendMessage(WindowHandle window, std::uint32_t message,
                                     std::uintptr_t wParam, std::intptr_t lParam) = 0;
+  // Posts WM_CLOSE to every top-level window of a process (shown or hidden); how many.
+  virtual std::size_t CloseProcessWindows(std::uint32_t processId) = 0;
   virtual bool PostThreadMessage(std::uint32_t threadId, std::uint32_t message,
                                  std::uintptr_t wParam, std::intptr_t lParam) = 0;
   virtual void PostQuitMessage(int exitCode) = 0;

@@ -1,6 +1,8 @@
 // The child-process wrapper and the path macros %DIR% and %ROOTDIR%.
 #include "supervision/process.h"
 
+#include "log/error_text.h"
+
 namespace keldran {
 namespace {
 
@@ -55,19 +57,37 @@ Process::~Process() {
 
 bool Process::Start(const std::string& commandLine, std::uint16_t showState, Win32Error* error,
                     const std::optional<std::string>& environment) {
+  StartOptions options;
+  options.startup.showWindow = showState;
+  options.startup.environment = environment;
+  return Start(commandLine, std::move(options), error);
+}
+
+bool Process::Start(const std::string& commandLine, StartOptions options, Win32Error* error) {
   const std::string expanded = ExpandFileMacros(commandLine);
-  const std::string directory = BaseDir();
+  options.startup.currentDirectory = BaseDir();
   IProcesses& processes = platform_.processes;
   ScopedJob job(processes);
   Win32Error jobError = processes.CreateKillOnCloseJob(job.put());
   ProcessInformation started;
-  Win32Error e =
-      processes.CreateSuspendedProcess(expanded, showState, environment, directory, &started);
+  Win32Error e = processes.CreateSuspendedProcess(expanded, options.startup, &started);
   if (e == 0) {
     auto child = std::make_shared<ChildHandles>(processes, started.process);
     ScopedThreadHandle thread(processes, started.thread);
     if (jobError == 0) jobError = processes.AssignToJob(job.get(), started.process);
     if (jobError == 0) child->job = std::move(job);
+    // Priority and processors are set here, not by creation flags, which Wine ignores.
+    std::string tuningError;
+    if (options.priorityClass != 0) {
+      if (const Win32Error p = processes.SetPriorityClass(started.process, options.priorityClass))
+        tuningError = Format("its priority could not be set (error %u)", p);
+    }
+    if (options.affinityMask != 0) {
+      if (const Win32Error a = processes.SetAffinityMask(started.process, options.affinityMask)) {
+        if (!tuningError.empty()) tuningError += "; ";
+        tuningError += Format("its processors could not be set (error %u)", a);
+      }
+    }
     // The child runs its first instruction only once it is in the job, so nothing it starts
     // can escape it.
     e = processes.ResumeThread(thread.get());
@@ -80,6 +100,7 @@ bool Process::Start(const std::string& commandLine, std::uint16_t showState, Win
       thread_ = std::move(thread);
       processId_ = started.processId;
       jobError_ = jobError;
+      tuningError_ = std::move(tuningError);
       return true;
     }
     (void)processes.TerminateProcess(started.process, kKilledExitCode);
@@ -87,6 +108,11 @@ bool Process::Start(const std::string& commandLine, std::uint16_t showState, Win
   if (error) *error = e;
   lastResult_ = ResultFromError(e);
   return false;
+}
+
+std::string Process::TuningError() const {
+  LockGuard guard(*handleLock_);
+  return tuningError_;
 }
 
 SharedProcessHandle Process::Handle() const {

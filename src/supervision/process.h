@@ -17,6 +17,14 @@ namespace keldran {
 // waited on undefined). The child's job goes with it.
 using SharedProcessHandle = std::shared_ptr<const ProcessHandle>;
 
+// How a child starts: the platform's start-up (its directory is the Process's own), and what is
+// set on the child before its first instruction.
+struct StartOptions {
+  ChildStartup startup;
+  std::uint32_t priorityClass = 0;  // 0: as the system chooses
+  std::uint64_t affinityMask = 0;   // 0: every processor
+};
+
 class Process {
  public:
   explicit Process(Platform& platform);
@@ -30,6 +38,8 @@ class Process {
   // host, however the host ends. A child whose job cannot be made still starts (JobError says
   // why it runs without one). On failure the Win32 error goes to *error and LastResult holds it
   // as an HRESULT; the earlier child, if any, stays known.
+  [[nodiscard]] bool Start(const std::string& commandLine, StartOptions options,
+                           Win32Error* error = nullptr);
   [[nodiscard]] bool Start(const std::string& commandLine, std::uint16_t showState,
                            Win32Error* error = nullptr,
                            const std::optional<std::string>& environment = std::nullopt);
@@ -43,6 +53,9 @@ class Process {
   SharedProcessHandle Handle() const;
   // Why the current child runs outside a job of its own; 0 when it is in one.
   Win32Error JobError() const;
+  // What could not be set on the current child before it ran (its priority or processors, with
+  // the reason), or empty.
+  std::string TuningError() const;
   // The child's exit code once it has ended; none while it runs or when there is none.
   std::optional<std::uint32_t> ExitCode();
 
@@ -71,6 +84,7 @@ class Process {
   ScopedThreadHandle thread_;
   std::uint32_t processId_ = 0;
   Win32Error jobError_ = 0;
+  std::string tuningError_;
   std::string rootDir_;     // cache of RootDir; empty until worked out
   std::string workingDir_;  // empty: the module directory
   std::optional<std::string> moduleDir_;

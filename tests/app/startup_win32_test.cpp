@@ -213,7 +213,7 @@ TEST_F(StartupTest, TheExitCodeTable) {
       {"a restart fails", "",
        [kClient](Host_& h) {
          h.RegisterComponent("Grid", "{ID}");
-         h.fake.processes.AddProgram(kClient, {.exitAfter = 1500, .exitCode = 0, .onStart = {}});
+         h.fake.processes.AddProgram(kClient, fake::FakeProgram::ExitsAfter(1500, 0));
          h.fake.clock.After(2000, [&h] { h.fake.faults.Fail("CreateProcess", 5); });
        },
        kEFail},

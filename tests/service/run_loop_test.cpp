@@ -157,7 +157,7 @@ TEST_F(RunLoopTest, TheLastComLockEndsAnApplicationRun) {
 }
 
 TEST_F(RunLoopTest, AClientThatKeepsDyingIsRestartedEverySecondUntilStopped) {
-  ClientProgram(fake::FakeProgram{200, 7, {}});
+  ClientProgram(fake::FakeProgram::ExitsAfter(200, 7));
   fake.clock.After(10500, [&] { ASSERT_EQ(calls.Stop(), kSOk); });
   RunHost();
   EXPECT_EQ(Count(108), 10u);

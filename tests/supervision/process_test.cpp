@@ -177,7 +177,7 @@ TEST_F(ProcessTest, RunningChildIsWaitedForUntilItEndsOrIsKilledWith1460) {
   EXPECT_EQ(fake.processes.LastChild()->exitCode, 1460u);
 
   // A child that exits by itself ends the wait then.
-  fake.processes.AddProgram(kClientExe, {.exitAfter = 3000, .exitCode = 7, .onStart = {}});
+  fake.processes.AddProgram(kClientExe, fake::FakeProgram::ExitsAfter(3000, 7));
   ASSERT_TRUE(process.Start("%DIR%\\client.exe", show_window::kShow));
   before = fake.clock.Elapsed();
   EXPECT_TRUE(process.WaitForEnd(30000));

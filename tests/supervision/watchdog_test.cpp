@@ -91,7 +91,7 @@ TEST_F(WatchdogTest, TimeoutZeroOrPauseSwitchTimeOutsOff) {
 TEST_F(WatchdogTest, ADeadClientIsRestartedEveryTickWhateverTheSettingsUntilARestartFails) {
   config.Timeout = 0;
   config.Debug = 1;
-  ClientProgram(fake::FakeProgram{0, 3, {}});  // exits at once with code 3
+  ClientProgram(fake::FakeProgram::ExitsAfter(0, 3));  // exits at once with code 3
   fake.processes.ExitChild(FirstPid(), 3);
   Ticks(3);
   EXPECT_EQ(Count(108), 3u);
@@ -112,7 +112,7 @@ TEST_F(WatchdogTest, ADeadClientIsRestartedEveryTickWhateverTheSettingsUntilARes
 
 TEST_F(WatchdogTest, WithABackoffAClientThatKeepsEndingIsStartedAgainLessAndLessOften) {
   config.RestartBackoff = 8;
-  ClientProgram(fake::FakeProgram{200, 3, {}});
+  ClientProgram(fake::FakeProgram::ExitsAfter(200, 3));
   fake.processes.ExitChild(FirstPid(), 3);
   // Pauses of 1, 2, 4, 8 and 8 s: starts at 0, 2, 5, 10, 19 and 28 s.
   Ticks(30);
@@ -123,7 +123,7 @@ TEST_F(WatchdogTest, WithABackoffAClientThatKeepsEndingIsStartedAgainLessAndLess
     grown += line.find("it is started again after") != std::string::npos;
   EXPECT_EQ(grown, 4);  // once each time the pause grows
   // A client that stays up starts the count again: its end restarts it at the next tick.
-  ClientProgram(fake::FakeProgram{61000, 3, {}});
+  ClientProgram(fake::FakeProgram::ExitsAfter(61000, 3));
   Ticks(10);
   ASSERT_EQ(ClientStarts(), 7u);
   Ticks(62);

@@ -35,21 +35,21 @@ Win32Error FakeProcesses::CreateProcess(const std::string& commandLine, std::uin
                                         const std::optional<std::string>& environment,
                                         const std::string& currentDirectory,
                                         ProcessInformation* info) {
-  return Create(commandLine, showWindow, environment, currentDirectory, false, info);
+  ChildStartup startup;
+  startup.showWindow = showWindow;
+  startup.environment = environment;
+  startup.currentDirectory = currentDirectory;
+  return Create(commandLine, startup, false, info);
 }
 
 Win32Error FakeProcesses::CreateSuspendedProcess(const std::string& commandLine,
-                                                 std::uint16_t showWindow,
-                                                 const std::optional<std::string>& environment,
-                                                 const std::string& currentDirectory,
+                                                 const ChildStartup& startup,
                                                  ProcessInformation* info) {
-  return Create(commandLine, showWindow, environment, currentDirectory, true, info);
+  return Create(commandLine, startup, true, info);
 }
 
-Win32Error FakeProcesses::Create(const std::string& commandLine, std::uint16_t showWindow,
-                                 const std::optional<std::string>& environment,
-                                 const std::string& currentDirectory, bool suspended,
-                                 ProcessInformation* info) {
+Win32Error FakeProcesses::Create(const std::string& commandLine, const ChildStartup& startup,
+                                 bool suspended, ProcessInformation* info) {
   std::lock_guard lock(mutex_);
   *info = ProcessInformation{};
   if (auto e = Injected("CreateProcess")) return *e;
@@ -71,10 +71,12 @@ Win32Error FakeProcesses::Create(const std::string& commandLine, std::uint16_t s
   nextProcessId_ += 4;
   child->commandLine = commandLine;
   child->program = program;
-  child->showWindow = showWindow;
-  child->currentDirectory = currentDirectory;
+  child->showWindow = startup.showWindow;
+  child->currentDirectory = startup.currentDirectory;
   for (const auto& [_, nv] : environment_) child->environment[nv.first] = nv.second;
-  child->environmentBlock = environment;
+  child->environmentBlock = startup.environment;
+  child->ownConsole = startup.ownConsole;
+  child->capturedOutput = startup.standardOutput || startup.standardError;
   children_.push_back(child);
 
   info->process = ProcessHandle{NewHandle()};
@@ -94,6 +96,7 @@ Win32Error FakeProcesses::Create(const std::string& commandLine, std::uint16_t s
 }
 
 void FakeProcesses::Begin(const std::shared_ptr<FakeChild>& child, const FakeProgram& behaviour) {
+  if (behaviour.endsOnBreakAfter) breakReactions_[child->processId] = *behaviour.endsOnBreakAfter;
   if (behaviour.exitAfter) {
     const std::uint32_t pid = child->processId;
     const std::uint32_t code = behaviour.exitCode;
@@ -224,6 +227,49 @@ void FakeProcesses::CloseProcess(ProcessHandle process) {
 void FakeProcesses::CloseThread(ThreadHandle thread) {
   std::lock_guard lock(mutex_);
   threadHandles_.erase(thread.value);
+}
+
+Win32Error FakeProcesses::SetPriorityClass(ProcessHandle process, std::uint32_t priorityClass) {
+  std::lock_guard lock(mutex_);
+  auto child = ChildOf(process);
+  if (!child) return win32_error::kInvalidHandle;
+  child->priorityClass = priorityClass;
+  return 0;
+}
+
+Win32Error FakeProcesses::SetAffinityMask(ProcessHandle process, std::uint64_t mask) {
+  std::lock_guard lock(mutex_);
+  if (auto e = Injected("SetProcessAffinityMask")) return *e;
+  auto child = ChildOf(process);
+  if (!child) return win32_error::kInvalidHandle;
+  child->affinityMask = mask;
+  return 0;
+}
+
+Win32Error FakeProcesses::SendConsoleBreak(std::uint32_t processId, bool* ctrlC) {
+  std::lock_guard lock(mutex_);
+  *ctrlC = false;
+  for (auto& child : children_) {
+    if (child->processId != processId || !child->running) continue;
+    // AttachConsole's answer for a process without a console.
+    if (!child->ownConsole) return Fail(win32_error::kInvalidHandle);
+    *ctrlC = true;
+    ++child->consoleBreaks;
+    auto reaction = breakReactions_.find(processId);
+    if (reaction != breakReactions_.end()) {
+      pendingExits_[processId] =
+          clock_.After(reaction->second, [this, processId] { ExitChild(processId, 0); });
+    }
+    return 0;
+  }
+  return Fail(win32_error::kInvalidParameter);
+}
+
+std::vector<std::string> FakeProcesses::EnvironmentStrings() {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> strings;
+  for (const auto& [_, nv] : environment_) strings.push_back(nv.first + "=" + nv.second);
+  return strings;
 }
 
 bool FakeProcesses::SetEnvironmentVariable(const std::string& name, const std::string& value) {

@@ -28,6 +28,11 @@ struct FakeChild {
   std::string currentDirectory;
   std::map<std::string, std::string> environment;  // as the child inherited it
   std::optional<std::string> environmentBlock;     // when CreateProcess was given one
+  bool ownConsole = false;
+  bool capturedOutput = false;      // started with standard output and error of the host's
+  std::uint32_t priorityClass = 0;  // as SetPriorityClass left it; 0 when never called
+  std::uint64_t affinityMask = 0;   // as SetProcessAffinityMask left it; 0 when never called
+  int consoleBreaks = 0;
   bool running = true;
   bool suspended = false;        // started suspended and not resumed yet
   bool inJob = false;            // assigned to a job
@@ -41,6 +46,15 @@ struct FakeProgram {
   std::uint32_t exitCode = 0;
   // Called once the child has started (for tests that make the child act on the host).
   std::function<void(FakeChild&)> onStart;
+  // Ends with exit code 0 this long after it hears Ctrl+Break (or Ctrl+C) on its console.
+  std::optional<std::uint64_t> endsOnBreakAfter;
+
+  static FakeProgram ExitsAfter(std::uint64_t milliseconds, std::uint32_t exitCode) {
+    FakeProgram program;
+    program.exitAfter = milliseconds;
+    program.exitCode = exitCode;
+    return program;
+  }
 };
 
 class FakeProcesses final : public IProcesses, private FakeArea {
@@ -51,10 +65,13 @@ class FakeProcesses final : public IProcesses, private FakeArea {
   Win32Error CreateProcess(const std::string& commandLine, std::uint16_t showWindow,
                            const std::optional<std::string>& environment,
                            const std::string& currentDirectory, ProcessInformation* info) override;
-  Win32Error CreateSuspendedProcess(const std::string& commandLine, std::uint16_t showWindow,
-                                    const std::optional<std::string>& environment,
-                                    const std::string& currentDirectory,
+  Win32Error CreateSuspendedProcess(const std::string& commandLine, const ChildStartup& startup,
                                     ProcessInformation* info) override;
+  Win32Error SetPriorityClass(ProcessHandle process, std::uint32_t priorityClass) override;
+  Win32Error SetAffinityMask(ProcessHandle process, std::uint64_t mask) override;
+  // As under Wine: Ctrl+Break cannot be sent, Ctrl+C goes instead.
+  Win32Error SendConsoleBreak(std::uint32_t processId, bool* ctrlC) override;
+  std::vector<std::string> EnvironmentStrings() override;
   Win32Error ResumeThread(ThreadHandle thread) override;
   Win32Error CreateKillOnCloseJob(JobHandle* job) override;
   Win32Error AssignToJob(JobHandle job, ProcessHandle process) override;
@@ -95,9 +112,8 @@ class FakeProcesses final : public IProcesses, private FakeArea {
   std::size_t OpenHandleCount() const;
 
  private:
-  Win32Error Create(const std::string& commandLine, std::uint16_t showWindow,
-                    const std::optional<std::string>& environment,
-                    const std::string& currentDirectory, bool suspended, ProcessInformation* info);
+  Win32Error Create(const std::string& commandLine, const ChildStartup& startup, bool suspended,
+                    ProcessInformation* info);
   // The program's behaviour begins: its exit is scheduled and its start action runs.
   void Begin(const std::shared_ptr<FakeChild>& child, const FakeProgram& behaviour);
   // The child a process handle is for; none (and ERROR_INVALID_HANDLE as last error) when the
@@ -113,6 +129,7 @@ class FakeProcesses final : public IProcesses, private FakeArea {
   std::map<std::uintptr_t, std::shared_ptr<FakeChild>> threadHandles_;
   std::map<std::uint32_t, FakeClock::ActionId> pendingExits_;
   std::map<std::uint32_t, FakeProgram> suspendedPrograms_;  // by process id, until resumed
+  std::map<std::uint32_t, std::uint64_t> breakReactions_;   // endsOnBreakAfter by process id
   std::map<std::uintptr_t, std::vector<std::shared_ptr<FakeChild>>> jobs_;  // members by job
   std::map<std::string, std::pair<std::string, std::string>> environment_;  // folded → name, value
   std::string moduleFileName_ = "C:\\Program Files\\Keldran\\KeldranGridAgent.exe";

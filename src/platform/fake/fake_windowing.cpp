@@ -166,6 +166,15 @@ std::intptr_t FakeWindowing::SendMessage(WindowHandle window, std::uint32_t mess
   return procedure(window, message, wParam, lParam);
 }
 
+std::size_t FakeWindowing::CloseProcessWindows(std::uint32_t processId) {
+  std::function<std::size_t(std::uint32_t)> reaction;
+  {
+    std::lock_guard lock(mutex_);
+    reaction = onClose_;
+  }
+  return reaction ? reaction(processId) : 0;
+}
+
 bool FakeWindowing::PostThreadMessage(std::uint32_t threadId, std::uint32_t message,
                                       std::uintptr_t wParam, std::intptr_t lParam) {
   std::lock_guard lock(mutex_);

@@ -45,6 +45,7 @@ class FakeWindowing final : public IWindowing, private FakeArea {
                    std::intptr_t lParam) override;
   std::intptr_t SendMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                             std::intptr_t lParam) override;
+  std::size_t CloseProcessWindows(std::uint32_t processId) override;
   bool PostThreadMessage(std::uint32_t threadId, std::uint32_t message, std::uintptr_t wParam,
                          std::intptr_t lParam) override;
   void PostQuitMessage(int exitCode) override;
@@ -66,6 +67,12 @@ class FakeWindowing final : public IWindowing, private FakeArea {
   void AddForeignWindow(WindowHandle window) {
     std::lock_guard lock(mutex_);
     foreign_.insert(window);
+  }
+  // What a process does when its windows are closed: how many it has (the test's function may
+  // also end it). Without one, a process has no windows.
+  void OnCloseProcessWindows(std::function<std::size_t(std::uint32_t processId)> reaction) {
+    std::lock_guard lock(mutex_);
+    onClose_ = std::move(reaction);
   }
   // Messages posted to a foreign window, in order.
   std::vector<Message> MessagesTo(WindowHandle window) const;
@@ -118,6 +125,7 @@ class FakeWindowing final : public IWindowing, private FakeArea {
   std::map<std::uintptr_t, Timer> timers_;
   std::uintptr_t nextTimer_ = 1;
   std::map<std::uintptr_t, std::string> icons_;  // by handle: in load order
+  std::function<std::size_t(std::uint32_t)> onClose_;
 };
 
 }  // namespace keldran::fake

@@ -1,4 +1,7 @@
 // IProcesses: child processes, the environment, the program's module and self-registering DLLs.
+#include <cstring>
+#include <mutex>
+
 #include "platform/win32/backend.h"
 #include "platform/win32/unique_handle.h"
 
@@ -10,22 +13,24 @@ class Processes final : public IProcesses {
   Win32Error CreateProcess(const std::string& commandLine, std::uint16_t showWindow,
                            const std::optional<std::string>& environment,
                            const std::string& currentDirectory, ProcessInformation* info) override {
-    return Create(commandLine, showWindow, environment, currentDirectory, 0, info);
+    ChildStartup startup;
+    startup.showWindow = showWindow;
+    startup.environment = environment;
+    startup.currentDirectory = currentDirectory;
+    return Create(commandLine, startup, 0, info);
   }
 
-  Win32Error CreateSuspendedProcess(const std::string& commandLine, std::uint16_t showWindow,
-                                    const std::optional<std::string>& environment,
-                                    const std::string& currentDirectory,
+  Win32Error CreateSuspendedProcess(const std::string& commandLine, const ChildStartup& startup,
                                     ProcessInformation* info) override {
     // A host started inside a job (as some service wrappers and CI runners start it) passes
     // that job on to its child, and a process cannot join a second job where jobs do not nest
     // (before Windows 8). Breaking away avoids that; a job that forbids it fails the start with
     // access denied, and the child then starts inside that job, where nested jobs still let it
     // join the caller's own.
-    const Win32Error e = Create(commandLine, showWindow, environment, currentDirectory,
-                                CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB, info);
+    DWORD flags = CREATE_SUSPENDED | (startup.ownConsole ? CREATE_NEW_CONSOLE : 0);
+    const Win32Error e = Create(commandLine, startup, flags | CREATE_BREAKAWAY_FROM_JOB, info);
     if (e != ERROR_ACCESS_DENIED) return e;
-    return Create(commandLine, showWindow, environment, currentDirectory, CREATE_SUSPENDED, info);
+    return Create(commandLine, startup, flags, info);
   }
 
   Win32Error ResumeThread(ThreadHandle thread) override {
@@ -77,6 +82,44 @@ class Processes final : public IProcesses {
     UniqueKernelHandle(FromSeam<HANDLE>(thread)).reset();
   }
 
+  Win32Error SetPriorityClass(ProcessHandle process, std::uint32_t priorityClass) override {
+    return ::SetPriorityClass(FromSeam<HANDLE>(process), priorityClass) ? 0 : ::GetLastError();
+  }
+
+  Win32Error SetAffinityMask(ProcessHandle process, std::uint64_t mask) override {
+    return ::SetProcessAffinityMask(FromSeam<HANDLE>(process), static_cast<DWORD_PTR>(mask))
+               ? 0
+               : ::GetLastError();
+  }
+
+  Win32Error SendConsoleBreak(std::uint32_t processId, bool* ctrlC) override {
+    // While attached, the host is one of the console's processes and gets the event too; its
+    // handler ignores it (installed once, for good: the event arrives on a thread of its own
+    // after the host has let go of the console).
+    static std::once_flag ignoring;
+    std::call_once(ignoring, [] { ::SetConsoleCtrlHandler(&IgnoreConsoleBreak, TRUE); });
+    *ctrlC = false;
+    if (!::AttachConsole(processId)) return ::GetLastError();
+    Win32Error e = 0;
+    // Process group 0: every process of the console, which is the child and what it started.
+    if (!::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, 0)) {
+      *ctrlC = true;
+      if (!::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) e = ::GetLastError();
+    }
+    ::FreeConsole();
+    return e;
+  }
+
+  std::vector<std::string> EnvironmentStrings() override {
+    std::vector<std::string> strings;
+    char* block = ::GetEnvironmentStringsA();
+    if (!block) return strings;
+    for (const char* entry = block; *entry; entry += std::strlen(entry) + 1)
+      strings.push_back(entry);
+    ::FreeEnvironmentStringsA(block);
+    return strings;
+  }
+
   bool SetEnvironmentVariable(const std::string& name, const std::string& value) override {
     return ::SetEnvironmentVariableA(name.c_str(), value.c_str()) != FALSE;
   }
@@ -124,29 +167,58 @@ class Processes final : public IProcesses {
   void FreeLibrary(LibraryHandle lib) override { UniqueModule(FromSeam<HMODULE>(lib)).reset(); }
 
  private:
-  static Win32Error Create(const std::string& commandLine, std::uint16_t showWindow,
-                           const std::optional<std::string>& environment,
-                           const std::string& currentDirectory, DWORD flags,
+  static BOOL WINAPI IgnoreConsoleBreak(DWORD event) noexcept {
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+  }
+
+  static Win32Error Create(const std::string& commandLine, const ChildStartup& startup, DWORD flags,
                            ProcessInformation* info) {
     // CreateProcessA may write into the command line, so it gets a copy of any length.
     std::vector<char> command(commandLine.begin(), commandLine.end());
     command.push_back('\0');
     std::vector<char> block;
-    if (environment) {
-      block.assign(environment->begin(), environment->end());
+    if (startup.environment) {
+      block.assign(startup.environment->begin(), startup.environment->end());
       block.insert(block.end(), 2, '\0');  // the terminating NULs, whether given or not
     }
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = showWindow;
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, flags,
-                          environment ? block.data() : nullptr,
-                          currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup,
-                          &process)) {
-      return ::GetLastError();
+    STARTUPINFOEXA startupEx{};
+    STARTUPINFOA& info0 = startupEx.StartupInfo;
+    info0.cb = sizeof info0;
+    info0.dwFlags = STARTF_USESHOWWINDOW;
+    info0.wShowWindow = startup.showWindow;
+    // The standard handles are the only ones the child inherits: the attribute list names them.
+    HANDLE inherited[2];
+    DWORD inheritedCount = 0;
+    std::vector<std::uint8_t> attributes;
+    const bool redirect = startup.standardOutput || startup.standardError;
+    if (redirect) {
+      info0.dwFlags |= STARTF_USESTDHANDLES;
+      info0.hStdOutput = FromSeam<HANDLE>(startup.standardOutput);
+      info0.hStdError = FromSeam<HANDLE>(startup.standardError);
+      for (HANDLE h : {info0.hStdOutput, info0.hStdError}) {
+        if (h && (inheritedCount == 0 || inherited[0] != h)) inherited[inheritedCount++] = h;
+      }
+      SIZE_T size = 0;
+      ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+      attributes.resize(size);
+      auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+      if (::InitializeProcThreadAttributeList(list, 1, 0, &size) &&
+          ::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                      inheritedCount * sizeof(HANDLE), nullptr, nullptr)) {
+        startupEx.lpAttributeList = list;
+        info0.cb = sizeof startupEx;
+        flags |= EXTENDED_STARTUPINFO_PRESENT;
+      }
     }
+    PROCESS_INFORMATION process{};
+    const BOOL created = ::CreateProcessA(
+        nullptr, command.data(), nullptr, nullptr, redirect ? TRUE : FALSE, flags,
+        startup.environment ? block.data() : nullptr,
+        startup.currentDirectory.empty() ? nullptr : startup.currentDirectory.c_str(), &info0,
+        &process);
+    const Win32Error e = created ? 0 : ::GetLastError();
+    if (startupEx.lpAttributeList) ::DeleteProcThreadAttributeList(startupEx.lpAttributeList);
+    if (!created) return e;
     *info = ProcessInformation{ToSeam<ProcessHandle>(process.hProcess),
                                ToSeam<ThreadHandle>(process.hThread), process.dwProcessId,
                                process.dwThreadId};

@@ -169,6 +169,30 @@ class Windowing final : public IWindowing {
     return ::SendMessageA(ToHwnd(window), message, wParam, lParam);
   }
 
+  std::size_t CloseProcessWindows(std::uint32_t processId) override {
+    struct Search {
+      DWORD pid;
+      std::size_t closed;
+    } search{processId, 0};
+    ::EnumWindows(
+        [](HWND hwnd, LPARAM param) noexcept -> BOOL {
+          auto* s = reinterpret_cast<Search*>(param);
+          DWORD owner = 0;
+          ::GetWindowThreadProcessId(hwnd, &owner);
+          char name[32] = {};
+          ::GetClassNameA(hwnd, name, sizeof name);
+          // COM's own window would destroy itself and leave the client's calls without their
+          // apartment's window; it is no window of the program's.
+          if (owner == s->pid && std::strcmp(name, "OleMainThreadWndClass") != 0 &&
+              ::PostMessageA(hwnd, WM_CLOSE, 0, 0)) {
+            ++s->closed;
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.closed;
+  }
+
   bool PostThreadMessage(std::uint32_t threadId, std::uint32_t message, std::uintptr_t wParam,
                          std::intptr_t lParam) override {
     return ::PostThreadMessageA(threadId, message, wParam, lParam) != FALSE;
