@@ -5,6 +5,9 @@
 namespace keldran::names {
 
 constexpr const char* kServiceName = "KeldranGridAgent321";
+// Another component's service is "KeldranGridAgent321$<component>", as Windows names the
+// services of instances.
+constexpr char kInstanceSeparator = '$';
 constexpr const char* kServicePrefix = "KeldranGridAgent";
 constexpr const char* kDisplayName = "Keldran Grid Agent 3.21";
 constexpr const char* kDescription = "Keldran Grid Agent Service 3.21";
@@ -29,3 +32,10 @@ constexpr const char* kClientParamsVariable = "KeldranService_PDF_PARAMS";
 constexpr const char* kUnconfiguredDisplayName = "Keldran  Service";
 
 }  // namespace keldran::names
+
+namespace keldran::service_timing {
+// How long a stop waits for the client to end, and the preshutdown time registered with the
+// service (the client's wait at shutdown and the teardown after it).
+constexpr unsigned kStopWaitMs = 30000;
+constexpr unsigned kPreshutdownTimeoutMs = 40000;
+}  // namespace keldran::service_timing

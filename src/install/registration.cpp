@@ -104,11 +104,27 @@ std::vector<LayoutBlock> Registration::Layout(const std::string& serviceId) cons
   return {comClass, appId, component};
 }
 
-std::vector<std::string> Registration::EventSources() const {
-  std::vector<std::string> sources = {config_.ServiceName};
-  const std::string own = events_.log().eventSourceName();
-  if (!own.empty() && own != config_.ServiceName) sources.push_back(own);
-  return sources;
+std::string Registration::OwnEventSource() const {
+  return names::kAtFormServicePrefix + config_.ServiceComp;
+}
+
+bool Registration::NeedsOwnEventSource(bool asService) const {
+  // The at-sign form reports under its own source, and so does a service whose image path
+  // names the component in that form (every component but Grid).
+  return events_.log().eventSourceName() == OwnEventSource() ||
+         (asService && config_.ServiceName != names::kServiceName);
+}
+
+bool Registration::OtherComponentsRegistered() {
+  IRegistry& registry = platform_.registry;
+  ScopedRegKey services(registry);
+  if (registry.OpenKey(reg_root::kClassesRoot,
+                       std::string("AppID\\") + names::kAppId + "\\Services", reg_access::kRead,
+                       services.put()) != 0) {
+    return false;
+  }
+  std::string name;
+  return registry.EnumKey(services.get(), 0, &name) == 0;
 }
 
 void Registration::RegisterEventSource(const std::string& source, const std::string& messageFile) {
@@ -146,9 +162,9 @@ void Registration::RegisterEventSource(const std::string& source, const std::str
 HResult Registration::RegisterComponent(bool registerTypeLibrary, bool asService) {
   if (!CheckComponentName(kNotInstalled)) return kEFail;
   IRegistry& registry = platform_.registry;
-  // Re-registration always starts without a service: a changed account or start type takes
-  // effect only through a new one.
-  (void)service_.RemoveService();
+  // Re-registration always starts without the component's service: a changed account or start
+  // type takes effect only through a new one, and an application must not leave one behind.
+  if (!service_.RemoveService(kNotInstalled)) return kEFail;
   std::string serviceId;
   if (!GenerateServiceID(&serviceId)) return kEFail;
   // A block that fails is undone by itself; a failed component block shows in the next step.
@@ -156,7 +172,8 @@ HResult Registration::RegisterComponent(bool registerTypeLibrary, bool asService
     (void)RegisterLayout(registry, reg_root::kClassesRoot, block);
   }
   const std::string module = platform_.processes.ModuleFileName();
-  for (const std::string& source : EventSources()) RegisterEventSource(source, module);
+  RegisterEventSource(names::kServiceName, module);
+  if (NeedsOwnEventSource(asService)) RegisterEventSource(OwnEventSource(), module);
 
   const std::string keyPath = ComponentKeyPath();
   ScopedRegKey key(registry);
@@ -172,7 +189,7 @@ HResult Registration::RegisterComponent(bool registerTypeLibrary, bool asService
   if (asService) {
     (void)SetDwordValue(registry, key.get(), "LocalService", 1);
     if (!service_.InstallService()) {
-      (void)service_.RemoveService();
+      (void)service_.RemoveService(kNotInstalled);
       return kEFail;
     }
   }
@@ -195,15 +212,21 @@ HResult Registration::RegisterComponent(bool registerTypeLibrary, bool asService
 
 HResult Registration::UnregisterComponent() {
   if (!CheckComponentName(kNotRemoved)) return kEFail;
+  // The service first: when it cannot be removed, the registration stays whole.
+  if (!service_.RemoveService(kNotRemoved)) return kEFail;
   IRegistry& registry = platform_.registry;
-  for (const LayoutBlock& block : Layout(config_.ServiceID)) {
-    UnregisterLayout(registry, reg_root::kClassesRoot, block);
+  const std::vector<LayoutBlock> layout = Layout(config_.ServiceID);
+  UnregisterLayout(registry, reg_root::kClassesRoot, layout.back());
+  // The class, the AppID entries, the type library and the shared event source serve every
+  // component: the last one takes them away.
+  const bool last = !OtherComponentsRegistered();
+  if (last) {
+    for (std::size_t i = 0; i + 1 < layout.size(); ++i)
+      UnregisterLayout(registry, reg_root::kClassesRoot, layout[i]);
   }
-  if (!service_.RemoveService()) return kEFail;
   (void)shortcuts_.UpdateShortcuts(false);
 
-  const HResult hr =
-      platform_.com.UnregisterTypeLibrary(names::kLibId, names::kLibMajor, names::kLibMinor);
+  const HResult hr = last ? UnregisterTypeLibrary() : kSOk;
   if (Failed(hr)) {
     (void)events_.logError(category::kInstall, kNotRemoved, "Unable to unregister typelib",
                            errorText(platform_.texts, static_cast<std::uint32_t>(hr)).c_str());
@@ -217,11 +240,14 @@ HResult Registration::UnregisterComponent() {
   if (registry.OpenKey(reg_root::kLocalMachine, kApplicationLog,
                        reg_access::kRead | reg_access::kSetValue | reg_access::kCreateSubKey,
                        application.put()) == 0) {
-    for (const std::string& source : EventSources()) {
-      (void)registry.DeleteKey(application.get(), source);
-    }
+    (void)registry.DeleteKey(application.get(), OwnEventSource());
+    if (last) (void)registry.DeleteKey(application.get(), names::kServiceName);
   }
   return kSOk;
+}
+
+HResult Registration::UnregisterTypeLibrary() {
+  return platform_.com.UnregisterTypeLibrary(names::kLibId, names::kLibMajor, names::kLibMinor);
 }
 
 }  // namespace keldran
