@@ -62,7 +62,7 @@ std::string QuotedIfBlank(const std::string& word) {
 
 }  // namespace
 
-ServiceIdentity ServiceIdentityFor(const std::string& component, bool atSignForm,
+ServiceIdentity ServiceIdentityFor(const std::string& component, bool ownIniFile,
                                    const std::string& quotedExePath, const std::string& iniFile) {
   ServiceIdentity id;
   const bool grid = EqualsIgnoreCase(component, names::kDefaultComponent);
@@ -72,7 +72,7 @@ ServiceIdentity ServiceIdentityFor(const std::string& component, bool atSignForm
     id.name += names::kInstanceSeparator + component;
     id.displayName += " (" + component + ")";
   }
-  id.namesComponent = !grid || atSignForm;
+  id.namesComponent = !grid || ownIniFile;
   id.imagePath = quotedExePath;
   if (id.namesComponent) id.imagePath += " " + QuotedIfBlank(component + "@" + iniFile);
   id.imagePath += " /Service";
@@ -261,8 +261,11 @@ bool LoadServiceConfig(IFileSystem& files, ComponentLog& events, std::uint16_t e
   if (tooLong) return refuseTooLong();
 
   // 6. The component's service; the event source keeps the name it was given above.
-  const ServiceIdentity service = ServiceIdentityFor(c.ServiceComp, at != std::string::npos,
-                                                     files.PathQuoteSpaces(c.ExePath), c.IniFile);
+  // An at-sign form that names the file beside the executable is the plain form.
+  const bool ownIniFile = at != std::string::npos &&
+                          !EqualsIgnoreCase(c.IniFile, c.ExeDir + names::kIniBaseName + ".INI");
+  const ServiceIdentity service =
+      ServiceIdentityFor(c.ServiceComp, ownIniFile, files.PathQuoteSpaces(c.ExePath), c.IniFile);
   c.ServiceName = service.name;
   c.DisplayName = service.displayName;
   c.ServicePath = service.imagePath;

@@ -32,9 +32,10 @@ class IniReader {
 };
 
 // The Windows service of a component. Grid (in any case) with the INI file beside the executable
-// is "KeldranGridAgent321", started as "<exe> /Service"; every other component, and Grid with an
-// INI file of its own, is "KeldranGridAgent321$<component>" (or "KeldranGridAgent321" for Grid),
-// started with "<component>@<INI file>" so that its runs read the right file.
+// is "KeldranGridAgent321", started as "<exe> /Service"; every other component is
+// "KeldranGridAgent321$<component>", and it and Grid with an INI file of its own (ownIniFile: the
+// at-sign form names another file than the one beside the executable) are started with
+// "<component>@<INI file>" so that their runs read the right file.
 struct ServiceIdentity {
   std::string name;
   std::string displayName;
@@ -44,7 +45,7 @@ struct ServiceIdentity {
   bool namesComponent = false;
 };
 // quotedExePath: the executable's path as it stands in a command line.
-ServiceIdentity ServiceIdentityFor(const std::string& component, bool atSignForm,
+ServiceIdentity ServiceIdentityFor(const std::string& component, bool ownIniFile,
                                    const std::string& quotedExePath, const std::string& iniFile);
 
 // The Logon value, "account;password". The built-in LocalService and NetworkService (with or

@@ -11,7 +11,7 @@ TEST(ServiceConfigDecisionsTest, EachComponentFormGetsItsService) {
   const std::string exe = "\"C:\\Program Files\\K\\KeldranGridAgent.exe\"";
   struct Case {
     const char* component;
-    bool atSign;
+    bool ownIniFile;
     const char* ini;
     const char* name;
     const char* displayName;
@@ -34,8 +34,8 @@ TEST(ServiceConfigDecisionsTest, EachComponentFormGetsItsService) {
        "Keldran Grid Agent 3.21 (Grids)", " Grids@C:\\K\\KeldranGridAgent.INI"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.component) + (c.atSign ? "@" : ""));
-    const ServiceIdentity id = ServiceIdentityFor(c.component, c.atSign, exe, c.ini);
+    SCOPED_TRACE(std::string(c.component) + (c.ownIniFile ? "@" : ""));
+    const ServiceIdentity id = ServiceIdentityFor(c.component, c.ownIniFile, exe, c.ini);
     EXPECT_EQ(id.name, c.name);
     EXPECT_EQ(id.displayName, c.displayName);
     EXPECT_EQ(id.imagePath, exe + c.arguments + " /Service");

@@ -140,6 +140,7 @@ TEST_F(RegistrationE2eTest, RegAppWritesTheLayoutAndUnRegLeavesNoNewKey) {
   const std::string progId = "KeldranGridAgent.3.21";
   const std::string clsidKey = std::string("CLSID\\") + kClsid;
   const std::string own = std::string(kSources) + "KeldranService." + name;
+  const std::string display = "Keldran Grid Agent 3.21 (" + name + ")";
   struct Row {
     HKEY root;
     std::string key;
@@ -151,9 +152,10 @@ TEST_F(RegistrationE2eTest, RegAppWritesTheLayoutAndUnRegLeavesNoNewKey) {
        Sz("Parameters listed for each service are AS INSTALLED but may have been overridden by "
           "subsequent changes to the corresponding INI file")},
       {HKEY_CLASSES_ROOT, key, "IniFile", Sz(dir_.File("0.ini"))},
-      {HKEY_CLASSES_ROOT, key, "ServicePath", Sz(exe + " /Service")},
-      {HKEY_CLASSES_ROOT, key, "ServiceName", Sz("KeldranGridAgent321")},
-      {HKEY_CLASSES_ROOT, key, "DisplayName", Sz("Keldran Grid Agent 3.21")},
+      {HKEY_CLASSES_ROOT, key, "ServicePath",
+       Sz(exe + " \"" + name + "@" + dir_.File("0.ini") + "\" /Service")},
+      {HKEY_CLASSES_ROOT, key, "ServiceName", Sz("KeldranGridAgent321$" + name)},
+      {HKEY_CLASSES_ROOT, key, "DisplayName", Sz(display)},
       {HKEY_CLASSES_ROOT, key, "Description", Sz("Keldran Grid Agent Service 3.21")},
       {HKEY_CLASSES_ROOT, key, "CommandLine", Sz(kCommandLine)},
       {HKEY_CLASSES_ROOT, key, "WorkingDir", Sz(kWorkingDir)},
@@ -194,11 +196,9 @@ TEST_F(RegistrationE2eTest, RegAppWritesTheLayoutAndUnRegLeavesNoNewKey) {
     std::string arguments;
     std::string description;
   } links[] = {
-      {folder + "\\Start " + name + " Server.lnk", name + " /Start",
-       "Start Keldran Grid Agent 3.21"},
-      {folder + "\\Stop " + name + " Server.lnk", name + " /Stop", "Stop Keldran Grid Agent 3.21"},
-      {Folder("AllUsersStartup") + "\\Keldran Grid Agent 3.21.lnk", name + " /Start",
-       "Keldran Grid Agent 3.21"},
+      {folder + "\\Start " + name + " Server.lnk", name + " /Start", "Start " + display},
+      {folder + "\\Stop " + name + " Server.lnk", name + " /Stop", "Stop " + display},
+      {Folder("AllUsersStartup") + "\\" + display + ".lnk", name + " /Start", display},
   };
   for (const Link& link : links) {
     SCOPED_TRACE(link.path);
@@ -226,9 +226,8 @@ TEST_F(RegistrationE2eTest, RegAppWritesTheLayoutAndUnRegLeavesNoNewKey) {
 }
 
 // Each component keeps its own key under the shared AppID; the class, its ProgID, the
-// executable's AppID entry and the type library go with the first unregistration and come back
-// with the next registration; the shared keys and the product's Start-menu folder stay while
-// another component is registered.
+// executable's AppID entry and the type library stay while any component is registered and go
+// with the last one, and so does the product's Start-menu folder.
 TEST_F(RegistrationE2eTest, TwoComponentsShareTheExecutable) {
   const std::string a = Component("E2E Alpha");
   const std::string b = Component("E2E Beta");
@@ -242,28 +241,31 @@ TEST_F(RegistrationE2eTest, TwoComponentsShareTheExecutable) {
                                 "AppID\\KeldranGridAgent.EXE", std::string("TypeLib\\") + kLibId};
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, ComponentKey("E2E Alpha")));
   EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, ComponentKey("E2E Beta")));
-  for (const std::string& key : shared) EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, key)) << key;
+  for (const std::string& key : shared) EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, key)) << key;
+  EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, std::string(kSources) + "KeldranGridAgent321"));
   EXPECT_FALSE(shell_.shell.FolderExists(product + "\\E2E Alpha Server"));
   EXPECT_TRUE(shell_.shell.FolderExists(product + "\\E2E Beta Server"));
 
-  ASSERT_EQ(Agent(a + " /RegApp"), 0u) << Log();
-  for (const std::string& key : shared) EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, key)) << key;
-
   ASSERT_EQ(Agent(b + " /UnReg"), 0u) << Log();
-  EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, appId + "\\Services"));
-  ASSERT_EQ(Agent(a + " /UnReg"), 0u) << Log();
+  for (const std::string& key : shared) EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, key)) << key;
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, appId));
+  EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, std::string(kSources) + "KeldranGridAgent321"));
   EXPECT_FALSE(shell_.shell.FolderExists(product));
+  // The second unregistration found the type library there to take away.
+  EXPECT_EQ(Log().find("Unable to unregister typelib"), std::string::npos) << Log();
 }
 
 // With an account the service is not interactive; installing it deletes an earlier version of
-// the program ("KeldranGridAgent" and more, byte for byte) but not a service whose name differs
-// in case. The password reaches the service manager and nothing else: not the log (traced here,
-// so every record is an event too), not the registry.
+// the program ("KeldranGridAgent" and more, byte for byte) but neither a service whose name
+// differs in case nor another component's service of this version. The password reaches the
+// service manager and nothing else: not the log (traced here, so every record is an event too),
+// not the registry. Wine refuses delayed automatic start and the failure-actions flag: the one
+// warning names both, and the registration succeeds.
 TEST_F(RegistrationE2eTest, RegServiceWithAnAccountReplacesEarlierVersionsOnly) {
   {
     ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), &CloseServiceHandle);
-    for (const char* name : {"KeldranGridAgent300", "keldrangridagent999"}) {
+    for (const char* name :
+         {"KeldranGridAgent300", "keldrangridagent999", "KeldranGridAgent321$E2E Other"}) {
       ScHandle old(CreateServiceA(manager.get(), name, name, SERVICE_ALL_ACCESS,
                                   SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
                                   SERVICE_ERROR_NORMAL, "C:\\windows\\system32\\cmd.exe", nullptr,
@@ -273,24 +275,27 @@ TEST_F(RegistrationE2eTest, RegServiceWithAnAccountReplacesEarlierVersionsOnly) 
     }
   }
   const std::string password = "Pa55-{secret}";
-  const std::string component =
-      Component("E2E Svc", "Logon=tester;" + password + "\r\nAutoStart=1\r\nTrace=1\r\n");
+  const std::string component = Component(
+      "E2E Svc", "Logon=tester;" + password + "\r\nAutoStart=1\r\nDelayedStart=1\r\nTrace=1\r\n");
   const DWORD registered = Agent(component + " /RegService");
   EXPECT_FALSE(OpenServiceNamed("KeldranGridAgent300"));
-  const ScHandle other = OpenServiceNamed("keldrangridagent999");
-  EXPECT_TRUE(other);
-  if (other) DeleteService(other.get());
+  for (const char* name : {"keldrangridagent999", "KeldranGridAgent321$E2E Other"}) {
+    const ScHandle other = OpenServiceNamed(name);
+    EXPECT_TRUE(other) << name;
+    if (other) DeleteService(other.get());
+  }
   ASSERT_EQ(registered, 0u) << Log();
 
   // Wine's QueryServiceConfigA leaves the dependencies out: read the service's own key, where
   // Wine keeps only the first dependency.
-  const std::string service = "SYSTEM\\CurrentControlSet\\Services\\KeldranGridAgent321";
+  const std::string serviceName = "KeldranGridAgent321$E2E Svc";
+  const std::string service = "SYSTEM\\CurrentControlSet\\Services\\" + serviceName;
   const std::pair<const char*, Stored> rows[] = {
       {"Type", Dword(SERVICE_WIN32_OWN_PROCESS)},
       {"Start", Dword(SERVICE_AUTO_START)},
       {"ErrorControl", Dword(SERVICE_ERROR_NORMAL)},
-      {"ImagePath", Sz(AgentExePath() + " /Service")},
-      {"DisplayName", Sz("Keldran Grid Agent 3.21")},
+      {"ImagePath", Sz(AgentExePath() + " \"E2E Svc@" + dir_.File("0.ini") + "\" /Service")},
+      {"DisplayName", Sz("Keldran Grid Agent 3.21 (E2E Svc)")},
       {"Description", Sz("Keldran Grid Agent Service 3.21")},
       {"ObjectName", Sz(".\\tester")},
       {"DependOnService", {REG_MULTI_SZ, std::string("RPCSS\0", 6)}},
@@ -300,6 +305,20 @@ TEST_F(RegistrationE2eTest, RegServiceWithAnAccountReplacesEarlierVersionsOnly) 
   }
   EXPECT_EQ(Read(HKEY_CLASSES_ROOT, ComponentKey("E2E Svc"), "LocalService"), Dword(1));
   EXPECT_NE(Log().find("Service installed"), std::string::npos);
+  EXPECT_NE(Log().find("Service registered without recovery after a stop with an error code: 87 "
+                       "(0x00000057) Invalid parameter.; without delayed automatic start: 87 "
+                       "(0x00000057) Invalid parameter."),
+            std::string::npos)
+      << Log();
+  {
+    const ScHandle created = OpenServiceNamed(serviceName.c_str());
+    SERVICE_PRESHUTDOWN_INFO preshutdown{};
+    DWORD needed = 0;
+    EXPECT_TRUE(QueryServiceConfig2A(created.get(), SERVICE_CONFIG_PRESHUTDOWN_INFO,
+                                     reinterpret_cast<BYTE*>(&preshutdown), sizeof preshutdown,
+                                     &needed));
+    EXPECT_EQ(preshutdown.dwPreshutdownTimeout, 40000u);
+  }
   EXPECT_EQ(Log().find(password), std::string::npos);
   const std::string stored =
       AllValueData(HKEY_CLASSES_ROOT, ComponentKey("E2E Svc")) +
@@ -308,7 +327,7 @@ TEST_F(RegistrationE2eTest, RegServiceWithAnAccountReplacesEarlierVersionsOnly) 
   EXPECT_EQ(stored.find(password), std::string::npos);
 
   ASSERT_EQ(Agent(component + " /UnReg"), 0u) << Log();
-  EXPECT_FALSE(OpenServiceNamed("KeldranGridAgent321"));
+  EXPECT_FALSE(OpenServiceNamed(serviceName.c_str()));
 }
 
 }  // namespace
