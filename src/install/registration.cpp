@@ -3,6 +3,8 @@
 // in the registry as it is.
 #include "install/registration.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "log/error_text.h"
@@ -25,6 +27,13 @@ constexpr std::uint32_t kCategoryCount = 15;  // the categories of the message t
 constexpr const char* kServicesText =
     "Parameters listed for each service are AS INSTALLED but may have been overridden by "
     "subsequent changes to the corresponding INI file";
+
+bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
 
 // Characters that Windows refuses in a file name, or that would lead out of a registry key.
 constexpr const char* kForbiddenInName = "\\/:*?\"<>|";
@@ -228,6 +237,7 @@ HResult Registration::UnregisterComponent() {
 
   const HResult hr = last ? UnregisterTypeLibrary() : kSOk;
   if (Failed(hr)) {
+    RemoveTypeLibraryKeys();
     (void)events_.logError(category::kInstall, kNotRemoved, "Unable to unregister typelib",
                            errorText(platform_.texts, static_cast<std::uint32_t>(hr)).c_str());
   } else {
@@ -244,6 +254,37 @@ HResult Registration::UnregisterComponent() {
     if (last) (void)registry.DeleteKey(application.get(), names::kServiceName);
   }
   return kSOk;
+}
+
+// Wine's UnRegisterTypeLib learns the interfaces from the registered file; when that file is gone
+// (an installer's rollback runs after the files were removed) it fails and leaves the TypeLib key
+// and the Interface keys in both registry views. An Interface key goes only while its TypeLib
+// still names this library: another program may have taken the interface over.
+void Registration::RemoveTypeLibraryKeys() {
+  IRegistry& registry = platform_.registry;
+  for (const std::uint32_t view : {reg_access::kView64, reg_access::kView32}) {
+    ScopedRegKey interfaces(registry), libraries(registry);
+    const std::uint32_t access = reg_access::kRead | reg_access::kWrite | view;
+    if (registry.OpenKey(reg_root::kClassesRoot, "Interface", access, interfaces.put()) == 0) {
+      for (const char* iid : names::kInterfaceIds) {
+        std::vector<std::uint8_t> data;
+        {
+          ScopedRegKey typeLib(registry);
+          RegType type = RegType::kNone;
+          if (registry.OpenKey(interfaces.get(), std::string(iid) + "\\TypeLib",
+                               reg_access::kRead | view, typeLib.put()) != 0 ||
+              registry.QueryValue(typeLib.get(), "", &type, &data) != 0 || type != RegType::kSz) {
+            continue;
+          }
+        }
+        const std::string lib(data.begin(), std::find(data.begin(), data.end(), 0));
+        if (EqualsIgnoreCase(lib, names::kLibId))
+          (void)DeleteKeyTree(registry, interfaces.get(), iid, view);
+      }
+    }
+    if (registry.OpenKey(reg_root::kClassesRoot, "TypeLib", access, libraries.put()) == 0)
+      (void)DeleteKeyTree(registry, libraries.get(), names::kLibId, view);
+  }
 }
 
 HResult Registration::UnregisterTypeLibrary() {

@@ -52,6 +52,7 @@ class Registration {
   // Whether a component's key is left under the AppID's Services key.
   bool OtherComponentsRegistered();
   HResult UnregisterTypeLibrary();
+  void RemoveTypeLibraryKeys();
   void RegisterEventSource(const std::string& source, const std::string& messageFile);
 
   Platform& platform_;

@@ -330,5 +330,26 @@ TEST_F(RegistrationE2eTest, RegServiceWithAnAccountReplacesEarlierVersionsOnly) 
   EXPECT_FALSE(OpenServiceNamed(serviceName.c_str()));
 }
 
+// Wine's UnRegisterTypeLib learns the interfaces from the registered file and fails when that
+// file is gone: the unregistration then takes the TypeLib and Interface keys away itself, in both
+// registry views, and leaves no key behind.
+TEST_F(RegistrationE2eTest, UnRegLeavesNoTypeLibraryKeyWhenTheRegisteredFileIsGone) {
+  const std::set<std::string> before = AllKeys();
+  const std::string copy = dir_.File("KeldranGridAgent.exe");
+  ASSERT_TRUE(CopyFileA(AgentExePath().c_str(), copy.c_str(), TRUE));
+  const std::string component = Component("E2E Moved");
+  RunOptions options;
+  options.timeoutMs = 60000;
+  ASSERT_EQ(RunProgram("\"" + copy + "\" " + component + " /RegApp /Quiet", options).exitCode, 0u);
+  ASSERT_TRUE(DeleteFileA(copy.c_str()));
+  ASSERT_EQ(Agent(component + " /UnReg"), 0u) << Log();
+  EXPECT_NE(Log().find("Unable to unregister typelib"), std::string::npos) << Log();
+  std::vector<std::string> left;
+  for (const std::string& k : AllKeys()) {
+    if (!before.count(k)) left.push_back(k);
+  }
+  EXPECT_TRUE(left.empty()) << ::testing::PrintToString(left);
+}
+
 }  // namespace
 }  // namespace keldran::test
