@@ -35,7 +35,7 @@ TEST(ServiceConfigTest, TheIniFileLiesBesideTheExecutableWhateverTheComponent) {
   EXPECT_EQ(h.config.ServiceName, "KeldranGridAgent321$Batch");
   EXPECT_EQ(h.config.DisplayName, "Keldran Grid Agent 3.21 (Batch)");
   EXPECT_EQ(h.config.Description, "Keldran Grid Agent Service 3.21");
-  // No blanks: no quotes. The service's runs name their component and file.
+  // No blanks: no quotes.
   EXPECT_EQ(h.config.ServicePath, h.config.ExePath + " Batch@" + h.IniPath() + " /Service");
   EXPECT_EQ(h.host.log.eventSourceName(), "KeldranGridAgent321");
 }
@@ -188,29 +188,17 @@ TEST(ServiceConfigTest, NumbersHaveTheirDefaults) {
   EXPECT_EQ(h.config.AutoStart, 0);
   EXPECT_FALSE(h.host.log.traceOn());
 
-  EXPECT_EQ(h.config.RecoveryDelays, (std::vector<std::uint32_t>{5, 30, 60}));
-  EXPECT_EQ(h.config.DelayedStart, 0);
-
   Loaded set;
-  ASSERT_TRUE(
-      set.Load("CommandLine=C:\\c.exe\r\nTimeout=0\r\nTrace=1\r\nAutoStart=1\r\nRecovery=0\r\n"
-               "DelayedStart=1\r\n"));
+  ASSERT_TRUE(set.Load("CommandLine=C:\\c.exe\r\nTimeout=0\r\nTrace=1\r\nAutoStart=1\r\n"));
   EXPECT_EQ(set.config.Timeout, 0);
   EXPECT_EQ(set.config.AutoStart, 1);
   EXPECT_TRUE(set.host.log.traceOn());
-  EXPECT_TRUE(set.config.RecoveryDelays.empty());
-  EXPECT_EQ(set.config.DelayedStart, 1);
-
-  // A bad recovery list stops the load, unless /Check collects it.
+  // A bad recovery list stops the load (/Check lists it instead).
   Loaded bad;
   EXPECT_FALSE(bad.Load("CommandLine=C:\\c.exe\r\nRecovery=5,x\r\n"));
   EXPECT_EQ(bad.Insertions(910),
             std::vector<std::string>{"Recovery (\"5,x\" is not a comma-separated list of delays in "
                                      "whole seconds, each 1 to 86400, or 0 for none)"});
-  std::vector<std::string> problems;
-  EXPECT_TRUE(LoadServiceConfig(testing::RealFileSystem(), bad.host.events, category::kStartup,
-                                "Grid", {}, &bad.host.config, &problems));
-  EXPECT_EQ(problems.size(), 1u);
 }
 
 TEST(ServiceConfigTest, ReadIniValueReadsKeysAndWholeSections) {

@@ -4,13 +4,16 @@
 // that it did not hold before.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <set>
 #include <utility>
 #include <vector>
 
 #include "platform/win32/win32_platform.h"
 #include "support_win32/e2e_support.h"
+#include "support_win32/host_run.h"
 
 namespace keldran::test {
 namespace {
@@ -225,36 +228,6 @@ TEST_F(RegistrationE2eTest, RegAppWritesTheLayoutAndUnRegLeavesNoNewKey) {
   EXPECT_FALSE(shell_.shell.FolderExists(folder));
 }
 
-// Each component keeps its own key under the shared AppID; the class, its ProgID, the
-// executable's AppID entry and the type library stay while any component is registered and go
-// with the last one, and so does the product's Start-menu folder.
-TEST_F(RegistrationE2eTest, TwoComponentsShareTheExecutable) {
-  const std::string a = Component("E2E Alpha");
-  const std::string b = Component("E2E Beta");
-  ASSERT_EQ(Agent(a + " /RegApp"), 0u) << Log();
-  ASSERT_EQ(Agent(b + " /RegApp"), 0u) << Log();
-  ASSERT_EQ(Agent(a + " /UnReg"), 0u) << Log();
-
-  const std::string appId = std::string("AppID\\") + kAppId;
-  const std::string product = Folder("AllUsersPrograms") + "\\Keldran";
-  const std::string shared[] = {std::string("CLSID\\") + kClsid, "KeldranGridAgent.3.21",
-                                "AppID\\KeldranGridAgent.EXE", std::string("TypeLib\\") + kLibId};
-  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, ComponentKey("E2E Alpha")));
-  EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, ComponentKey("E2E Beta")));
-  for (const std::string& key : shared) EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, key)) << key;
-  EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, std::string(kSources) + "KeldranGridAgent321"));
-  EXPECT_FALSE(shell_.shell.FolderExists(product + "\\E2E Alpha Server"));
-  EXPECT_TRUE(shell_.shell.FolderExists(product + "\\E2E Beta Server"));
-
-  ASSERT_EQ(Agent(b + " /UnReg"), 0u) << Log();
-  for (const std::string& key : shared) EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, key)) << key;
-  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, appId));
-  EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, std::string(kSources) + "KeldranGridAgent321"));
-  EXPECT_FALSE(shell_.shell.FolderExists(product));
-  // The second unregistration found the type library there to take away.
-  EXPECT_EQ(Log().find("Unable to unregister typelib"), std::string::npos) << Log();
-}
-
 // With an account the service is not interactive; installing it deletes an earlier version of
 // the program ("KeldranGridAgent" and more, byte for byte) but neither a service whose name
 // differs in case nor another component's service of this version. The password reaches the
@@ -349,6 +322,82 @@ TEST_F(RegistrationE2eTest, UnRegLeavesNoTypeLibraryKeyWhenTheRegisteredFileIsGo
     if (!before.count(k)) left.push_back(k);
   }
   EXPECT_TRUE(left.empty()) << ::testing::PrintToString(left);
+}
+
+// Two components registered as services of their own run side by side, each with its client;
+// unregistering one leaves the other registered and running, and the last unregistration leaves
+// the registry as it found it. The second runs under its virtual account, which needs no password:
+// the one written after it reaches neither the service, nor the registry, nor the log.
+TEST_F(RegistrationE2eTest, ComponentsRunAsServicesOfTheirOwnSideBySide) {
+  const std::set<std::string> before = AllKeys();
+  const std::string pid = std::to_string(GetCurrentProcessId()), password = "Pa55{unused}";
+  HostRun runs[2];
+  std::string names[2];
+  for (int i = 0; i < 2; ++i) {
+    HostSetup setup;
+    setup.component = (i == 0 ? "E2EAlpha" : "E2EBeta") + pid;
+    names[i] = "KeldranGridAgent321$" + setup.component;
+    setup.asService = true;
+    setup.timeoutSeconds = 30;
+    setup.script = "heartbeat=250\nlog=200\n";
+    if (i == 1)
+      setup.iniLines = {"Logon=NT SERVICE\\" + names[1] + ";" + password, "Recovery=0", "Trace=1"};
+    ASSERT_TRUE(runs[i].Prepare(setup));
+  }
+  ScHandle services[2] = {OpenServiceNamed(names[0].c_str()), OpenServiceNamed(names[1].c_str())};
+  auto inState = [&](int i, DWORD state) {
+    SERVICE_STATUS status{};
+    return WaitUntil(
+        [&] {
+          return QueryServiceStatus(services[i].get(), &status) && status.dwCurrentState == state;
+        },
+        20000);
+  };
+  for (const ScHandle& service : services) ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr));
+  const char* recovery[] = {"restart after 5 s, 30 s, 60 s (count reset after 1 day)", "off"};
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(names[i]);
+    ASSERT_TRUE(inState(i, SERVICE_RUNNING)) << runs[i].Log();
+    ASSERT_TRUE(runs[i].WaitForOut(" servicename=" + names[i], 20000)) << runs[i].Out();
+    // Wine cannot read failure actions back: /Status shows them from the configuration.
+    RunOptions options;
+    options.outputFile = runs[i].dir().File("status.txt");
+    EXPECT_EQ(runs[i].RunAgain("/Status", options).exitCode, 0u);
+    EXPECT_NE(runs[i].dir().Read("status.txt").find(std::string("Recovery:    ") + recovery[i]),
+              std::string::npos);
+  }
+  std::vector<BYTE> buffer(8192);
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+  DWORD needed = 0;
+  ASSERT_TRUE(QueryServiceConfigA(services[1].get(), config, 8192, &needed));
+  EXPECT_EQ(std::string(config->lpServiceStartName), "NT SERVICE\\" + names[1]);
+  EXPECT_EQ((AllValueData(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\" + names[1]) +
+             AllValueData(HKEY_CLASSES_ROOT, ComponentKey(runs[1].component())) + runs[1].Log())
+                .find(password),
+            std::string::npos);
+
+  for (int i = 0; i < 2; ++i) {
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(ControlService(services[i].get(), SERVICE_CONTROL_STOP, &status));
+    ASSERT_TRUE(inState(i, SERVICE_STOPPED)) << runs[i].Log();
+    services[i].reset();
+    EXPECT_EQ(runs[i].RunAgain("/UnReg /Quiet").exitCode, 0u) << runs[i].Log();
+    EXPECT_FALSE(OpenServiceNamed(names[i].c_str()));
+    if (i == 1) break;
+    // Beta keeps its service, its registration and the type library its calls need.
+    EXPECT_TRUE(inState(1, SERVICE_RUNNING));
+    EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, std::string("TypeLib\\") + kLibId));
+    const std::string answered = " hr=0x00000000 ms=";
+    EXPECT_TRUE(runs[1].WaitForOutCount(answered, runs[1].OutCount(answered) + 4, 20000));
+  }
+  std::vector<std::string> changed;
+  const std::set<std::string> after = AllKeys();
+  std::set_symmetric_difference(before.begin(), before.end(), after.begin(), after.end(),
+                                std::back_inserter(changed));
+  // Wine keeps state of its own there (a restarted wineserver's system parameters).
+  std::erase_if(changed,
+                [](const std::string& k) { return k.starts_with("HKCU\\Software\\Wine"); });
+  EXPECT_TRUE(changed.empty()) << ::testing::PrintToString(changed);
 }
 
 }  // namespace
