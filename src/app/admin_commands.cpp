@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/host.h"
+#include "install/service_installation.h"
 #include "log/error_text.h"
 #include "supervision/process.h"
 
@@ -75,6 +76,8 @@ constexpr KnownKey kServiceKeys[] = {
     // Ours.
     {"LogKeepDays", true},
     {"RestartBackoff", true},
+    {"Recovery", false},
+    {"DelayedStart", true},
 };
 
 bool IsWholeNumber(const std::string& text) {
@@ -115,6 +118,8 @@ HResult Host::ReportStatus(const ComponentRegistration& registration) {
            (e == 0 ? std::string(StateName(state.currentState))
                    : "unknown (" + errorText(p.texts, e, false) + ")") +
            "\r\n";
+    // From the configuration: Windows can tell it, but Wine cannot read failure actions back.
+    out += "Recovery:    " + RecoveryDescription(config.RecoveryDelays) + "\r\n";
   }
 
   std::unique_ptr<IRunningHost> running;
@@ -182,6 +187,7 @@ HResult Host::CheckConfiguration() {
   auto problem = [&](const std::string& key, const std::string& text) {
     problems.push_back(key + ": " + text);
   };
+  problems = loadProblems_;
 
   // Keys that the host does not know are ignored by a run: most often a misspelling.
   std::string section;

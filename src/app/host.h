@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "config/configuration.h"
 #include "config/service_config.h"
@@ -70,6 +71,9 @@ class Host {
   void Print(const std::string& text);
   // E_FAIL when the running-host lookup fails or a host runs (reported as the given event).
   HResult RefuseIfHostRuns(std::uint32_t eventId);
+
+  // What /Check's configuration load listed instead of refusing.
+  std::vector<std::string> loadProblems_;
 };
 
 }  // namespace keldran

@@ -79,8 +79,10 @@ HResult Host::Startup(const std::string& commandLine) {
   }
 
   // 7.
+  // /Check lists a bad registration-only value with the other problems instead of failing.
   if (!LoadServiceConfig(p.files, events, category::kStartup, parsed.parsed.component,
-                         parsed.parsed.settings, &config)) {
+                         parsed.parsed.settings, &config,
+                         flags.CheckRequested ? &loadProblems_ : nullptr)) {
     return kEFail;
   }
 
@@ -165,11 +167,23 @@ std::optional<HResult> Host::RunInstallerCompanionSteps(const std::string& compo
   // A removal step that names the installed INI file in the at-sign form works in that file's
   // folder: an installer's rollback runs a copy of the host from a temporary folder, where
   // neither the DLL nor the INI file is.
-  if (const std::optional<std::string> folder = AbsoluteIniFolder(component))
-    companion.SetInstallFolder(*folder);
+  const std::optional<std::string> folder = AbsoluteIniFolder(component);
+  if (folder) companion.SetInstallFolder(*folder);
   (void)companion.RegisterCompanionDll("%DIR%\\KeldranGridUtil.dll", false);
-  if (!companion.FileCanBeOpened("%DIR%\\KeldranGridAgent.ini")) return kSOk;
-  return std::nullopt;
+  // The component's INI file tells whether there is a registration to take away: the one that
+  // the at-sign form names, else the host's own.
+  const std::size_t at = component.find('@');
+  std::string iniName = std::string(names::kIniBaseName) + ".ini";
+  if (at != std::string::npos) {
+    iniName = component.substr(at + 1);
+    if (folder) iniName = iniName.substr(iniName.rfind('\\') + 1);
+  }
+  if (companion.FileCanBeOpened("%DIR%\\" + iniName)) return std::nullopt;
+  const std::string text = "Nothing to unregister: the INI file " +
+                           (folder ? *folder + "\\" : config.ExeDir) + iniName + " does not exist";
+  events.logInfo(category::kInstall, 1001, text.c_str());
+  (void)platform.texts.WriteStandardStream(ISystemTexts::Stream::kError, text + "\r\n");
+  return kSOk;
 }
 
 HResult Host::RefuseIfHostRuns(std::uint32_t eventId) {

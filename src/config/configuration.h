@@ -49,7 +49,13 @@ struct Configuration {
   // after its start, in seconds.
   std::int32_t LogKeepDays = 0;
   std::int32_t RestartBackoff = 0;
+  // Registration only: the restart delays in seconds that the Service Control Manager applies
+  // after the service fails (none: recovery off), and delayed automatic start.
+  std::vector<std::uint32_t> RecoveryDelays;
+  std::int32_t DelayedStart = 0;
   std::string LogonUser;
+  // Empty for the accounts that need none (LocalService, NetworkService, virtual and group
+  // managed service accounts).
   std::string LogonPassword;
   std::string ServiceID;
 };

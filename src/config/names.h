@@ -5,6 +5,9 @@
 namespace keldran::names {
 
 constexpr const char* kServiceName = "KeldranGridAgent321";
+// Another component's service is "KeldranGridAgent321$<component>", as Windows names the
+// services of instances.
+constexpr char kInstanceSeparator = '$';
 constexpr const char* kServicePrefix = "KeldranGridAgent";
 constexpr const char* kDisplayName = "Keldran Grid Agent 3.21";
 constexpr const char* kDescription = "Keldran Grid Agent Service 3.21";
@@ -17,6 +20,10 @@ constexpr const char* kLogonKey = "Logon";
 constexpr const char* kAppId = "{0E5B7C21-3D94-4A6F-9B1E-7C2D4F8A9051}";
 constexpr const char* kLibId = "{5A1F93C4-8E27-4B60-A3D5-19C6E0B7F482}";
 constexpr const char* kClsid = "{C83D2E19-6B7A-4F05-8E41-D2A9B3C6F017}";
+// The type library's interfaces (IService, IServiceStatus), whose Interface keys its
+// registration writes.
+constexpr const char* kInterfaceIds[] = {"{A7C4E2B9-5D31-4F86-B2E0-8C9D1F3A6B47}",
+                                         "{82658623-4A52-4EDF-9324-56E0F9B18033}"};
 // The type library's version, and the class's ProgID and name.
 constexpr unsigned kLibMajor = 3;
 constexpr unsigned kLibMinor = 21;

@@ -3,6 +3,8 @@
 #include "config/service_config.h"
 
 #include <algorithm>
+#include <cctype>
+#include <string_view>
 
 #include "config/command_line.h"
 
@@ -33,7 +35,130 @@ void ReplaceMacro(std::string* text, const std::string& macro, const std::string
   }
 }
 
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// What a command line needs around one word: quotes when it holds a blank.
+std::string QuotedIfBlank(const std::string& word) {
+  return word.find(' ') == std::string::npos ? word : "\"" + word + "\"";
+}
+
 }  // namespace
+
+ServiceIdentity ServiceIdentityFor(const std::string& component, bool ownIniFile,
+                                   const std::string& quotedExePath, const std::string& iniFile) {
+  ServiceIdentity id;
+  const bool grid = EqualsIgnoreCase(component, names::kDefaultComponent);
+  id.name = names::kServiceName;
+  id.displayName = names::kDisplayName;
+  if (!grid) {
+    id.name += names::kInstanceSeparator + component;
+    id.displayName += " (" + component + ")";
+  }
+  id.namesComponent = !grid || ownIniFile;
+  id.imagePath = quotedExePath;
+  if (id.namesComponent) id.imagePath += " " + QuotedIfBlank(component + "@" + iniFile);
+  id.imagePath += " /Service";
+  return id;
+}
+
+bool ParseLogon(const std::string& text, std::string* account, std::string* password) {
+  account->clear();
+  WipeSecret(password);
+  std::string logon = text;
+  const std::size_t firstNonBlank = logon.find_first_not_of(' ');
+  if (firstNonBlank != std::string::npos) logon.erase(0, firstNonBlank);
+  if (logon.empty()) return true;
+  const std::size_t semicolon = logon.find(';');
+  std::string name = logon;
+  std::string secret;
+  if (semicolon != std::string::npos && semicolon != 0) {
+    name = logon.substr(0, semicolon);
+    secret = logon.substr(semicolon + 1);
+  }
+  WipeSecret(&logon);
+  // The built-in accounts, virtual accounts and group managed service accounts have no password
+  // of their own for the Service Control Manager; one given for them is dropped unused.
+  constexpr std::string_view kAuthority = "NT AUTHORITY\\";
+  std::string_view bare = name;
+  if (StartsWithIgnoreCase(bare, kAuthority)) bare.remove_prefix(kAuthority.size());
+  for (const char* builtIn : {"LocalService", "NetworkService"}) {
+    if (EqualsIgnoreCase(bare, builtIn)) {
+      *account = std::string(kAuthority) + builtIn;
+      WipeSecret(&secret);
+      return true;
+    }
+  }
+  constexpr std::string_view kVirtual = "NT SERVICE\\";
+  const bool virtualAccount = StartsWithIgnoreCase(name, kVirtual) && name.size() > kVirtual.size();
+  const bool managed = name.size() > 1 && name.back() == '$';
+  if (virtualAccount || managed) {
+    *account = name;
+    WipeSecret(&secret);
+    return true;
+  }
+  if (name.empty() || secret.empty()) {
+    WipeSecret(&secret);
+    return false;
+  }
+  *account = name.find('\\') == std::string::npos ? ".\\" + name : name;
+  *password = std::move(secret);
+  return true;
+}
+
+std::optional<std::vector<std::uint32_t>> ParseRecovery(const std::string& text, std::string* why) {
+  std::vector<std::uint32_t> delays;
+  bool off = false;
+  std::size_t pos = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', pos);
+    const std::string_view item = TrimBlanks(
+        std::string_view(text).substr(pos, comma == std::string::npos ? comma : comma - pos));
+    const bool digits = !item.empty() && item.size() <= 6 &&
+                        item.find_first_not_of("0123456789") == std::string_view::npos;
+    const std::uint32_t seconds =
+        digits ? static_cast<std::uint32_t>(std::stoul(std::string(item))) : 0;
+    if (!digits || seconds > kMaxRecoveryDelaySeconds) {
+      *why = "\"" + text +
+             "\" is not a comma-separated list of delays in whole seconds, each 1 to " +
+             std::to_string(kMaxRecoveryDelaySeconds) + ", or 0 for none";
+      return std::nullopt;
+    }
+    if (seconds == 0) {
+      off = true;
+    } else {
+      delays.push_back(seconds);
+    }
+    if (comma == std::string::npos) break;
+    pos = comma + 1;
+  }
+  if (off && !delays.empty()) {
+    *why = "\"" + text + "\" mixes 0, which turns recovery off, with delays";
+    return std::nullopt;
+  }
+  if (delays.size() > kMaxRecoveryDelays) {
+    *why = "\"" + text + "\" has more than " + std::to_string(kMaxRecoveryDelays) + " delays";
+    return std::nullopt;
+  }
+  return delays;
+}
 
 std::string IniReader::ReadIniValue(const std::string& section,
                                     const std::optional<std::string>& key,
@@ -60,7 +185,8 @@ std::string IniReader::ReadIniValue(const std::string& section,
 
 bool LoadServiceConfig(IFileSystem& files, ComponentLog& events, std::uint16_t eventCategory,
                        const std::string& componentName,
-                       const std::vector<CommandLineSetting>& settings, Configuration* config) {
+                       const std::vector<CommandLineSetting>& settings, Configuration* config,
+                       std::vector<std::string>* problems) {
   Configuration& c = *config;
   Log& log = events.log();
   // A copy: the caller may hand in ServiceComp itself, which step 2 replaces.
@@ -71,15 +197,14 @@ bool LoadServiceConfig(IFileSystem& files, ComponentLog& events, std::uint16_t e
     return false;
   };
 
-  // 1. The service's image path and, for now, its name.
-  c.ServicePath = files.PathQuoteSpaces(c.ExePath) + " /Service";
-  c.ServiceName = names::kServiceName;
+  // 1. The event source; the service's names follow once the file is known (6).
+  std::string eventSource = names::kServiceName;
 
   // 2. "component@file" names its own INI file, relative to the executable's directory.
   const std::size_t at = component.find('@');
   if (at != std::string::npos) {
     c.ServiceComp = component.substr(0, at);
-    c.ServiceName = names::kAtFormServicePrefix + c.ServiceComp;
+    eventSource = names::kAtFormServicePrefix + c.ServiceComp;
     const std::string file = component.substr(at + 1);
     c.IniFile = files.PathCombine(c.ExeDir, file).value_or(c.ExeDir + file);
   } else {
@@ -95,7 +220,7 @@ bool LoadServiceConfig(IFileSystem& files, ComponentLog& events, std::uint16_t e
   DropTrailingBackslash(&c.IniDir);
   c.WindowsDir = files.WindowsDirectory();
   DropTrailingBackslash(&c.WindowsDir);
-  log.setEventSourceName(c.ServiceName);
+  log.setEventSourceName(eventSource);
 
   // A value is read into a 260-character buffer. One whose expansion does not fit is refused,
   // naming the key, rather than cut: a cut path would point somewhere else.
@@ -135,10 +260,15 @@ bool LoadServiceConfig(IFileSystem& files, ComponentLog& events, std::uint16_t e
   c.DeleteRegKeys = read("DeleteRegKeys", "");
   if (tooLong) return refuseTooLong();
 
-  // 6. From here on the service name is the fixed one in both forms; only the event source
-  // keeps the at-sign form's name.
-  c.ServiceName = names::kServiceName;
-  c.DisplayName = names::kDisplayName;
+  // 6. The component's service; the event source keeps the name it was given above.
+  // An at-sign form that names the file beside the executable is the plain form.
+  const bool ownIniFile = at != std::string::npos &&
+                          !EqualsIgnoreCase(c.IniFile, c.ExeDir + names::kIniBaseName + ".INI");
+  const ServiceIdentity service =
+      ServiceIdentityFor(c.ServiceComp, ownIniFile, files.PathQuoteSpaces(c.ExePath), c.IniFile);
+  c.ServiceName = service.name;
+  c.DisplayName = service.displayName;
+  c.ServicePath = service.imagePath;
   c.Description = names::kDescription;
 
   // 7.
@@ -162,7 +292,7 @@ bool LoadServiceConfig(IFileSystem& files, ComponentLog& events, std::uint16_t e
   if (c.WorkingDir.empty()) return fail(910, "WorkingDir");
 
   // 9.
-  const std::string iconName = c.ServiceName + ".ICO";
+  const std::string iconName = std::string(names::kServiceName) + ".ICO";
   if (files.PathFileExists(c.ExeDir + iconName)) {
     c.IconFile = c.ExeDir + iconName;
   } else if (files.PathFileExists(defaultWorkingDir + "\\" + iconName)) {
@@ -179,30 +309,13 @@ bool LoadServiceConfig(IFileSystem& files, ComponentLog& events, std::uint16_t e
   // 10.
   c.AutoStart = readInt("AutoStart", 0);
 
-  // 11. "domain\user;password", ".\user;password" or "user;password" (a local account).
-  c.LogonUser.clear();
-  WipeSecret(&c.LogonPassword);
+  // 11. "domain\user;password", ".\user;password" or "user;password" (a local account), or an
+  // account that needs no password.
   std::string logon = read(names::kLogonKey, "");
   if (tooLong) return refuseTooLong();
-  const std::size_t firstNonBlank = logon.find_first_not_of(' ');
-  if (firstNonBlank != std::string::npos) logon.erase(0, firstNonBlank);
-  if (!logon.empty()) {
-    const std::size_t semicolon = logon.find(';');
-    std::string account = logon;
-    std::string password;
-    if (semicolon != std::string::npos && semicolon != 0) {
-      account = logon.substr(0, semicolon);
-      password = logon.substr(semicolon + 1);
-    }
-    WipeSecret(&logon);
-    if (account.empty() || password.empty()) {
-      WipeSecret(&password);
-      return fail(912, nullptr);
-    }
-    if (account.find('\\') == std::string::npos) account = ".\\" + account;
-    c.LogonUser = account;
-    c.LogonPassword = std::move(password);
-  }
+  const bool logonOk = ParseLogon(logon, &c.LogonUser, &c.LogonPassword);
+  WipeSecret(&logon);
+  if (!logonOk) return fail(912, nullptr);
 
   // 12.
   c.Show = readInt("Show", 0);
@@ -211,6 +324,21 @@ bool LoadServiceConfig(IFileSystem& files, ComponentLog& events, std::uint16_t e
   c.Timeout = readInt("Timeout", 60);
   c.LogKeepDays = readInt("LogKeepDays", 0);
   c.RestartBackoff = readInt("RestartBackoff", 0);
+  c.DelayedStart = readInt("DelayedStart", 0);
+  // Registration only, but refused at every load like the other values, so that a bad value
+  // shows before the service is registered with it. An empty value is the default.
+  std::string recovery;
+  files.GetProfileString(c.IniFile, std::string(names::kIniSection), std::string("Recovery"), "",
+                         static_cast<std::uint32_t>(kReadAhead), &recovery);
+  if (recovery.find_first_not_of(" \t") == std::string::npos) recovery = kDefaultRecovery;
+  std::string why;
+  if (auto delays = ParseRecovery(recovery, &why)) {
+    c.RecoveryDelays = std::move(*delays);
+  } else if (problems) {
+    problems->push_back("Recovery: " + why);
+  } else {
+    return fail(910, ("Recovery (" + why + ")").c_str());
+  }
   log.setLogKeepDays(c.LogKeepDays);
   ApplyCommandLineSettings(settings, &c);
   if (c.Trace != 0) log.setLogTrace(true);

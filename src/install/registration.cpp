@@ -3,6 +3,8 @@
 // in the registry as it is.
 #include "install/registration.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "log/error_text.h"
@@ -25,6 +27,13 @@ constexpr std::uint32_t kCategoryCount = 15;  // the categories of the message t
 constexpr const char* kServicesText =
     "Parameters listed for each service are AS INSTALLED but may have been overridden by "
     "subsequent changes to the corresponding INI file";
+
+bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
 
 // Characters that Windows refuses in a file name, or that would lead out of a registry key.
 constexpr const char* kForbiddenInName = "\\/:*?\"<>|";
@@ -104,11 +113,27 @@ std::vector<LayoutBlock> Registration::Layout(const std::string& serviceId) cons
   return {comClass, appId, component};
 }
 
-std::vector<std::string> Registration::EventSources() const {
-  std::vector<std::string> sources = {config_.ServiceName};
-  const std::string own = events_.log().eventSourceName();
-  if (!own.empty() && own != config_.ServiceName) sources.push_back(own);
-  return sources;
+std::string Registration::OwnEventSource() const {
+  return names::kAtFormServicePrefix + config_.ServiceComp;
+}
+
+bool Registration::NeedsOwnEventSource(bool asService) const {
+  // The at-sign form reports under its own source, and so does a service whose image path
+  // names the component in that form (every component but Grid).
+  return events_.log().eventSourceName() == OwnEventSource() ||
+         (asService && config_.ServiceName != names::kServiceName);
+}
+
+bool Registration::OtherComponentsRegistered() {
+  IRegistry& registry = platform_.registry;
+  ScopedRegKey services(registry);
+  if (registry.OpenKey(reg_root::kClassesRoot,
+                       std::string("AppID\\") + names::kAppId + "\\Services", reg_access::kRead,
+                       services.put()) != 0) {
+    return false;
+  }
+  std::string name;
+  return registry.EnumKey(services.get(), 0, &name) == 0;
 }
 
 void Registration::RegisterEventSource(const std::string& source, const std::string& messageFile) {
@@ -146,9 +171,9 @@ void Registration::RegisterEventSource(const std::string& source, const std::str
 HResult Registration::RegisterComponent(bool registerTypeLibrary, bool asService) {
   if (!CheckComponentName(kNotInstalled)) return kEFail;
   IRegistry& registry = platform_.registry;
-  // Re-registration always starts without a service: a changed account or start type takes
-  // effect only through a new one.
-  (void)service_.RemoveService();
+  // Re-registration always starts without the component's service: a changed account or start
+  // type takes effect only through a new one, and an application must not leave one behind.
+  if (!service_.RemoveService(kNotInstalled)) return kEFail;
   std::string serviceId;
   if (!GenerateServiceID(&serviceId)) return kEFail;
   // A block that fails is undone by itself; a failed component block shows in the next step.
@@ -156,7 +181,8 @@ HResult Registration::RegisterComponent(bool registerTypeLibrary, bool asService
     (void)RegisterLayout(registry, reg_root::kClassesRoot, block);
   }
   const std::string module = platform_.processes.ModuleFileName();
-  for (const std::string& source : EventSources()) RegisterEventSource(source, module);
+  RegisterEventSource(names::kServiceName, module);
+  if (NeedsOwnEventSource(asService)) RegisterEventSource(OwnEventSource(), module);
 
   const std::string keyPath = ComponentKeyPath();
   ScopedRegKey key(registry);
@@ -172,7 +198,7 @@ HResult Registration::RegisterComponent(bool registerTypeLibrary, bool asService
   if (asService) {
     (void)SetDwordValue(registry, key.get(), "LocalService", 1);
     if (!service_.InstallService()) {
-      (void)service_.RemoveService();
+      (void)service_.RemoveService(kNotInstalled);
       return kEFail;
     }
   }
@@ -195,16 +221,23 @@ HResult Registration::RegisterComponent(bool registerTypeLibrary, bool asService
 
 HResult Registration::UnregisterComponent() {
   if (!CheckComponentName(kNotRemoved)) return kEFail;
+  // The service first: when it cannot be removed, the registration stays whole.
+  if (!service_.RemoveService(kNotRemoved)) return kEFail;
   IRegistry& registry = platform_.registry;
-  for (const LayoutBlock& block : Layout(config_.ServiceID)) {
-    UnregisterLayout(registry, reg_root::kClassesRoot, block);
+  const std::vector<LayoutBlock> layout = Layout(config_.ServiceID);
+  UnregisterLayout(registry, reg_root::kClassesRoot, layout.back());
+  // The class, the AppID entries, the type library and the shared event source serve every
+  // component: the last one takes them away.
+  const bool last = !OtherComponentsRegistered();
+  if (last) {
+    for (std::size_t i = 0; i + 1 < layout.size(); ++i)
+      UnregisterLayout(registry, reg_root::kClassesRoot, layout[i]);
   }
-  if (!service_.RemoveService()) return kEFail;
   (void)shortcuts_.UpdateShortcuts(false);
 
-  const HResult hr =
-      platform_.com.UnregisterTypeLibrary(names::kLibId, names::kLibMajor, names::kLibMinor);
+  const HResult hr = last ? UnregisterTypeLibrary() : kSOk;
   if (Failed(hr)) {
+    RemoveTypeLibraryKeys();
     (void)events_.logError(category::kInstall, kNotRemoved, "Unable to unregister typelib",
                            errorText(platform_.texts, static_cast<std::uint32_t>(hr)).c_str());
   } else {
@@ -217,11 +250,45 @@ HResult Registration::UnregisterComponent() {
   if (registry.OpenKey(reg_root::kLocalMachine, kApplicationLog,
                        reg_access::kRead | reg_access::kSetValue | reg_access::kCreateSubKey,
                        application.put()) == 0) {
-    for (const std::string& source : EventSources()) {
-      (void)registry.DeleteKey(application.get(), source);
-    }
+    (void)registry.DeleteKey(application.get(), OwnEventSource());
+    if (last) (void)registry.DeleteKey(application.get(), names::kServiceName);
   }
   return kSOk;
+}
+
+// Wine's UnRegisterTypeLib learns the interfaces from the registered file; when that file is gone
+// (an installer's rollback runs after the files were removed) it fails and leaves the TypeLib key
+// and the Interface keys in both registry views. An Interface key goes only while its TypeLib
+// still names this library: another program may have taken the interface over.
+void Registration::RemoveTypeLibraryKeys() {
+  IRegistry& registry = platform_.registry;
+  for (const std::uint32_t view : {reg_access::kView64, reg_access::kView32}) {
+    ScopedRegKey interfaces(registry), libraries(registry);
+    const std::uint32_t access = reg_access::kRead | reg_access::kWrite | view;
+    if (registry.OpenKey(reg_root::kClassesRoot, "Interface", access, interfaces.put()) == 0) {
+      for (const char* iid : names::kInterfaceIds) {
+        std::vector<std::uint8_t> data;
+        {
+          ScopedRegKey typeLib(registry);
+          RegType type = RegType::kNone;
+          if (registry.OpenKey(interfaces.get(), std::string(iid) + "\\TypeLib",
+                               reg_access::kRead | view, typeLib.put()) != 0 ||
+              registry.QueryValue(typeLib.get(), "", &type, &data) != 0 || type != RegType::kSz) {
+            continue;
+          }
+        }
+        const std::string lib(data.begin(), std::find(data.begin(), data.end(), 0));
+        if (EqualsIgnoreCase(lib, names::kLibId))
+          (void)DeleteKeyTree(registry, interfaces.get(), iid, view);
+      }
+    }
+    if (registry.OpenKey(reg_root::kClassesRoot, "TypeLib", access, libraries.put()) == 0)
+      (void)DeleteKeyTree(registry, libraries.get(), names::kLibId, view);
+  }
+}
+
+HResult Registration::UnregisterTypeLibrary() {
+  return platform_.com.UnregisterTypeLibrary(names::kLibId, names::kLibMajor, names::kLibMinor);
 }
 
 }  // namespace keldran

@@ -31,7 +31,8 @@ class Registration {
   // Negative after a reported failure; 0 otherwise, also when only the type library or the
   // shortcuts failed (reported as event 901).
   [[nodiscard]] HResult RegisterComponent(bool registerTypeLibrary, bool asService);
-  // Negative when the name is refused or the service cannot be removed; 0 otherwise.
+  // Negative when the name is refused or the service cannot be removed (then nothing else is
+  // touched); 0 otherwise. The pieces that every component shares go with the last component.
   [[nodiscard]] HResult UnregisterComponent();
 
   // A new GUID as ServiceID; false after reporting the failure.
@@ -45,8 +46,13 @@ class Registration {
   // order they are written.
   std::vector<LayoutBlock> Layout(const std::string& serviceId) const;
   std::string ComponentKeyPath() const;
-  // ServiceName's source, and the at-sign form's own source that this run's events use.
-  std::vector<std::string> EventSources() const;
+  // "KeldranService.<component>", under which runs in the at-sign form report.
+  std::string OwnEventSource() const;
+  bool NeedsOwnEventSource(bool asService) const;
+  // Whether a component's key is left under the AppID's Services key.
+  bool OtherComponentsRegistered();
+  HResult UnregisterTypeLibrary();
+  void RemoveTypeLibraryKeys();
   void RegisterEventSource(const std::string& source, const std::string& messageFile);
 
   Platform& platform_;

@@ -28,20 +28,6 @@ bool IsProtected(const std::string& name) {
   return false;
 }
 
-// Deletes a key with everything below it; false when something stayed.
-bool DeleteTree(IRegistry& registry, RegKey parent, const std::string& name) {
-  {
-    ScopedRegKey key(registry);
-    if (registry.OpenKey(parent, name, kKeyAccess, key.put()) != 0) return false;
-    // Each deleted child moves the next one to index 0.
-    std::string child;
-    while (registry.EnumKey(key.get(), 0, &child) == 0) {
-      if (!DeleteTree(registry, key.get(), child)) return false;
-    }
-  }
-  return registry.DeleteKey(parent, name) == 0;
-}
-
 Win32Error SetLayoutValue(IRegistry& registry, RegKey key, const LayoutValue& value) {
   if (value.type == RegType::kDword) {
     if (value.number < 0 || value.number > 0xFFFFFFFFll) return win32_error::kInvalidParameter;
@@ -52,7 +38,7 @@ Win32Error SetLayoutValue(IRegistry& registry, RegKey key, const LayoutValue& va
 
 bool RegisterKey(IRegistry& registry, RegKey parent, const LayoutKey& layout) {
   if (layout.marker == KeyMarker::kForceRemove && !IsProtected(layout.name)) {
-    (void)DeleteTree(registry, parent, layout.name);
+    (void)DeleteKeyTree(registry, parent, layout.name);
   }
   ScopedRegKey key(registry);
   if (registry.CreateKey(parent, layout.name, kKeyAccess, key.put()) != 0) return false;
@@ -81,6 +67,20 @@ void UnregisterKey(IRegistry& registry, RegKey parent, const LayoutKey& layout) 
 }
 
 }  // namespace
+
+bool DeleteKeyTree(IRegistry& registry, RegKey parent, const std::string& name,
+                   std::uint32_t view) {
+  {
+    ScopedRegKey key(registry);
+    if (registry.OpenKey(parent, name, kKeyAccess | view, key.put()) != 0) return false;
+    // Each deleted child moves the next one to index 0.
+    std::string child;
+    while (registry.EnumKey(key.get(), 0, &child) == 0) {
+      if (!DeleteKeyTree(registry, key.get(), child, view)) return false;
+    }
+  }
+  return registry.DeleteKey(parent, name) == 0;
+}
 
 bool RegisterLayout(IRegistry& registry, RegKey root, const LayoutBlock& block) {
   for (const LayoutKey& key : block) {

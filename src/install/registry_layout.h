@@ -45,6 +45,11 @@ using LayoutBlock = std::vector<LayoutKey>;
 // removed again as far as it got; the result is then false.
 [[nodiscard]] bool RegisterLayout(IRegistry& registry, RegKey root, const LayoutBlock& block);
 
+// Deletes the key below the parent with everything below it, in the parent's registry view (one
+// of reg_access::kView64 and kView32, or 0); false when something stayed.
+bool DeleteKeyTree(IRegistry& registry, RegKey parent, const std::string& name,
+                   std::uint32_t view = 0);
+
 // Takes a block away, children before their parent: named values are deleted, then the key when
 // it is not NoRemove and no subkeys are left (another component's, say). Keys that do not exist
 // are skipped with everything below them.

@@ -13,6 +13,7 @@ constexpr std::uint32_t kNotRemoved = 905;
 constexpr std::uint32_t kAutoStart = 2;
 constexpr std::uint32_t kDemandStart = 3;
 constexpr std::uint32_t kErrorNormal = 1;
+constexpr std::uint32_t kText = 1001;
 
 }  // namespace
 
@@ -22,21 +23,18 @@ bool ServiceInstallation::Fail(std::uint32_t eventId, const char* sentence, Win3
   return false;
 }
 
-bool ServiceInstallation::IsServiceInstalled() {
-  IServiceManager& scm = platform_.services;
-  ScopedScHandle manager(scm);
-  if (scm.OpenManager(service_access::kManagerAll, manager.put()) != 0) return false;
-  ScopedScHandle service(scm);
-  return scm.OpenService(manager.get(), config_.ServiceName, service_access::kQueryConfig,
-                         service.put()) == 0;
-}
-
 bool ServiceInstallation::InstallService() {
-  if (IsServiceInstalled()) return true;
   IServiceManager& scm = platform_.services;
   ScopedScHandle manager(scm);
   if (Win32Error e = scm.OpenManager(service_access::kManagerAll, manager.put())) {
     return Fail(kNotInstalled, "Could not open service manager; reason = ", e);
+  }
+  {
+    ScopedScHandle existing(scm);
+    if (scm.OpenService(manager.get(), config_.ServiceName, service_access::kQueryConfig,
+                        existing.put()) == 0) {
+      return true;
+    }
   }
   RemoveEarlierVersions(manager.get());
 
@@ -63,7 +61,35 @@ bool ServiceInstallation::InstallService() {
   }
   // Older systems lack the call; the service then has no description.
   (void)scm.SetDescription(service.get(), config_.Description);
+  ApplySettings(service.get());
   return true;
+}
+
+// The service is usable without these: each that Windows refuses is named, with its reason, in
+// one warning.
+void ServiceInstallation::ApplySettings(ScHandle service) {
+  IServiceManager& scm = platform_.services;
+  std::string missing;
+  auto check = [&](const std::string& what, Win32Error e) {
+    if (e == 0) return;
+    missing += (missing.empty() ? "Service registered without " : "; without ") + what + ": " +
+               errorText(platform_.texts, e, false, false);
+  };
+  if (!config_.RecoveryDelays.empty()) {
+    FailureActions actions;
+    actions.resetPeriodSeconds = kRecoveryResetSeconds;
+    for (const std::uint32_t seconds : config_.RecoveryDelays)
+      actions.restartDelaysMs.push_back(seconds * 1000);
+    check("its recovery (" + RecoveryDescription(config_.RecoveryDelays) + ")",
+          scm.SetFailureActions(service, actions));
+    // Without the flag a service that stops with an error code has not failed.
+    check("recovery after a stop with an error code", scm.SetFailureActionsFlag(service, true));
+  }
+  check("its preshutdown time",
+        scm.SetPreshutdownTimeout(service, service_timing::kPreshutdownTimeoutMs));
+  if (config_.DelayedStart != 0 && config_.AutoStart != 0)
+    check("delayed automatic start", scm.SetDelayedAutoStart(service, true));
+  if (!missing.empty()) events_.logWarning(category::kInstall, kText, missing.c_str());
 }
 
 // Earlier versions installed the program under other names; they would fight this one over the
@@ -73,9 +99,14 @@ void ServiceInstallation::RemoveEarlierVersions(ScHandle manager) {
   std::vector<EnumeratedService> services;
   if (scm.EnumOwnProcessServices(manager, &services) != 0) return;
   const std::string prefix = names::kServicePrefix;
+  const std::string thisVersion = names::kServiceName;
   for (const EnumeratedService& found : services) {
     // Byte for byte: a name that differs only in case belongs to someone else.
     if (!found.name.starts_with(prefix)) continue;
+    // This version's services belong to its other components.
+    if (found.name == thisVersion ||
+        found.name.starts_with(thisVersion + names::kInstanceSeparator))
+      continue;
     ScopedScHandle service(scm);
     if (scm.OpenService(manager, found.name, service_access::kStop | service_access::kDelete,
                         service.put()) != 0) {
@@ -86,27 +117,36 @@ void ServiceInstallation::RemoveEarlierVersions(ScHandle manager) {
   }
 }
 
-bool ServiceInstallation::RemoveService() {
-  if (!IsServiceInstalled()) return true;
+bool ServiceInstallation::RemoveService(std::uint32_t failureEvent) {
   IServiceManager& scm = platform_.services;
   ScopedScHandle manager(scm);
   if (Win32Error e = scm.OpenManager(service_access::kManagerAll, manager.put())) {
-    return Fail(kNotRemoved, "Could not open service manager; reason = ", e);
+    return Fail(failureEvent, "Could not open service manager; reason = ", e);
   }
   ScopedScHandle service(scm);
-  if (Win32Error e =
-          scm.OpenService(manager.get(), config_.ServiceName,
-                          service_access::kStop | service_access::kDelete, service.put())) {
+  const Win32Error opened =
+      scm.OpenService(manager.get(), config_.ServiceName,
+                      service_access::kStop | service_access::kDelete, service.put());
+  if (opened == win32_error::kServiceDoesNotExist) return true;
+  if (opened != 0) {
     manager.reset();
-    return Fail(kNotRemoved, "Could not open service; reason = ", e);
+    return Fail(failureEvent, "Could not open service; reason = ", opened);
   }
   // A running service goes when it has stopped; the stop is asked for, not waited for.
   (void)scm.Control(service.get(), service_control::kStop, nullptr);
   const Win32Error deleted = scm.Delete(service.get());
   service.reset();
   manager.reset();
-  if (deleted != 0) return Fail(kNotRemoved, "Service could not be deleted; reason = ", deleted);
+  if (deleted != 0) return Fail(failureEvent, "Service could not be deleted; reason = ", deleted);
   return true;
+}
+
+std::string RecoveryDescription(const std::vector<std::uint32_t>& delaysSeconds) {
+  if (delaysSeconds.empty()) return "off";
+  std::string text = "restart after ";
+  for (std::size_t i = 0; i < delaysSeconds.size(); ++i)
+    text += (i == 0 ? "" : ", ") + std::to_string(delaysSeconds[i]) + " s";
+  return text + " (count reset after 1 day)";
 }
 
 }  // namespace keldran

@@ -44,6 +44,9 @@ constexpr std::uint32_t kReadControl = 0x00020000;
 constexpr std::uint32_t kRead = 0x00020019;
 constexpr std::uint32_t kWrite = 0x00020006;
 constexpr std::uint32_t kAllAccess = 0x000F003F;
+// The registry view of a 64-bit (or 32-bit) program, whichever process opens the key.
+constexpr std::uint32_t kView64 = 0x0100;
+constexpr std::uint32_t kView32 = 0x0200;
 }  // namespace reg_access
 
 class IRegistry {

@@ -82,6 +82,14 @@ struct ServiceDefinition {
   std::string password;
 };
 
+// The failure actions of a service: a restart after each delay in turn (the last one repeats),
+// the failure count starting again after the reset period without failures.
+struct FailureActions {
+  std::uint32_t resetPeriodSeconds = 0;
+  std::vector<std::uint32_t> restartDelaysMs;
+  friend bool operator==(const FailureActions&, const FailureActions&) = default;
+};
+
 struct ServiceConfigView {
   std::uint32_t serviceType = 0;
   std::uint32_t startType = 0;
@@ -124,6 +132,16 @@ class IServiceManager {
                                                  ScHandle* service) = 0;
   // ChangeServiceConfig2 with the description level; false when the call is not available.
   virtual bool SetDescription(ScHandle service, const std::string& description) = 0;
+  // ChangeServiceConfig2 with the failure actions, the failure-actions flag (a stop with a
+  // non-zero exit code counts as a failure), the preshutdown timeout and delayed automatic
+  // start levels.
+  [[nodiscard]] virtual Win32Error SetFailureActions(ScHandle service,
+                                                     const FailureActions& actions) = 0;
+  [[nodiscard]] virtual Win32Error SetFailureActionsFlag(ScHandle service,
+                                                         bool onNonCrashFailures) = 0;
+  [[nodiscard]] virtual Win32Error SetPreshutdownTimeout(ScHandle service,
+                                                         std::uint32_t timeoutMs) = 0;
+  [[nodiscard]] virtual Win32Error SetDelayedAutoStart(ScHandle service, bool delayed) = 0;
   [[nodiscard]] virtual Win32Error Control(ScHandle service, std::uint32_t control,
                                            ServiceStatus* status) = 0;
   [[nodiscard]] virtual Win32Error Delete(ScHandle service) = 0;

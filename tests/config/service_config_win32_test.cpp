@@ -32,10 +32,11 @@ TEST(ServiceConfigTest, TheIniFileLiesBesideTheExecutableWhateverTheComponent) {
   EXPECT_EQ(h.config.LogPre, "Batch-log");
   EXPECT_EQ(h.config.IniDir + "\\", h.ExeDir());
   EXPECT_EQ(h.config.WindowsDir, "C:\\windows");
-  EXPECT_EQ(h.config.ServiceName, "KeldranGridAgent321");
-  EXPECT_EQ(h.config.DisplayName, "Keldran Grid Agent 3.21");
+  EXPECT_EQ(h.config.ServiceName, "KeldranGridAgent321$Batch");
+  EXPECT_EQ(h.config.DisplayName, "Keldran Grid Agent 3.21 (Batch)");
   EXPECT_EQ(h.config.Description, "Keldran Grid Agent Service 3.21");
-  EXPECT_EQ(h.config.ServicePath, h.config.ExePath + " /Service");  // no blanks: no quotes
+  // No blanks: no quotes.
+  EXPECT_EQ(h.config.ServicePath, h.config.ExePath + " Batch@" + h.IniPath() + " /Service");
   EXPECT_EQ(h.host.log.eventSourceName(), "KeldranGridAgent321");
 }
 
@@ -47,7 +48,12 @@ TEST(ServiceConfigTest, TheAtSignFormNamesItsOwnIniFileAndEventSource) {
   EXPECT_EQ(h.config.IniFile, h.ExeDir() + "cfg\\test.ini");
   EXPECT_EQ(h.config.IniDir, h.ExeDir() + "cfg");
   EXPECT_EQ(h.host.log.eventSourceName(), "KeldranService.Test");
-  EXPECT_EQ(h.config.ServiceName, "KeldranGridAgent321");
+  EXPECT_EQ(h.config.ServiceName, "KeldranGridAgent321$Test");
+  // Grid naming the file beside the executable is Grid in the plain form.
+  Loaded grid;
+  ASSERT_TRUE(grid.Load("CommandLine=C:\\t.exe\r\n", "Grid@keldrangridagent.ini"));
+  EXPECT_EQ(grid.config.ServiceName, "KeldranGridAgent321");
+  EXPECT_EQ(grid.config.ServicePath, grid.config.ExePath + " /Service");
 
   Loaded absolute;
   absolute.Write("conf\\other.ini", "[Service]\r\nCommandLine=C:\\t.exe\r\n");
@@ -161,6 +167,7 @@ TEST(ServiceConfigTest, LogonNamesBothAccountAndPasswordOrNeither) {
       {"svc;", false, "", ""},
       {";secret", false, "", ""},
       {"   ", false, "", ""},
+      {"LocalService;unused", true, "NT AUTHORITY\\LocalService", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string("Logon=") + c.value);
@@ -186,6 +193,12 @@ TEST(ServiceConfigTest, NumbersHaveTheirDefaults) {
   EXPECT_EQ(set.config.Timeout, 0);
   EXPECT_EQ(set.config.AutoStart, 1);
   EXPECT_TRUE(set.host.log.traceOn());
+  // A bad recovery list stops the load (/Check lists it instead).
+  Loaded bad;
+  EXPECT_FALSE(bad.Load("CommandLine=C:\\c.exe\r\nRecovery=5,x\r\n"));
+  EXPECT_EQ(bad.Insertions(910),
+            std::vector<std::string>{"Recovery (\"5,x\" is not a comma-separated list of delays in "
+                                     "whole seconds, each 1 to 86400, or 0 for none)"});
 }
 
 TEST(ServiceConfigTest, ReadIniValueReadsKeysAndWholeSections) {

@@ -66,17 +66,25 @@ TEST_F(AdminCommandsTest, CheckNamesEveryProblemByItsKeyAndPassesAGoodFileAndRef
       << text;
 
   HostSetup broken;
-  broken.iniLines = {"Timout=5", "Trace=abc", "Show=1x", "CtrlDoc=C:\\no\\such\\document.pdf"};
+  broken.iniLines = {"Timout=5", "Trace=abc", "Show=1x", "CtrlDoc=C:\\no\\such\\document.pdf",
+                     "DelayedStart=1"};
   broken.clientCommand = "C:\\no\\such\\client.exe /x";
   HostRun other;
   ASSERT_TRUE(other.Prepare(broken));
+  // Written after the registration, which refuses it.
+  ASSERT_TRUE(WritePrivateProfileStringA("Service", "Recovery", "5,x",
+                                         other.dir().File("host.ini").c_str()));
   RunOptions options;
   options.outputFile = other.dir().File("console.txt");
   const RunResult result = other.RunAgain("/Check", options);
   text = other.dir().Read("console.txt");
+  // Taken out again: the unregistration at the end refuses it too.
+  ASSERT_TRUE(WritePrivateProfileStringA("Service", "Recovery", nullptr,
+                                         other.dir().File("host.ini").c_str()));
   EXPECT_EQ(result.exitCode, 1u) << text;
   for (const char* expected :
-       {"5 problems", "Timout: not a key of the [Service] section",
+       {"6 problems", "Timout: not a key of the [Service] section",
+        "Recovery: \"5,x\" is not a comma-separated list of delays in whole seconds",
         "Trace: \"abc\" is not a whole number; a run reads it as 0",
         "Show: \"1x\" is not a whole number; a run reads it as 1",
         "CommandLine: the client program C:\\no\\such\\client.exe does not exist",

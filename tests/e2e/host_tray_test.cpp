@@ -98,7 +98,9 @@ TEST_F(HostTrayTest, RightClickStopAndOkStopTheHostCleanly) {
       << "no confirmation";
   char text[256] = {};
   GetDlgItemTextA(boxes[0], 0xFFFF, text, sizeof text);
-  EXPECT_STREQ(text, "Please confirm you want to stop Keldran Grid Agent 3.21?");
+  // Each component's own display name.
+  EXPECT_EQ(std::string(text),
+            "Please confirm you want to stop Keldran Grid Agent 3.21 (" + run_.component() + ")?");
   HWND ok = GetDlgItem(boxes[0], IDOK);
   ASSERT_NE(ok, nullptr);
   Click(ok, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);

@@ -11,6 +11,7 @@ namespace keldran::test {
 namespace {
 
 constexpr char kGridKey[] = "AppID\\{0E5B7C21-3D94-4A6F-9B1E-7C2D4F8A9051}\\Services\\Grid";
+constexpr char kLabKey[] = "AppID\\{0E5B7C21-3D94-4A6F-9B1E-7C2D4F8A9051}\\Services\\Lab";
 // What the companion DLL registers.
 constexpr char kHelperProgId[] = "KeldranGridUtil.Client";
 
@@ -104,6 +105,26 @@ TEST_F(InstallerStepsE2eTest, CommitUninstallAndRollback) {
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kHelperProgId));
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kGridKey));
   EXPECT_FALSE(ServiceInstalled());
+
+  // In the at-sign form the component's own INI file tells whether there is something to take
+  // away: without it the step says so on the console and ends with 0.
+  const std::string lab = dir_.File("lab.ini");
+  RunOptions console;
+  console.timeoutMs = 60000;
+  console.outputFile = dir_.File("console.txt");
+  const std::string uninstall =
+      "\"" + File("KeldranGridAgent.exe") + "\" Lab@" + lab + " /Uninstall";
+  EXPECT_EQ(RunProgram(uninstall, console).exitCode, 0u);
+  EXPECT_NE(dir_.Read("console.txt")
+                .find("Nothing to unregister: the INI file " + lab + " does not exist\r\n"),
+            std::string::npos)
+      << dir_.Read("console.txt");
+  ASSERT_TRUE(WriteWholeFile(lab, "[Service]\r\nCommandLine=" + bin_ + "\\client.exe\r\n"));
+  ASSERT_EQ(Step("Lab@" + lab + " /RegService /Quiet"), 0u);
+  EXPECT_TRUE(OpenServiceNamed("KeldranGridAgent321$Lab"));
+  EXPECT_EQ(RunProgram(uninstall, console).exitCode, 0u);
+  EXPECT_FALSE(OpenServiceNamed("KeldranGridAgent321$Lab"));
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kLabKey));
 }
 
 }  // namespace

@@ -4,13 +4,16 @@
 // that it did not hold before.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <set>
 #include <utility>
 #include <vector>
 
 #include "platform/win32/win32_platform.h"
 #include "support_win32/e2e_support.h"
+#include "support_win32/host_run.h"
 
 namespace keldran::test {
 namespace {
@@ -91,8 +94,13 @@ Stored Sz(std::string text) { return {REG_SZ, std::move(text)}; }
 Stored Dword(DWORD number) { return {REG_DWORD, std::to_string(number)}; }
 
 // The image path as registration writes it: the program quoted when its path holds a blank.
-std::string ServicePathOf(const std::string& exe) {
-  return (exe.find(' ') == std::string::npos ? exe : "\"" + exe + "\"") + " /Service";
+// The service's image path: the executable and the component's at-sign word, each quoted when
+// it holds a blank.
+std::string ServicePathOf(const std::string& exe, const std::string& component) {
+  auto quoted = [](const std::string& word) {
+    return word.find(' ') == std::string::npos ? word : "\"" + word + "\"";
+  };
+  return quoted(exe) + " " + quoted(component) + " /Service";
 }
 
 class RegistrationE2eTest : public ::testing::Test {
@@ -145,6 +153,7 @@ TEST_F(RegistrationE2eTest, RegAppWritesTheLayoutAndUnRegLeavesNoNewKey) {
   const std::string progId = "KeldranGridAgent.3.21";
   const std::string clsidKey = std::string("CLSID\\") + kClsid;
   const std::string own = std::string(kSources) + "KeldranService." + name;
+  const std::string display = "Keldran Grid Agent 3.21 (" + name + ")";
   struct Row {
     HKEY root;
     std::string key;
@@ -156,9 +165,10 @@ TEST_F(RegistrationE2eTest, RegAppWritesTheLayoutAndUnRegLeavesNoNewKey) {
        Sz("Parameters listed for each service are AS INSTALLED but may have been overridden by "
           "subsequent changes to the corresponding INI file")},
       {HKEY_CLASSES_ROOT, key, "IniFile", Sz(dir_.File("0.ini"))},
-      {HKEY_CLASSES_ROOT, key, "ServicePath", Sz(ServicePathOf(exe))},
-      {HKEY_CLASSES_ROOT, key, "ServiceName", Sz("KeldranGridAgent321")},
-      {HKEY_CLASSES_ROOT, key, "DisplayName", Sz("Keldran Grid Agent 3.21")},
+      {HKEY_CLASSES_ROOT, key, "ServicePath",
+       Sz(ServicePathOf(exe, name + "@" + dir_.File("0.ini")))},
+      {HKEY_CLASSES_ROOT, key, "ServiceName", Sz("KeldranGridAgent321$" + name)},
+      {HKEY_CLASSES_ROOT, key, "DisplayName", Sz(display)},
       {HKEY_CLASSES_ROOT, key, "Description", Sz("Keldran Grid Agent Service 3.21")},
       {HKEY_CLASSES_ROOT, key, "CommandLine", Sz(kCommandLine)},
       {HKEY_CLASSES_ROOT, key, "WorkingDir", Sz(kWorkingDir)},
@@ -199,11 +209,9 @@ TEST_F(RegistrationE2eTest, RegAppWritesTheLayoutAndUnRegLeavesNoNewKey) {
     std::string arguments;
     std::string description;
   } links[] = {
-      {folder + "\\Start " + name + " Server.lnk", name + " /Start",
-       "Start Keldran Grid Agent 3.21"},
-      {folder + "\\Stop " + name + " Server.lnk", name + " /Stop", "Stop Keldran Grid Agent 3.21"},
-      {Folder("AllUsersStartup") + "\\Keldran Grid Agent 3.21.lnk", name + " /Start",
-       "Keldran Grid Agent 3.21"},
+      {folder + "\\Start " + name + " Server.lnk", name + " /Start", "Start " + display},
+      {folder + "\\Stop " + name + " Server.lnk", name + " /Stop", "Stop " + display},
+      {Folder("AllUsersStartup") + "\\" + display + ".lnk", name + " /Start", display},
   };
   for (const Link& link : links) {
     SCOPED_TRACE(link.path);
@@ -230,45 +238,17 @@ TEST_F(RegistrationE2eTest, RegAppWritesTheLayoutAndUnRegLeavesNoNewKey) {
   EXPECT_FALSE(shell_.shell.FolderExists(folder));
 }
 
-// Each component keeps its own key under the shared AppID; the class, its ProgID, the
-// executable's AppID entry and the type library go with the first unregistration and come back
-// with the next registration; the shared keys and the product's Start-menu folder stay while
-// another component is registered.
-TEST_F(RegistrationE2eTest, TwoComponentsShareTheExecutable) {
-  const std::string a = Component("E2E Alpha");
-  const std::string b = Component("E2E Beta");
-  ASSERT_EQ(Agent(a + " /RegApp"), 0u) << Log();
-  ASSERT_EQ(Agent(b + " /RegApp"), 0u) << Log();
-  ASSERT_EQ(Agent(a + " /UnReg"), 0u) << Log();
-
-  const std::string appId = std::string("AppID\\") + kAppId;
-  const std::string product = Folder("AllUsersPrograms") + "\\Keldran";
-  const std::string shared[] = {std::string("CLSID\\") + kClsid, "KeldranGridAgent.3.21",
-                                "AppID\\KeldranGridAgent.EXE", std::string("TypeLib\\") + kLibId};
-  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, ComponentKey("E2E Alpha")));
-  EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, ComponentKey("E2E Beta")));
-  for (const std::string& key : shared) EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, key)) << key;
-  EXPECT_FALSE(shell_.shell.FolderExists(product + "\\E2E Alpha Server"));
-  EXPECT_TRUE(shell_.shell.FolderExists(product + "\\E2E Beta Server"));
-
-  ASSERT_EQ(Agent(a + " /RegApp"), 0u) << Log();
-  for (const std::string& key : shared) EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, key)) << key;
-
-  ASSERT_EQ(Agent(b + " /UnReg"), 0u) << Log();
-  EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, appId + "\\Services"));
-  ASSERT_EQ(Agent(a + " /UnReg"), 0u) << Log();
-  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, appId));
-  EXPECT_FALSE(shell_.shell.FolderExists(product));
-}
-
 // With an account the service is not interactive; installing it deletes an earlier version of
-// the program ("KeldranGridAgent" and more, byte for byte) but not a service whose name differs
-// in case. The password reaches the service manager and nothing else: not the log (traced here,
-// so every record is an event too), not the registry.
+// the program ("KeldranGridAgent" and more, byte for byte) but neither a service whose name
+// differs in case nor another component's service of this version. The password reaches the
+// service manager and nothing else: not the log (traced here, so every record is an event too),
+// not the registry. Wine refuses delayed automatic start and the failure-actions flag: the one
+// warning names both, and the registration succeeds.
 TEST_F(RegistrationE2eTest, RegServiceWithAnAccountReplacesEarlierVersionsOnly) {
   {
     ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), &CloseServiceHandle);
-    for (const char* name : {"KeldranGridAgent300", "keldrangridagent999"}) {
+    for (const char* name :
+         {"KeldranGridAgent300", "keldrangridagent999", "KeldranGridAgent321$E2E Other"}) {
       ScHandle old(CreateServiceA(manager.get(), name, name, SERVICE_ALL_ACCESS,
                                   SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
                                   SERVICE_ERROR_NORMAL, "C:\\windows\\system32\\cmd.exe", nullptr,
@@ -278,24 +258,27 @@ TEST_F(RegistrationE2eTest, RegServiceWithAnAccountReplacesEarlierVersionsOnly) 
     }
   }
   const std::string password = "Pa55-{secret}";
-  const std::string component =
-      Component("E2E Svc", "Logon=tester;" + password + "\r\nAutoStart=1\r\nTrace=1\r\n");
+  const std::string component = Component(
+      "E2E Svc", "Logon=tester;" + password + "\r\nAutoStart=1\r\nDelayedStart=1\r\nTrace=1\r\n");
   const DWORD registered = Agent(component + " /RegService");
   EXPECT_FALSE(OpenServiceNamed("KeldranGridAgent300"));
-  const ScHandle other = OpenServiceNamed("keldrangridagent999");
-  EXPECT_TRUE(other);
-  if (other) DeleteService(other.get());
+  for (const char* name : {"keldrangridagent999", "KeldranGridAgent321$E2E Other"}) {
+    const ScHandle other = OpenServiceNamed(name);
+    EXPECT_TRUE(other) << name;
+    if (other) DeleteService(other.get());
+  }
   ASSERT_EQ(registered, 0u) << Log();
 
   // Wine's QueryServiceConfigA leaves the dependencies out: read the service's own key, where
   // Wine keeps only the first dependency.
-  const std::string service = "SYSTEM\\CurrentControlSet\\Services\\KeldranGridAgent321";
+  const std::string serviceName = "KeldranGridAgent321$E2E Svc";
+  const std::string service = "SYSTEM\\CurrentControlSet\\Services\\" + serviceName;
   const std::pair<const char*, Stored> rows[] = {
       {"Type", Dword(SERVICE_WIN32_OWN_PROCESS)},
       {"Start", Dword(SERVICE_AUTO_START)},
       {"ErrorControl", Dword(SERVICE_ERROR_NORMAL)},
-      {"ImagePath", Sz(ServicePathOf(AgentExePath()))},
-      {"DisplayName", Sz("Keldran Grid Agent 3.21")},
+      {"ImagePath", Sz(ServicePathOf(AgentExePath(), "E2E Svc@" + dir_.File("0.ini")))},
+      {"DisplayName", Sz("Keldran Grid Agent 3.21 (E2E Svc)")},
       {"Description", Sz("Keldran Grid Agent Service 3.21")},
       {"ObjectName", Sz(".\\tester")},
       {"DependOnService", {REG_MULTI_SZ, std::string("RPCSS\0", 6)}},
@@ -305,6 +288,20 @@ TEST_F(RegistrationE2eTest, RegServiceWithAnAccountReplacesEarlierVersionsOnly) 
   }
   EXPECT_EQ(Read(HKEY_CLASSES_ROOT, ComponentKey("E2E Svc"), "LocalService"), Dword(1));
   EXPECT_NE(Log().find("Service installed"), std::string::npos);
+  EXPECT_NE(Log().find("Service registered without recovery after a stop with an error code: 87 "
+                       "(0x00000057) Invalid parameter.; without delayed automatic start: 87 "
+                       "(0x00000057) Invalid parameter."),
+            std::string::npos)
+      << Log();
+  {
+    const ScHandle created = OpenServiceNamed(serviceName.c_str());
+    SERVICE_PRESHUTDOWN_INFO preshutdown{};
+    DWORD needed = 0;
+    EXPECT_TRUE(QueryServiceConfig2A(created.get(), SERVICE_CONFIG_PRESHUTDOWN_INFO,
+                                     reinterpret_cast<BYTE*>(&preshutdown), sizeof preshutdown,
+                                     &needed));
+    EXPECT_EQ(preshutdown.dwPreshutdownTimeout, 40000u);
+  }
   EXPECT_EQ(Log().find(password), std::string::npos);
   const std::string stored =
       AllValueData(HKEY_CLASSES_ROOT, ComponentKey("E2E Svc")) +
@@ -313,7 +310,104 @@ TEST_F(RegistrationE2eTest, RegServiceWithAnAccountReplacesEarlierVersionsOnly) 
   EXPECT_EQ(stored.find(password), std::string::npos);
 
   ASSERT_EQ(Agent(component + " /UnReg"), 0u) << Log();
-  EXPECT_FALSE(OpenServiceNamed("KeldranGridAgent321"));
+  EXPECT_FALSE(OpenServiceNamed(serviceName.c_str()));
+}
+
+// Wine's UnRegisterTypeLib learns the interfaces from the registered file and fails when that
+// file is gone: the unregistration then takes the TypeLib and Interface keys away itself, in both
+// registry views, and leaves no key behind.
+TEST_F(RegistrationE2eTest, UnRegLeavesNoTypeLibraryKeyWhenTheRegisteredFileIsGone) {
+  const std::set<std::string> before = AllKeys();
+  const std::string copy = dir_.File("KeldranGridAgent.exe");
+  ASSERT_TRUE(CopyFileA(AgentExePath().c_str(), copy.c_str(), TRUE));
+  const std::string component = Component("E2E Moved");
+  RunOptions options;
+  options.timeoutMs = 60000;
+  ASSERT_EQ(RunProgram("\"" + copy + "\" " + component + " /RegApp /Quiet", options).exitCode, 0u);
+  ASSERT_TRUE(DeleteFileA(copy.c_str()));
+  ASSERT_EQ(Agent(component + " /UnReg"), 0u) << Log();
+  EXPECT_NE(Log().find("Unable to unregister typelib"), std::string::npos) << Log();
+  std::vector<std::string> left;
+  for (const std::string& k : AllKeys()) {
+    if (!before.count(k)) left.push_back(k);
+  }
+  EXPECT_TRUE(left.empty()) << ::testing::PrintToString(left);
+}
+
+// Two components registered as services of their own run side by side, each with its client;
+// unregistering one leaves the other registered and running, and the last unregistration leaves
+// the registry as it found it. The second runs under its virtual account, which needs no password:
+// the one written after it reaches neither the service, nor the registry, nor the log.
+TEST_F(RegistrationE2eTest, ComponentsRunAsServicesOfTheirOwnSideBySide) {
+  const std::set<std::string> before = AllKeys();
+  const std::string pid = std::to_string(GetCurrentProcessId()), password = "Pa55{unused}";
+  HostRun runs[2];
+  std::string names[2];
+  for (int i = 0; i < 2; ++i) {
+    HostSetup setup;
+    setup.component = (i == 0 ? "E2EAlpha" : "E2EBeta") + pid;
+    names[i] = "KeldranGridAgent321$" + setup.component;
+    setup.asService = true;
+    setup.timeoutSeconds = 30;
+    setup.script = "heartbeat=250\nlog=200\n";
+    if (i == 1)
+      setup.iniLines = {"Logon=NT SERVICE\\" + names[1] + ";" + password, "Recovery=0", "Trace=1"};
+    ASSERT_TRUE(runs[i].Prepare(setup));
+  }
+  ScHandle services[2] = {OpenServiceNamed(names[0].c_str()), OpenServiceNamed(names[1].c_str())};
+  auto inState = [&](int i, DWORD state) {
+    SERVICE_STATUS status{};
+    return WaitUntil(
+        [&] {
+          return QueryServiceStatus(services[i].get(), &status) && status.dwCurrentState == state;
+        },
+        20000);
+  };
+  for (const ScHandle& service : services) ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr));
+  const char* recovery[] = {"restart after 5 s, 30 s, 60 s (count reset after 1 day)", "off"};
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(names[i]);
+    ASSERT_TRUE(inState(i, SERVICE_RUNNING)) << runs[i].Log();
+    ASSERT_TRUE(runs[i].WaitForOut(" servicename=" + names[i], 20000)) << runs[i].Out();
+    // Wine cannot read failure actions back: /Status shows them from the configuration.
+    RunOptions options;
+    options.outputFile = runs[i].dir().File("status.txt");
+    EXPECT_EQ(runs[i].RunAgain("/Status", options).exitCode, 0u);
+    EXPECT_NE(runs[i].dir().Read("status.txt").find(std::string("Recovery:    ") + recovery[i]),
+              std::string::npos);
+  }
+  std::vector<BYTE> buffer(8192);
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+  DWORD needed = 0;
+  ASSERT_TRUE(QueryServiceConfigA(services[1].get(), config, 8192, &needed));
+  EXPECT_EQ(std::string(config->lpServiceStartName), "NT SERVICE\\" + names[1]);
+  EXPECT_EQ((AllValueData(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\" + names[1]) +
+             AllValueData(HKEY_CLASSES_ROOT, ComponentKey(runs[1].component())) + runs[1].Log())
+                .find(password),
+            std::string::npos);
+
+  for (int i = 0; i < 2; ++i) {
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(ControlService(services[i].get(), SERVICE_CONTROL_STOP, &status));
+    ASSERT_TRUE(inState(i, SERVICE_STOPPED)) << runs[i].Log();
+    services[i].reset();
+    EXPECT_EQ(runs[i].RunAgain("/UnReg /Quiet").exitCode, 0u) << runs[i].Log();
+    EXPECT_FALSE(OpenServiceNamed(names[i].c_str()));
+    if (i == 1) break;
+    // Beta keeps its service, its registration and the type library its calls need.
+    EXPECT_TRUE(inState(1, SERVICE_RUNNING));
+    EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, std::string("TypeLib\\") + kLibId));
+    const std::string answered = " hr=0x00000000 ms=";
+    EXPECT_TRUE(runs[1].WaitForOutCount(answered, runs[1].OutCount(answered) + 4, 20000));
+  }
+  std::vector<std::string> changed;
+  const std::set<std::string> after = AllKeys();
+  std::set_symmetric_difference(before.begin(), before.end(), after.begin(), after.end(),
+                                std::back_inserter(changed));
+  // Wine keeps state of its own there (a restarted wineserver's system parameters).
+  std::erase_if(changed,
+                [](const std::string& k) { return k.starts_with("HKCU\\Software\\Wine"); });
+  EXPECT_TRUE(changed.empty()) << ::testing::PrintToString(changed);
 }
 
 }  // namespace

@@ -59,7 +59,8 @@ TEST_F(StartupE2eTest, RefusalsEndWithEFailAndTheirExitNotice) {
       {"/Quiet /Timeout=5s", "", ""},
       {component_ + "@missing.ini", "Keldran  Service",
        "Cannot find INI file: " + ExeDir() + "\\missing.ini"},
-      {"\"" + component_ + "NoId@" + dir_.File("host.ini") + "\"", "Keldran Grid Agent 3.21",
+      {"\"" + component_ + "NoId@" + dir_.File("host.ini") + "\"",
+       "Keldran Grid Agent 3.21 (" + component_ + "NoId)",
        "Startup failed: Registry entry \"HKEY_CLASSES_ROOT\\" + std::string(kServicesKey) +
            component_ + "NoId\\ServiceID\" not found"},
   };

@@ -59,6 +59,7 @@ Win32Error FakeServiceManager::OpenService(ScHandle manager, const std::string& 
                                            ScHandle* service) {
   std::lock_guard lock(mutex_);
   *service = ScHandle{};
+  if (auto e = Injected("OpenService")) return *e;
   if (!handles_.count(manager.value)) return Fail(win32_error::kInvalidHandle);
   if (!services_.count(FoldCase(name))) return Fail(win32_error::kServiceDoesNotExist);
   *service = NewScHandle(FoldCase(name));
@@ -90,6 +91,35 @@ bool FakeServiceManager::SetDescription(ScHandle service, const std::string& des
   if (!entry) return false;
   entry->description = description;
   return true;
+}
+
+template <class Change>
+Win32Error FakeServiceManager::ChangeConfig2(ScHandle service, const char* level, Change change) {
+  std::lock_guard lock(mutex_);
+  if (auto e = Injected(std::string("ChangeServiceConfig2 ") + level)) return *e;
+  Entry* entry = Lookup(service);
+  if (!entry) return Fail(win32_error::kInvalidHandle);
+  change(*entry);
+  return 0;
+}
+
+Win32Error FakeServiceManager::SetFailureActions(ScHandle service, const FailureActions& actions) {
+  return ChangeConfig2(service, "FailureActions", [&](Entry& e) { e.failureActions = actions; });
+}
+
+Win32Error FakeServiceManager::SetFailureActionsFlag(ScHandle service, bool onNonCrashFailures) {
+  return ChangeConfig2(service, "FailureActionsFlag",
+                       [&](Entry& e) { e.failureActionsOnNonCrash = onNonCrashFailures; });
+}
+
+Win32Error FakeServiceManager::SetPreshutdownTimeout(ScHandle service, std::uint32_t timeoutMs) {
+  return ChangeConfig2(service, "PreshutdownInfo",
+                       [&](Entry& e) { e.preshutdownTimeoutMs = timeoutMs; });
+}
+
+Win32Error FakeServiceManager::SetDelayedAutoStart(ScHandle service, bool delayed) {
+  return ChangeConfig2(service, "DelayedAutoStartInfo",
+                       [&](Entry& e) { e.delayedAutoStart = delayed; });
 }
 
 Win32Error FakeServiceManager::Control(ScHandle service, std::uint32_t, ServiceStatus*) {

@@ -31,6 +31,10 @@ class FakeServiceManager final : public IServiceManager, private FakeArea {
   Win32Error CreateService(ScHandle manager, const ServiceDefinition& def,
                            ScHandle* service) override;
   bool SetDescription(ScHandle service, const std::string& description) override;
+  Win32Error SetFailureActions(ScHandle service, const FailureActions& actions) override;
+  Win32Error SetFailureActionsFlag(ScHandle service, bool onNonCrashFailures) override;
+  Win32Error SetPreshutdownTimeout(ScHandle service, std::uint32_t timeoutMs) override;
+  Win32Error SetDelayedAutoStart(ScHandle service, bool delayed) override;
   Win32Error Control(ScHandle service, std::uint32_t control, ServiceStatus* status) override;
   Win32Error Delete(ScHandle service) override;
   Win32Error QueryStatus(ScHandle, ServiceStatus*) override { NotModelled("QueryServiceStatus"); }
@@ -55,6 +59,11 @@ class FakeServiceManager final : public IServiceManager, private FakeArea {
   struct Entry {
     ServiceDefinition definition;
     std::string description;
+    // The ChangeServiceConfig2 levels as a new service has them until they are set.
+    FailureActions failureActions;
+    bool failureActionsOnNonCrash = false;
+    std::uint32_t preshutdownTimeoutMs = 0;
+    bool delayedAutoStart = false;
     ServiceStatus status;
     bool markedForDelete = false;
     int openHandles = 0;
@@ -67,6 +76,9 @@ class FakeServiceManager final : public IServiceManager, private FakeArea {
 
  private:
   Entry* Lookup(ScHandle service);
+  // Each level fails as injected under "ChangeServiceConfig2 <level>".
+  template <class Change>
+  Win32Error ChangeConfig2(ScHandle service, const char* level, Change change);
   ScHandle NewScHandle(const std::string& service);
 
   mutable std::recursive_mutex mutex_;

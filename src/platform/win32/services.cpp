@@ -72,6 +72,10 @@ const char* NullIfEmpty(const std::string& text) { return text.empty() ? nullptr
 
 std::string Text(const char* text) { return text ? text : ""; }
 
+Win32Error ChangeConfig2(ScHandle service, DWORD level, void* info) {
+  return ::ChangeServiceConfig2A(Sc(service), level, info) ? 0 : ::GetLastError();
+}
+
 class ServiceManager final : public IServiceManager {
  public:
   Win32Error RunDispatcher(const std::string& serviceName, ServiceMainFn serviceMain) override {
@@ -145,6 +149,32 @@ class ServiceManager final : public IServiceManager {
     std::string text = description;
     SERVICE_DESCRIPTIONA info{text.data()};
     return change(Sc(service), SERVICE_CONFIG_DESCRIPTION, &info) != FALSE;
+  }
+
+  Win32Error SetFailureActions(ScHandle service, const FailureActions& actions) override {
+    std::vector<SC_ACTION> native;
+    for (const std::uint32_t delay : actions.restartDelaysMs)
+      native.push_back(SC_ACTION{SC_ACTION_RESTART, delay});
+    SERVICE_FAILURE_ACTIONSA info{};
+    info.dwResetPeriod = actions.resetPeriodSeconds;
+    info.cActions = static_cast<DWORD>(native.size());
+    info.lpsaActions = native.empty() ? nullptr : native.data();
+    return ChangeConfig2(service, SERVICE_CONFIG_FAILURE_ACTIONS, &info);
+  }
+
+  Win32Error SetFailureActionsFlag(ScHandle service, bool onNonCrashFailures) override {
+    SERVICE_FAILURE_ACTIONS_FLAG info{onNonCrashFailures ? TRUE : FALSE};
+    return ChangeConfig2(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &info);
+  }
+
+  Win32Error SetPreshutdownTimeout(ScHandle service, std::uint32_t timeoutMs) override {
+    SERVICE_PRESHUTDOWN_INFO info{timeoutMs};
+    return ChangeConfig2(service, SERVICE_CONFIG_PRESHUTDOWN_INFO, &info);
+  }
+
+  Win32Error SetDelayedAutoStart(ScHandle service, bool delayed) override {
+    SERVICE_DELAYED_AUTO_START_INFO info{delayed ? TRUE : FALSE};
+    return ChangeConfig2(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &info);
   }
 
   Win32Error Control(ScHandle service, std::uint32_t control, ServiceStatus* status) override {

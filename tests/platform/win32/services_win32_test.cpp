@@ -41,6 +41,13 @@ TEST_F(ServicesTest, ServiceDatabaseRoundTrip) {
   ScopedScHandle again(s_);
   EXPECT_EQ(s_.CreateService(manager.get(), def, again.put()), win32_error::kServiceExists);
   EXPECT_TRUE(s_.SetDescription(service.get(), "Runs nothing"));
+  // What Wine 8 does with the levels that registration sets (Windows takes them all): it keeps
+  // failure actions (but cannot read them back) and the preshutdown time, and refuses the
+  // failure-actions flag and delayed automatic start.
+  EXPECT_EQ(s_.SetFailureActions(service.get(), {86400, {5000, 30000}}), 0u);
+  EXPECT_EQ(s_.SetFailureActionsFlag(service.get(), true), win32_error::kInvalidParameter);
+  EXPECT_EQ(s_.SetPreshutdownTimeout(service.get(), 40000), 0u);
+  EXPECT_EQ(s_.SetDelayedAutoStart(service.get(), true), win32_error::kInvalidParameter);
 
   ServiceConfigView config;
   ASSERT_EQ(s_.QueryConfig(service.get(), &config), 0u);

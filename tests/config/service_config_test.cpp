@@ -1,0 +1,98 @@
+// The configuration's pure decisions: the service of each component form, the Logon forms, and
+// the Recovery list.
+#include <gtest/gtest.h>
+
+#include "config/service_config.h"
+
+namespace keldran {
+namespace {
+
+TEST(ServiceConfigDecisionsTest, EachComponentFormGetsItsService) {
+  struct Case {
+    const char* component;
+    bool ownIniFile;
+    const char* name;
+    const char* imagePath;
+  } cases[] = {
+      {"Grid", false, "KeldranGridAgent321", "K.exe /Service"},
+      {"gRID", false, "KeldranGridAgent321", "K.exe /Service"},
+      {"Grid", true, "KeldranGridAgent321", "K.exe Grid@D:\\a.ini /Service"},
+      {"Lab", false, "KeldranGridAgent321$Lab", "K.exe Lab@D:\\a.ini /Service"},
+      // A blank anywhere in the word quotes it whole.
+      {"Night Batch", true, "KeldranGridAgent321$Night Batch",
+       "K.exe \"Night Batch@D:\\a.ini\" /Service"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.imagePath);
+    const ServiceIdentity id = ServiceIdentityFor(c.component, c.ownIniFile, "K.exe", "D:\\a.ini");
+    EXPECT_EQ(id.name, c.name);
+    const bool grid = id.name == "KeldranGridAgent321";
+    EXPECT_EQ(id.displayName, "Keldran Grid Agent 3.21" +
+                                  (grid ? std::string() : " (" + std::string(c.component) + ")"));
+    EXPECT_EQ(id.imagePath, c.imagePath);
+    EXPECT_EQ(id.namesComponent, id.imagePath != "K.exe /Service");
+  }
+}
+
+TEST(ServiceConfigDecisionsTest, LogonFormsAndWhichNeedAPassword) {
+  struct Case {
+    const char* value;
+    bool ok;
+    const char* account;
+    const char* password;
+  } cases[] = {
+      {"", true, "", ""},
+      {"   svc;secret", true, ".\\svc", "secret"},
+      {"svc;", false, "", ""},
+      {"   ", false, "", ""},
+      // No password needed; one given is dropped.
+      {"nt authority\\localservice;", true, "NT AUTHORITY\\LocalService", ""},
+      {"NetworkService;ignored", true, "NT AUTHORITY\\NetworkService", ""},
+      {"NT SERVICE\\KeldranGridAgent321$Lab", true, "NT SERVICE\\KeldranGridAgent321$Lab", ""},
+      {"NT SERVICE\\", false, "", ""},
+      {"CORP\\gridsvc$;ignored", true, "CORP\\gridsvc$", ""},
+      {"$", false, "", ""},
+      // Only the exact built-in names.
+      {".\\LocalService", false, "", ""},
+      {"LocalServices;pw", true, ".\\LocalServices", "pw"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("Logon=") + c.value);
+    std::string account = "stale", password = "stale";
+    EXPECT_EQ(ParseLogon(c.value, &account, &password), c.ok);
+    if (!c.ok) continue;
+    EXPECT_EQ(account + "|" + password, std::string(c.account) + "|" + c.password);
+  }
+}
+
+TEST(ServiceConfigDecisionsTest, RecoveryListsDelaysOrZeroAlone) {
+  using Delays = std::vector<std::uint32_t>;
+  const std::string notAList =
+      " is not a comma-separated list of delays in whole seconds, each 1 "
+      "to 86400, or 0 for none";
+  struct Case {
+    const char* value;
+    std::optional<Delays> delays;
+    std::string why;
+  } cases[] = {
+      {" 5, 30 ,60", Delays{5, 30, 60}, ""},
+      {"0", Delays{}, ""},
+      {"1,2,3,4,5,6,7,86400", Delays{1, 2, 3, 4, 5, 6, 7, 86400}, ""},
+      {"1,2,3,4,5,6,7,8,9", std::nullopt, "\"1,2,3,4,5,6,7,8,9\" has more than 8 delays"},
+      {"0,30", std::nullopt, "\"0,30\" mixes 0, which turns recovery off, with delays"},
+  };
+  for (const Case& c : cases) {
+    std::string why;
+    EXPECT_EQ(ParseRecovery(c.value, &why), c.delays) << c.value;
+    EXPECT_EQ(why, c.why);
+  }
+  for (const char* bad :
+       {"86401", "5,,60", "5;30", "-5", "+5", "5s", "0x10", ",", "5,", "9999999"}) {
+    std::string why;
+    EXPECT_FALSE(ParseRecovery(bad, &why));
+    EXPECT_EQ(why, "\"" + std::string(bad) + "\"" + notAList);
+  }
+}
+
+}  // namespace
+}  // namespace keldran
