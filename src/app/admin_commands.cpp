@@ -78,6 +78,9 @@ constexpr KnownKey kServiceKeys[] = {
     {"RestartBackoff", true},
     {"Recovery", false},
     {"DelayedStart", true},
+    {"Priority", false},
+    {"Affinity", false},
+    {"StopExitCodes", false},
 };
 
 bool IsWholeNumber(const std::string& text) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/names.h"
@@ -53,6 +54,15 @@ struct Configuration {
   // after the service fails (none: recovery off), and delayed automatic start.
   std::vector<std::uint32_t> RecoveryDelays;
   std::int32_t DelayedStart = 0;
+  // The client's surroundings: variables added to its environment (the [Environment] section,
+  // macros expanded, in the file's order), its priority class (0: as the system chooses) and its
+  // processors (bit n: processor n; 0: all).
+  std::vector<std::pair<std::string, std::string>> Environment;
+  std::uint32_t PriorityClass = 0;
+  std::uint64_t AffinityMask = 0;
+  // Exit codes on which a client that ends by itself ends the run cleanly instead of being
+  // started again.
+  std::vector<std::uint32_t> StopExitCodes;
   std::string LogonUser;
   // Empty for the accounts that need none (LocalService, NetworkService, virtual and group
   // managed service accounts).

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <string_view>
 
+#include "config/client_settings.h"
 #include "config/command_line.h"
 
 namespace keldran {
@@ -173,13 +174,17 @@ std::string IniReader::ReadIniValue(const std::string& section,
                              &raw);
   }
   // Only the text before the first NUL (the first entry of a section) is expanded.
-  std::string text = raw.substr(0, raw.find('\0'));
+  std::string text = ExpandMacros(raw.substr(0, raw.find('\0')));
+  if (expandedLength) *expandedLength = text.size();
+  if (bufferSize > 0 && text.size() > bufferSize - 1) text.resize(bufferSize - 1);
+  return text;
+}
+
+std::string IniReader::ExpandMacros(std::string text) const {
   const std::string* values[] = {&config_.ServiceComp, &config_.IniDir, &config_.WindowsDir,
                                  &config_.DataDir,     &config_.GSDir,  &config_.CtrlDoc};
   for (std::size_t i = 0; i < std::size(kMacroNames); ++i)
     ReplaceMacro(&text, kMacroNames[i], *values[i]);
-  if (expandedLength) *expandedLength = text.size();
-  if (bufferSize > 0 && text.size() > bufferSize - 1) text.resize(bufferSize - 1);
   return text;
 }
 
@@ -338,6 +343,18 @@ bool LoadServiceConfig(IFileSystem& files, ComponentLog& events, std::uint16_t e
     problems->push_back("Recovery: " + why);
   } else {
     return fail(910, ("Recovery (" + why + ")").c_str());
+  }
+  // The client's surroundings: a bad value is refused like Recovery.
+  std::vector<std::string> clientProblems;
+  if (!LoadClientSettings(files, ini, &c, &clientProblems)) {
+    if (!problems) {
+      // "Key: why" as the entry's name with its reason.
+      std::string insert = clientProblems.front();
+      const std::size_t colon = insert.find(": ");
+      insert = insert.substr(0, colon) + " (" + insert.substr(colon + 2) + ")";
+      return fail(910, insert.c_str());
+    }
+    problems->insert(problems->end(), clientProblems.begin(), clientProblems.end());
   }
   log.setLogKeepDays(c.LogKeepDays);
   ApplyCommandLineSettings(settings, &c);

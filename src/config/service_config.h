@@ -25,6 +25,8 @@ class IniReader {
   std::string ReadIniValue(const std::string& section, const std::optional<std::string>& key,
                            const std::string& defaultValue, std::size_t bufferSize,
                            std::size_t* expandedLength = nullptr) const;
+  // The macros of INI values replaced in a text, as they stand now.
+  std::string ExpandMacros(std::string text) const;
 
  private:
   IFileSystem& files_;

@@ -25,7 +25,16 @@ void ServiceHost::Run() {
     // The timer is never killed: it dies with the thread. A stop recorded while a modal loop (a
     // message box, the tray's menu) has taken the run loop's messages is carried out from here.
     (void)windowing.SetTimer(kWatchdogPeriodMs, [this] {
-      if (!supervisor_.WatchdogTick()) FailRun(supervisor_.client().LastResult());
+      switch (supervisor_.WatchdogTick()) {
+        case TickOutcome::kGoOn:
+          break;
+        case TickOutcome::kEndRun:
+          RequestQuit();
+          break;
+        case TickOutcome::kFailRun:
+          FailRun(supervisor_.client().LastResult());
+          break;
+      }
       if (CarryOutStop()) {
         // The tray's menu or a message box ran the modal loop this tick came from: the menu is
         // closed, and the quit ends a message box's loop and then the run loop.
@@ -104,11 +113,21 @@ bool ServiceHost::CarryOutStop() {
   }
   // The icon goes at once: the host is on its way out, and its menu has nothing left to offer.
   window_.tray().Remove();
-  supervisor_.NotifyStop();
-  if (!WaitServingMessages(waitMs)) {
-    events_.logDebug(
-        Format("The client did not end within %u s of the stop request: it is ended with the host",
-               waitMs / 1000));
+  // A client with a window is told and given a grace; one without is asked at once the way the
+  // console and the desktop ask; then the rest of the wait; then the client goes with the host.
+  std::uint32_t waited = 0;
+  if (supervisor_.NotifyStop()) {
+    waited = std::min(waitMs, Supervisor::kStopGraceMs);
+    if (WaitServingMessages(waited)) return true;
+    supervisor_.AskClientToEnd(
+        Format("did not end within %u s of the stop request", waited / 1000).c_str());
+  } else {
+    supervisor_.AskClientToEnd("has no window to be told of the stop");
+  }
+  if (!WaitServingMessages(waitMs - waited)) {
+    events_.logDebug(Format(
+        "Stop: the client did not end within %u s of the stop request: it is ended with the host",
+        waitMs / 1000));
   }
   return true;
 }

@@ -1,6 +1,7 @@
 // Starting the configured client program, the first time and at every restart, and the
 // read-only attribute of the control document.
 #include "log/error_text.h"
+#include "log/text.h"
 #include "supervision/supervisor.h"
 
 namespace keldran {
@@ -38,13 +39,14 @@ bool Supervisor::LaunchClient() {
   Win32Error error = 0;
   bool started;
   bool reportUnguarded = false;
+  std::string tuningError;
   {
     // The start and the stop check are one step, so a stop that begins meanwhile either finds
     // the new client to wait for or forbids its start.
     LockGuard guard(*lock_);
     if (stopCode_) return true;
     const std::uint16_t show = Settings().show != 0 ? show_window::kShow : show_window::kHide;
-    started = client_.Start(commandLine, show, &error);
+    started = client_.Start(commandLine, ClientStartOptions(parameters, show), &error);
     clientRunning_ = started;
     if (started) {
       clientLaunched_ = true;
@@ -54,6 +56,12 @@ bool Supervisor::LaunchClient() {
       // Once a run is enough: every restart would meet the same cause.
       if (client_.JobError() != 0 && !unguardedReported_)
         reportUnguarded = unguardedReported_ = true;
+      tuningError = client_.TuningError();
+      if (!tuningError.empty() && !tuningReported_) {
+        tuningReported_ = true;
+      } else {
+        tuningError.clear();
+      }
     }
   }
   if (started) {
@@ -64,12 +72,45 @@ bool Supervisor::LaunchClient() {
           errorText(platform_.texts, client_.JobError());
       events_.logWarning(category::kStartup, kPlainMessage, message.c_str());
     }
+    if (!tuningError.empty()) {
+      const std::string message = "The client runs as the system chose: " + tuningError;
+      events_.logWarning(category::kStartup, kPlainMessage, message.c_str());
+    }
     return true;
   }
   const std::string what = ": Cannot run command:\n\n" + commandLine;
   const std::string why = errorText(platform_.texts, error);
   (void)events_.logError(category::kStartup, kClientNotStarted, what.c_str(), why.c_str());
   return false;
+}
+
+StartOptions Supervisor::ClientStartOptions(const std::string& parameters,
+                                            std::uint16_t show) const {
+  StartOptions options;
+  options.startup.showWindow = show;
+  // A console client gets a console of its own, so that a stop can reach it with Ctrl+Break.
+  options.startup.ownConsole = true;
+  options.priorityClass = config_.PriorityClass;
+  options.affinityMask = config_.AffinityMask;
+  if (!config_.Environment.empty()) {
+    // The host's variables, the configured ones over them, and the client's parameters last, so
+    // that no configured variable can change who the client's host is.
+    std::vector<std::string> entries = platform_.processes.EnvironmentStrings();
+    auto set = [&entries](const std::string& name, const std::string& value) {
+      auto same = [&name](const std::string& entry) {
+        return entry.size() > name.size() && entry[name.size()] == '=' &&
+               EqualsIgnoringCase(entry.substr(0, name.size()), name);
+      };
+      std::erase_if(entries, same);
+      entries.push_back(name + "=" + value);
+    };
+    for (const auto& [name, value] : config_.Environment) set(name, value);
+    set(names::kClientParamsVariable, parameters);
+    std::string block;
+    for (const std::string& entry : entries) block += entry + '\0';
+    options.startup.environment = std::move(block);
+  }
+  return options;
 }
 
 bool Supervisor::ApplyCtrlDocAttribute(bool runAsService) {

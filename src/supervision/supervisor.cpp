@@ -188,20 +188,39 @@ bool Supervisor::BeginStop(std::uintptr_t code) {
   return true;
 }
 
-void Supervisor::NotifyStop() {
+bool Supervisor::NotifyStop() {
   WindowHandle window;
   std::uint32_t message;
   std::uintptr_t code;
   {
     LockGuard guard(*lock_);
-    if (!stopCode_) return;
+    if (!stopCode_) return false;
     code = *stopCode_;
     window = clientWindow_;
     message = clientEventMessage_;
   }
-  if (window == 0) return;
+  if (window == 0) return false;
   if (code == client_event::kStop) events_.logDebug("Sending stop request to client");
   (void)platform_.windowing.PostMessage(window, message, code, 0);
+  return true;
+}
+
+void Supervisor::AskClientToEnd(const char* why) {
+  const std::uint32_t pid = client_.processId();
+  if (client_.HasEnded()) return;
+  bool ctrlC = false;
+  const Win32Error e = platform_.processes.SendConsoleBreak(pid, &ctrlC);
+  if (e != 0) {
+    events_.logDebug(Format("Stop: the client %s and has no console for Ctrl+Break", why) +
+                     errorText(platform_.texts, e));
+  } else {
+    events_.logDebug(Format("Stop: the client %s; %s sent to its console", why,
+                            ctrlC ? "Ctrl+C (Ctrl+Break cannot be sent here)" : "Ctrl+Break"));
+  }
+  const std::size_t closed = platform_.windowing.CloseProcessWindows(pid);
+  events_.logDebug(closed == 0 ? std::string("Stop: the client has no window for WM_CLOSE")
+                               : Format("Stop: WM_CLOSE posted to %u window%s of the client",
+                                        static_cast<unsigned>(closed), closed == 1 ? "" : "s"));
 }
 
 bool Supervisor::Stopping() const {

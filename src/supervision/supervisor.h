@@ -25,8 +25,19 @@
 
 namespace keldran {
 
+// What the run must do after a watchdog tick.
+enum class TickOutcome {
+  kGoOn,
+  kEndRun,   // the client ended with an exit code that says it is done: the run ends cleanly
+  kFailRun,  // the client could not be started again: the run ends on that failure
+};
+
 class Supervisor {
  public:
+  // A stop tells a client with a window and gives it this long before it asks the way the
+  // console and the desktop ask (Ctrl+Break, WM_CLOSE); a client without a window is asked at
+  // once.
+  static constexpr std::uint32_t kStopGraceMs = 10000;
   static constexpr std::uint32_t kNoHeartbeat = 0xFFFFFFFFu;
   // The exit code every killed client gets (ERROR_TIMEOUT).
   static constexpr std::uint32_t kKilledExitCode = 1460;
@@ -54,8 +65,8 @@ class Supervisor {
   // Starts the client: a fresh supervision state, its parameters, the registry keys deleted.
   // False when the start failed (reported); true also when a stop under way forbids the start.
   [[nodiscard]] bool LaunchClient();
-  // The once-a-second check. False when a restart failed and the host must end.
-  [[nodiscard]] bool WatchdogTick();
+  // The once-a-second check.
+  [[nodiscard]] TickOutcome WatchdogTick();
   // Run's shutdown: the client is killed if it still runs.
   void KillClient();
 
@@ -102,9 +113,12 @@ class Supervisor {
   // Any thread: from now on no client is started and the watchdog leaves the client alone (its
   // end is the stop's doing). Code 1 is a stop, 5 a shutdown. True for the first stop.
   bool BeginStop(std::uintptr_t code);
-  // Run-loop thread: tells a connected client of the stop under way; one that connects later is
-  // told then.
-  void NotifyStop();
+  // Run-loop thread: tells a connected client of the stop under way (one that connects later is
+  // told then); false when the client has no window to be told.
+  bool NotifyStop();
+  // Run-loop thread: asks the client to end as the console and the desktop do: Ctrl+Break to
+  // its console, WM_CLOSE to its windows; why says what led to it. One log record each.
+  void AskClientToEnd(const char* why);
   bool Stopping() const;
   // The client's process handle for a wait of the caller's own, or none.
   SharedProcessHandle ClientHandle() const;
@@ -128,6 +142,12 @@ class Supervisor {
   // after a pause that doubles with each such end, up to that many seconds; one that stayed up
   // starts the count again. True when the restart waits.
   bool DelayRestart(std::uint32_t now, std::uint32_t ranMs);
+  // The client's start-up: its show state, its environment (the host's, the configured
+  // variables, then its parameters), a console of its own, its priority and processors.
+  StartOptions ClientStartOptions(const std::string& parameters, std::uint16_t show) const;
+  // The run's end that the client asked for with its exit code; false when the code does not
+  // say it is done.
+  bool EndsTheRun(std::uint32_t exitCode) const;
 
   Platform& platform_;
   ComponentLog& events_;
@@ -160,6 +180,7 @@ class Supervisor {
   std::uint32_t backoffSeconds_ = 0;        // the pause before the last restart
   std::optional<std::uint32_t> restartAt_;  // tick count: a restart waits until then
   bool unguardedReported_ = false;          // a client outside its job has been reported
+  bool tuningReported_ = false;             // a priority or processors not set, reported
 };
 
 }  // namespace keldran

@@ -9,7 +9,7 @@
 
 namespace keldran {
 
-bool Supervisor::WatchdogTick() {
+TickOutcome Supervisor::WatchdogTick() {
   std::uint32_t now = platform_.clock.TickCount();
   if (now == 0) now = 1;
 
@@ -31,19 +31,19 @@ bool Supervisor::WatchdogTick() {
     }
     lastTick_ = now;
     // A stopping client is the stop's business: its end is no death, its silence no time-out.
-    if (!clientRunning_ || stopCode_) return true;
+    if (!clientRunning_ || stopCode_) return TickOutcome::kGoOn;
     const RunSettings settings = Settings();
     // A restart that waits out its pause; then death comes first, whatever Timeout, Debug or
     // Paused say.
     if (restartAt_) {
-      if (static_cast<std::int32_t>(now - *restartAt_) < 0) return true;
+      if (static_cast<std::int32_t>(now - *restartAt_) < 0) return TickOutcome::kGoOn;
       restartAt_.reset();
       restartDue = true;
     } else if (client_.HasEnded()) {
       died = true;
       ranMs = now - startedAt_;
     } else if (settings.timeout == 0 || paused_) {
-      return true;
+      return TickOutcome::kGoOn;
     } else if (now <= lastHeartbeat_) {
       // Right after a start (no heartbeat yet) and after the tick count wraps, the clock starts.
       lastHeartbeat_ = now;
@@ -53,10 +53,10 @@ bool Supervisor::WatchdogTick() {
       if (heartbeatTimeout_ == 0) heartbeatTimeout_ = static_cast<std::uint32_t>(settings.timeout);
       const std::uint64_t elapsed = now - lastHeartbeat_;
       const std::uint64_t timeout = heartbeatTimeout_;
-      if (elapsed <= timeout * 500) return true;
+      if (elapsed <= timeout * 500) return TickOutcome::kGoOn;
       if (elapsed <= timeout * 1000) {
         // The second half of the time-out: a ping every tick, posted, never sent.
-        if (settings.debug != 0 || clientWindow_ == 0) return true;
+        if (settings.debug != 0 || clientWindow_ == 0) return TickOutcome::kGoOn;
         pingWindow = clientWindow_;
         pingMessage = clientEventMessage_;
       } else {
@@ -73,26 +73,37 @@ bool Supervisor::WatchdogTick() {
     }
   }
 
-  if (restartDue) return LaunchClient();
+  auto launched = [this] { return LaunchClient() ? TickOutcome::kGoOn : TickOutcome::kFailRun; };
+  if (restartDue) return launched();
   if (died) {
+    // A client that says with its exit code that it is done ends the run; any other end is a
+    // death.
+    const std::optional<std::uint32_t> code = client_.ExitCode();
+    if (code && EndsTheRun(*code)) {
+      LogClientEnd(false);
+      const std::string text = Format(
+          "The client ended with exit code %u, which StopExitCodes names: the host stops", *code);
+      events_.logInfo(category::kShutdown, 1001, text.c_str());
+      return TickOutcome::kEndRun;
+    }
     events_.logError(category::kRun, 108);
     LogClientEnd(false);
     client_.Terminate(kKilledExitCode);
-    if (DelayRestart(now, ranMs)) return true;
-    return LaunchClient();
+    if (DelayRestart(now, ranMs)) return TickOutcome::kGoOn;
+    return launched();
   }
   if (resumed) {
     events_.logInfo(category::kRun, 118);
     notices_.PostNotice("Client resumed responding following timeout", notice_kind::kInformation);
-    return true;
+    return TickOutcome::kGoOn;
   }
   if (pingWindow != 0) {
     events_.logDebug("Sending ping to client");
     (void)platform_.windowing.PostMessage(pingWindow, pingMessage, client_event::kPing, 0);
-    return true;
+    return TickOutcome::kGoOn;
   }
   if (report) events_.logError(category::kRun, 107, *report ? (*report)->c_str() : nullptr);
-  if (!kill) return true;
+  if (!kill) return TickOutcome::kGoOn;
 
   if (!file.empty()) {
     const std::string path = platform_.texts.WideToAnsi(file);
@@ -103,11 +114,16 @@ bool Supervisor::WatchdogTick() {
   LogClientEnd(true);
   // Once more now that the client is gone and cannot hold the file open.
   if (!file.empty()) (void)platform_.files.DeleteFile(file);
-  const bool started = LaunchClient();
+  const TickOutcome outcome = launched();
   LockGuard guard(*lock_);
   lastHeartbeat_ = now;
   timedOut_ = false;
-  return started;
+  return outcome;
+}
+
+bool Supervisor::EndsTheRun(std::uint32_t exitCode) const {
+  const std::vector<std::uint32_t>& codes = config_.StopExitCodes;
+  return std::find(codes.begin(), codes.end(), exitCode) != codes.end();
 }
 
 bool Supervisor::DelayRestart(std::uint32_t now, std::uint32_t ranMs) {

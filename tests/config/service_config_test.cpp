@@ -2,6 +2,7 @@
 // the Recovery list.
 #include <gtest/gtest.h>
 
+#include "config/client_settings.h"
 #include "config/service_config.h"
 
 namespace keldran {
@@ -91,6 +92,51 @@ TEST(ServiceConfigDecisionsTest, RecoveryListsDelaysOrZeroAlone) {
     std::string why;
     EXPECT_FALSE(ParseRecovery(bad, &why));
     EXPECT_EQ(why, "\"" + std::string(bad) + "\"" + notAList);
+  }
+}
+
+}  // namespace
+}  // namespace keldran
+
+namespace keldran {
+namespace {
+
+TEST(ClientSettingsTest, PriorityAffinityAndExitCodesParseOrSayWhy) {
+  std::string why;
+  struct Priority {
+    const char* text;
+    std::optional<std::uint32_t> value;
+  } priorities[] = {{"", 0u},
+                    {"idle", 0x40u},
+                    {" Below Normal ", 0x4000u},
+                    {"below_normal", 0x4000u},
+                    {"ABOVE-NORMAL", 0x8000u},
+                    {"high", 0x80u},
+                    {"realtime", std::nullopt},
+                    {"below  normal x", std::nullopt}};
+  for (const Priority& p : priorities) EXPECT_EQ(ParsePriority(p.text, &why), p.value) << p.text;
+
+  struct Affinity {
+    const char* text;
+    std::optional<std::uint64_t> mask;
+  } affinities[] = {{"", 0u},
+                    {"0", 1u},
+                    {"0,2-3", 0xDu},
+                    {" 1 , 63 ", 0x8000000000000002ull},
+                    {"3-2", std::nullopt},
+                    {"64", std::nullopt},
+                    {"1,,2", std::nullopt},
+                    {"-1", std::nullopt},
+                    {"0x1", std::nullopt}};
+  for (const Affinity& a : affinities) EXPECT_EQ(ParseAffinity(a.text, &why), a.mask) << a.text;
+  EXPECT_EQ(why, "\"0x1\" is not a list of processor numbers 0 to 63 and ranges such as 2-5");
+
+  using Codes = std::vector<std::uint32_t>;
+  EXPECT_EQ(ParseExitCodes("", &why), Codes{});
+  EXPECT_EQ(ParseExitCodes("0, 3,4294967295", &why), (Codes{0, 3, 0xFFFFFFFFu}));
+  EXPECT_EQ(ParseExitCodes("-2147467259", &why), Codes{0x80004005u});
+  for (const char* bad : {"3;4", "4294967296", "x", "3,"}) {
+    EXPECT_FALSE(ParseExitCodes(bad, &why)) << bad;
   }
 }
 

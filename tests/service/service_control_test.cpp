@@ -166,7 +166,7 @@ TEST_F(ServiceControlTest, AClientThatEndsDuringTheStopIsNeitherADeathNorRestart
   });
   fake.clock.After(4500, [this] {
     fake.processes.ExitChild(fake.processes.LastChild()->processId, 0);
-    EXPECT_TRUE(supervisor.WatchdogTick());
+    EXPECT_EQ(supervisor.WatchdogTick(), TickOutcome::kGoOn);
     ASSERT_EQ(calls.Restart(), kSOk);
   });
   RunHost();
@@ -193,6 +193,72 @@ TEST_F(ServiceControlTest, AClientThatConnectsDuringTheStopIsToldAtOnce) {
   EXPECT_EQ(ReportedStates(),
             (std::vector<std::uint32_t>{service_state::kStartPending, service_state::kStopPending,
                                         service_state::kStopped}));
+}
+
+TEST_F(ServiceControlTest, AClientThatEndsWithAListedExitCodeEndsTheRunCleanly) {
+  fake.services.SetStartedByServiceManager(true);
+  config.StopExitCodes = {0, 3};
+  ClientProgram(fake::FakeProgram::ExitsAfter(4000, 3));
+  host.service.StartRun(true, false);
+  EXPECT_FALSE(host.service.runFailed());
+  EXPECT_EQ(ClientStarts(), 1u);
+  EXPECT_EQ(Count(108), 0u);
+  EXPECT_EQ(Insertions(1001),
+            std::vector<std::string>{
+                "The client ended with exit code 3, which StopExitCodes names: the host stops"});
+  EXPECT_EQ(ReportedStates(),
+            (std::vector<std::uint32_t>{service_state::kStartPending, service_state::kStopPending,
+                                        service_state::kStopped}));
+  EXPECT_EQ(fake.services.StatusReports().back().win32ExitCode, 0u);
+  EXPECT_EQ(Count(400), 1u);
+}
+
+// A client without a window is asked at once through its console and its windows; one with a
+// window that ignores the stop notice is asked so after the grace.
+TEST_F(ServiceControlTest, AStopAsksAClientWithoutAWindowAtOnce) {
+  UseLogFile();
+  fake::FakeProgram console;
+  console.endsOnBreakAfter = 500;
+  ClientProgram(console);
+  fake.clock.After(2000, [this] {
+    fake.windowing.RunAsOtherThread([this] { host.service.Handler(service_control::kStop); });
+  });
+  RunHost();
+  EXPECT_EQ(fake.clock.Elapsed(), 2500u);
+  EXPECT_EQ(fake.processes.LastChild()->consoleBreaks, 1);
+  const std::string log = LogText();
+  EXPECT_NE(
+      testing::FindLine(log,
+                        "Stop: the client has no window to be told of the stop; Ctrl+C (Ctrl+Break "
+                        "cannot be sent here) sent to its console"),
+      std::string::npos)
+      << log;
+  EXPECT_NE(testing::FindLine(log, "Stop: the client has no window for WM_CLOSE"),
+            std::string::npos)
+      << log;
+}
+
+TEST_F(ServiceControlTest, AStopAsksAClientThatIgnoresItsNoticeAfterTheGrace) {
+  UseLogFile();
+  // Its one window closes it 300 ms after WM_CLOSE.
+  fake.windowing.OnCloseProcessWindows([this](std::uint32_t pid) {
+    fake.clock.After(300, [this, pid] { fake.processes.ExitChild(pid, 0); });
+    return std::size_t{1};
+  });
+  fake.clock.After(1000, [this] { Connect(); });
+  fake.clock.After(2000, [this] {
+    fake.windowing.RunAsOtherThread([this] { host.service.Handler(service_control::kStop); });
+  });
+  RunHost();
+  EXPECT_EQ(ClientEvents(), std::vector<std::uintptr_t>{client_event::kStop});
+  EXPECT_EQ(fake.clock.Elapsed(), 2000u + Supervisor::kStopGraceMs + 300u);
+  const std::string log = LogText();
+  EXPECT_NE(log.find("Stop: the client did not end within 10 s of the stop request; Ctrl+C"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(testing::FindLine(log, "Stop: WM_CLOSE posted to 1 window of the client"),
+            std::string::npos)
+      << log;
 }
 
 }  // namespace

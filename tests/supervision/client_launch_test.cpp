@@ -58,6 +58,23 @@ TEST_F(ClientLaunchTest, StartsTheClientWithItsIdentityOrReportsWhyNot) {
   EXPECT_EQ(fake.processes.LastChild()->commandLine, std::string(kClientExe) + " -w 5" + spaced);
   EXPECT_EQ(fake.processes.LastChild()->environment.at("KeldranService_PDF_PARAMS"), spaced);
 
+  // Configured variables go over the host's own, and the parameters over those; the priority and
+  // processors are set before the client runs, its console is its own.
+  config.Environment = {{"GRID_MODE", "batch"}, {"keldranservice_pdf_params", "spoofed"}};
+  config.PriorityClass = priority_class::kBelowNormal;
+  config.AffinityMask = 0x3;
+  ASSERT_TRUE(supervisor.LaunchClient());
+  const auto tuned = fake.processes.LastChild();
+  const std::string block = tuned->environmentBlock.value_or("");
+  EXPECT_NE(block.find(std::string("\0GRID_MODE=batch\0", 17)), std::string::npos);
+  EXPECT_NE(block.find("PATH=C:\\windows\\system32;C:\\windows"), std::string::npos);
+  EXPECT_EQ(block.find("spoofed"), std::string::npos);
+  EXPECT_EQ(block.substr(block.rfind("KeldranService_PDF_PARAMS=")),
+            "KeldranService_PDF_PARAMS=" + spaced + std::string(1, '\0'));
+  EXPECT_EQ(tuned->priorityClass, priority_class::kBelowNormal);
+  EXPECT_EQ(tuned->affinityMask, 0x3u);
+  EXPECT_TRUE(tuned->ownConsole);
+
   // A restart that fails leaves the client not running, though one had been launched.
   fake.faults.Fail("CreateProcess", win32_error::kAccessDenied);
   EXPECT_FALSE(supervisor.Restart());

@@ -135,7 +135,8 @@ class RunFixture : public HostFixture {
   void Ticks(int seconds) {
     for (int i = 0; i < seconds; ++i) {
       fake.clock.Advance(1000);
-      if (!supervisor.WatchdogTick()) host.service.FailRun(supervisor.client().LastResult());
+      if (supervisor.WatchdogTick() == TickOutcome::kFailRun)
+        host.service.FailRun(supervisor.client().LastResult());
     }
   }
   void Connect() {

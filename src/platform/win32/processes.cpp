@@ -99,6 +99,9 @@ class Processes final : public IProcesses {
     static std::once_flag ignoring;
     std::call_once(ignoring, [] { ::SetConsoleCtrlHandler(&IgnoreConsoleBreak, TRUE); });
     *ctrlC = false;
+    // A process has one console at most: one that the host was started with (a console
+    // parent's, under Wine even for a GUI program) is given up first; the host uses none.
+    ::FreeConsole();
     if (!::AttachConsole(processId)) return ::GetLastError();
     Win32Error e = 0;
     // Process group 0: every process of the console, which is the child and what it started.

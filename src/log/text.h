@@ -1,0 +1,21 @@
+#pragma once
+// Small text helpers that every component shares.
+
+#include <string_view>
+
+namespace keldran {
+
+// Equal but for the case of ASCII letters, as Windows compares names (of keys, INI entries,
+// variables, options); other bytes must match exactly.
+constexpr bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace keldran
