@@ -1,8 +1,9 @@
 // bench_restart: the time from a client's death to its replacement's Connect under the real host
-// (a test client that connects and exits 300 ms later, 20 times over), median and worst. The
+// (a test client that connects and exits 1.5 s later, 20 times over), median and worst. The
 // baseline, measured in the same run, is the floor of any restart: starting the same client
 // process and having it find and Connect to a bare object (the stand-in host), 20 times. The
-// host adds the wait for its next one-second watchdog tick to that floor.
+// host hears of the death at once (it waits on the client's process); a client that lived less
+// than a second would wait for the one-start-a-second rule, so this one lives longer.
 //
 //   bench_restart [/deaths=N]
 #include <windows.h>
@@ -35,10 +36,10 @@ Spread SpreadOf(const std::vector<double>& values) {
 bool HostRestarts(int deaths, std::vector<double>* delays) {
   HostRun run;
   HostSetup setup;
-  setup.script = "wait=300\nexit=3\n";
+  setup.script = "wait=1500\nexit=3\n";
   setup.timeoutSeconds = 60;
   if (!run.Prepare(setup) || run.Start() != 0) return false;
-  const DWORD waitMs = static_cast<DWORD>(deaths) * 3000 + 10000;
+  const DWORD waitMs = static_cast<DWORD>(deaths) * 4000 + 10000;
   const bool enough =
       run.WaitForOutCount("connected thread=", static_cast<size_t>(deaths) + 1, waitMs);
   (void)run.RunAgain("/Stop");
@@ -99,9 +100,10 @@ int Main(int argc, char** argv) {
       "  baseline: client start to Connect on a bare object: median %.0f ms, worst %.0f ms\n",
       b.median, b.worst);
   std::printf(
-      "  ratio host/baseline: median %.2f, worst %.2f (the host waits for its next "
-      "one-second watchdog tick)\n",
-      b.median > 0 ? h.median / b.median : 0, b.worst > 0 ? h.worst / b.worst : 0);
+      "  ratio host/baseline: median %.2f, worst %.2f; median difference %+.0f ms (goal: "
+      "within 50 ms)\n",
+      b.median > 0 ? h.median / b.median : 0, b.worst > 0 ? h.worst / b.worst : 0,
+      h.median - b.median);
   return 0;
 }
 

@@ -74,7 +74,8 @@ class IWindowing {
   // PeekMessageA with PM_REMOVE for any window of the calling thread: true when one was taken.
   virtual bool PeekMessage(Message* message) = 0;
   // MsgWaitForMultipleObjects on the process with QS_ALLINPUT: wait_result::kObject0 when it
-  // has ended, kMessage when input waits in the thread's queue, kTimeout or kFailed.
+  // has ended, kMessage when input waits in the thread's queue, kTimeout or kFailed. With no
+  // process (a null handle), for input only.
   virtual std::uint32_t WaitForProcessOrMessage(ProcessHandle process,
                                                 std::uint32_t milliseconds) = 0;
   // TranslateMessage then DispatchMessageA.

@@ -25,16 +25,7 @@ void ServiceHost::Run() {
     // The timer is never killed: it dies with the thread. A stop recorded while a modal loop (a
     // message box, the tray's menu) has taken the run loop's messages is carried out from here.
     (void)windowing.SetTimer(kWatchdogPeriodMs, [this] {
-      switch (supervisor_.WatchdogTick()) {
-        case TickOutcome::kGoOn:
-          break;
-        case TickOutcome::kEndRun:
-          RequestQuit();
-          break;
-        case TickOutcome::kFailRun:
-          FailRun(supervisor_.client().LastResult());
-          break;
-      }
+      Act(supervisor_.WatchdogTick());
       if (CarryOutStop()) {
         // The tray's menu or a message box ran the modal loop this tick came from: the menu is
         // closed, and the quit ends a message box's loop and then the run loop.
@@ -75,20 +66,42 @@ bool ServiceHost::SecureCom() {
 
 void ServiceHost::Serve() {
   IWindowing& windowing = platform_.windowing;
-  Message message;
-  while (supervisor_.ClientRunning()) {
-    if (CarryOutStop()) break;
-    const int result = windowing.GetMessage(&message);
-    if (result == 0) break;  // WM_QUIT
-    if (result < 0) {
+  for (;;) {
+    if (!supervisor_.ClientRunning() || CarryOutStop()) return;
+    Message message;
+    if (windowing.PeekMessage(&message)) {
+      if (message.message == window_message::kQuit) return;
+      // The stop's wake-up is a thread message: the loop's next round takes it up.
+      if (message.window == 0 && message.message == kStopMessage) continue;
+      windowing.DispatchMessage(message);
+      continue;
+    }
+    // Nothing queued: wait for a message, the client's end (so that a death is heard of at
+    // once, not at the next tick) or a restart that waits out its pause.
+    const SharedProcessHandle client = supervisor_.WatchedClient();
+    const std::uint32_t woke = windowing.WaitForProcessOrMessage(
+        client ? *client : ProcessHandle{}, supervisor_.MillisecondsToRestart());
+    if (woke == wait_result::kFailed) {
       // The queue itself is broken: waiting on would spin, so the host ends as if told to quit.
       events_.logDebug("The message loop failed: " + errorText(platform_.texts, 0, false));
       MarkFailed(kEFail);
-      break;
+      return;
     }
-    // The stop's wake-up is a thread message: the loop's next round takes it up.
-    if (message.window == 0 && message.message == kStopMessage) continue;
-    windowing.DispatchMessage(message);
+    if (woke == wait_result::kObject0) Act(supervisor_.OnClientEnded());
+    if (woke == wait_result::kTimeout) Act(supervisor_.RestartIfDue());
+  }
+}
+
+void ServiceHost::Act(TickOutcome outcome) {
+  switch (outcome) {
+    case TickOutcome::kGoOn:
+      break;
+    case TickOutcome::kEndRun:
+      RequestQuit();
+      break;
+    case TickOutcome::kFailRun:
+      FailRun(supervisor_.client().LastResult());
+      break;
   }
 }
 

@@ -98,6 +98,8 @@ class ServiceHost final : public IRunControl {
   // The steps of Run.
   [[nodiscard]] bool SecureCom();
   void Serve();
+  // What a tick or a client's end leads to.
+  void Act(TickOutcome outcome);
   void TearDown();
   // Marks the run failed without ending it (the first failure's code is kept).
   void MarkFailed(HResult reason);

@@ -53,6 +53,7 @@ bool Supervisor::LaunchClient() {
       startedAt_ = platform_.clock.TickCount();
       ++starts_;
       endLogged_ = false;
+      endHandled_ = false;
       // Once a run is enough: every restart would meet the same cause.
       if (client_.JobError() != 0 && !unguardedReported_)
         reportUnguarded = unguardedReported_ = true;

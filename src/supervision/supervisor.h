@@ -67,6 +67,16 @@ class Supervisor {
   [[nodiscard]] bool LaunchClient();
   // The once-a-second check.
   [[nodiscard]] TickOutcome WatchdogTick();
+  // The run loop saw the client's process end: a death is handled at once (started again, or
+  // after its pause; at most one start a second).
+  [[nodiscard]] TickOutcome OnClientEnded();
+  // A restart whose pause is over is carried out.
+  [[nodiscard]] TickOutcome RestartIfDue();
+  // What the run loop waits on besides its messages: the client whose end is still to be heard
+  // of (none while a stop is under way or a restart waits), and how long until a waiting restart
+  // is due (kInfinite: none waits).
+  SharedProcessHandle WatchedClient() const;
+  std::uint32_t MillisecondsToRestart() const;
   // Run's shutdown: the client is killed if it still runs.
   void KillClient();
 
@@ -148,6 +158,11 @@ class Supervisor {
   // The run's end that the client asked for with its exit code; false when the code does not
   // say it is done.
   bool EndsTheRun(std::uint32_t exitCode) const;
+  // A client's end, heard of by the tick or the run loop: a clean end of the run, or a death.
+  TickOutcome HandleClientEnd(std::uint32_t now, std::uint32_t ranMs);
+  TickOutcome Relaunch();
+  // The tick count, never 0 (the value that stands for "none").
+  std::uint32_t Now() const;
 
   Platform& platform_;
   ComponentLog& events_;
@@ -177,6 +192,7 @@ class Supervisor {
   std::uint32_t startedAt_ = 0;             // tick count of the current client's start
   std::uint32_t starts_ = 0;                // client starts in this run
   bool endLogged_ = true;                   // the current client's end has its record
+  bool endHandled_ = false;                 // the current client's end has been dealt with
   std::uint32_t backoffSeconds_ = 0;        // the pause before the last restart
   std::optional<std::uint32_t> restartAt_;  // tick count: a restart waits until then
   bool unguardedReported_ = false;          // a client outside its job has been reported

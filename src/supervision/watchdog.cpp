@@ -10,8 +10,7 @@
 namespace keldran {
 
 TickOutcome Supervisor::WatchdogTick() {
-  std::uint32_t now = platform_.clock.TickCount();
-  if (now == 0) now = 1;
+  const std::uint32_t now = Now();
 
   bool died = false, resumed = false, kill = false, restartDue = false;
   std::uint32_t ranMs = 0;
@@ -39,8 +38,9 @@ TickOutcome Supervisor::WatchdogTick() {
       if (static_cast<std::int32_t>(now - *restartAt_) < 0) return TickOutcome::kGoOn;
       restartAt_.reset();
       restartDue = true;
-    } else if (client_.HasEnded()) {
-      died = true;
+    } else if (!endHandled_ && client_.HasEnded()) {
+      // The run loop hears of a death at once; this is for the time it cannot (a modal loop).
+      died = endHandled_ = true;
       ranMs = now - startedAt_;
     } else if (settings.timeout == 0 || paused_) {
       return TickOutcome::kGoOn;
@@ -73,25 +73,8 @@ TickOutcome Supervisor::WatchdogTick() {
     }
   }
 
-  auto launched = [this] { return LaunchClient() ? TickOutcome::kGoOn : TickOutcome::kFailRun; };
-  if (restartDue) return launched();
-  if (died) {
-    // A client that says with its exit code that it is done ends the run; any other end is a
-    // death.
-    const std::optional<std::uint32_t> code = client_.ExitCode();
-    if (code && EndsTheRun(*code)) {
-      LogClientEnd(false);
-      const std::string text = Format(
-          "The client ended with exit code %u, which StopExitCodes names: the host stops", *code);
-      events_.logInfo(category::kShutdown, 1001, text.c_str());
-      return TickOutcome::kEndRun;
-    }
-    events_.logError(category::kRun, 108);
-    LogClientEnd(false);
-    client_.Terminate(kKilledExitCode);
-    if (DelayRestart(now, ranMs)) return TickOutcome::kGoOn;
-    return launched();
-  }
+  if (restartDue) return Relaunch();
+  if (died) return HandleClientEnd(now, ranMs);
   if (resumed) {
     events_.logInfo(category::kRun, 118);
     notices_.PostNotice("Client resumed responding following timeout", notice_kind::kInformation);
@@ -114,11 +97,83 @@ TickOutcome Supervisor::WatchdogTick() {
   LogClientEnd(true);
   // Once more now that the client is gone and cannot hold the file open.
   if (!file.empty()) (void)platform_.files.DeleteFile(file);
-  const TickOutcome outcome = launched();
+  const TickOutcome outcome = Relaunch();
   LockGuard guard(*lock_);
   lastHeartbeat_ = now;
   timedOut_ = false;
   return outcome;
+}
+
+TickOutcome Supervisor::Relaunch() {
+  return LaunchClient() ? TickOutcome::kGoOn : TickOutcome::kFailRun;
+}
+
+TickOutcome Supervisor::HandleClientEnd(std::uint32_t now, std::uint32_t ranMs) {
+  // A client that says with its exit code that it is done ends the run; any other end is a
+  // death.
+  const std::optional<std::uint32_t> code = client_.ExitCode();
+  if (code && EndsTheRun(*code)) {
+    LogClientEnd(false);
+    const std::string text = Format(
+        "The client ended with exit code %u, which StopExitCodes names: the host stops", *code);
+    events_.logInfo(category::kShutdown, 1001, text.c_str());
+    return TickOutcome::kEndRun;
+  }
+  events_.logError(category::kRun, 108);
+  LogClientEnd(false);
+  client_.Terminate(kKilledExitCode);
+  if (DelayRestart(now, ranMs)) return TickOutcome::kGoOn;
+  // At most one start a second, as when deaths were noticed by the tick alone: a client that
+  // ends at once does not get started again and again.
+  if (ranMs < kTickPeriodMs) {
+    LockGuard guard(*lock_);
+    restartAt_ = now + (kTickPeriodMs - ranMs);
+    return TickOutcome::kGoOn;
+  }
+  return Relaunch();
+}
+
+TickOutcome Supervisor::OnClientEnded() {
+  const std::uint32_t now = Now();
+  std::uint32_t ranMs;
+  {
+    LockGuard guard(*lock_);
+    if (!clientRunning_ || stopCode_ || endHandled_ || restartAt_ || !client_.HasEnded())
+      return TickOutcome::kGoOn;
+    endHandled_ = true;
+    ranMs = now - startedAt_;
+  }
+  return HandleClientEnd(now, ranMs);
+}
+
+TickOutcome Supervisor::RestartIfDue() {
+  {
+    LockGuard guard(*lock_);
+    if (!clientRunning_ || stopCode_ || !restartAt_ ||
+        static_cast<std::int32_t>(Now() - *restartAt_) < 0) {
+      return TickOutcome::kGoOn;
+    }
+    restartAt_.reset();
+  }
+  return Relaunch();
+}
+
+SharedProcessHandle Supervisor::WatchedClient() const {
+  LockGuard guard(*lock_);
+  if (!clientRunning_ || stopCode_ || endHandled_) return nullptr;
+  return client_.Handle();
+}
+
+std::uint32_t Supervisor::MillisecondsToRestart() const {
+  LockGuard guard(*lock_);
+  if (!restartAt_) return kInfinite;
+  const auto left = static_cast<std::int32_t>(*restartAt_ - Now());
+  return left > 0 ? static_cast<std::uint32_t>(left) : 0;
+}
+
+std::uint32_t Supervisor::Now() const {
+  const std::uint32_t now = platform_.clock.TickCount();
+  return now == 0 ? 1 : now;
 }
 
 bool Supervisor::EndsTheRun(std::uint32_t exitCode) const {

@@ -92,16 +92,24 @@ bool FakeWindowing::TakeMessage(Message* message) {
 
 std::uint32_t FakeWindowing::WaitForProcessOrMessage(ProcessHandle process,
                                                      std::uint32_t milliseconds) {
-  const std::uint64_t deadline = clock_.Elapsed() + milliseconds;
+  // An endless wait ends with the day of virtual time, as GetMessage's does.
+  const std::uint64_t deadline =
+      milliseconds == kInfinite ? kDeadline : clock_.Elapsed() + milliseconds;
   for (;;) {
     {
       std::lock_guard lock(mutex_);
       if (!QueueOf(CurrentThreadId()).empty()) return wait_result::kMessage;
     }
-    const std::uint32_t ended = processes_.WaitForProcess(process, 0);
-    if (ended != wait_result::kTimeout) return ended;
+    if (process) {
+      const std::uint32_t ended = processes_.WaitForProcess(process, 0);
+      if (ended != wait_result::kTimeout) return ended;
+    }
     auto next = clock_.NextActionTime();
     if (!next || *next > deadline) {
+      if (milliseconds == kInfinite) {
+        Fail(win32_error::kTimeout);
+        return wait_result::kFailed;
+      }
       clock_.Advance(deadline - clock_.Elapsed());
       return wait_result::kTimeout;
     }

@@ -143,6 +143,10 @@ class Windowing final : public IWindowing {
   std::uint32_t WaitForProcessOrMessage(ProcessHandle process,
                                         std::uint32_t milliseconds) override {
     HANDLE handle = FromSeam<HANDLE>(process);
+    if (!handle) {
+      const DWORD woke = ::MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, QS_ALLINPUT);
+      return woke == WAIT_OBJECT_0 ? wait_result::kMessage : woke;
+    }
     return ::MsgWaitForMultipleObjects(1, &handle, FALSE, milliseconds, QS_ALLINPUT);
   }
 
