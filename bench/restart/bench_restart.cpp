@@ -32,16 +32,29 @@ Spread SpreadOf(const std::vector<double>& values) {
   return {bench::Median(values), *std::max_element(values.begin(), values.end())};
 }
 
-// Death to the next instance's Connect, from the client's own out file (GetTickCount stamps).
+// Death to the next instance's Connect: each instance's process is watched for its end (a
+// client writes "exit" well before its process is gone), and the next one's Connect is stamped
+// in the clients' out file (GetTickCount).
 bool HostRestarts(int deaths, std::vector<double>* delays) {
   HostRun run;
   HostSetup setup;
   setup.script = "wait=1500\nexit=3\n";
   setup.timeoutSeconds = 60;
   if (!run.Prepare(setup) || run.Start() != 0) return false;
-  const DWORD waitMs = static_cast<DWORD>(deaths) * 4000 + 10000;
+  std::vector<DWORD> ends;
+  for (int i = 0; i < deaths; ++i) {
+    if (!run.WaitForOutCount(" start instance=", static_cast<size_t>(i) + 1, 20000)) break;
+    const std::vector<DWORD> pids = ClientPids(run.Out());
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pids[static_cast<size_t>(i)]);
+    if (!process) break;
+    const bool ended = WaitForSingleObject(process, 20000) == WAIT_OBJECT_0;
+    ends.push_back(GetTickCount());
+    CloseHandle(process);
+    if (!ended) break;
+  }
   const bool enough =
-      run.WaitForOutCount("connected thread=", static_cast<size_t>(deaths) + 1, waitMs);
+      ends.size() == static_cast<size_t>(deaths) &&
+      run.WaitForOutCount("connected thread=", static_cast<size_t>(deaths) + 1, 20000);
   (void)run.RunAgain("/Stop");
   if (!enough) {
     std::printf("the host restarted too few clients\n%s\n", run.Log().c_str());
@@ -49,10 +62,9 @@ bool HostRestarts(int deaths, std::vector<double>* delays) {
   }
   const std::string out = run.Out();
   for (int i = 0; i < deaths; ++i) {
-    const unsigned long died = StampOf(out, "exit 3", static_cast<size_t>(i));
     const unsigned long connected = StampOf(out, "connected thread=", static_cast<size_t>(i) + 1);
-    if (died == 0 || connected < died) return false;
-    delays->push_back(static_cast<double>(connected - died));
+    if (connected < ends[static_cast<size_t>(i)]) return false;
+    delays->push_back(static_cast<double>(connected - ends[static_cast<size_t>(i)]));
   }
   return true;
 }
