@@ -11,7 +11,7 @@ SETUP_STAMP := build/.setup-done
 XVFB := xvfb-run -a -s "-screen 0 1280x1024x24"
 
 .PHONY: all native windows package test test-native test-windows test-package bench demo fuzz \
-        soak format clean
+        soak format format-check clean
 
 all: native windows
 
@@ -34,6 +34,7 @@ package: $(SETUP_STAMP)
 	./scripts/package.sh
 
 test: all
+	$(MAKE) --no-print-directory format-check
 	$(MAKE) --no-print-directory test-native
 	$(MAKE) --no-print-directory test-windows
 	$(MAKE) --no-print-directory test-package
@@ -67,6 +68,10 @@ soak: windows
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+# Every C++ file as clang-format (the .clang-format beside them) would leave it.
+format-check: $(SETUP_STAMP)
+	git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
 
 clean:
 	rm -rf build

@@ -47,7 +47,9 @@ class Log {
  public:
   static constexpr const char* kMutexName =
       "Global\\Keldran.Mutex:Log:{9B4E1D72-A6C3-4E58-B0F7-3C81D2E5A694}";
-  static constexpr const char* kMutexSddl = "D:P(A;;0x1f0001;;;WD)";
+  // Everyone may wait on the mutex and release it (SYNCHRONIZE | MUTEX_MODIFY_STATE), which is
+  // all that appending needs, and nothing more: not change its permissions or owner.
+  static constexpr const char* kMutexSddl = "D:P(A;;0x100001;;;WD)";
 
   // Failure kinds of logFail.
   static constexpr int kLogFileFailure = 0;

@@ -53,8 +53,9 @@ class ISync {
 
   virtual std::unique_ptr<ILock> CreateCriticalSection(std::uint32_t spinCount) = 0;
 
-  // CreateMutexW, not initially owned, with non-inheritable security attributes whose
-  // descriptor is built from the SDDL text (empty: default security).
+  // CreateMutexExW, not initially owned, asking for the rights to wait and release only, with
+  // non-inheritable security attributes whose descriptor is built from the SDDL text (empty:
+  // default security).
   [[nodiscard]] virtual Win32Error CreateNamedMutex(const std::string& name,
                                                     const std::string& sddl,
                                                     MutexHandle* mutex) = 0;

@@ -118,7 +118,7 @@ TEST_F(LogFileTest, EachRecordOpensWritesThroughFlushesAndClosesTheFileSharingRe
 
 TEST_F(LogFileTest, MutexIsSharedWithEveryAccountFreeAfterEachRecordAndAcquiredIfAbandoned) {
   const std::string name = "Global\\Keldran.Mutex:Log:{9B4E1D72-A6C3-4E58-B0F7-3C81D2E5A694}";
-  EXPECT_EQ(fake.sync.SddlOf(name), "D:P(A;;0x1f0001;;;WD)");
+  EXPECT_EQ(fake.sync.SddlOf(name), "D:P(A;;0x100001;;;WD)");
   EXPECT_EQ(fake.sync.OpenMutexCount(), 1u);
   {
     Log second(fake.platform());

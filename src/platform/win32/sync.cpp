@@ -83,7 +83,10 @@ class Sync final : public ISync {
       descriptor.reset(converted);
       attributes.lpSecurityDescriptor = converted;
     }
-    HANDLE h = ::CreateMutexW(sddl.empty() ? nullptr : &attributes, FALSE, ToWide(name).c_str());
+    // Asking for only what waiting and releasing need lets a process whose descriptor grants no
+    // more open the mutex that another made (CreateMutexW would ask for all access).
+    HANDLE h = ::CreateMutexExW(sddl.empty() ? nullptr : &attributes, ToWide(name).c_str(), 0,
+                                SYNCHRONIZE | MUTEX_MODIFY_STATE);
     if (!h) return ::GetLastError();
     *mutex = ToSeam<MutexHandle>(h);
     return 0;

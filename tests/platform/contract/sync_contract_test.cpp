@@ -1,3 +1,4 @@
+#include "log/log.h"
 #include "platform/contract/contract_test.h"
 
 namespace keldran::contract {
@@ -11,10 +12,12 @@ class SyncContractTest : public ContractTest {
   }
 };
 
+// With the log's descriptor, which grants Everyone only what waiting and releasing need: both
+// the maker and a second opener may wait and release.
 TEST_F(SyncContractTest, SecuredNamedMutexIsOwnedByOneThreadAcrossHandles) {
   ScopedMutex first(p_.sync);
   ScopedMutex second(p_.sync);
-  ASSERT_EQ(p_.sync.CreateNamedMutex(MutexName("shared"), "D:(A;;GA;;;WD)", first.put()), 0u);
+  ASSERT_EQ(p_.sync.CreateNamedMutex(MutexName("shared"), Log::kMutexSddl, first.put()), 0u);
   ASSERT_EQ(p_.sync.CreateNamedMutex(MutexName("shared"), "", second.put()), 0u);
 
   ASSERT_EQ(p_.sync.WaitForMutex(first.get(), 0), wait_result::kObject0);
