@@ -7,20 +7,10 @@
 #include <string>
 
 #include "log/log.h"
+// The event ids and categories of the message table (event::, category::), made from it.
+#include "log/message_ids.h"
 
 namespace keldran {
-
-// Event categories of the message table.
-namespace category {
-constexpr std::uint16_t kInstall = 1;
-constexpr std::uint16_t kConfiguration = 2;
-constexpr std::uint16_t kStartup = 3;
-constexpr std::uint16_t kRun = 4;
-constexpr std::uint16_t kShutdown = 5;
-constexpr std::uint16_t kDebug = 6;
-constexpr std::uint16_t kParameter = 9;
-constexpr std::uint16_t kLoggingFailure = 13;
-}  // namespace category
 
 class ComponentLog {
  public:
