@@ -9,7 +9,6 @@ namespace keldran {
 namespace {
 
 constexpr std::uint32_t kNotInstalled = 901;
-constexpr std::uint32_t kNotRemoved = 905;
 constexpr std::uint32_t kAutoStart = 2;
 constexpr std::uint32_t kDemandStart = 3;
 constexpr std::uint32_t kErrorNormal = 1;
