@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=build/windows/bin
 # For the package test's upgrade only: a second package of the same build with a higher version,
-# in a folder of its own.
+# in a folder of its own (relative to the checkout: wixl finds no file under an absolute -D path).
 out=${KELDRAN_TEST_PACKAGE_DIR:-build/package}
 prefix=x86_64-w64-mingw32
 

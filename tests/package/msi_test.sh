@@ -33,8 +33,8 @@ trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 product_value() { msiinfo export "$1" Property | tr -d '\r' | sed -n "s/^$2\t//p"; }
 version=$(product_value "$msi" ProductVersion)
 newer="$out/newer/KeldranGridAgent.msi"
-KELDRAN_TEST_PACKAGE_DIR=build/package-test/newer KELDRAN_TEST_PACKAGE_VERSION="${version%.*}.$((${version##*.} + 1))" \
-  ./scripts/package.sh >/dev/null
+KELDRAN_TEST_PACKAGE_DIR=build/package-test/newer \
+  KELDRAN_TEST_PACKAGE_VERSION="${version%.*}.$((${version##*.} + 1))" ./scripts/package.sh >/dev/null
 
 failures=0
 check() {
