@@ -144,8 +144,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(!(f.StatusRequested || f.CheckRequested) || f.Quiet);
   for (const auto& s : p.settings) FUZZ_CHECK(s.kind != Kind::kTimeout || s.value >= 0);
 
-  // One more /Quiet changes nothing else (unless an open quote takes it in as text).
-  if (quotes % 2 == 0) {
+  // One more /Quiet changes nothing else (unless an open quote, or the client's command line that
+  // runs to the end, takes it in as text).
+  const bool restOfLine = std::any_of(p.iniSettings.begin(), p.iniSettings.end(),
+                                      [](const IniSetting& s) { return s.key == "CommandLine"; });
+  if (quotes % 2 == 0 && !restOfLine) {
     const CommandLineResult quiet = ParseCommandLine(texts, line + " /Quiet");
     RunFlags expected = f;
     expected.Quiet = true;

@@ -83,6 +83,11 @@ class ProfileFiles final : public IFileSystem {
     return 0;
   }
 
+  Win32Error WriteProfileString(const std::string&, const std::string&, const std::string&,
+                                const std::string&) override {
+    return kBad;
+  }
+
   std::optional<std::string> PathCanonicalize(const std::string& path) override {
     if (path.size() >= kMaxPath) return std::nullopt;
     return path;

@@ -5,7 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=build/windows/bin
-out=build/package
+# For the package test's upgrade only: a second package of the same build with a higher version,
+# in a folder of its own (relative to the checkout: wixl finds no file under an absolute -D path).
+out=${KELDRAN_TEST_PACKAGE_DIR:-build/package}
 prefix=x86_64-w64-mingw32
 
 for f in KeldranGridAgent.exe KeldranGridUtil.dll; do
@@ -29,9 +31,10 @@ for f in KeldranGridAgent-example.ini Grid-example.ini; do
   sed 's/$/\r/' "package/$f" >"$out/$f"
 done
 
-version=$(sed -n 's/^project(KeldranGridAgent VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+version=$(sed -n 's/^project(KeldranGridAgent VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt).0
+version=${KELDRAN_TEST_PACKAGE_VERSION:-$version}
 msi="$out/KeldranGridAgent.msi"
-wixl -a x64 -D Version="$version.0" -D Files="$out" -o "$msi" package/KeldranGridAgent.wxs
+wixl -a x64 -D Version="$version" -D Files="$out" -o "$msi" package/KeldranGridAgent.wxs
 
 # The custom actions that the installer's sequence names, which wixl 0.101 cannot write. Types:
 # 34 runs a program in a folder (the working folder), 2 a program from the Binary table, 19
@@ -39,7 +42,12 @@ wixl -a x64 -D Version="$version.0" -D Files="$out" -o "$msi" package/KeldranGri
 # rollback action, with 0x200 as a commit action, 0x800 in the system context (no
 # impersonation: the steps write HKLM, HKCR and the service database).
 #  - KeldranCommit (3618 = 0x800|0x600|34) runs only once the installation script has
-#    succeeded, with every file in place. Its failure fails the installation.
+#    succeeded, with every file in place. Its failure fails the installation. It carries the
+#    public properties for the working INI file as /Set: options, formatted in as they are: the
+#    paths in quotes (a Windows path holds none), the client's command line, which may hold
+#    quotes of its own, last and bare, since /Set:CommandLine= takes the rest of the line. An
+#    empty property leaves the file's value. /Upgrade= is not empty when this package replaces
+#    an older one (the Upgrade table's property), whose removal may have stopped the service.
 #  - KeldranUninstall (3170 = 0x800|0x400|0x40|34) runs before the files are removed; its
 #    failure is ignored so that a damaged installation can still be removed.
 #  - KeldranRollback (3394 = 0x800|0x500|0x40|2) runs a copy of the host from the Binary table:
@@ -50,9 +58,22 @@ wixl -a x64 -D Version="$version.0" -D Files="$out" -o "$msi" package/KeldranGri
 #  - KeldranFailAfterCommit, for the tests only: with KELDRAN_TEST_FAIL_AFTER_COMMIT=1 on the
 #    command line the installation fails right after the commit, which runs the rollback.
 # Wine starts a program named by its file key (type 18) in C:\, hence type 34 with the folder.
+commit='"[#AgentExe]" /Commit /ReplaceConfig=[REPLACECONFIG] /Upgrade=[WIX_UPGRADE_DETECTED]'
+for pair in WorkingDir=WORKINGDIR LogDir=LOGDIR Timeout=TIMEOUT AutoStart=AUTOSTART \
+  Recovery=RECOVERY MetricsFile=METRICSFILE; do
+  commit+=" /Set:${pair%=*}=\"[${pair#*=}]\""
+done
+commit+=' /Set:CommandLine=[CLIENTCOMMANDLINE]'
 sql_action() { echo "INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ($1)"; }
+# wixl ignores Secure="yes": the public properties join SecureCustomProperties here, so that they
+# reach the system side of an installation that a deployment tool runs on a user's behalf.
+secure=$(msiinfo export "$msi" Property | tr -d '\r' | sed -n 's/^SecureCustomProperties\t//p')
+for p in CLIENTCOMMANDLINE WORKINGDIR LOGDIR TIMEOUT AUTOSTART RECOVERY METRICSFILE REPLACECONFIG; do
+  secure+=";$p"
+done
 msibuild "$msi" \
-  -q "$(sql_action "'KeldranCommit', 3618, 'INSTALLDIR', '\"[#AgentExe]\" /Commit'")" \
+  -q "UPDATE Property SET Value = '$secure' WHERE Property = 'SecureCustomProperties'" \
+  -q "$(sql_action "'KeldranCommit', 3618, 'INSTALLDIR', '$commit'")" \
   -q "$(sql_action "'KeldranUninstall', 3170, 'INSTALLDIR', '\"[#AgentExe]\" /Uninstall'")" \
   -q "$(sql_action "'KeldranRollback', 3394, 'AgentForRollback',
         '\"Grid@[INSTALLDIR]KeldranGridAgent.ini\" /Rollback'")" \

@@ -81,6 +81,7 @@ constexpr KnownKey kServiceKeys[] = {
     {"Priority", false},
     {"Affinity", false},
     {"StopExitCodes", false},
+    {"MetricsFile", false},
 };
 
 bool IsWholeNumber(const std::string& text) {
@@ -183,7 +184,7 @@ HResult Host::ReportStatus(const ComponentRegistration& registration) {
   return state ? kStatusUnhealthy : kSOk;
 }
 
-HResult Host::CheckConfiguration() {
+std::vector<std::string> Host::ConfigurationProblems() {
   Platform& p = platform;
   IFileSystem& files = p.files;
   std::vector<std::string> problems;
@@ -254,7 +255,11 @@ HResult Host::CheckConfiguration() {
       files.GetFileAttributes(config.CtrlDoc) == file_attribute::kInvalid) {
     problem("CtrlDoc", "the control document " + config.CtrlDoc + " does not exist");
   }
+  return problems;
+}
 
+HResult Host::CheckConfiguration() {
+  const std::vector<std::string> problems = ConfigurationProblems();
   std::string out = config.IniFile + ", section [" + names::kIniSection + "]: ";
   if (problems.empty()) {
     Print(out + "no problems found\r\n");

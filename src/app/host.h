@@ -29,6 +29,8 @@ struct ComponentRegistration {
   bool service = false;   // LocalService is 1: it runs as the Windows service
 };
 
+class IniSettingsEdit;
+
 class Host {
  public:
   // Exit codes of /Status and /Check, for monitoring scripts.
@@ -64,16 +66,32 @@ class Host {
   ServiceCalls calls;
 
  private:
-  std::optional<HResult> RunInstallerCompanionSteps(const std::string& component);
+  // The commit also writes the installer's values into the working INI file through edit.
+  std::optional<HResult> RunInstallerCompanionSteps(const std::string& component,
+                                                    const std::vector<IniSetting>& values,
+                                                    IniSettingsEdit* edit);
+  // The installer steps around registration (installer_steps.cpp): the values the commit wrote,
+  // checked as /Check checks them; a running host stopped before the registration changes; the
+  // service started once the commit is done.
+  [[nodiscard]] bool CheckInstallerValues();
+  [[nodiscard]] bool StopForInstallerStep(std::uint32_t eventId, bool* ran);
+  void NoteStoppedByRemoval();
+  [[nodiscard]] bool StartAfterCommit(bool stoppedByCommit);
+  std::string StoppedByRemovalMarker() const;
   // The administrator's console commands.
   HResult ReportStatus(const ComponentRegistration& registration);
   HResult CheckConfiguration();
+  // What /Check finds, each "Key: why".
+  std::vector<std::string> ConfigurationProblems();
   void Print(const std::string& text);
   // E_FAIL when the running-host lookup fails or a host runs (reported as the given event).
   HResult RefuseIfHostRuns(std::uint32_t eventId);
 
   // What /Check's configuration load listed instead of refusing.
   std::vector<std::string> loadProblems_;
+  // The values the commit wrote; whether it had values that an existing file kept out.
+  std::vector<IniSetting> installerValues_;
+  bool installerValuesKeptOut_ = false;
 };
 
 }  // namespace keldran

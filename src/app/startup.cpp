@@ -14,6 +14,7 @@
 #include "app/host.h"
 #include "config/command_line.h"
 #include "install/companion_files.h"
+#include "install/install_settings.h"
 #include "install/registration.h"
 #include "log/error_text.h"
 
@@ -72,9 +73,12 @@ HResult Host::Startup(const std::string& commandLine) {
   flags = parsed.parsed.flags;
   if (parsed.rejection) return rejectCommandLine(*parsed.rejection);
 
-  // 6. Installer steps: the companion files first.
+  // 6. Installer steps: the companion files first. Until the commit keeps the installer's
+  // values, every way out puts the working INI file back as it was.
+  IniSettingsEdit iniEdit(p);
   if (flags.CommitStep || flags.RemoveStep) {
-    if (const std::optional<HResult> end = RunInstallerCompanionSteps(parsed.parsed.component))
+    if (const std::optional<HResult> end = RunInstallerCompanionSteps(
+            parsed.parsed.component, parsed.parsed.iniSettings, &iniEdit))
       return *end;
   }
 
@@ -129,18 +133,29 @@ HResult Host::Startup(const std::string& commandLine) {
   // 10. Dispatch. The running-host lookup is made even without a ServiceID.
   Registration install(p, events, config, flags, window.tray());
   if (flags.RegApp || flags.RegServ) {
+    bool stoppedByCommit = false;
+    if (flags.CommitStep) {
+      if (!CheckInstallerValues()) return kEFail;
+      iniEdit.Keep();
+      if (!StopForInstallerStep(901, &stoppedByCommit)) return kEFail;
+    }
     if (Failed(RefuseIfHostRuns(901))) return kEFail;
     if (!flags.RegServ) flags.RunAsService = false;
     const HResult registered = install.RegisterComponent(true, flags.RegServ);
     // The service account's password serves the creation of the service and nothing else.
     WipeSecret(&config.LogonPassword);
-    return Failed(registered) ? kEFail : kSOk;
+    if (Failed(registered)) return kEFail;
+    if (flags.CommitStep && !StartAfterCommit(stoppedByCommit)) return kEFail;
+    return kSOk;
   }
   WipeSecret(&config.LogonPassword);
   if (flags.StatusRequested) return ReportStatus(found);
   if (flags.CheckRequested) return CheckConfiguration();
   if (flags.UnReg) {
+    bool stopped = false;
+    if (flags.RemoveStep && !StopForInstallerStep(905, &stopped)) return kEFail;
     if (Failed(RefuseIfHostRuns(905))) return kEFail;
+    if (stopped) NoteStoppedByRemoval();
     return Failed(install.UnregisterComponent()) ? kEFail : kSOk;
   }
   service.StartRun(flags.RunAsService, flags.StopRequested);
@@ -148,20 +163,29 @@ HResult Host::Startup(const std::string& commandLine) {
 }
 
 // The commit step makes the companion DLL known and the working INI files from their examples,
-// stopping at the first failure; uninstall and rollback take the DLL's registration away. They
-// report nothing. A value means the step ends here with that code: a failure's, or 0 when there
-// is nothing registered to take away (no host INI file).
-std::optional<HResult> Host::RunInstallerCompanionSteps(const std::string& component) {
+// stopping at the first failure, and writes the installer's values into KeldranGridAgent.ini;
+// uninstall and rollback take the DLL's registration away. They report nothing. A value means
+// the step ends here with that code: a failure's, or 0 when there is nothing registered to take
+// away (no host INI file).
+std::optional<HResult> Host::RunInstallerCompanionSteps(const std::string& component,
+                                                        const std::vector<IniSetting>& values,
+                                                        IniSettingsEdit* edit) {
   CompanionFiles companion(platform);
   if (flags.CommitStep) {
+    bool hostIniIsNew = false;
     if (!companion.RegisterCompanionDll("%DIR%\\KeldranGridUtil.dll", true) ||
         !companion.PrepareIniFromTemplate("%DIR%\\Grid-example.ini") ||
         !companion.CopyIfMissing("%DIR%\\Grid.ini", "%DIR%\\Grid-example.ini") ||
         !companion.PrepareIniFromTemplate("%DIR%\\KeldranGridAgent-example.ini") ||
         !companion.CopyIfMissing("%DIR%\\KeldranGridAgent.ini",
-                                 "%DIR%\\KeldranGridAgent-example.ini")) {
+                                 "%DIR%\\KeldranGridAgent-example.ini", &hostIniIsNew)) {
       return companion.LastResult();
     }
+    installerValues_ = SettingsToWrite(values, hostIniIsNew, flags.ReplaceConfig);
+    installerValuesKeptOut_ =
+        installerValues_.empty() && !SettingsToWrite(values, true, true).empty();
+    const std::string file = config.ExeDir + names::kIniBaseName + ".ini";
+    if (Win32Error e = edit->Apply(file, hostIniIsNew, installerValues_)) return ResultFromError(e);
     return std::nullopt;
   }
   // A removal step that names the installed INI file in the at-sign form works in that file's

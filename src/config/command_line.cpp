@@ -22,6 +22,28 @@ bool EqualsIgnoreCase(const std::string& a, const char* b) {
   return true;
 }
 
+bool HasPrefixIgnoreCase(const std::string& text, std::size_t at, const char* prefix) {
+  const std::size_t n = std::strlen(prefix);
+  return text.size() - at >= n && EqualsIgnoreCase(text.substr(at, n), prefix);
+}
+
+std::string TrimmedBlanks(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// The installer key of a /Set: option by its canonical name, or none.
+const char* InstallerKey(const std::string& name) {
+  for (const char* key : kInstallerKeys) {
+    if (EqualsIgnoreCase(name, key)) return key;
+  }
+  return nullptr;
+}
+
+// The option whose value runs to the end of the line, unsplit, quotes kept.
+constexpr const char* kRestOfLineOption = "Set:CommandLine=";
+
 // What "%d%c" accepts as exactly one item: an optional sign and digits, nothing after. Values
 // beyond a 32-bit integer are refused too, and so is a NUL inside the text (strtol would stop
 // there and take the digits before it for the whole value).
@@ -48,7 +70,7 @@ struct Word {
 
 // Splits at blanks; double quotes group blanks into the word and are dropped. A quote left open
 // runs to the end of the line. An empty pair of quotes is no word. The whole command line is
-// read, however long.
+// read, however long. /Set:CommandLine= takes the rest of the line as its word, as it stands.
 std::vector<Word> SplitWords(ISystemTexts& texts, const std::string& line) {
   // CharNextA steps over a double-byte character whole, and stays on a NUL: always move on.
   auto next = [&](std::size_t at) {
@@ -65,6 +87,11 @@ std::vector<Word> SplitWords(ISystemTexts& texts, const std::string& line) {
     if (line[at] == '/' || line[at] == '-') {
       word.option = true;
       ++at;
+      if (HasPrefixIgnoreCase(line, at, kRestOfLineOption)) {
+        word.text = line.substr(at);
+        words.push_back(std::move(word));
+        break;
+      }
     }
     bool quoted = false;
     while (at < line.size() && (quoted || line[at] != ' ')) {
@@ -172,6 +199,28 @@ CommandLineResult ParseCommandLine(ISystemTexts& texts, const std::string& comma
       f.StatusRequested = f.Quiet = true;
     } else if (EqualsIgnoreCase(token, "Check")) {
       f.CheckRequested = f.Quiet = true;
+    } else if (HasPrefixIgnoreCase(token, 0, "Set:")) {
+      const std::size_t equals = token.find('=');
+      const char* key =
+          equals == std::string::npos ? nullptr : InstallerKey(token.substr(4, equals - 4));
+      if (!key) {
+        result.rejection = "Option /" + token + " not recognized";
+        return result;
+      }
+      p.iniSettings.push_back({key, TrimmedBlanks(token.substr(equals + 1))});
+      p.givenInstallerOptions += std::string("/Set:") + key + "= ";
+    } else if (HasPrefixIgnoreCase(token, 0, "ReplaceConfig=")) {
+      // An installer passes its property as it is: empty when not set.
+      const std::string value = token.substr(14);
+      if (value != "" && value != "0" && value != "1") {
+        result.rejection = "Unrecognized parameter value specified for option /" + token;
+        return result;
+      }
+      f.ReplaceConfig = value == "1";
+      p.givenInstallerOptions += "/" + token + " ";
+    } else if (HasPrefixIgnoreCase(token, 0, "Upgrade=")) {
+      f.UpgradeCommit = token.size() > 8;
+      p.givenInstallerOptions += "/Upgrade= ";
     } else {
       result.rejection = "Option /" + token + " not recognized";
       return result;
@@ -184,6 +233,8 @@ std::optional<std::string> CheckOptionCombination(const ParsedCommandLine& parse
   const RunFlags& f = parsed.flags;
   if (f.UnReg && (f.RegApp || f.RegServ))
     return "You cannot code /UnReg and " + parsed.givenRegOptions + " options together";
+  if (!f.CommitStep && !parsed.givenInstallerOptions.empty())
+    return "You cannot code " + parsed.givenInstallerOptions + "options without /Commit";
   if (f.StartRequested && f.StopRequested)
     return std::string("You cannot code /Start option together with /Stop");
   if ((f.StartRequested || f.StopRequested) && !parsed.givenOptions.empty()) {

@@ -13,10 +13,20 @@
 
 namespace keldran {
 
+// The [Service] keys that an installer may set with /Set:Key=value. CommandLine's value is the
+// rest of the line as it stands, quotes and blanks included, so it comes last: a client's
+// command line holds quotes, which no word of ours can carry.
+constexpr const char* kInstallerKeys[] = {"CommandLine", "WorkingDir", "LogDir",     "Timeout",
+                                          "AutoStart",   "Recovery",   "MetricsFile"};
+
 struct ParsedCommandLine {
   std::string component;  // the leading words, unquoted; "Grid" when there are none
   RunFlags flags;
   std::vector<CommandLineSetting> settings;
+  // /Set: values in command-line order, blanks around them dropped.
+  std::vector<IniSetting> iniSettings;
+  // The commit step's own options as given, for the combination message.
+  std::string givenInstallerOptions;
   // The options as given, for the combination messages ("/Service /Debug ").
   std::string givenOptions;
   std::string givenRegOptions;

@@ -79,6 +79,14 @@ struct CommandLineSetting {
   std::int32_t value = 0;  // the Timeout= value
 };
 
+// A [Service] value that an installer hands to its commit step (/Set:Key=value), for the working
+// INI file.
+struct IniSetting {
+  std::string key;  // as the section names it
+  std::string value;
+  friend bool operator==(const IniSetting&, const IniSetting&) = default;
+};
+
 // What the command line asks for.
 struct RunFlags {
   bool Quiet = false;
@@ -92,6 +100,10 @@ struct RunFlags {
   bool UnReg = false;
   bool CommitStep = false;
   bool RemoveStep = false;
+  // The commit step's: write the installer's values into an existing working INI file too
+  // (/ReplaceConfig=1), and finish an upgrade (/Upgrade=<the packages it replaces>).
+  bool ReplaceConfig = false;
+  bool UpgradeCommit = false;
   // The Service option was given; the start-up routine may still clear it (the component is
   // not registered as a service), and so may the start of the dispatcher.
   bool RunAsService = false;

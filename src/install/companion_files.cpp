@@ -60,15 +60,18 @@ bool CompanionFiles::PrepareIniFromTemplate(const std::string& path) {
   return true;
 }
 
-bool CompanionFiles::CopyIfMissing(const std::string& target, const std::string& source) {
+bool CompanionFiles::CopyIfMissing(const std::string& target, const std::string& source,
+                                   bool* copied) {
   const std::string expandedTarget = macros_.ExpandFileMacros(target);
   const std::string expandedSource = macros_.ExpandFileMacros(source);
+  if (copied) *copied = false;
   // The target is expanded once only: an install folder whose path holds a percent sign would
   // read differently after a second expansion and look missing.
   if (CanBeOpened(expandedTarget)) return true;
   if (Win32Error e = platform_.files.CopyFile(expandedSource, expandedTarget, true)) {
     return FailWith(e);
   }
+  if (copied) *copied = true;
   return true;
 }
 

@@ -21,7 +21,9 @@ class CompanionFiles {
   // Each is false after setting LastResult.
   [[nodiscard]] bool RegisterCompanionDll(const std::string& path, bool doRegister);
   [[nodiscard]] bool PrepareIniFromTemplate(const std::string& path);
-  [[nodiscard]] bool CopyIfMissing(const std::string& target, const std::string& source);
+  // *copied, when given: the target was missing and is the source's copy now.
+  [[nodiscard]] bool CopyIfMissing(const std::string& target, const std::string& source,
+                                   bool* copied = nullptr);
   // Sets nothing on failure.
   [[nodiscard]] bool FileCanBeOpened(const std::string& path);
 

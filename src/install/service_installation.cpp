@@ -9,7 +9,6 @@ namespace keldran {
 namespace {
 
 constexpr std::uint32_t kNotInstalled = 901;
-constexpr std::uint32_t kNotRemoved = 905;
 constexpr std::uint32_t kAutoStart = 2;
 constexpr std::uint32_t kDemandStart = 3;
 constexpr std::uint32_t kErrorNormal = 1;
@@ -138,6 +137,65 @@ bool ServiceInstallation::RemoveService(std::uint32_t failureEvent) {
   service.reset();
   manager.reset();
   if (deleted != 0) return Fail(failureEvent, "Service could not be deleted; reason = ", deleted);
+  return true;
+}
+
+bool ServiceInstallation::StopService(std::uint32_t waitMs, std::uint32_t failureEvent,
+                                      bool* wasRunning) {
+  IServiceManager& scm = platform_.services;
+  *wasRunning = false;
+  ScopedScHandle manager(scm);
+  if (Win32Error e = scm.OpenManager(service_access::kManagerConnect, manager.put())) {
+    return Fail(failureEvent, "Could not open service manager; reason = ", e);
+  }
+  ScopedScHandle service(scm);
+  const Win32Error opened =
+      scm.OpenService(manager.get(), config_.ServiceName,
+                      service_access::kStop | service_access::kQueryStatus, service.put());
+  if (opened == win32_error::kServiceDoesNotExist) return true;
+  if (opened != 0) return Fail(failureEvent, "Could not open service; reason = ", opened);
+  ServiceStatus status;
+  if (Win32Error e = scm.QueryStatus(service.get(), &status)) {
+    return Fail(failureEvent, "Could not query service; reason = ", e);
+  }
+  if (status.currentState == service_state::kStopped) return true;
+  *wasRunning = true;
+  // Windows takes a stop only from a running or paused service; one that is starting or already
+  // stopping is waited for.
+  if (status.currentState == service_state::kRunning ||
+      status.currentState == service_state::kPaused) {
+    (void)scm.Control(service.get(), service_control::kStop, &status);
+  }
+  IClock& clock = platform_.clock;
+  const std::uint32_t started = clock.TickCount();
+  while (clock.TickCount() - started < waitMs) {
+    clock.Sleep(kServiceStatePollMs);
+    if (Win32Error e = scm.QueryStatus(service.get(), &status)) {
+      return Fail(failureEvent, "Could not query service; reason = ", e);
+    }
+    if (status.currentState == service_state::kStopped) return true;
+  }
+  const std::string text =
+      Format("The service %s did not stop within %u s", config_.ServiceName.c_str(), waitMs / 1000);
+  (void)events_.logError(category::kInstall, failureEvent, text.c_str());
+  return false;
+}
+
+bool ServiceInstallation::StartService() {
+  IServiceManager& scm = platform_.services;
+  ScopedScHandle manager(scm);
+  if (Win32Error e = scm.OpenManager(service_access::kManagerConnect, manager.put())) {
+    return Fail(kNotInstalled, "Could not open service manager; reason = ", e);
+  }
+  ScopedScHandle service(scm);
+  if (Win32Error e = scm.OpenService(manager.get(), config_.ServiceName, service_access::kStart,
+                                     service.put())) {
+    return Fail(kNotInstalled, "Could not open service; reason = ", e);
+  }
+  const Win32Error e = scm.StartService(service.get());
+  if (e != 0 && e != win32_error::kServiceAlreadyRunning) {
+    return Fail(kNotInstalled, "Could not start service; reason = ", e);
+  }
   return true;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// Files, file attributes, profile (INI) reading and the shell's path functions.
+// Files, file attributes, profile (INI) reading and writing, and the shell's path functions.
 
 #include <cstdint>
 #include <optional>
@@ -104,6 +104,12 @@ class IFileSystem {
   // GetPrivateProfileSectionA: "key=value" lines, each NUL-terminated, as above.
   virtual std::uint32_t GetProfileSection(const std::string& file, const std::string& section,
                                           std::uint32_t bufferSize, std::string* out) = 0;
+  // WritePrivateProfileStringA: sets the key's value (adding the key, the section or the file
+  // when missing), leaving every other line as it was.
+  [[nodiscard]] virtual Win32Error WriteProfileString(const std::string& file,
+                                                      const std::string& section,
+                                                      const std::string& key,
+                                                      const std::string& value) = 0;
 
   // The shell's path functions (shlwapi), with their MAX_PATH limits.
   virtual std::optional<std::string> PathCanonicalize(const std::string& path) = 0;

@@ -53,6 +53,7 @@ constexpr Win32Error kNoMoreItems = 259;
 constexpr Win32Error kNotOwner = 288;
 constexpr Win32Error kMrMidNotFound = 317;
 constexpr Win32Error kKeyDeleted = 1018;
+constexpr Win32Error kServiceAlreadyRunning = 1056;
 constexpr Win32Error kServiceDoesNotExist = 1060;
 constexpr Win32Error kServiceNotActive = 1062;
 constexpr Win32Error kFailedServiceControllerConnect = 1063;

@@ -107,12 +107,51 @@ TEST_F(CommandLineTest, CombinationConflictsAreReportedWithTheGivenLists) {
       {"/Start /Debug", "You cannot code /Start option together with /Debug "},
       {"/stop /Timeout=5 -auto", "You cannot code /Stop option together with /Timeout=5 /auto "},
       {"/Stop /Quiet", std::nullopt},
+      {"/RegService /Set:Timeout=5 /Upgrade=",
+       "You cannot code /Set:Timeout= /Upgrade= options without /Commit"},
   };
   for (const auto& c : cases) {
     const CommandLineResult r = Parse(c.commandLine);
     ASSERT_FALSE(r.rejection);
     EXPECT_EQ(CheckOptionCombination(r.parsed), c.text) << c.commandLine;
   }
+}
+
+// An installer formats its properties into the commit's command line as they are: paths come
+// quoted, and the client's command line, which holds quotes of its own, runs to the line's end.
+TEST_F(CommandLineTest, InstallerValuesForTheCommit) {
+  struct Case {
+    std::string commandLine;
+    std::vector<IniSetting> values;
+    std::optional<std::string> rejection;
+  } cases[] = {
+      {R"(/Commit /Set:Timeout="30" /Set:workingdir="C:\a  b" /Set:CommandLine="C:\P F\c.exe" /a "b  c"  )",
+       {{"Timeout", "30"},
+        {"WorkingDir", R"(C:\a  b)"},
+        {"CommandLine", R"("C:\P F\c.exe" /a "b  c")"}},
+       {}},
+      // Nothing after it is an option, and an empty property gives an empty value.
+      {"/Commit /Set:LogDir=\"\" -SET:COMMANDLINE= /Quiet",
+       {{"LogDir", ""}, {"CommandLine", "/Quiet"}},
+       {}},
+      {"/Commit /Set:Logon=x", {}, "Option /Set:Logon=x not recognized"},
+      {"/Commit /Set:Timeout", {}, "Option /Set:Timeout not recognized"},
+      {R"(/Commit /Set:WorkingDir=C:\a b)",
+       {},
+       R"(Unrecognized value following option /Set:WorkingDir=C:\a)"},
+      {"/Commit /ReplaceConfig=yes",
+       {},
+       "Unrecognized parameter value specified for option /ReplaceConfig=yes"},
+  };
+  for (const auto& c : cases) {
+    const CommandLineResult r = Parse(c.commandLine);
+    EXPECT_EQ(r.rejection, c.rejection) << c.commandLine;
+    EXPECT_EQ(r.parsed.iniSettings, c.values) << c.commandLine;
+  }
+  const RunFlags given = Parse("/Commit /ReplaceConfig=1 /Upgrade={A};{B}").parsed.flags;
+  EXPECT_TRUE(given.ReplaceConfig && given.UpgradeCommit);
+  const RunFlags empty = Parse("/Commit /ReplaceConfig= /Upgrade=").parsed.flags;
+  EXPECT_FALSE(empty.ReplaceConfig || empty.UpgradeCommit);
 }
 
 TEST_F(CommandLineTest, SettingsOverrideTheIniValuesWithDebugAndReleaseInterplay) {

@@ -127,5 +127,48 @@ TEST_F(InstallerStepsE2eTest, CommitUninstallAndRollback) {
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kLabKey));
 }
 
+// The installer's values reach the working INI file as the host reads them back, a quoted client
+// command line included (Wine's msiexec cannot pass one on, so the package test cannot); an
+// existing file takes them only when asked to, and a refused value leaves it as it was.
+TEST_F(InstallerStepsE2eTest, CommitWritesTheInstallersValues) {
+  ASSERT_TRUE(WriteWholeFile(File("Grid-example.ini"), "[Grid]\r\n"));
+  ASSERT_TRUE(WriteWholeFile(File("KeldranGridAgent-example.ini"),
+                             "[Service]\r\nLogDir=%DIR%\r\nCommandLine=%DIR%\\client.exe\r\n"));
+  ASSERT_TRUE(CopyFileA(ProgramPath("KeldranGridUtil.dll").c_str(),
+                        File("KeldranGridUtil.dll").c_str(), TRUE));
+  // Away from the percent sign, which the client's path macros would drop.
+  const std::string work = dir_.File("work  x");
+  ASSERT_TRUE(CreateDirectoryA(work.c_str(), nullptr));
+  ASSERT_TRUE(WriteWholeFile(work + "\\client.exe", ""));
+  const std::string client = "\"" + work + "\\client.exe\" /a \"b  c\"";
+  ASSERT_EQ(Step("/Commit /Set:Timeout=\"30\" /Set:WorkingDir=\"" + work +
+                 "\" /Set:Recovery= /Set:CommandLine=" + client),
+            0u)
+      << Read(DayFileName());
+  auto value = [&](const char* key) {
+    char text[300] = {};
+    GetPrivateProfileStringA("Service", key, "<none>", text, sizeof text,
+                             File("KeldranGridAgent.ini").c_str());
+    return std::string(text);
+  };
+  EXPECT_EQ(value("CommandLine"), client);
+  EXPECT_EQ(value("WorkingDir"), work);
+  EXPECT_EQ(value("Timeout"), "30");
+  EXPECT_EQ(value("Recovery"), "<none>");
+
+  const std::string before = Read("KeldranGridAgent.ini");
+  EXPECT_EQ(Step("/Commit /Set:Timeout=45"), 0u);
+  const std::string refusals[] = {"/Set:Timeout=45 /Set:Recovery=0,5",
+                                  "/Set:Timeout=45 /Set:WorkingDir=\"" + work + "\\x\"",
+                                  "/Set:Timeout=4x5"};
+  for (const std::string& refused : refusals) {
+    EXPECT_EQ(Step("/Commit /ReplaceConfig=1 " + refused), 0x80004005u) << refused;
+  }
+  EXPECT_EQ(Read("KeldranGridAgent.ini"), before);
+  EXPECT_FALSE(FileExists(File("KeldranGridAgent.ini.before-commit")));
+  EXPECT_EQ(Step("/Commit /ReplaceConfig=1 /Set:Timeout=45"), 0u);
+  EXPECT_EQ(value("Timeout"), "45");
+}
+
 }  // namespace
 }  // namespace keldran::test

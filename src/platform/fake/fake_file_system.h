@@ -58,6 +58,10 @@ class FakeFileSystem final : public IFileSystem, private FakeArea {
                                   std::string*) override {
     NotModelled("GetPrivateProfileSection");
   }
+  Win32Error WriteProfileString(const std::string&, const std::string&, const std::string&,
+                                const std::string&) override {
+    NotModelled("WritePrivateProfileString");
+  }
   std::optional<std::string> PathCanonicalize(const std::string&) override {
     NotModelled("PathCanonicalize");
   }

@@ -157,6 +157,13 @@ class FileSystem final : public IFileSystem {
     return n;
   }
 
+  Win32Error WriteProfileString(const std::string& file, const std::string& section,
+                                const std::string& key, const std::string& value) override {
+    return ::WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str())
+               ? 0
+               : ::GetLastError();
+  }
+
   std::optional<std::string> PathCanonicalize(const std::string& path) override {
     char buffer[MAX_PATH] = {};
     if (path.size() >= MAX_PATH || !::PathCanonicalizeA(buffer, path.c_str())) return std::nullopt;

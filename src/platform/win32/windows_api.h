@@ -49,3 +49,4 @@
 #undef SetEnvironmentVariable
 #undef SetFileAttributes
 #undef StartService
+#undef WriteProfileString
