@@ -66,6 +66,15 @@ class Host {
   ServiceCalls calls;
 
  private:
+  // The steps of the start-up routine.
+  HResult RejectCommandLine(const std::string& text);
+  HResult InitializeCom();
+  void FillModulePaths();
+  // The component's key: its ServiceID and whether it runs as the service. None when a start
+  // that needs it finds none (reported).
+  std::optional<ComponentRegistration> ReadRegistration();
+  HResult Register(IniSettingsEdit* iniEdit);
+  HResult Unregister();
   // The commit also writes the installer's values into the working INI file through edit.
   std::optional<HResult> RunInstallerCompanionSteps(const std::string& component,
                                                     const std::vector<IniSetting>& values,

@@ -43,123 +43,132 @@ std::optional<std::string> AbsoluteIniFolder(const std::string& component) {
 }  // namespace
 
 HResult Host::Startup(const std::string& commandLine) {
-  Platform& p = platform;
-  auto rejectCommandLine = [this](const std::string& text) {
-    return events.logError(category::kParameter, 117, text.c_str());
-  };
-
-  // 1. COM on this thread, for the life of the process. Its call security is set before
-  // anything is marshalled (the running-host lookup is), since COM takes it only before that;
-  // the run checks that it is in place.
-  if (const HResult hr = p.com.Initialize(); Failed(hr)) {
-    const std::string reason = errorText(p.texts, static_cast<std::uint32_t>(hr));
-    return events.logError(category::kStartup, 116, "CoInitialize failure", reason.c_str());
-  }
-  (void)p.com.InitializeSecurity();
-
-  // 2. Module paths.
-  config.ExePath = p.files.LongPathName(p.processes.ModuleFileName());
-  if (config.ExePath.size() > kPathBuffer - 1) config.ExePath.resize(kPathBuffer - 1);
-  const std::size_t nameAt = p.files.PathFindFileName(config.ExePath);
-  const std::string fileName = config.ExePath.substr(nameAt);
-  config.AppName = fileName.substr(0, p.files.PathFindExtension(fileName));
-  const std::string exeDir = p.files.PathRemoveFileSpec(config.ExePath);
-  config.ExeDir = p.files.PathCanonicalize(exeDir).value_or(exeDir);
-  if (config.ExeDir.empty() || config.ExeDir.back() != '\\') config.ExeDir += '\\';
-  config.ServiceName = config.AppName;
-
-  // 3 to 5. The component and the options.
-  CommandLineResult parsed = ParseCommandLine(p.texts, commandLine);
+  if (const HResult hr = InitializeCom(); Failed(hr)) return hr;
+  FillModulePaths();
+  const CommandLineResult parsed = ParseCommandLine(platform.texts, commandLine);
   flags = parsed.parsed.flags;
-  if (parsed.rejection) return rejectCommandLine(*parsed.rejection);
-
-  // 6. Installer steps: the companion files first. Until the commit keeps the installer's
-  // values, every way out puts the working INI file back as it was.
-  IniSettingsEdit iniEdit(p);
+  if (parsed.rejection) return RejectCommandLine(*parsed.rejection);
+  // Installer steps look after the companion files first. Until the commit keeps the
+  // installer's values, every way out puts the working INI file back as it was.
+  IniSettingsEdit iniEdit(platform);
   if (flags.CommitStep || flags.RemoveStep) {
     if (const std::optional<HResult> end = RunInstallerCompanionSteps(
             parsed.parsed.component, parsed.parsed.iniSettings, &iniEdit))
       return *end;
   }
-
-  // 7.
   // /Check lists a bad registration-only value with the other problems instead of failing.
-  if (!LoadServiceConfig(p.files, events, category::kStartup, parsed.parsed.component,
+  if (!LoadServiceConfig(platform.files, events, category::kStartup, parsed.parsed.component,
                          parsed.parsed.settings, &config,
                          flags.CheckRequested ? &loadProblems_ : nullptr)) {
     return kEFail;
   }
-
-  // 8. The option combination.
-  const bool registration = flags.RegApp || flags.RegServ || flags.UnReg;
-  if (auto rejection = CheckOptionCombination(parsed.parsed)) return rejectCommandLine(*rejection);
-
-  // 9. The component's registration.
-  const std::string keyPath =
-      std::string("AppID\\") + names::kAppId + "\\Services\\" + config.ServiceComp;
-  // The console commands report a missing registration themselves.
-  const bool reportsItself = flags.StatusRequested || flags.CheckRequested;
-  ComponentRegistration found;
-  ScopedRegKey key(p.registry);
-  if (p.registry.OpenKey(reg_root::kClassesRoot, keyPath, reg_access::kRead, key.put()) != 0) {
-    if (!registration && !reportsItself)
-      return events.logError(category::kStartup, 116, kNotInstalled);
-  } else {
-    found.keyFound = true;
-    RegType type = RegType::kNone;
-    std::vector<std::uint8_t> data;
-    if (p.registry.QueryValue(key.get(), "ServiceID", &type, &data) == 0 &&
-        (type == RegType::kSz || type == RegType::kExpandSz)) {
-      // At most 99 characters and terminated; anything else counts as missing.
-      const auto nul = std::find(data.begin(), data.end(), 0);
-      if (nul != data.end() && static_cast<std::size_t>(nul - data.begin()) <= kMaxServiceId) {
-        config.ServiceID.assign(data.begin(), nul);
-        found.idFound = true;
-      }
-    }
-    if (!found.idFound && !registration && !reportsItself) {
-      const std::string text =
-          "Registry entry \"HKEY_CLASSES_ROOT\\" + keyPath + "\\ServiceID\" not found";
-      return events.logError(category::kStartup, 116, text.c_str());
-    }
-    if (found.idFound) {
-      std::uint32_t localService = 0;
-      found.service = QueryDwordValue(p.registry, key.get(), "LocalService", &localService) == 0 &&
-                      localService == 1;
-      if (!found.service) flags.RunAsService = false;
-    }
-  }
-
-  // 10. Dispatch. The running-host lookup is made even without a ServiceID.
-  Registration install(p, events, config, flags, window.tray());
-  if (flags.RegApp || flags.RegServ) {
-    bool stoppedByCommit = false;
-    if (flags.CommitStep) {
-      if (!CheckInstallerValues()) return kEFail;
-      iniEdit.Keep();
-      if (!StopForInstallerStep(901, &stoppedByCommit)) return kEFail;
-    }
-    if (Failed(RefuseIfHostRuns(901))) return kEFail;
-    if (!flags.RegServ) flags.RunAsService = false;
-    const HResult registered = install.RegisterComponent(true, flags.RegServ);
-    // The service account's password serves the creation of the service and nothing else.
-    WipeSecret(&config.LogonPassword);
-    if (Failed(registered)) return kEFail;
-    if (flags.CommitStep && !StartAfterCommit(stoppedByCommit)) return kEFail;
-    return kSOk;
-  }
+  if (auto rejection = CheckOptionCombination(parsed.parsed)) return RejectCommandLine(*rejection);
+  const std::optional<ComponentRegistration> found = ReadRegistration();
+  if (!found) return kEFail;
+  if (flags.RegApp || flags.RegServ) return Register(&iniEdit);
+  // The service account's password serves the creation of the service and nothing else.
   WipeSecret(&config.LogonPassword);
-  if (flags.StatusRequested) return ReportStatus(found);
+  if (flags.StatusRequested) return ReportStatus(*found);
   if (flags.CheckRequested) return CheckConfiguration();
-  if (flags.UnReg) {
-    bool stopped = false;
-    if (flags.RemoveStep && !StopForInstallerStep(905, &stopped)) return kEFail;
-    if (Failed(RefuseIfHostRuns(905))) return kEFail;
-    if (stopped) NoteStoppedByRemoval();
-    return Failed(install.UnregisterComponent()) ? kEFail : kSOk;
-  }
+  if (flags.UnReg) return Unregister();
   service.StartRun(flags.RunAsService, flags.StopRequested);
   return service.runFailed() ? kEFail : kSOk;
+}
+
+HResult Host::RejectCommandLine(const std::string& text) {
+  return events.logError(category::kParameter, event::kInvalidParameter, text.c_str());
+}
+
+HResult Host::InitializeCom() {
+  // COM on this thread, for the life of the process. Its call security is set before anything
+  // is marshalled (the running-host lookup is), since COM takes it only before that; the run
+  // checks that it is in place.
+  if (const HResult hr = platform.com.Initialize(); Failed(hr)) {
+    const std::string reason = errorText(platform.texts, static_cast<std::uint32_t>(hr));
+    return events.logError(category::kStartup, event::kStartupFailed, "CoInitialize failure",
+                           reason.c_str());
+  }
+  (void)platform.com.InitializeSecurity();
+  return kSOk;
+}
+
+void Host::FillModulePaths() {
+  IFileSystem& files = platform.files;
+  config.ExePath = files.LongPathName(platform.processes.ModuleFileName());
+  if (config.ExePath.size() > kPathBuffer - 1) config.ExePath.resize(kPathBuffer - 1);
+  const std::string fileName = config.ExePath.substr(files.PathFindFileName(config.ExePath));
+  config.AppName = fileName.substr(0, files.PathFindExtension(fileName));
+  const std::string exeDir = files.PathRemoveFileSpec(config.ExePath);
+  config.ExeDir = files.PathCanonicalize(exeDir).value_or(exeDir);
+  if (config.ExeDir.empty() || config.ExeDir.back() != '\\') config.ExeDir += '\\';
+  config.ServiceName = config.AppName;
+}
+
+std::optional<ComponentRegistration> Host::ReadRegistration() {
+  IRegistry& registry = platform.registry;
+  const bool registration = flags.RegApp || flags.RegServ || flags.UnReg;
+  // The console commands report a missing registration themselves.
+  const bool mayBeMissing = registration || flags.StatusRequested || flags.CheckRequested;
+  const std::string keyPath =
+      std::string("AppID\\") + names::kAppId + "\\Services\\" + config.ServiceComp;
+  ComponentRegistration found;
+  ScopedRegKey key(registry);
+  if (registry.OpenKey(reg_root::kClassesRoot, keyPath, reg_access::kRead, key.put()) != 0) {
+    if (mayBeMissing) return found;
+    events.logError(category::kStartup, event::kStartupFailed, kNotInstalled);
+    return std::nullopt;
+  }
+  found.keyFound = true;
+  RegType type = RegType::kNone;
+  std::vector<std::uint8_t> data;
+  if (registry.QueryValue(key.get(), "ServiceID", &type, &data) == 0 &&
+      (type == RegType::kSz || type == RegType::kExpandSz)) {
+    // At most 99 characters and terminated; anything else counts as missing.
+    const auto nul = std::find(data.begin(), data.end(), 0);
+    if (nul != data.end() && static_cast<std::size_t>(nul - data.begin()) <= kMaxServiceId) {
+      config.ServiceID.assign(data.begin(), nul);
+      found.idFound = true;
+    }
+  }
+  if (!found.idFound) {
+    if (mayBeMissing) return found;
+    const std::string text =
+        "Registry entry \"HKEY_CLASSES_ROOT\\" + keyPath + "\\ServiceID\" not found";
+    events.logError(category::kStartup, event::kStartupFailed, text.c_str());
+    return std::nullopt;
+  }
+  std::uint32_t localService = 0;
+  found.service =
+      QueryDwordValue(registry, key.get(), "LocalService", &localService) == 0 && localService == 1;
+  if (!found.service) flags.RunAsService = false;
+  return found;
+}
+
+HResult Host::Register(IniSettingsEdit* iniEdit) {
+  bool stoppedByCommit = false;
+  if (flags.CommitStep) {
+    if (!CheckInstallerValues()) return kEFail;
+    iniEdit->Keep();
+    if (!StopForInstallerStep(event::kInstallFailed, &stoppedByCommit)) return kEFail;
+  }
+  // The running-host lookup is made even without a ServiceID.
+  if (Failed(RefuseIfHostRuns(event::kInstallFailed))) return kEFail;
+  if (!flags.RegServ) flags.RunAsService = false;
+  Registration install(platform, events, config, flags, window.tray());
+  const HResult registered = install.RegisterComponent(true, flags.RegServ);
+  WipeSecret(&config.LogonPassword);
+  if (Failed(registered)) return kEFail;
+  if (flags.CommitStep && !StartAfterCommit(stoppedByCommit)) return kEFail;
+  return kSOk;
+}
+
+HResult Host::Unregister() {
+  bool stopped = false;
+  if (flags.RemoveStep && !StopForInstallerStep(event::kRemoveFailed, &stopped)) return kEFail;
+  if (Failed(RefuseIfHostRuns(event::kRemoveFailed))) return kEFail;
+  if (stopped) NoteStoppedByRemoval();
+  Registration install(platform, events, config, flags, window.tray());
+  return Failed(install.UnregisterComponent()) ? kEFail : kSOk;
 }
 
 // The commit step makes the companion DLL known and the working INI files from their examples,
