@@ -35,6 +35,7 @@ void ServiceHost::Run() {
           FailRun(supervisor_.client().LastResult());
           break;
       }
+      metrics_.Tick();
       if (CarryOutStop()) {
         // The tray's menu or a message box ran the modal loop this tick came from: the menu is
         // closed, and the quit ends a message box's loop and then the run loop.
@@ -57,6 +58,7 @@ void ServiceHost::Run() {
     }
   }
   TearDown();
+  metrics_.HostEnded();
   events_.logInfo(category::kShutdown, runAsService_ ? 400 : 401);
 }
 

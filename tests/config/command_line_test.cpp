@@ -107,6 +107,9 @@ TEST_F(CommandLineTest, CombinationConflictsAreReportedWithTheGivenLists) {
       {"/Start /Debug", "You cannot code /Start option together with /Debug "},
       {"/stop /Timeout=5 -auto", "You cannot code /Stop option together with /Timeout=5 /auto "},
       {"/Stop /Quiet", std::nullopt},
+      {"/Json", "You cannot code /Json option without /Status"},
+      {"/Check /Json", "You cannot code /Json option without /Status"},
+      {"/Status /Json /Quiet", std::nullopt},
   };
   for (const auto& c : cases) {
     const CommandLineResult r = Parse(c.commandLine);
