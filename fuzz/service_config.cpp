@@ -45,6 +45,7 @@ class ProfileFiles final : public IFileSystem {
   Win32Error GetFileSize(FileHandle, std::uint64_t*) override { return kBad; }
   void CloseFile(FileHandle) override {}
   Win32Error CopyFile(const std::string&, const std::string&, bool) override { return kBad; }
+  Win32Error MoveFileReplacing(const std::string&, const std::string&) override { return kBad; }
   Win32Error DeleteFile(const WideString&) override { return kBad; }
   Win32Error CreateDirectory(const std::string&) override { return kBad; }
   std::vector<std::string> ListFiles(const std::string&) override { return {}; }

@@ -10,6 +10,7 @@ packages=(
   libwine-dev wine64
   xvfb xauth
   msitools wixl
+  prometheus jq  # the metrics test: promtool checks the host's file, jq reads /Status /Json
   clang-14 libclang-rt-14-dev  # make fuzz: clang with libFuzzer
 )
 

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "app/host.h"
+#include "app/status_report.h"
 #include "install/service_installation.h"
 #include "log/error_text.h"
+#include "log/text.h"
 #include "supervision/process.h"
 
 namespace keldran {
@@ -25,14 +27,6 @@ std::string Trimmed(const std::string& text) {
   const std::size_t first = text.find_first_not_of(" \t");
   if (first == std::string::npos) return std::string();
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-// "3 h 02 min 11 s", "4 min 05 s", "12 s".
-std::string Duration(std::uint32_t seconds) {
-  if (seconds >= 3600)
-    return Format("%u h %02u min %02u s", seconds / 3600, seconds / 60 % 60, seconds % 60);
-  if (seconds >= 60) return Format("%u min %02u s", seconds / 60, seconds % 60);
-  return Format("%u s", seconds);
 }
 
 const char* StateName(std::uint32_t state) {
@@ -82,6 +76,7 @@ constexpr KnownKey kServiceKeys[] = {
     {"Affinity", false},
     {"StopExitCodes", false},
     {"MetricsFile", false},
+    {"MetricsInterval", true},
 };
 
 bool IsWholeNumber(const std::string& text) {
@@ -101,16 +96,18 @@ void Host::Print(const std::string& text) {
 
 HResult Host::ReportStatus(const ComponentRegistration& registration) {
   Platform& p = platform;
-  std::string out = "Component:   " + config.ServiceComp + "\r\n";
-  if (!registration.idFound) {
-    Print(out + "Registered:  no\r\n");
-    return kStatusNotRunning;
-  }
-  out +=
-      std::string("Registered:  ") +
-      (registration.service ? "as a service (" + config.ServiceName + ")" : "as an application") +
-      "\r\n";
-  if (registration.service) {
+  // The JSON form is UTF-8 throughout; the text form stays in the ANSI code page, as the
+  // console's other output does.
+  const bool json = flags.JsonRequested;
+  auto own = [&](const std::string& ansi) {
+    return json ? Utf8FromWide(p.texts.AnsiToWide(ansi)) : ansi;
+  };
+  StatusReport report;
+  report.component = own(config.ServiceComp);
+  report.registered = registration.idFound;
+  report.service = registration.idFound && registration.service;
+  if (report.service) {
+    report.serviceName = own(config.ServiceName);
     ScopedScHandle manager(p.services), handle(p.services);
     ServiceStatus state;
     Win32Error e = p.services.OpenManager(service_access::kManagerConnect, manager.put());
@@ -118,70 +115,25 @@ HResult Host::ReportStatus(const ComponentRegistration& registration) {
       e = p.services.OpenService(manager.get(), config.ServiceName, service_access::kQueryStatus,
                                  handle.put());
     if (e == 0) e = p.services.QueryStatus(handle.get(), &state);
-    out += "Service:     " +
-           (e == 0 ? std::string(StateName(state.currentState))
-                   : "unknown (" + errorText(p.texts, e, false) + ")") +
-           "\r\n";
+    report.serviceState = e == 0 ? StateName(state.currentState) : "unknown";
+    if (e != 0) report.serviceError = own(errorText(p.texts, e, false));
     // From the configuration: Windows can tell it, but Wine cannot read failure actions back.
-    out += "Recovery:    " + RecoveryDescription(config.RecoveryDelays) + "\r\n";
+    report.recoveryDelays = config.RecoveryDelays;
   }
 
   std::unique_ptr<IRunningHost> running;
-  if (Failed(p.com.FindInRunningObjectTable(config.ServiceID, &running)) || !running) {
-    Print(out + "Host:        not running\r\n");
-    return kStatusNotRunning;
+  if (report.registered && Succeeded(p.com.FindInRunningObjectTable(config.ServiceID, &running)) &&
+      running) {
+    report.hostRunning = true;
+    WideString text;
+    if (const HResult hr = running->QueryStatus(&text); Failed(hr)) {
+      report.hostError = own(errorText(p.texts, static_cast<std::uint32_t>(hr), false));
+    } else {
+      report.host = ParseHostStatus(json ? Utf8FromWide(text) : p.texts.WideToAnsi(text));
+    }
   }
-  std::string text;
-  if (const HResult hr = running->QueryStatus(&text); Failed(hr)) {
-    Print(out + "Host:        running, but it does not answer (" +
-          errorText(p.texts, static_cast<std::uint32_t>(hr), false) + ")\r\n");
-    return kStatusUnhealthy;
-  }
-  std::map<std::string, std::string> values;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(pos, end - pos);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::size_t equals = line.find('=');
-    if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
-    pos = end + 1;
-  }
-  auto number = [&](const char* name) {
-    return static_cast<std::uint32_t>(std::strtoul(values[name].c_str(), nullptr, 10));
-  };
-  auto flag = [&](const char* name) { return values[name] == "1"; };
-  out += "Host:        running\r\n";
-  const bool clientRunning = flag("ClientRunning");
-  const bool restarting = !values["RestartIn"].empty();
-  if (restarting) {
-    out += Format(
-        "Client:      ended; started again in %u s (it keeps ending soon after its "
-        "start)\r\n",
-        number("RestartIn"));
-  } else if (clientRunning) {
-    const std::uint32_t restarts = number("Restarts");
-    out += Format("Client:      process %u, running for %s, restarted %u time%s\r\n",
-                  number("ProcessId"), Duration(number("RunSeconds")).c_str(), restarts,
-                  restarts == 1 ? "" : "s");
-  } else {
-    out += "Client:      not running\r\n";
-  }
-  const std::uint32_t timeout = number("Timeout");
-  const std::string limit = timeout == 0 ? "time-outs off" : Format("time-out %u s", timeout);
-  out += values["HeartbeatAge"].empty()
-             ? "Heartbeat:   none since the client started (" + limit + ")\r\n"
-             : Format("Heartbeat:   %u s ago (%s)\r\n", number("HeartbeatAge"), limit.c_str());
-  if (!values["Progress"].empty()) out += "Progress:    " + values["Progress"] + "\r\n";
-  const char* state = !clientRunning     ? "client not running"
-                      : restarting       ? "restarting"
-                      : flag("Stopping") ? "stopping"
-                      : flag("TimedOut") ? "timed out"
-                      : flag("Paused")   ? "paused"
-                                         : nullptr;
-  Print(out + "State:       " + (state ? state : "healthy") + "\r\n");
-  return state ? kStatusUnhealthy : kSOk;
+  Print(json ? StatusJson(report) : StatusText(report));
+  return HealthOf(report).exitCode;
 }
 
 std::vector<std::string> Host::ConfigurationProblems() {
@@ -249,6 +201,25 @@ std::vector<std::string> Host::ConfigurationProblems() {
     } else {
       file.reset();
       (void)files.DeleteFile(p.texts.AnsiToWide(probe));
+    }
+  }
+  if (!config.MetricsFile.empty()) {
+    const std::string folder = files.PathRemoveFileSpec(config.MetricsFile);
+    const std::uint32_t attributes = files.GetFileAttributes(folder);
+    if (attributes == file_attribute::kInvalid || !(attributes & file_attribute::kDirectory))
+      problem("MetricsFile", "the folder " + folder + " does not exist");
+  }
+  // A number out of range counts as the default (one that is no number is named above).
+  std::string interval;
+  files.GetProfileString(config.IniFile, std::string(names::kIniSection), "MetricsInterval", "",
+                         260, &interval);
+  interval = Trimmed(interval);
+  if (!interval.empty() && IsWholeNumber(interval)) {
+    const long long seconds = std::strtoll(interval.c_str(), nullptr, 10);
+    if (seconds < 1 || seconds > kMaxMetricsInterval) {
+      problem("MetricsInterval",
+              Format("%lld is not a number of seconds from 1 to %d; a run uses %d", seconds,
+                     kMaxMetricsInterval, kDefaultMetricsInterval));
     }
   }
   if (!config.CtrlDoc.empty() &&

@@ -11,8 +11,9 @@ Host::Host(Platform& platform, ObjectMaker makeObject)
       window(platform, messages, config, flags, supervisor),
       supervisor(platform, events, window.tray(), config, flags,
                  [this] { keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys); }),
+      metrics(platform, events, config, supervisor),
       ini(platform.files, config),
-      service(platform, events, config, supervisor, window,
+      service(platform, events, config, supervisor, metrics, window,
               [this, makeObject = std::move(makeObject)] { return makeObject(*this); }),
       calls(platform, events, ini, supervisor, window, service) {
   // Events become tray balloons, or the pending notice before a client runs.

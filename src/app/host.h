@@ -16,6 +16,7 @@
 #include "log/log.h"
 #include "platform/platform.h"
 #include "service/service_host.h"
+#include "supervision/metrics_file.h"
 #include "supervision/supervisor.h"
 #include "tray/registered_messages.h"
 #include "tray/service_win.h"
@@ -61,6 +62,7 @@ class Host {
   RegistryKeyDeletion keyDeletion;
   CServiceWin window;  // its tray icon keeps a reference to the supervisor, built next
   Supervisor supervisor;
+  MetricsFile metrics;
   IniReader ini;
   ServiceHost service;
   ServiceCalls calls;

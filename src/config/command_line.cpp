@@ -197,6 +197,8 @@ CommandLineResult ParseCommandLine(ISystemTexts& texts, const std::string& comma
     } else if (EqualsIgnoreCase(token, "Status")) {
       // Answers on the console, never with a box.
       f.StatusRequested = f.Quiet = true;
+    } else if (EqualsIgnoreCase(token, "Json")) {
+      f.JsonRequested = true;
     } else if (EqualsIgnoreCase(token, "Check")) {
       f.CheckRequested = f.Quiet = true;
     } else if (HasPrefixIgnoreCase(token, 0, "Set:")) {
@@ -241,7 +243,10 @@ std::optional<std::string> CheckOptionCombination(const ParsedCommandLine& parse
     return std::string("You cannot code /") + (f.StartRequested ? "Start" : "Stop") +
            " option together with " + parsed.givenOptions;
   }
-  // /Status and /Check stand alone (with /Quiet at most).
+  // /Json is a form of /Status, and nothing else.
+  if (f.JsonRequested && !f.StatusRequested)
+    return std::string("You cannot code /Json option without /Status");
+  // /Status and /Check stand alone (with /Quiet at most, and /Status with /Json).
   const char* alone = f.StatusRequested ? "Status" : f.CheckRequested ? "Check" : nullptr;
   if (alone) {
     std::string others = parsed.givenOptions;

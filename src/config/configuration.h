@@ -15,6 +15,9 @@ namespace keldran {
 
 // Paths and INI values live in 260-character buffers: 259 characters and the terminator.
 constexpr std::size_t kPathBuffer = 260;
+// MetricsInterval's default and its range; a value outside it counts as the default.
+constexpr std::int32_t kDefaultMetricsInterval = 15;
+constexpr std::int32_t kMaxMetricsInterval = 3600;
 
 struct Configuration {
   // The program.
@@ -63,6 +66,10 @@ struct Configuration {
   // Exit codes on which a client that ends by itself ends the run cleanly instead of being
   // started again.
   std::vector<std::uint32_t> StopExitCodes;
+  // The Prometheus text file that the running host keeps up to date (empty: none), and the
+  // seconds between its writes when nothing changes.
+  std::string MetricsFile;
+  std::int32_t MetricsInterval = kDefaultMetricsInterval;
   std::string LogonUser;
   // Empty for the accounts that need none (LocalService, NetworkService, virtual and group
   // managed service accounts).
@@ -95,6 +102,7 @@ struct RunFlags {
   bool StopRequested = false;
   bool StatusRequested = false;  // print the component's status (an addition of ours)
   bool CheckRequested = false;   // check the component's configuration (an addition of ours)
+  bool JsonRequested = false;    // /Status as one JSON object (ours)
   bool RegApp = false;
   bool RegServ = false;
   bool UnReg = false;

@@ -330,6 +330,14 @@ bool LoadServiceConfig(IFileSystem& files, ComponentLog& events, std::uint16_t e
   c.LogKeepDays = readInt("LogKeepDays", 0);
   c.RestartBackoff = readInt("RestartBackoff", 0);
   c.DelayedStart = readInt("DelayedStart", 0);
+  // A relative metrics file lies beside the INI file.
+  c.MetricsFile = read("MetricsFile", "");
+  if (tooLong) return refuseTooLong();
+  if (!c.MetricsFile.empty())
+    c.MetricsFile = files.PathCombine(c.IniDir, c.MetricsFile).value_or(c.MetricsFile);
+  c.MetricsInterval = readInt("MetricsInterval", kDefaultMetricsInterval);
+  if (c.MetricsInterval < 1 || c.MetricsInterval > kMaxMetricsInterval)
+    c.MetricsInterval = kDefaultMetricsInterval;
   // Registration only, but refused at every load like the other values, so that a bad value
   // shows before the service is registered with it. An empty value is the default.
   std::string recovery;

@@ -193,24 +193,35 @@ HResult ServiceCalls::Progress(const WideString* message, std::int32_t timeout) 
 
 HResult ServiceCalls::Status(WideString* text) {
   const Supervisor::Status status = supervisor_.GetStatus();
-  std::string progress =
-      status.progress ? platform_.texts.WideToAnsi(*status.progress) : std::string();
-  // One line each: a client's line breaks would start lines of their own.
-  for (char& c : progress) {
-    if (c == '\r' || c == '\n') c = ' ';
+  // The progress text stays wide: the code page may lack some of the client's characters. One
+  // line each: a client's line breaks would start lines of their own.
+  WideString progress = status.progress.value_or(WideString());
+  for (char16_t& c : progress) {
+    if (c == u'\r' || c == u'\n') c = u' ';
   }
-  const std::string lines =
+  auto optional = [](const auto& value) { return value ? std::to_string(*value) : std::string(); };
+  const std::string before =
       Format("ClientRunning=%d\r\nProcessId=%u\r\nRunSeconds=%u\r\nRestarts=%u\r\n",
              status.clientRunning ? 1 : 0, status.processId, status.runMs / 1000,
              status.starts > 0 ? status.starts - 1 : 0) +
       "HeartbeatAge=" +
       (status.heartbeatAgeMs ? std::to_string(*status.heartbeatAgeMs / 1000) : std::string()) +
-      Format("\r\nTimeout=%u\r\n", status.timeoutSeconds) + "Progress=" + progress +
+      Format("\r\nTimeout=%u\r\n", status.timeoutSeconds) + "Progress=";
+  const std::string after =
       Format("\r\nPaused=%d\r\nTimedOut=%d\r\nStopping=%d\r\nConnected=%d\r\n",
              status.paused ? 1 : 0, status.timedOut ? 1 : 0, status.stopping ? 1 : 0,
              status.connected ? 1 : 0) +
+      Format(
+          "DeathRestarts=%u\r\nTimeoutRestarts=%u\r\nClientRestarts=%u\r\nPings=%u\r\n"
+          "Timeouts=%u\r\n",
+          status.deathRestarts, status.timeoutRestarts, status.clientRestarts, status.pings,
+          status.timeouts) +
+      "LastExitCode=" + optional(status.lastExitCode) +
+      "\r\nStartTime=" + optional(status.startTime) + "\r\nOutputFile=" + status.outputFile +
+      "\r\nLastDump=" + status.lastDump + "\r\n" +
       (status.restartInMs ? Format("RestartIn=%u\r\n", (*status.restartInMs + 999) / 1000) : "");
-  if (text) *text = platform_.texts.AnsiToWide(lines);
+  ISystemTexts& texts = platform_.texts;
+  if (text) *text = texts.AnsiToWide(before) + progress + texts.AnsiToWide(after);
   return kSOk;
 }
 

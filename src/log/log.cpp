@@ -171,6 +171,7 @@ struct Log::State {
     if (!queue.empty() && (queue.size() >= log_limits::kQueueRecords ||
                            queuedBytes + data.size() > log_limits::kQueueBytes)) {
       ++dropped;
+      ++droppedInAll;
       droppedPath = std::move(path);
       return;
     }
@@ -204,6 +205,7 @@ struct Log::State {
   std::deque<Record> queue;
   std::size_t queuedBytes = 0;
   std::uint64_t dropped = 0;  // since the last note
+  std::uint64_t droppedInAll = 0;
   std::string droppedPath;
   std::uint64_t finished = 0;  // records the writer is done with, written or lost
   bool passing = false;        // a pass runs: passes never overlap
@@ -291,6 +293,11 @@ void Log::setEventHook(EventHook hook, std::uintptr_t context) noexcept {
   LockGuard guard(*state_->lock);
   state_->hook = hook;
   state_->hookContext = context;
+}
+
+std::uint64_t Log::recordsDropped() const {
+  LockGuard guard(*state_->lock);
+  return state_->droppedInAll;
 }
 
 bool Log::failureReported(int kind) const {

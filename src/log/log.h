@@ -86,6 +86,9 @@ class Log {
 
   void logFail(int kind, const char* format, ...) noexcept __attribute__((format(printf, 3, 4)));
 
+  // Records dropped because the queue was full, since the host started.
+  std::uint64_t recordsDropped() const;
+
   // State, for tests and diagnostics.
   bool failureReported(int kind) const;
   bool fileLoggingOn() const;

@@ -1,7 +1,10 @@
 #pragma once
 // Small text helpers that every component shares.
 
+#include <string>
 #include <string_view>
+
+#include "platform/types.h"
 
 namespace keldran {
 
@@ -17,5 +20,8 @@ constexpr bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   }
   return true;
 }
+
+// UTF-8, as JSON readers and Prometheus expect text; a lone surrogate becomes U+FFFD.
+std::string Utf8FromWide(const WideString& text);
 
 }  // namespace keldran

@@ -48,8 +48,9 @@ class IRunningHost {
  public:
   virtual ~IRunningHost() = default;
   virtual HResult RequestStop() = 0;
-  // The host's status text (IServiceStatus::Status).
-  virtual HResult QueryStatus(std::string* text) = 0;
+  // The host's status text (IServiceStatus::Status), wide as it came: the client's progress
+  // text in it may hold characters that the ANSI code page lacks.
+  virtual HResult QueryStatus(WideString* text) = 0;
 };
 
 namespace rot_flags {

@@ -75,6 +75,10 @@ class IFileSystem {
 
   [[nodiscard]] virtual Win32Error CopyFile(const std::string& source, const std::string& target,
                                             bool failIfExists) = 0;
+  // MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH: the target, if there,
+  // is replaced in one step, so that a reader sees the old file or the new one, never a part.
+  [[nodiscard]] virtual Win32Error MoveFileReplacing(const std::string& source,
+                                                     const std::string& target) = 0;
   [[nodiscard]] virtual Win32Error DeleteFile(const WideString& path) = 0;
   [[nodiscard]] virtual Win32Error CreateDirectory(const std::string& path) = 0;
   // FindFirstFileA/FindNextFileA: the names of the files (not folders) directly in a folder.

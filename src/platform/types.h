@@ -40,6 +40,7 @@ constexpr Win32Error kAccessDenied = 5;
 constexpr Win32Error kInvalidHandle = 6;
 constexpr Win32Error kNotEnoughMemory = 8;
 constexpr Win32Error kSharingViolation = 32;
+constexpr Win32Error kHandleDiskFull = 39;
 constexpr Win32Error kFileExists = 80;
 constexpr Win32Error kInvalidParameter = 87;
 constexpr Win32Error kInsufficientBuffer = 122;

@@ -26,6 +26,7 @@ void ServiceHost::Run() {
     // message box, the tray's menu) has taken the run loop's messages is carried out from here.
     (void)windowing.SetTimer(kWatchdogPeriodMs, [this] {
       Act(supervisor_.WatchdogTick());
+      metrics_.Tick();
       if (CarryOutStop()) {
         // The tray's menu or a message box ran the modal loop this tick came from: the menu is
         // closed, and the quit ends a message box's loop and then the run loop.
@@ -48,6 +49,7 @@ void ServiceHost::Run() {
     }
   }
   TearDown();
+  metrics_.HostEnded();
   events_.logInfo(category::kShutdown, runAsService_ ? 400 : 401);
 }
 

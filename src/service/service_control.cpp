@@ -6,12 +6,13 @@
 namespace keldran {
 
 ServiceHost::ServiceHost(Platform& platform, ComponentLog& events, const Configuration& config,
-                         Supervisor& supervisor, CServiceWin& window,
+                         Supervisor& supervisor, MetricsFile& metrics, CServiceWin& window,
                          ServiceObjectFactory objectFactory)
     : platform_(platform),
       events_(events),
       config_(config),
       supervisor_(supervisor),
+      metrics_(metrics),
       window_(window),
       objectFactory_(std::move(objectFactory)),
       lock_(platform.sync.CreateCriticalSection(0)) {

@@ -18,6 +18,7 @@
 #include "control/run_control.h"
 #include "log/component_log.h"
 #include "platform/platform.h"
+#include "supervision/metrics_file.h"
 #include "supervision/supervisor.h"
 #include "tray/service_win.h"
 
@@ -51,7 +52,8 @@ class ServiceHost final : public IRunControl {
   static constexpr std::uint32_t kFinalFlushMs = 5000;
 
   ServiceHost(Platform& platform, ComponentLog& events, const Configuration& config,
-              Supervisor& supervisor, CServiceWin& window, ServiceObjectFactory objectFactory);
+              Supervisor& supervisor, MetricsFile& metrics, CServiceWin& window,
+              ServiceObjectFactory objectFactory);
   ServiceHost(const ServiceHost&) = delete;
   ServiceHost& operator=(const ServiceHost&) = delete;
 
@@ -114,6 +116,7 @@ class ServiceHost final : public IRunControl {
   ComponentLog& events_;
   const Configuration& config_;
   Supervisor& supervisor_;
+  MetricsFile& metrics_;
   CServiceWin& window_;
   ServiceObjectFactory objectFactory_;
 

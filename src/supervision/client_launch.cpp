@@ -51,7 +51,9 @@ bool Supervisor::LaunchClient() {
     if (started) {
       clientLaunched_ = true;
       startedAt_ = platform_.clock.TickCount();
+      startedAtTime_ = platform_.clock.Time64();
       ++starts_;
+      ++changes_;
       endLogged_ = false;
       endHandled_ = false;
       // Once a run is enough: every restart would meet the same cause.

@@ -37,11 +37,15 @@ void Supervisor::KillClient() {
 
 void Supervisor::LogClientEnd(bool killed) {
   std::uint32_t runMs;
+  const std::optional<std::uint32_t> code =
+      killed ? std::optional<std::uint32_t>(kKilledExitCode) : client_.ExitCode();
   {
     LockGuard guard(*lock_);
     if (endLogged_) return;
     endLogged_ = true;
     runMs = platform_.clock.TickCount() - startedAt_;
+    if (code) lastExitCode_ = code;
+    ++changes_;
   }
   const std::uint32_t id = client_.processId();
   const std::string ran = Format("%u.%u s", runMs / 1000, runMs % 1000 / 100);
@@ -50,7 +54,6 @@ void Supervisor::LogClientEnd(bool killed) {
                             kKilledExitCode, ran.c_str()));
     return;
   }
-  const std::optional<std::uint32_t> code = client_.ExitCode();
   events_.logDebug(Format("Client process %u ended with exit code %s after %s", id,
                           code ? codeText(static_cast<std::int32_t>(*code)).c_str() : "(unknown)",
                           ran.c_str()));
@@ -97,6 +100,7 @@ bool Supervisor::Connect(WindowHandle window) {
     first = !connectedOnce_;
     connectedOnce_ = true;
     clientWindow_ = window;
+    ++changes_;
     clientEventMessage_ = message;
     stop = stopCode_;
     debug = Settings().debug;
@@ -121,7 +125,11 @@ bool Supervisor::Connect(WindowHandle window) {
 }
 
 bool Supervisor::Restart() {
-  if (Stopping()) return true;
+  {
+    LockGuard guard(*lock_);
+    if (stopCode_) return true;
+    ++clientRestarts_;
+  }
   // The caller is usually the client being killed: the call may not return to it.
   client_.Terminate(kKilledExitCode);
   LogClientEnd(true);
@@ -185,6 +193,7 @@ bool Supervisor::BeginStop(std::uintptr_t code) {
   LockGuard guard(*lock_);
   if (stopCode_) return false;
   stopCode_ = code;
+  ++changes_;
   return true;
 }
 
@@ -259,6 +268,14 @@ Supervisor::Status Supervisor::GetStatus() const {
     const auto left = static_cast<std::int32_t>(*restartAt_ - now);
     status.restartInMs = left > 0 ? static_cast<std::uint32_t>(left) : 0;
   }
+  status.deathRestarts = deathRestarts_;
+  status.timeoutRestarts = timeoutRestarts_;
+  status.clientRestarts = clientRestarts_;
+  status.pings = pings_;
+  status.timeouts = timeouts_;
+  status.lastExitCode = lastExitCode_;
+  if (starts_ > 0 && !endLogged_) status.startTime = startedAtTime_;
+  status.changes = changes_;
   return status;
 }
 

@@ -116,6 +116,22 @@ class Supervisor {
     bool stopping = false;
     bool connected = false;
     std::optional<std::uint32_t> restartInMs;  // the client ended; its restart waits this long
+    // Counted over the run: restarts of a client that died (counted when the watchdog notices
+    // the death, before any back-off pause), of one killed for its silence, and asked for by the
+    // client's Restart call; pings posted; time-outs reported.
+    std::uint32_t deathRestarts = 0;
+    std::uint32_t timeoutRestarts = 0;
+    std::uint32_t clientRestarts = 0;
+    std::uint32_t pings = 0;
+    std::uint32_t timeouts = 0;
+    std::optional<std::uint32_t> lastExitCode;  // of the last client that ended; none yet
+    std::optional<std::int64_t> startTime;      // Unix seconds; none: no client process runs
+    // The captured output of the client and its last crash dump; empty when there is none.
+    std::string outputFile;
+    std::string lastDump;
+    // Grows with every change of the client's state (started, ended, killed, connected, timed
+    // out, stopping): a reader that saw another value has something new to tell.
+    std::uint32_t changes = 0;
   };
   Status GetStatus() const;
 
@@ -197,6 +213,14 @@ class Supervisor {
   std::optional<std::uint32_t> restartAt_;  // tick count: a restart waits until then
   bool unguardedReported_ = false;          // a client outside its job has been reported
   bool tuningReported_ = false;             // a priority or processors not set, reported
+  std::int64_t startedAtTime_ = 0;          // Unix seconds of the current client's start
+  std::uint32_t deathRestarts_ = 0;
+  std::uint32_t timeoutRestarts_ = 0;
+  std::uint32_t clientRestarts_ = 0;
+  std::uint32_t pings_ = 0;
+  std::uint32_t timeouts_ = 0;
+  std::optional<std::uint32_t> lastExitCode_;
+  std::uint32_t changes_ = 0;
 };
 
 }  // namespace keldran

@@ -59,16 +59,22 @@ TickOutcome Supervisor::WatchdogTick() {
         if (settings.debug != 0 || clientWindow_ == 0) return TickOutcome::kGoOn;
         pingWindow = clientWindow_;
         pingMessage = clientEventMessage_;
+        ++pings_;
       } else {
         if (!timedOut_) {
           timedOut_ = true;
+          ++timeouts_;
+          ++changes_;
           report.emplace();
           if (progressStored_)
             *report = ": last progress was: " + platform_.texts.WideToAnsi(progressText_);
         }
         // A visible or debugged client is reported but left alone.
         kill = settings.debug == 0 && settings.show == 0;
-        if (kill) file = std::exchange(timeoutFile_, WideString());
+        if (kill) {
+          file = std::exchange(timeoutFile_, WideString());
+          ++timeoutRestarts_;
+        }
       }
     }
   }
@@ -120,6 +126,10 @@ TickOutcome Supervisor::HandleClientEnd(std::uint32_t now, std::uint32_t ranMs) 
     return TickOutcome::kEndRun;
   }
   events_.logError(category::kRun, 108);
+  {
+    LockGuard guard(*lock_);
+    ++deathRestarts_;
+  }
   LogClientEnd(false);
   client_.Terminate(kKilledExitCode);
   if (DelayRestart(now, ranMs)) return TickOutcome::kGoOn;

@@ -109,6 +109,9 @@ TEST_F(CommandLineTest, CombinationConflictsAreReportedWithTheGivenLists) {
       {"/Stop /Quiet", std::nullopt},
       {"/RegService /Set:Timeout=5 /Upgrade=",
        "You cannot code /Set:Timeout= /Upgrade= options without /Commit"},
+      {"/Json", "You cannot code /Json option without /Status"},
+      {"/Check /Json", "You cannot code /Json option without /Status"},
+      {"/Status /Json /Quiet", std::nullopt},
   };
   for (const auto& c : cases) {
     const CommandLineResult r = Parse(c.commandLine);

@@ -1,4 +1,6 @@
 // What each IService method does to the host, with the edge cases a client can produce.
+#include "app/status_report.h"
+#include "log/text.h"
 #include "support/host_fixture.h"
 
 namespace keldran {
@@ -143,28 +145,36 @@ TEST_F(ServiceCallsTest, StatusTellsTheClientsLifeAsTheHostSeesIt) {
   auto status = [&] {
     WideString text;
     EXPECT_EQ(calls.Status(&text), kSOk);
-    return fake.texts.WideToAnsi(text);
+    return text;
   };
   fake.clock.Advance(5000);
   const std::string pid = std::to_string(fake.processes.LastChild()->processId);
-  EXPECT_EQ(status(), "ClientRunning=1\r\nProcessId=" + pid +
-                          "\r\nRunSeconds=5\r\nRestarts=0\r\nHeartbeatAge=\r\nTimeout=60\r\n"
-                          "Progress=\r\nPaused=0\r\nTimedOut=0\r\nStopping=0\r\nConnected=0\r\n");
+  EXPECT_EQ(fake.texts.WideToAnsi(status()),
+            "ClientRunning=1\r\nProcessId=" + pid +
+                "\r\nRunSeconds=5\r\nRestarts=0\r\nHeartbeatAge=\r\nTimeout=60\r\n"
+                "Progress=\r\nPaused=0\r\nTimedOut=0\r\nStopping=0\r\nConnected=0\r\n"
+                "DeathRestarts=0\r\nTimeoutRestarts=0\r\nClientRestarts=0\r\nPings=0\r\n"
+                "Timeouts=0\r\nLastExitCode=\r\nStartTime=" +
+                std::to_string(fake.clock.Time64() - 5) + "\r\nOutputFile=\r\nLastDump=\r\n");
   ASSERT_EQ(calls.Restart(), kSOk);
   ASSERT_EQ(calls.Restart(), kSOk);
   Connect();
-  const WideString text = u"two\r\nlines";
+  // A client's line break would start a line of its own; characters beyond the code page stay.
+  const WideString text = u"two\r\nlines \u00e9\u4e2d";
   ASSERT_EQ(calls.Progress(&text, 90), kSOk);
   fake.clock.Advance(3000);
-  std::string now = status();
-  // A client's line break would start a line of its own.
-  for (const char* line : {"Restarts=2", "RunSeconds=3", "HeartbeatAge=3", "Timeout=90",
-                           "Progress=two  lines\r\n", "Paused=0", "Connected=1"}) {
-    EXPECT_NE(now.find(line), std::string::npos) << line << "\n" << now;
-  }
+  // What /Status reads back.
+  HostStatus now = ParseHostStatus(Utf8FromWide(status()));
+  EXPECT_EQ(now.restarts, 2u);
+  EXPECT_EQ(now.clientRestarts, 2u);
+  EXPECT_EQ(now.lastExitCode, 1460u);
+  EXPECT_EQ(now.runSeconds, 3u);
+  EXPECT_EQ(now.heartbeatAge, 3u);
+  EXPECT_EQ(now.timeout, 90u);
+  EXPECT_EQ(now.progress, "two  lines \u00e9\u4e2d");
+  EXPECT_TRUE(now.connected && !now.paused);
   ASSERT_EQ(calls.Pause(), kSOk);
-  now = status();
-  EXPECT_NE(now.find("Paused=1"), std::string::npos) << now;
+  EXPECT_TRUE(ParseHostStatus(Utf8FromWide(status())).paused);
 }
 
 }  // namespace

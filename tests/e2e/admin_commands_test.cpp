@@ -66,8 +66,10 @@ TEST_F(AdminCommandsTest, CheckNamesEveryProblemByItsKeyAndPassesAGoodFileAndRef
       << text;
 
   HostSetup broken;
-  broken.iniLines = {"Timout=5", "Trace=abc", "Show=1x", "CtrlDoc=C:\\no\\such\\document.pdf",
-                     "DelayedStart=1"};
+  broken.iniLines = {"Timout=5",         "Trace=abc",
+                     "Show=1x",          "CtrlDoc=C:\\no\\such\\document.pdf",
+                     "DelayedStart=1",   "MetricsFile=C:\\no\\such\\k.prom",
+                     "MetricsInterval=0"};
   broken.clientCommand = "C:\\no\\such\\client.exe /x";
   HostRun other;
   ASSERT_TRUE(other.Prepare(broken));
@@ -83,7 +85,9 @@ TEST_F(AdminCommandsTest, CheckNamesEveryProblemByItsKeyAndPassesAGoodFileAndRef
                                          other.dir().File("host.ini").c_str()));
   EXPECT_EQ(result.exitCode, 1u) << text;
   for (const char* expected :
-       {"6 problems", "Timout: not a key of the [Service] section",
+       {"8 problems", "Timout: not a key of the [Service] section",
+        "MetricsFile: the folder C:\\no\\such does not exist",
+        "MetricsInterval: 0 is not a number of seconds from 1 to 3600; a run uses 15",
         "Recovery: \"5,x\" is not a comma-separated list of delays in whole seconds",
         "Trace: \"abc\" is not a whole number; a run reads it as 0",
         "Show: \"1x\" is not a whole number; a run reads it as 1",

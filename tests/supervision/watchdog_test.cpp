@@ -41,6 +41,12 @@ TEST_F(WatchdogTest, SilentClientIsPingedInTheSecondHalfThenKilledAndRestartedAf
   EXPECT_EQ(Count(105), 2u);
   EXPECT_TRUE(DebugLine("Client process " + std::to_string(children[0].processId) +
                         " killed with exit code 1460 after 62.0 s"));
+  Supervisor::Status status = supervisor.GetStatus();
+  EXPECT_EQ(status.pings, 30u);
+  EXPECT_EQ(status.timeouts, 1u);
+  EXPECT_EQ(status.timeoutRestarts, 1u);
+  EXPECT_EQ(status.deathRestarts + status.clientRestarts, 0u);
+  EXPECT_EQ(status.lastExitCode, 1460u);
   // The event is written once per silence: the restarted client gets a fresh one.
   Ticks(5);
   EXPECT_EQ(Count(107), 1u);
@@ -100,6 +106,8 @@ TEST_F(WatchdogTest, ADeadClientIsRestartedEveryTickWhateverTheSettingsUntilARes
   EXPECT_EQ(fake.processes.Children()[0].exitCode, 3u);  // it ended by itself: no kill code
   EXPECT_TRUE(DebugLine("Client process " + std::to_string(FirstPid()) +
                         " ended with exit code 3 (0x00000003) after 1.0 s"));
+  EXPECT_EQ(supervisor.GetStatus().deathRestarts, 3u);
+  EXPECT_EQ(supervisor.GetStatus().lastExitCode, 3u);
   // A restart that fails ends the host, and the checks with it.
   fake.faults.Fail("CreateProcess", win32_error::kFileNotFound);
   Ticks(1);
@@ -151,6 +159,8 @@ TEST_F(WatchdogTest, AVisibleOrDebuggedClientIsReportedOnceButNotKilled) {
   Ticks(62);
   EXPECT_EQ(Count(107), 2u);
   EXPECT_EQ(ClientStarts(), 1u);
+  EXPECT_EQ(supervisor.GetStatus().timeouts, 2u);
+  EXPECT_EQ(supervisor.GetStatus().timeoutRestarts, 0u);
   EXPECT_TRUE(ClientEvents().empty()) << "Debug also stops the pings";
 }
 

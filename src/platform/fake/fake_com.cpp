@@ -11,8 +11,8 @@ class FakeRunningHost final : public IRunningHost {
   FakeRunningHost(std::function<HResult()> onRequestStop, std::string status)
       : onRequestStop_(std::move(onRequestStop)), status_(std::move(status)) {}
   HResult RequestStop() override { return onRequestStop_(); }
-  HResult QueryStatus(std::string* text) override {
-    *text = status_;
+  HResult QueryStatus(WideString* text) override {
+    *text = WideString(status_.begin(), status_.end());  // the tests' texts are ASCII
     return kSOk;
   }
 

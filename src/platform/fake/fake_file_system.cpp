@@ -219,6 +219,23 @@ Win32Error FakeFileSystem::CopyFile(const std::string& source, const std::string
   return 0;
 }
 
+Win32Error FakeFileSystem::MoveFileReplacing(const std::string& source, const std::string& target) {
+  std::lock_guard lock(mutex_);
+  if (auto e = Injected("MoveFileEx")) return *e;
+  auto node = Lookup(source);
+  if (!node) return Fail(MissingError(Key(source)));
+  auto replaced = Lookup(target);
+  // A file held open (without delete sharing, which the fake never grants) cannot be replaced.
+  if (replaced && (replaced->directory || !replaced->openers.empty()))
+    return Fail(win32_error::kAccessDenied);
+  auto parent = nodes_.find(ParentKey(Key(target)));
+  if (parent == nodes_.end() || !parent->second->directory) return Fail(win32_error::kPathNotFound);
+  nodes_.erase(Key(source));
+  node->path = target;
+  nodes_[Key(target)] = node;
+  return 0;
+}
+
 Win32Error FakeFileSystem::DeleteFile(const WideString& widePath) {
   std::lock_guard lock(mutex_);
   if (auto e = Injected("DeleteFile")) return *e;

@@ -36,6 +36,7 @@ class FakeFileSystem final : public IFileSystem, private FakeArea {
   void CloseFile(FileHandle file) override;
   Win32Error CopyFile(const std::string& source, const std::string& target,
                       bool failIfExists) override;
+  Win32Error MoveFileReplacing(const std::string& source, const std::string& target) override;
   Win32Error DeleteFile(const WideString& path) override;
   Win32Error CreateDirectory(const std::string& path) override;
   std::vector<std::string> ListFiles(const std::string& directory) override;

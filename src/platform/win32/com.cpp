@@ -60,12 +60,13 @@ class RunningHost final : public IRunningHost {
  public:
   explicit RunningHost(ComPtr<IService> service) : service_(std::move(service)) {}
   HResult RequestStop() override { return service_->RequestStop(); }
-  HResult QueryStatus(std::string* text) override {
+  HResult QueryStatus(WideString* text) override {
     ComPtr<IServiceStatus> status;
     if (HResult hr = service_.As(IID_IServiceStatus, &status); Failed(hr)) return hr;
     UniqueBstr value;
     if (HResult hr = status->Status(value.put()); Failed(hr)) return hr;
-    *text = ToAnsi(std::wstring_view(value.get() ? value.get() : L"", ::SysStringLen(value.get())));
+    const auto* chars = reinterpret_cast<const char16_t*>(value.get());
+    *text = chars ? WideString(chars, ::SysStringLen(value.get())) : WideString();
     return kSOk;
   }
 

@@ -79,6 +79,13 @@ class FileSystem final : public IFileSystem {
     return ::CopyFileA(source.c_str(), target.c_str(), failIfExists) ? 0 : ::GetLastError();
   }
 
+  Win32Error MoveFileReplacing(const std::string& source, const std::string& target) override {
+    return ::MoveFileExA(source.c_str(), target.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? 0
+               : ::GetLastError();
+  }
+
   Win32Error DeleteFile(const WideString& path) override {
     return ::DeleteFileW(reinterpret_cast<const wchar_t*>(path.c_str())) ? 0 : ::GetLastError();
   }

@@ -78,6 +78,19 @@ TEST_F(FilesContractTest, CopyCanRefuseToOverwrite) {
             win32_error::kFileNotFound);
 }
 
+TEST_F(FilesContractTest, AMoveReplacesTheTargetWhole) {
+  WriteFile(dir_ + "new.tmp", "new");
+  WriteFile(dir_ + "file.prom", "old");
+  EXPECT_EQ(p_.files.MoveFileReplacing(dir_ + "new.tmp", dir_ + "file.prom"), 0u);
+  EXPECT_EQ(ReadFile(dir_ + "file.prom"), "new");
+  EXPECT_FALSE(p_.files.PathFileExists(dir_ + "new.tmp"));
+  EXPECT_EQ(p_.files.MoveFileReplacing(dir_ + "new.tmp", dir_ + "file.prom"),
+            win32_error::kFileNotFound);
+  WriteFile(dir_ + "new.tmp", "new");
+  EXPECT_EQ(p_.files.MoveFileReplacing(dir_ + "new.tmp", dir_ + "no\\such\\file.prom"),
+            win32_error::kPathNotFound);
+}
+
 TEST_F(FilesContractTest, ExistenceAttributesAndDeletionOfFilesAndDirectories) {
   std::string path = dir_ + "file.txt";
   WriteFile(path, "x");
