@@ -81,6 +81,9 @@ constexpr KnownKey kServiceKeys[] = {
     {"Priority", false},
     {"Affinity", false},
     {"StopExitCodes", false},
+    {"CaptureOutput", true},
+    {"OutputMaxMB", true},
+    {"DumpKeep", true},
 };
 
 bool IsWholeNumber(const std::string& text) {
@@ -173,6 +176,8 @@ HResult Host::ReportStatus(const ComponentRegistration& registration) {
              ? "Heartbeat:   none since the client started (" + limit + ")\r\n"
              : Format("Heartbeat:   %u s ago (%s)\r\n", number("HeartbeatAge"), limit.c_str());
   if (!values["Progress"].empty()) out += "Progress:    " + values["Progress"] + "\r\n";
+  if (!values["OutputFile"].empty()) out += "Output:      " + values["OutputFile"] + "\r\n";
+  if (!values["LastDump"].empty()) out += "Last dump:   " + values["LastDump"] + "\r\n";
   const char* state = !clientRunning     ? "client not running"
                       : restarting       ? "restarting"
                       : flag("Stopping") ? "stopping"

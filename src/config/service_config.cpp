@@ -329,6 +329,9 @@ bool LoadServiceConfig(IFileSystem& files, ComponentLog& events, std::uint16_t e
   c.Timeout = readInt("Timeout", 60);
   c.LogKeepDays = readInt("LogKeepDays", 0);
   c.RestartBackoff = readInt("RestartBackoff", 0);
+  c.CaptureOutput = readInt("CaptureOutput", 1);
+  c.OutputMaxMB = readInt("OutputMaxMB", 100);
+  c.DumpKeep = readInt("DumpKeep", 5);
   c.DelayedStart = readInt("DelayedStart", 0);
   // Registration only, but refused at every load like the other values, so that a bad value
   // shows before the service is registered with it. An empty value is the default.

@@ -209,7 +209,8 @@ HResult ServiceCalls::Status(WideString* text) {
       Format("\r\nPaused=%d\r\nTimedOut=%d\r\nStopping=%d\r\nConnected=%d\r\n",
              status.paused ? 1 : 0, status.timedOut ? 1 : 0, status.stopping ? 1 : 0,
              status.connected ? 1 : 0) +
-      (status.restartInMs ? Format("RestartIn=%u\r\n", (*status.restartInMs + 999) / 1000) : "");
+      (status.restartInMs ? Format("RestartIn=%u\r\n", (*status.restartInMs + 999) / 1000) : "") +
+      "OutputFile=" + status.outputFile + "\r\nLastDump=" + status.lastDump + "\r\n";
   if (text) *text = platform_.texts.AnsiToWide(lines);
   return kSOk;
 }

@@ -149,7 +149,8 @@ TEST_F(ServiceCallsTest, StatusTellsTheClientsLifeAsTheHostSeesIt) {
   const std::string pid = std::to_string(fake.processes.LastChild()->processId);
   EXPECT_EQ(status(), "ClientRunning=1\r\nProcessId=" + pid +
                           "\r\nRunSeconds=5\r\nRestarts=0\r\nHeartbeatAge=\r\nTimeout=60\r\n"
-                          "Progress=\r\nPaused=0\r\nTimedOut=0\r\nStopping=0\r\nConnected=0\r\n");
+                          "Progress=\r\nPaused=0\r\nTimedOut=0\r\nStopping=0\r\nConnected=0\r\n"
+                          "OutputFile=\r\nLastDump=\r\n");
   ASSERT_EQ(calls.Restart(), kSOk);
   ASSERT_EQ(calls.Restart(), kSOk);
   Connect();
