@@ -97,7 +97,14 @@ void OutputCapture::OnData(std::size_t pipe, std::string_view data) {
   std::string warning;
   {
     LockGuard guard(*lock_);
-    if (data.empty()) ++ended_;
+    if (data.empty()) {
+      ++ended_;
+      // A client that wrote nothing leaves no file.
+      if (lines_[pipe].partial.empty()) {
+        lines_[pipe] = LineState{};
+        return;
+      }
+    }
     warning = PrepareDay(now, stamp);
     const OutputStream stream = StreamOf(pipe);
     // Without a file, standard output has nothing to go to; standard error still feeds the tail.
@@ -185,7 +192,9 @@ std::string OutputCapture::Finish() {
   {
     LockGuard guard(*lock_);
     active_ = false;
-    warning = PrepareDay(now, stamp);
+    const bool pending =
+        !lines_[0].partial.empty() || !lines_[1].partial.empty() || day_.droppedLines > 0;
+    if (pending) warning = PrepareDay(now, stamp);
     // What a pipe that did not end still held is a line of its own.
     for (std::size_t pipe = 0; pipe < 2; ++pipe) {
       Framed framed = FrameOutput(lines_[pipe], day_, StreamOf(pipe), stamp, {}, true);
