@@ -77,6 +77,9 @@ constexpr KnownKey kServiceKeys[] = {
     {"StopExitCodes", false},
     {"MetricsFile", false},
     {"MetricsInterval", true},
+    {"CaptureOutput", true},
+    {"OutputMaxMB", true},
+    {"DumpKeep", true},
 };
 
 bool IsWholeNumber(const std::string& text) {
@@ -106,6 +109,8 @@ HResult Host::ReportStatus(const ComponentRegistration& registration) {
   report.component = own(config.ServiceComp);
   report.registered = registration.idFound;
   report.service = registration.idFound && registration.service;
+  for (const auto& variable : config.Environment)
+    report.environmentNames.push_back(own(variable.first));
   if (report.service) {
     report.serviceName = own(config.ServiceName);
     ScopedScHandle manager(p.services), handle(p.services);

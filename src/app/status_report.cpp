@@ -187,6 +187,12 @@ std::string StatusText(const StatusReport& report) {
            (report.serviceError.empty() ? "" : " (" + report.serviceError + ")") + "\r\n";
     out += "Recovery:    " + RecoveryDescription(report.recoveryDelays) + "\r\n";
   }
+  if (!report.environmentNames.empty()) {
+    std::string names;
+    for (const std::string& name : report.environmentNames)
+      names += (names.empty() ? "" : ", ") + name;
+    out += "Environment: " + names + "\r\n";
+  }
   if (!report.hostRunning) return out + "Host:        not running\r\n";
   if (!report.host)
     return out + "Host:        running, but it does not answer (" + report.hostError + ")\r\n";
@@ -207,6 +213,8 @@ std::string StatusText(const StatusReport& report) {
   out += !h.heartbeatAge ? "Heartbeat:   none since the client started (" + limit + ")\r\n"
                          : Format("Heartbeat:   %u s ago (%s)\r\n", *h.heartbeatAge, limit.c_str());
   if (!h.progress.empty()) out += "Progress:    " + h.progress + "\r\n";
+  if (!h.outputFile.empty()) out += "Output:      " + h.outputFile + "\r\n";
+  if (!h.lastDump.empty()) out += "Last dump:   " + h.lastDump + "\r\n";
   return out + "State:       " + HealthOf(report).state + "\r\n";
 }
 
@@ -227,6 +235,10 @@ std::string StatusJson(const StatusReport& report) {
   for (const std::uint32_t d : report.recoveryDelays)
     delays += (delays.empty() ? "" : ",") + std::to_string(d);
   o.Raw("recovery", report.service ? "[" + delays + "]" : "null");
+  std::string names;
+  for (const std::string& name : report.environmentNames)
+    names += (names.empty() ? "" : ",") + JsonString(name);
+  o.Raw("environment", "[" + names + "]");
   o.Bool("hostRunning", report.hostRunning);
   o.String("hostError", NonEmpty(report.hostError));
   o.String("state", std::string(health.state));

@@ -46,6 +46,9 @@ struct StatusReport {
   std::string serviceState;  // "running", "stopped", ... or "unknown" (serviceError says why)
   std::string serviceError;
   std::vector<std::uint32_t> recoveryDelays;  // as configured: Wine cannot read them back
+  // The names that [Environment] adds to the client's environment; their values are never
+  // shown, since they may hold secrets.
+  std::vector<std::string> environmentNames;
   bool hostRunning = false;
   std::string hostError;           // the host runs but does not answer: why
   std::optional<HostStatus> host;  // its answer

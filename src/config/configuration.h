@@ -53,6 +53,12 @@ struct Configuration {
   // after its start, in seconds.
   std::int32_t LogKeepDays = 0;
   std::int32_t RestartBackoff = 0;
+  // The client's standard output and error go to a daily file in the log folder (0: the client
+  // keeps its own), up to this many megabytes a day (0: no cap); the newest this many minidumps
+  // of clients killed for silence are kept (0: none are written).
+  std::int32_t CaptureOutput = 1;
+  std::int32_t OutputMaxMB = 100;
+  std::int32_t DumpKeep = 5;
   // Registration only: the restart delays in seconds that the Service Control Manager applies
   // after the service fails (none: recovery off), and delayed automatic start.
   std::vector<std::uint32_t> RecoveryDelays;

@@ -329,6 +329,9 @@ bool LoadServiceConfig(IFileSystem& files, ComponentLog& events, std::uint16_t e
   c.Timeout = readInt("Timeout", 60);
   c.LogKeepDays = readInt("LogKeepDays", 0);
   c.RestartBackoff = readInt("RestartBackoff", 0);
+  c.CaptureOutput = readInt("CaptureOutput", 1);
+  c.OutputMaxMB = readInt("OutputMaxMB", 100);
+  c.DumpKeep = readInt("DumpKeep", 5);
   c.DelayedStart = readInt("DelayedStart", 0);
   // A relative metrics file lies beside the INI file.
   c.MetricsFile = read("MetricsFile", "");

@@ -114,16 +114,6 @@ std::string DayFilePath(const std::string& directory, const LocalTime& now) {
   return directory + Format("%04i-%02i-%02i.log", now.year, now.month, now.day);
 }
 
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-std::int64_t DayNumber(int year, unsigned month, unsigned day) {
-  year -= month <= 2;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(year - era * 400);
-  const unsigned doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
 // The day of a daily file's name ("2024-03-01.log"); none for any other name.
 std::optional<std::int64_t> DayOfFileName(const std::string& name) {
   if (name.size() != 14 || name[4] != '-' || name[7] != '-') return std::nullopt;
@@ -156,6 +146,15 @@ class MutexOwner {
 };
 
 }  // namespace
+
+std::int64_t DayNumber(int year, unsigned month, unsigned day) {
+  year -= month <= 2;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(year - era * 400);
+  const unsigned doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
 
 struct Log::State {
   explicit State(Platform& p) : platform(p), lock(p.sync.CreateCriticalSection(0)) {}

@@ -43,6 +43,9 @@ constexpr std::size_t kQueueRecords = 4096;
 constexpr std::size_t kQueueBytes = 4 * 1024 * 1024;
 }  // namespace log_limits
 
+// Days since 1970-01-01 of a civil date (proleptic Gregorian): the age of a daily file.
+std::int64_t DayNumber(int year, unsigned month, unsigned day);
+
 class Log {
  public:
   static constexpr const char* kMutexName =

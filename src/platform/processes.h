@@ -2,8 +2,11 @@
 // Child processes, the process environment and the program's own module.
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/scoped.h"
@@ -51,6 +54,18 @@ struct ChildStartup {
   FileHandle standardError;
 };
 
+// Reads pipes on a thread of its own until each has ended, or until the reader is destroyed.
+class IPipeReader {
+ public:
+  // Stops reading (a read under way is cancelled), closes the read ends and waits for the thread;
+  // never called from the sink.
+  virtual ~IPipeReader() = default;
+};
+
+// Called on the reader's thread with what pipe (its index) gave; empty data: that pipe ended (its
+// last write end closed, or it failed). Calls never overlap.
+using PipeSink = std::function<void(std::size_t pipe, std::string_view data)>;
+
 struct ProcessInformation {
   ProcessHandle process;
   ThreadHandle thread;
@@ -87,6 +102,24 @@ class IProcesses {
   // AssignProcessToJobObject.
   [[nodiscard]] virtual Win32Error AssignToJob(JobHandle job, ProcessHandle process) = 0;
   virtual void CloseJob(JobHandle job) = 0;
+
+  // A pipe for a child's standard output or error: the read end is the host's own (never
+  // inherited) and is read by a pipe reader; the write end is inheritable, for ChildStartup.
+  // The host closes its copy of the write end once the child has started, so that the pipe ends
+  // when the child and whatever inherited it let go of it.
+  [[nodiscard]] virtual Win32Error CreateOutputPipe(FileHandle* readEnd, FileHandle* writeEnd) = 0;
+  virtual void ClosePipe(FileHandle end) = 0;
+  // Starts a thread that reads the pipes (it owns their read ends from now on, also on failure)
+  // and hands what it reads to the sink; null when no thread could be started.
+  virtual std::unique_ptr<IPipeReader> StartPipeReader(std::vector<FileHandle> readEnds,
+                                                       PipeSink sink) = 0;
+  // A minidump of the process (its threads with their stacks and its modules, not its memory)
+  // written to a new file on a thread of its own. Waits up to milliseconds for it: kTimeout when
+  // that ran out (the thread then finishes, or fails, on its own and removes what it could not
+  // finish).
+  [[nodiscard]] virtual Win32Error WriteMiniDump(ProcessHandle process, std::uint32_t processId,
+                                                 const std::string& path,
+                                                 std::uint32_t milliseconds) = 0;
 
   // WaitForSingleObject on a process: one of wait_result.
   virtual std::uint32_t WaitForProcess(ProcessHandle process, std::uint32_t milliseconds) = 0;
@@ -127,5 +160,6 @@ using ScopedProcessHandle = Scoped<IProcesses, ProcessHandle, &IProcesses::Close
 using ScopedThreadHandle = Scoped<IProcesses, ThreadHandle, &IProcesses::CloseThread>;
 using ScopedLibrary = Scoped<IProcesses, LibraryHandle, &IProcesses::FreeLibrary>;
 using ScopedJob = Scoped<IProcesses, JobHandle, &IProcesses::CloseJob>;
+using ScopedPipe = Scoped<IProcesses, FileHandle, &IProcesses::ClosePipe>;
 
 }  // namespace keldran

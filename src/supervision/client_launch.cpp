@@ -11,6 +11,16 @@ constexpr std::uint32_t kClientStarted = 105;
 constexpr std::uint32_t kClientNotStarted = 106;
 constexpr std::uint32_t kPlainMessage = 1001;
 
+OutputSettings OutputSettingsOf(const Configuration& config) {
+  OutputSettings settings;
+  settings.directory = config.LogDir;
+  settings.component = config.ServiceComp;
+  if (config.OutputMaxMB > 0)
+    settings.capBytes = static_cast<std::uint64_t>(config.OutputMaxMB) << 20;
+  settings.keepDays = config.LogKeepDays;
+  return settings;
+}
+
 }  // namespace
 
 bool Supervisor::LaunchClient() {
@@ -40,13 +50,19 @@ bool Supervisor::LaunchClient() {
   bool started;
   bool reportUnguarded = false;
   std::string tuningError;
+  Win32Error captureError = 0;
+  bool reportCapture = false;
   {
     // The start and the stop check are one step, so a stop that begins meanwhile either finds
     // the new client to wait for or forbids its start.
     LockGuard guard(*lock_);
     if (stopCode_) return true;
     const std::uint16_t show = Settings().show != 0 ? show_window::kShow : show_window::kHide;
-    started = client_.Start(commandLine, ClientStartOptions(parameters, show), &error);
+    StartOptions options = ClientStartOptions(parameters, show);
+    const bool capture = config_.CaptureOutput != 0;
+    if (capture) captureError = output_.Attach(OutputSettingsOf(config_), &options.startup);
+    started = client_.Start(commandLine, std::move(options), &error);
+    if (capture && captureError == 0) captureError = output_.Started(started);
     clientRunning_ = started;
     if (started) {
       clientLaunched_ = true;
@@ -65,6 +81,7 @@ bool Supervisor::LaunchClient() {
       } else {
         tuningError.clear();
       }
+      if (captureError != 0 && !captureReported_) reportCapture = captureReported_ = true;
     }
   }
   if (started) {
@@ -77,6 +94,11 @@ bool Supervisor::LaunchClient() {
     }
     if (!tuningError.empty()) {
       const std::string message = "The client runs as the system chose: " + tuningError;
+      events_.logWarning(category::kStartup, kPlainMessage, message.c_str());
+    }
+    if (reportCapture) {
+      const std::string message =
+          "The client's output is not captured." + errorText(platform_.texts, captureError);
       events_.logWarning(category::kStartup, kPlainMessage, message.c_str());
     }
     return true;

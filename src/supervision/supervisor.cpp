@@ -16,6 +16,7 @@ Supervisor::Supervisor(Platform& platform, ComponentLog& events, INotices& notic
       flags_(flags),
       beforeLaunch_(std::move(beforeLaunch)),
       client_(platform),
+      output_(platform, events),
       lock_(platform.sync.CreateCriticalSection(kSpinCount)) {}
 
 Supervisor::RunSettings Supervisor::Settings() const {
@@ -35,7 +36,12 @@ void Supervisor::KillClient() {
   LogClientEnd(!ended);
 }
 
-void Supervisor::LogClientEnd(bool killed) {
+std::string Supervisor::OutputTail() {
+  const std::string tail = output_.Finish();
+  return tail.empty() ? tail : ": last lines on standard error: " + tail;
+}
+
+void Supervisor::LogClientEnd(bool killed, const std::string& dump) {
   std::uint32_t runMs;
   const std::optional<std::uint32_t> code =
       killed ? std::optional<std::uint32_t>(kKilledExitCode) : client_.ExitCode();
@@ -49,14 +55,17 @@ void Supervisor::LogClientEnd(bool killed) {
   }
   const std::uint32_t id = client_.processId();
   const std::string ran = Format("%u.%u s", runMs / 1000, runMs % 1000 / 100);
+  const std::string tail = OutputTail();
   if (killed) {
     events_.logDebug(Format("Client process %u killed with exit code %u after %s", id,
-                            kKilledExitCode, ran.c_str()));
+                            kKilledExitCode, ran.c_str()) +
+                     (dump.empty() ? "" : "; its minidump: " + dump));
     return;
   }
   events_.logDebug(Format("Client process %u ended with exit code %s after %s", id,
                           code ? codeText(static_cast<std::int32_t>(*code)).c_str() : "(unknown)",
-                          ran.c_str()));
+                          ran.c_str()) +
+                   tail);
 }
 
 bool Supervisor::SetRunningTS(bool running, const WideString* progress, std::uint32_t timeout) {
@@ -247,7 +256,9 @@ void Supervisor::EndRun() {
 Supervisor::Status Supervisor::GetStatus() const {
   const std::uint32_t now = platform_.clock.TickCount();
   Status status;
+  status.outputFile = config_.CaptureOutput != 0 ? output_.FilePath() : std::string();
   LockGuard guard(*lock_);
+  status.lastDump = lastDump_;
   status.clientRunning = clientRunning_;
   status.processId = client_.processId();
   status.runMs = starts_ > 0 ? now - startedAt_ : 0;

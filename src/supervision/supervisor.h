@@ -19,6 +19,7 @@
 #include "config/configuration.h"
 #include "log/component_log.h"
 #include "log/notices.h"
+#include "output/output_capture.h"
 #include "platform/platform.h"
 #include "supervision/client_events.h"
 #include "supervision/process.h"
@@ -47,6 +48,9 @@ class Supervisor {
   static constexpr std::uint32_t kStaysUpMs = 60000;
   // The watchdog ticks once a second.
   static constexpr std::uint32_t kTickPeriodMs = 1000;
+  // A client killed for silence waits this long at most for its minidump (Wine 8 takes 2 to 3 s
+  // for one; Windows well under one).
+  static constexpr std::uint32_t kDumpWaitMs = 10000;
 
   // beforeLaunch runs before every start of the client (the registry keys that the component
   // names are deleted there).
@@ -162,8 +166,14 @@ class Supervisor {
   };
   RunSettings Settings() const;    // under lock_
   RunSettings& MutableSettings();  // under lock_
-  // One log record of how the client's life ended: its process id, exit code and run time.
-  void LogClientEnd(bool killed);
+  // One log record of how the client's life ended: its process id, exit code and run time, the
+  // last lines of its standard error (an end of its own) or its minidump (a kill).
+  void LogClientEnd(bool killed, const std::string& dump = {});
+  // A minidump of a client about to be killed for silence, the oldest beyond DumpKeep removed;
+  // its path, or empty when none was written (reported).
+  std::string DumpBeforeKill();
+  // The client's end as far as its output goes: ": last lines on standard error: a | b" or empty.
+  std::string OutputTail();
   // With RestartBackoff set, a client that ended soon after its start is started again only
   // after a pause that doubles with each such end, up to that many seconds; one that stayed up
   // starts the count again. True when the restart waits.
@@ -187,6 +197,7 @@ class Supervisor {
   const RunFlags& flags_;
   std::function<void()> beforeLaunch_;
   Process client_;
+  OutputCapture output_;
 
   std::unique_ptr<ILock> lock_;
   bool clientRunning_ = false;
@@ -221,6 +232,8 @@ class Supervisor {
   std::uint32_t timeouts_ = 0;
   std::optional<std::uint32_t> lastExitCode_;
   std::uint32_t changes_ = 0;
+  bool captureReported_ = false;  // output that could not be captured, reported
+  std::string lastDump_;
 };
 
 }  // namespace keldran

@@ -99,8 +99,9 @@ TickOutcome Supervisor::WatchdogTick() {
     events_.logError(category::kRun, 121, path.c_str());
     (void)platform_.files.DeleteFile(file);
   }
+  const std::string dump = DumpBeforeKill();
   client_.Terminate(kKilledExitCode);
-  LogClientEnd(true);
+  LogClientEnd(true, dump);
   // Once more now that the client is gone and cannot hold the file open.
   if (!file.empty()) (void)platform_.files.DeleteFile(file);
   const TickOutcome outcome = Relaunch();
@@ -125,7 +126,9 @@ TickOutcome Supervisor::HandleClientEnd(std::uint32_t now, std::uint32_t ranMs) 
     events_.logInfo(category::kShutdown, 1001, text.c_str());
     return TickOutcome::kEndRun;
   }
-  events_.logError(category::kRun, 108);
+  // The event names the reason when the client printed one.
+  const std::string why = OutputTail();
+  events_.logError(category::kRun, 108, why.empty() ? nullptr : why.c_str());
   {
     LockGuard guard(*lock_);
     ++deathRestarts_;

@@ -57,6 +57,7 @@ TEST(StatusJsonTest, EachAnswerHasItsFieldsAndNullWhereThereIsNoValue) {
   service.serviceName = "KeldranGridAgent321";
   service.serviceState = "running";
   service.recoveryDelays = {5, 30};
+  service.environmentNames = {"GRID_HOME", "TOKEN"};
   StatusReport silent = Running(Healthy());
   silent.hostError = "Access is denied.";
   silent.host.reset();
@@ -73,14 +74,15 @@ TEST(StatusJsonTest, EachAnswerHasItsFieldsAndNullWhereThereIsNoValue) {
       {"not registered",
        notRegistered,
        {R"({"component":"Lab","registered":false,"registeredAs":null,"serviceName":null,)",
-        R"("recovery":null,"hostRunning":false,"hostError":null,"state":"not registered",)",
+        R"("recovery":null,"environment":[],"hostRunning":false,"hostError":null,"state":"not registered",)",
         R"("exitCode":1,"clientRunning":null,"clientPid":null,)", R"("restarts":null,)",
         "\"lastDump\":null}\r\n"}},
       {"a healthy service",
        service,
        {R"("registeredAs":"service","serviceName":"KeldranGridAgent321","serviceState":"running",)",
-        R"("recovery":[5,30],)", R"("state":"healthy","exitCode":0,"clientRunning":true,)",
-        R"("clientPid":1234,)", R"("restarts":{"total":0,"death":0,"timeout":0,"client":0},)",
+        R"("recovery":[5,30],"environment":["GRID_HOME","TOKEN"],)",
+        R"("state":"healthy","exitCode":0,"clientRunning":true,)", R"("clientPid":1234,)",
+        R"("restarts":{"total":0,"death":0,"timeout":0,"client":0},)",
         R"("heartbeatAgeSeconds":3,)", R"("paused":false,)", R"("lastExitCode":null,)"}},
       {"a host that does not answer",
        silent,

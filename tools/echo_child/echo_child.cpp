@@ -12,6 +12,7 @@
 //                     and the affinity mask as "priority 0x..." and "affinity 0x..."
 //     flood=<MB>      writes that many megabytes of numbered lines to standard output, as fast
 //                     as it can
+//     pid, stamp      writes "pid <process id>", or "stamp <tick count>"
 // Anything else is ignored.
 #include <windows.h>
 
@@ -90,6 +91,8 @@ int main(int argc, char** argv) {
       Report(value);
     } else if (std::strncmp(step, "flood=", 6) == 0) {
       Flood(std::atol(value));
+    } else if (std::strcmp(step, "pid") == 0 || std::strcmp(step, "stamp") == 0) {
+      Note("%s %llu\n", step, step[0] == 'p' ? GetCurrentProcessId() : GetTickCount64());
     }
   }
   return 0;

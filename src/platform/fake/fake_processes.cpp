@@ -124,6 +124,39 @@ Win32Error FakeProcesses::ResumeThread(ThreadHandle thread) {
   return 0;
 }
 
+Win32Error FakeProcesses::CreateOutputPipe(FileHandle* readEnd, FileHandle* writeEnd) {
+  std::lock_guard lock(mutex_);
+  if (auto e = Injected("CreateOutputPipe")) return *e;
+  *readEnd = FileHandle{NewHandle()};
+  *writeEnd = FileHandle{NewHandle()};
+  pipeEnds_.insert({readEnd->value, writeEnd->value});
+  return 0;
+}
+
+void FakeProcesses::ClosePipe(FileHandle end) {
+  std::lock_guard lock(mutex_);
+  pipeEnds_.erase(end.value);
+}
+
+std::unique_ptr<IPipeReader> FakeProcesses::StartPipeReader(std::vector<FileHandle> readEnds,
+                                                            PipeSink sink) {
+  struct Reader final : IPipeReader {};
+  for (std::size_t i = 0; i < readEnds.size(); ++i) {
+    sink(i, {});
+    ClosePipe(readEnds[i]);
+  }
+  return std::make_unique<Reader>();
+}
+
+Win32Error FakeProcesses::WriteMiniDump(ProcessHandle process, std::uint32_t,
+                                        const std::string& path, std::uint32_t) {
+  std::lock_guard lock(mutex_);
+  if (auto e = Injected("WriteMiniDump")) return *e;
+  if (!ChildOf(process)) return Fail(win32_error::kInvalidHandle);
+  dumps_.push_back(path);
+  return 0;
+}
+
 Win32Error FakeProcesses::CreateKillOnCloseJob(JobHandle* job) {
   std::lock_guard lock(mutex_);
   *job = JobHandle{};
@@ -316,7 +349,7 @@ void FakeProcesses::ExitChild(std::uint32_t processId, std::uint32_t exitCode) {
 
 std::size_t FakeProcesses::OpenHandleCount() const {
   std::lock_guard lock(mutex_);
-  return processHandles_.size() + threadHandles_.size() + jobs_.size();
+  return processHandles_.size() + threadHandles_.size() + jobs_.size() + pipeEnds_.size();
 }
 
 }  // namespace keldran::fake

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,14 @@ class FakeProcesses final : public IProcesses, private FakeArea {
   Win32Error CreateKillOnCloseJob(JobHandle* job) override;
   Win32Error AssignToJob(JobHandle job, ProcessHandle process) override;
   void CloseJob(JobHandle job) override;
+  // Pipes are handle values only: the fake's children write nothing, so a reader sees every
+  // pipe end at once. A minidump is recorded by its path.
+  Win32Error CreateOutputPipe(FileHandle* readEnd, FileHandle* writeEnd) override;
+  void ClosePipe(FileHandle end) override;
+  std::unique_ptr<IPipeReader> StartPipeReader(std::vector<FileHandle> readEnds,
+                                               PipeSink sink) override;
+  Win32Error WriteMiniDump(ProcessHandle process, std::uint32_t processId, const std::string& path,
+                           std::uint32_t milliseconds) override;
   std::uint32_t WaitForProcess(ProcessHandle process, std::uint32_t milliseconds) override;
   bool TerminateProcess(ProcessHandle process, std::uint32_t exitCode) override;
   bool GetExitCode(ProcessHandle process, std::uint32_t* exitCode) override;
@@ -109,7 +118,8 @@ class FakeProcesses final : public IProcesses, private FakeArea {
   std::optional<FakeChild> LastChild() const;
   // Ends a running child as if it exited by itself.
   void ExitChild(std::uint32_t processId, std::uint32_t exitCode);
-  std::size_t OpenHandleCount() const;
+  std::size_t OpenHandleCount() const;  // pipe ends included
+  std::vector<std::string> Dumps() const { return Locked(mutex_, dumps_); }
 
  private:
   Win32Error Create(const std::string& commandLine, const ChildStartup& startup, bool suspended,
@@ -128,6 +138,8 @@ class FakeProcesses final : public IProcesses, private FakeArea {
   std::map<std::uintptr_t, std::shared_ptr<FakeChild>> processHandles_;
   std::map<std::uintptr_t, std::shared_ptr<FakeChild>> threadHandles_;
   std::map<std::uint32_t, FakeClock::ActionId> pendingExits_;
+  std::set<std::uintptr_t> pipeEnds_;
+  std::vector<std::string> dumps_;
   std::map<std::uint32_t, FakeProgram> suspendedPrograms_;  // by process id, until resumed
   std::map<std::uint32_t, std::uint64_t> breakReactions_;   // endsOnBreakAfter by process id
   std::map<std::uintptr_t, std::vector<std::shared_ptr<FakeChild>>> jobs_;  // members by job

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -32,6 +33,12 @@ inline HResult LastErrorResult() { return HResultFromWin32(::GetLastError()); }
 // ANSI code page text to and from UTF-16 (the COM boundary and the wide calls).
 std::wstring ToWide(std::string_view text);
 std::string ToAnsi(std::wstring_view text);
+
+// A client's output pipes and its minidump (client_output.cpp), for IProcesses.
+Win32Error CreateOutputPipe(FileHandle* readEnd, FileHandle* writeEnd);
+std::unique_ptr<IPipeReader> StartPipeReader(std::vector<FileHandle> readEnds, PipeSink sink);
+Win32Error WriteMiniDump(ProcessHandle process, std::uint32_t processId, const std::string& path,
+                         std::uint32_t milliseconds);
 
 std::unique_ptr<IRegistry> MakeRegistry();
 std::unique_ptr<IServiceManager> MakeServiceManager();

@@ -60,6 +60,19 @@ class Processes final : public IProcesses {
 
   void CloseJob(JobHandle job) override { UniqueKernelHandle(FromSeam<HANDLE>(job)).reset(); }
 
+  Win32Error CreateOutputPipe(FileHandle* readEnd, FileHandle* writeEnd) override {
+    return win32::CreateOutputPipe(readEnd, writeEnd);
+  }
+  void ClosePipe(FileHandle end) override { UniqueKernelHandle(FromSeam<HANDLE>(end)).reset(); }
+  std::unique_ptr<IPipeReader> StartPipeReader(std::vector<FileHandle> readEnds,
+                                               PipeSink sink) override {
+    return win32::StartPipeReader(std::move(readEnds), std::move(sink));
+  }
+  Win32Error WriteMiniDump(ProcessHandle process, std::uint32_t processId, const std::string& path,
+                           std::uint32_t milliseconds) override {
+    return win32::WriteMiniDump(process, processId, path, milliseconds);
+  }
+
   std::uint32_t WaitForProcess(ProcessHandle process, std::uint32_t milliseconds) override {
     return ::WaitForSingleObject(FromSeam<HANDLE>(process), milliseconds);
   }

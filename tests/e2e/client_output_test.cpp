@@ -1,0 +1,159 @@
+// What the real host keeps of a console client under Wine: its standard output and error in the
+// day's output file, in order per stream, and quoted in the death's event; the day's cap with its
+// one note; a minidump of a silent client before its kill that dbghelp reads back, and no more
+// dumps than DumpKeep.
+#include "support_win32/host_test.h"
+// (after windows.h, which the fixture brings)
+#include <dbghelp.h>
+#include <tlhelp32.h>
+
+#include <set>
+
+namespace keldran::test {
+namespace {
+
+using ClientOutputTest = HostTest;
+
+std::string ConsoleClient(const std::string& steps) {
+  return "\"" + ProgramPath("echo_child.exe") + "\" client.out " + steps;
+}
+
+std::string OutputFile(const HostRun& run) {
+  return run.dir().Read("logs\\" + run.component() + "-output-" + DayFileName());
+}
+
+size_t At(const std::string& text, const std::string& part) { return text.find(part); }
+
+TEST_F(ClientOutputTest, AClientsLinesReachTheOutputFileInOrderAndItsDeathQuotesItsStandardError) {
+  HostSetup setup;
+  setup.clientCommand =
+      ConsoleClient("out=first err=bad-one out=second err=bad-two out=third exit=3");
+  StartHost(setup);
+  ASSERT_TRUE(run_.WaitForLog("Client stopped unexpectedly", kWaitMs)) << run_.Log();
+  EXPECT_EQ(run_.RunAgain("/Stop").exitCode, 0u);
+  ExpectHostEnds(0);
+  const std::string file = OutputFile(run_);
+  // The C runtime writes CR LF into a pipe: the CR goes, the file's own CR LF ends each line.
+  for (const char* line : {" out first\r\n", " out second\r\n", " out third\r\n",
+                           " err bad-one\r\n", " err bad-two\r\n"}) {
+    EXPECT_NE(At(file, line), std::string::npos) << line << "\n" << file;
+  }
+  EXPECT_LT(At(file, " out first"), At(file, " out second")) << file;
+  EXPECT_LT(At(file, " out second"), At(file, " out third")) << file;
+  EXPECT_LT(At(file, " err bad-one"), At(file, " err bad-two")) << file;
+  EXPECT_EQ(file.find("\r\r\n"), std::string::npos) << file;
+  const std::string log = run_.Log();
+  EXPECT_NE(
+      At(log, "Client stopped unexpectedly : last lines on standard error: bad-one | bad-two"),
+      std::string::npos)
+      << log;
+  EXPECT_NE(At(log, "ended with exit code 3 (0x00000003) after "), std::string::npos) << log;
+}
+
+TEST_F(ClientOutputTest, AFloodStopsAtTheDaysCapWithOneNoteThatCountsEveryLineKeptOut) {
+  HostSetup setup;
+  setup.clientCommand = ConsoleClient("flood=3 exit=0");
+  setup.iniLines = {"OutputMaxMB=1", "StopExitCodes=0"};
+  StartHost(setup);
+  ExpectHostEnds(0);
+  const std::string file = OutputFile(run_);
+  EXPECT_LE(file.size(), (1u << 20) + 200) << "the cap and its note";
+  size_t written = 0;
+  for (size_t at = file.find(" out line "); at != std::string::npos;
+       at = file.find(" out line ", at + 1)) {
+    ++written;
+  }
+  const size_t notes = file.find(" note ") == std::string::npos ? 0 : 1;
+  ASSERT_EQ(notes, 1u) << file.substr(file.size() > 400 ? file.size() - 400 : 0);
+  EXPECT_EQ(file.find(" note ", file.find(" note ") + 1), std::string::npos) << "one note";
+  const unsigned long dropped = std::strtoul(file.c_str() + file.find(" note ") + 6, nullptr, 10);
+  // echo_child's flood: lines of a fixed length until 3 MB are written.
+  const size_t lineBytes =
+      std::string("line 000000000000 of the flood, as fast as the pipe takes it\n").size();
+  const size_t total = ((3u << 20) + lineBytes - 1) / lineBytes;
+  EXPECT_GT(written, 10000u);
+  EXPECT_EQ(written + dropped, total) << "every line is written or counted";
+}
+
+// The ids of the threads that a minidump lists.
+std::set<DWORD> DumpThreads(const std::string& path) {
+  std::set<DWORD> ids;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return ids;
+  HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  void* base = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+  MINIDUMP_DIRECTORY* entry = nullptr;
+  void* stream = nullptr;
+  ULONG size = 0;
+  if (base && MiniDumpReadDumpStream(base, ThreadListStream, &entry, &stream, &size)) {
+    const auto* list = static_cast<const MINIDUMP_THREAD_LIST*>(stream);
+    for (ULONG i = 0; i < list->NumberOfThreads; ++i) ids.insert(list->Threads[i].ThreadId);
+  }
+  if (base) UnmapViewOfFile(base);
+  if (mapping) CloseHandle(mapping);
+  CloseHandle(file);
+  return ids;
+}
+
+std::set<DWORD> ThreadsOf(DWORD pid) {
+  std::set<DWORD> ids;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == pid) ids.insert(entry.th32ThreadID);
+  }
+  CloseHandle(snapshot);
+  return ids;
+}
+
+// The dump that the nth kill record names.
+std::string DumpOfKill(const std::string& log, size_t nth) {
+  const std::vector<std::string> kills = OutLines(log, "; its minidump: ");
+  if (nth >= kills.size()) return {};
+  return kills[nth].substr(kills[nth].find("; its minidump: ") + 16);
+}
+
+TEST_F(ClientOutputTest, ASilentClientLeavesAMinidumpOfItsThreadsAndDumpKeepBoundsTheirNumber) {
+  HostSetup setup;
+  setup.timeoutSeconds = 2;
+  setup.clientCommand = ConsoleClient("pid wait");
+  setup.iniLines = {"DumpKeep=1"};
+  StartHost(setup);
+  // The client's own line, not its command line, which holds the step too.
+  ASSERT_TRUE(run_.WaitForOut("\npid ", kWaitMs)) << run_.Out();
+  const std::string out = run_.Out();
+  const DWORD pid = std::strtoul(out.c_str() + out.find("\npid ") + 5, nullptr, 10);
+  const std::set<DWORD> threads = ThreadsOf(pid);
+  ASSERT_FALSE(threads.empty());
+  ASSERT_TRUE(run_.WaitForLog("; its minidump: ", kWaitMs)) << run_.Log();
+  const std::string first = DumpOfKill(run_.Log(), 0);
+  EXPECT_NE(first.find("\\dumps\\" + run_.component() + "-" + std::to_string(pid) + "-"),
+            std::string::npos)
+      << first;
+  const std::set<DWORD> dumped = DumpThreads(first);
+  for (DWORD id : threads) EXPECT_TRUE(dumped.count(id)) << "thread " << id << " of " << first;
+
+  ASSERT_TRUE(
+      WaitUntil([&] { return OutLines(run_.Log(), "; its minidump: ").size() >= 2; }, kWaitMs * 2))
+      << run_.Log();
+  RunOptions console;
+  console.outputFile = run_.dir().File("status.txt");
+  (void)run_.RunAgain("/Status", console);
+  const std::string status = run_.dir().Read("status.txt");
+  EXPECT_NE(status.find("Last dump:   " + run_.dir().File("logs\\dumps\\")), std::string::npos)
+      << status;
+  EXPECT_NE(status.find("Output:      " + run_.dir().File("logs\\" + run_.component())),
+            std::string::npos)
+      << status;
+  EXPECT_EQ(run_.RunAgain("/Stop").exitCode, 0u);
+  ExpectHostEnds(0);
+  const std::string log = run_.Log();
+  EXPECT_EQ(GetFileAttributesA(first.c_str()), INVALID_FILE_ATTRIBUTES) << "beyond DumpKeep";
+  const std::string second = DumpOfKill(log, 1);
+  EXPECT_NE(GetFileAttributesA(second.c_str()), INVALID_FILE_ATTRIBUTES) << second;
+}
+
+}  // namespace
+}  // namespace keldran::test

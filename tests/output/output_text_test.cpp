@@ -1,0 +1,132 @@
+// What a client's bytes become in the output file, what an end quotes of standard error, and
+// which output files and dumps retention takes, by their names.
+#include "output/output_text.h"
+
+#include <gtest/gtest.h>
+
+namespace keldran {
+namespace {
+
+constexpr std::uint64_t kMB = 1 << 20;
+const std::string kLong(output_limits::kMaxLine, 'a');
+const std::string kCut = "T out " + kLong + std::string(kCutMarker) + "\r\n";
+
+struct Chunk {
+  OutputStream stream;
+  std::string data;
+};
+constexpr OutputStream kOut = OutputStream::kOut;
+constexpr OutputStream kErr = OutputStream::kErr;
+
+TEST(OutputTextTest, FramesLinesPerStreamCutsLongOnesAndStopsAtTheCapWithOneNote) {
+  const struct {
+    const char* what;
+    std::vector<Chunk> chunks;
+    std::uint64_t roomBeforeCap;  // 0: no cap
+    std::string file;
+    std::string note;
+  } cases[] = {
+      {"bytes as written, a CR before the LF dropped",
+       {{kOut, "a\r\nb\x01\tc\n\n"}},
+       0,
+       "T out a\r\nT out b\x01\tc\r\nT out \r\n",
+       ""},
+      {"a line split over reads; a lone CR stays; the unfinished line at the end",
+       {{kOut, "ab"}, {kOut, "c\nx\ry"}},
+       0,
+       "T out abc\r\nT out x\ry\r\n",
+       ""},
+      {"each stream keeps its own line under way",
+       {{kOut, "o1"}, {kErr, "e1\n"}, {kOut, "\n"}},
+       0,
+       "T err e1\r\nT out o1\r\n",
+       ""},
+      {"a line of the limit with CR LF is whole",
+       {{kOut, kLong + "\r\n"}},
+       0,
+       "T out " + kLong + "\r\n",
+       ""},
+      {"a longer line is cut once, its rest skipped up to its LF",
+       {{kOut, kLong + "bbbb"}, {kOut, "cc\nnext\n"}},
+       0,
+       kCut + "T out next\r\n",
+       ""},
+      {"a CR past the limit that is not the line's end cuts",
+       {{kOut, kLong + "\rb\n"}},
+       0,
+       kCut,
+       ""},
+      {"at the cap every later line is counted, also one that would fit",
+       {{kOut, "1\n22\n3\n"}},
+       12,
+       "T out 1\r\n",
+       "T note 2 lines (3 bytes) not written: the day's output reached its cap of 1 MB "
+       "(OutputMaxMB)\r\n"},
+  };
+  for (const auto& c : cases) {
+    LineState lines[2];
+    DayBudget day;
+    if (c.roomBeforeCap != 0) day = DayBudget{kMB, kMB - c.roomBeforeCap};
+    std::string file;
+    for (const Chunk& chunk : c.chunks) {
+      file += FrameOutput(lines[static_cast<int>(chunk.stream)], day, chunk.stream, "T", chunk.data,
+                          false)
+                  .text;
+    }
+    for (OutputStream stream : {kOut, kErr})
+      file += FrameOutput(lines[static_cast<int>(stream)], day, stream, "T", {}, true).text;
+    EXPECT_EQ(file, c.file) << c.what;
+    EXPECT_EQ(DropNote(day, "T"), c.note) << c.what;
+    EXPECT_EQ(DropNote(day, "T"), "") << c.what << ": one note for what was dropped";
+  }
+}
+
+TEST(OutputTextTest, TheTailKeepsTheLastNonBlankLinesOfStandardErrorCut) {
+  LineState line;
+  DayBudget day{1, 1};  // full: the tail does not depend on the file
+  std::deque<std::string> tail;
+  const std::string data =
+      "first\nsecond\n" + std::string(300, 'x') + "\n \t\n\nla" + std::string(1, '\0') + "st";
+  KeepTail(tail, FrameOutput(line, day, kErr, "T", data, false).lines);
+  EXPECT_EQ(TailText(tail), "first | second | " + std::string(output_limits::kTailLine, 'x'));
+  KeepTail(tail, FrameOutput(line, day, kErr, "T", {}, true).lines);
+  EXPECT_EQ(TailText(tail), "second | " + std::string(output_limits::kTailLine, 'x') + " | last");
+  EXPECT_TRUE(FrameOutput(line, day, kOut, "T", "out\n", false).lines.empty());
+}
+
+TEST(OutputTextTest, RetentionTakesOnlyTheComponentsOldOutputFilesAndDumpsBeyondTheCount) {
+  const LocalTime today{2024, 3, 0, 10, 9, 5, 7, 0};
+  EXPECT_EQ(OutputFileName("Grid", today), "Grid-output-2024-03-10.log");
+  EXPECT_EQ(DumpFileName("Grid", 1234, today), "Grid-1234-20240310-090507.dmp");
+
+  const std::vector<std::string> outputs = {
+      "Grid-output-2024-03-03.log",      // 7 days old: kept
+      "Grid-output-2024-03-02.log",      // 8: goes
+      "grid-OUTPUT-2023-12-31.LOG",      // goes: names ignore case
+      "Other-output-2024-01-01.log",     // another component's
+      "Grid-Lab-output-2024-01-01.log",  // the component Grid-Lab's
+      "Grid-output-2024-13-01.log",      // no date
+      "Grid-output-2024-01-01.log.bak",
+      "2024-01-01.log",  // the host's log: LogKeepDays' own business
+  };
+  EXPECT_EQ(OldOutputFiles(outputs, "Grid", today, 7),
+            (std::vector<std::string>{"Grid-output-2024-03-02.log", "grid-OUTPUT-2023-12-31.LOG"}));
+  EXPECT_TRUE(OldOutputFiles(outputs, "Grid", today, 0).empty());
+
+  const std::vector<std::string> dumps = {
+      "Grid-100-20240301-090000.dmp",     "grid-300-20240303-090000.DMP",
+      "Grid-7-20230101-000000.dmp",       "Grid-200-20240302-090000.dmp",
+      "Grid-Lab-400-20200101-000000.dmp",  // the component Grid-Lab's
+      "Grid-x-20200101-000000.dmp",       "Grid-5-20200101-000000.dmp.txt",
+      DumpFileName("Grid", 9, today),
+  };
+  EXPECT_EQ(
+      DumpsBeyondKeep(dumps, "Grid", 2),
+      (std::vector<std::string>{"Grid-200-20240302-090000.dmp", "Grid-100-20240301-090000.dmp",
+                                "Grid-7-20230101-000000.dmp"}));
+  EXPECT_TRUE(DumpsBeyondKeep(dumps, "Grid", 5).empty());
+  EXPECT_TRUE(DumpsBeyondKeep(dumps, "Grid", 0).empty()) << "dumps off: those there stay";
+}
+
+}  // namespace
+}  // namespace keldran
