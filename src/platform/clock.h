@@ -22,6 +22,8 @@ class IClock {
   virtual ~IClock() = default;
   // GetTickCount: milliseconds, wraps after about 49.7 days.
   virtual std::uint32_t TickCount() = 0;
+  // GetTickCount64: milliseconds, never wraps.
+  virtual std::uint64_t TickCount64() = 0;
   // GetLocalTime.
   virtual LocalTime LocalNow() = 0;
   // _time64: whole seconds since 1970.

@@ -46,7 +46,7 @@ class ServiceHost final : public IRunControl {
   static constexpr std::uint32_t kStopPollMs = 100;
   // The thread message that wakes the run loop for a recorded stop.
   static constexpr std::uint32_t kStopMessage = window_message::kApp + 1;
-  static constexpr std::uint32_t kWatchdogPeriodMs = Supervisor::kTickPeriodMs;
+  static constexpr std::uint32_t kWatchdogPeriodMs = static_cast<std::uint32_t>(kWatchdogTickMs);
   // The records still queued at the end get this long without progress before the service
   // reports itself stopped (after that report the process may be ended).
   static constexpr std::uint32_t kFinalFlushMs = 5000;

@@ -29,7 +29,7 @@ bool Supervisor::LaunchClient() {
   {
     LockGuard guard(*lock_);
     if (stopCode_) return true;
-    lastHeartbeat_ = kNoHeartbeat;
+    lastHeartbeat_.reset();
     heartbeatTimeout_ = 0;
     paused_ = false;
     timedOut_ = false;
@@ -66,7 +66,7 @@ bool Supervisor::LaunchClient() {
     clientRunning_ = started;
     if (started) {
       clientLaunched_ = true;
-      startedAt_ = platform_.clock.TickCount();
+      startedAt_ = platform_.clock.TickCount64();
       startedAtTime_ = platform_.clock.Time64();
       ++starts_;
       ++changes_;

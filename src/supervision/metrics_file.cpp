@@ -95,7 +95,7 @@ void MetricsFile::Tick() {
   const auto interval = static_cast<std::uint32_t>(config_.MetricsInterval) * 1000;
   // A tick may come a little early: a write due within half a tick is made now.
   if (writtenChanges_ == status.changes && failures_ == 0 &&
-      now - writtenAt_ + Supervisor::kTickPeriodMs / 2 < interval)
+      now - writtenAt_ + kWatchdogTickMs / 2 < interval)
     return;
   Write(true, status);
 }

@@ -42,19 +42,20 @@ std::string Supervisor::OutputTail() {
 }
 
 void Supervisor::LogClientEnd(bool killed, const std::string& dump) {
-  std::uint32_t runMs;
+  std::uint64_t runMs;
   const std::optional<std::uint32_t> code =
       killed ? std::optional<std::uint32_t>(kKilledExitCode) : client_.ExitCode();
   {
     LockGuard guard(*lock_);
     if (endLogged_) return;
     endLogged_ = true;
-    runMs = platform_.clock.TickCount() - startedAt_;
+    runMs = platform_.clock.TickCount64() - startedAt_;
     if (code) lastExitCode_ = code;
     ++changes_;
   }
   const std::uint32_t id = client_.processId();
-  const std::string ran = Format("%u.%u s", runMs / 1000, runMs % 1000 / 100);
+  const std::string ran = Format("%u.%u s", static_cast<std::uint32_t>(runMs / 1000),
+                                 static_cast<std::uint32_t>(runMs % 1000 / 100));
   const std::string tail = OutputTail();
   if (killed) {
     events_.logDebug(Format("Client process %u killed with exit code %u after %s", id,
@@ -69,12 +70,12 @@ void Supervisor::LogClientEnd(bool killed, const std::string& dump) {
 }
 
 bool Supervisor::SetRunningTS(bool running, const WideString* progress, std::uint32_t timeout) {
-  std::uint32_t now = platform_.clock.TickCount();
+  const std::uint64_t now = platform_.clock.TickCount64();
   bool resumed, wasPaused;
   std::string trace;
   {
     LockGuard guard(*lock_);
-    lastHeartbeat_ = now == 0 ? 1 : now;
+    lastHeartbeat_ = now;
     heartbeatTimeout_ = timeout != 0 ? timeout : static_cast<std::uint32_t>(Settings().timeout);
     progressText_ = progress && !progress->empty() ? *progress : WideString();
     progressStored_ = true;
@@ -254,16 +255,16 @@ void Supervisor::EndRun() {
 }
 
 Supervisor::Status Supervisor::GetStatus() const {
-  const std::uint32_t now = platform_.clock.TickCount();
+  const std::uint64_t now = platform_.clock.TickCount64();
   Status status;
   status.outputFile = config_.CaptureOutput != 0 ? output_.FilePath() : std::string();
   LockGuard guard(*lock_);
   status.lastDump = lastDump_;
   status.clientRunning = clientRunning_;
   status.processId = client_.processId();
-  status.runMs = starts_ > 0 ? now - startedAt_ : 0;
+  status.runMs = starts_ > 0 ? static_cast<std::uint32_t>(now - startedAt_) : 0;
   status.starts = starts_;
-  if (lastHeartbeat_ != kNoHeartbeat) status.heartbeatAgeMs = (now == 0 ? 1 : now) - lastHeartbeat_;
+  if (lastHeartbeat_) status.heartbeatAgeMs = static_cast<std::uint32_t>(now - *lastHeartbeat_);
   const RunSettings settings = Settings();
   status.timeoutSeconds =
       settings.timeout == 0 || settings.debug != 0
@@ -276,8 +277,7 @@ Supervisor::Status Supervisor::GetStatus() const {
   status.stopping = stopCode_.has_value();
   status.connected = clientWindow_ != 0;
   if (restartAt_) {
-    const auto left = static_cast<std::int32_t>(*restartAt_ - now);
-    status.restartInMs = left > 0 ? static_cast<std::uint32_t>(left) : 0;
+    status.restartInMs = now < *restartAt_ ? static_cast<std::uint32_t>(*restartAt_ - now) : 0;
   }
   status.deathRestarts = deathRestarts_;
   status.timeoutRestarts = timeoutRestarts_;

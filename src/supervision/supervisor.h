@@ -23,6 +23,7 @@
 #include "platform/platform.h"
 #include "supervision/client_events.h"
 #include "supervision/process.h"
+#include "supervision/watchdog_decision.h"
 
 namespace keldran {
 
@@ -39,15 +40,10 @@ class Supervisor {
   // console and the desktop ask (Ctrl+Break, WM_CLOSE); a client without a window is asked at
   // once.
   static constexpr std::uint32_t kStopGraceMs = 10000;
-  static constexpr std::uint32_t kNoHeartbeat = 0xFFFFFFFFu;
   // The exit code every killed client gets (ERROR_TIMEOUT).
   static constexpr std::uint32_t kKilledExitCode = 1460;
   // The state lock's spin count.
   static constexpr std::uint32_t kSpinCount = 4000;
-  // A client that ran this long has stayed up: its next end restarts it at once.
-  static constexpr std::uint32_t kStaysUpMs = 60000;
-  // The watchdog ticks once a second.
-  static constexpr std::uint32_t kTickPeriodMs = 1000;
   // A client killed for silence waits this long at most for its minidump (Wine 8 takes 2 to 3 s
   // for one; Windows well under one).
   static constexpr std::uint32_t kDumpWaitMs = 10000;
@@ -177,7 +173,7 @@ class Supervisor {
   // With RestartBackoff set, a client that ended soon after its start is started again only
   // after a pause that doubles with each such end, up to that many seconds; one that stayed up
   // starts the count again. True when the restart waits.
-  bool DelayRestart(std::uint32_t now, std::uint32_t ranMs);
+  bool DelayRestart(std::uint64_t now, std::uint64_t ranMs);
   // The client's start-up: its show state, its environment (the host's, the configured
   // variables, then its parameters), a console of its own, its priority and processors.
   StartOptions ClientStartOptions(const std::string& parameters, std::uint16_t show) const;
@@ -185,10 +181,12 @@ class Supervisor {
   // say it is done.
   bool EndsTheRun(std::uint32_t exitCode) const;
   // A client's end, heard of by the tick or the run loop: a clean end of the run, or a death.
-  TickOutcome HandleClientEnd(std::uint32_t now, std::uint32_t ranMs);
+  TickOutcome HandleClientEnd(std::uint64_t now, std::uint64_t ranMs);
   TickOutcome Relaunch();
-  // The tick count, never 0 (the value that stands for "none").
-  std::uint32_t Now() const;
+  // What the watchdog sees of the client, and what it does about its decision.
+  WatchdogView ViewForTick(std::uint64_t now);  // under lock_
+  TickOutcome Act(const WatchdogDecision& decision, std::uint64_t now);
+  TickOutcome KillForSilence(std::uint64_t now);
 
   Platform& platform_;
   ComponentLog& events_;
@@ -204,8 +202,9 @@ class Supervisor {
   bool clientLaunched_ = false;
   bool timedOut_ = false;
   bool connectedOnce_ = false;
-  std::uint32_t lastHeartbeat_ = kNoHeartbeat;
-  std::optional<std::uint32_t> lastTick_;  // the watchdog's previous tick
+  // 64-bit tick counts (milliseconds) from here on.
+  std::optional<std::uint64_t> lastHeartbeat_;  // or the tick that started the clock
+  std::optional<std::uint64_t> lastTick_;       // the watchdog's previous tick
   std::uint32_t heartbeatTimeout_ = 0;
   WideString progressText_;
   bool progressStored_ = false;  // a heartbeat has stored a progress value in this run
@@ -216,12 +215,12 @@ class Supervisor {
   WideString timeoutFile_;
   std::optional<RunSettings> settings_;     // none: as configured
   std::optional<std::uintptr_t> stopCode_;  // a stop or shutdown is under way
-  std::uint32_t startedAt_ = 0;             // tick count of the current client's start
+  std::uint64_t startedAt_ = 0;             // tick count of the current client's start
   std::uint32_t starts_ = 0;                // client starts in this run
   bool endLogged_ = true;                   // the current client's end has its record
   bool endHandled_ = false;                 // the current client's end has been dealt with
-  std::uint32_t backoffSeconds_ = 0;        // the pause before the last restart
-  std::optional<std::uint32_t> restartAt_;  // tick count: a restart waits until then
+  std::uint64_t backoffMs_ = 0;             // the pause before the last restart
+  std::optional<std::uint64_t> restartAt_;  // tick count: a restart waits until then
   bool unguardedReported_ = false;          // a client outside its job has been reported
   bool tuningReported_ = false;             // a priority or processors not set, reported
   std::int64_t startedAtTime_ = 0;          // Unix seconds of the current client's start

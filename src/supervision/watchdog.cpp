@@ -10,93 +10,97 @@
 namespace keldran {
 
 TickOutcome Supervisor::WatchdogTick() {
-  const std::uint32_t now = Now();
-
-  bool died = false, resumed = false, kill = false, restartDue = false;
-  std::uint32_t ranMs = 0;
-  WindowHandle pingWindow = 0;
-  std::uint32_t pingMessage = 0;
-  std::optional<std::optional<std::string>> report;  // the 107 event, with its string if any
-  WideString file;
+  const std::uint64_t now = platform_.clock.TickCount64();
+  WatchdogDecision decision;
   {
     LockGuard guard(*lock_);
-    // A tick that comes late means that the run-loop thread was busy: the client's calls waited
-    // for it just as the tick did. That time is the host's own and does not count as the
-    // client's silence, unless the client's last heartbeat came after the previous tick.
-    if (lastTick_ && lastHeartbeat_ != kNoHeartbeat) {
-      const std::uint32_t gap = now - *lastTick_;
-      if (gap > 2 * kTickPeriodMs && now - lastHeartbeat_ >= gap)
-        lastHeartbeat_ += gap - kTickPeriodMs;
-    }
+    decision = DecideWatchdogTick(ViewForTick(now));
     lastTick_ = now;
-    // A stopping client is the stop's business: its end is no death, its silence no time-out.
-    if (!clientRunning_ || stopCode_) return TickOutcome::kGoOn;
-    const RunSettings settings = Settings();
-    // A restart that waits out its pause; then death comes first, whatever Timeout, Debug or
-    // Paused say.
-    if (restartAt_) {
-      if (static_cast<std::int32_t>(now - *restartAt_) < 0) return TickOutcome::kGoOn;
-      restartAt_.reset();
-      restartDue = true;
-    } else if (!endHandled_ && client_.HasEnded()) {
-      // The run loop hears of a death at once; this is for the time it cannot (a modal loop).
-      died = endHandled_ = true;
-      ranMs = now - startedAt_;
-    } else if (settings.timeout == 0 || paused_) {
-      return TickOutcome::kGoOn;
-    } else if (now <= lastHeartbeat_) {
-      // Right after a start (no heartbeat yet) and after the tick count wraps, the clock starts.
-      lastHeartbeat_ = now;
-      resumed = timedOut_;
-      timedOut_ = false;
-    } else {
-      if (heartbeatTimeout_ == 0) heartbeatTimeout_ = static_cast<std::uint32_t>(settings.timeout);
-      const std::uint64_t elapsed = now - lastHeartbeat_;
-      const std::uint64_t timeout = heartbeatTimeout_;
-      if (elapsed <= timeout * 500) return TickOutcome::kGoOn;
-      if (elapsed <= timeout * 1000) {
-        // The second half of the time-out: a ping every tick, posted, never sent.
-        if (settings.debug != 0 || clientWindow_ == 0) return TickOutcome::kGoOn;
-        pingWindow = clientWindow_;
-        pingMessage = clientEventMessage_;
+    lastHeartbeat_ = decision.lastHeartbeat;
+    switch (decision.action) {
+      case WatchdogAction::kRestart:
+        restartAt_.reset();
+        break;
+      case WatchdogAction::kClientEnded:
+        endHandled_ = true;
+        break;
+      case WatchdogAction::kPing:
         ++pings_;
-      } else {
-        if (!timedOut_) {
+        break;
+      case WatchdogAction::kTimedOut:
+        if (decision.report) {
           timedOut_ = true;
           ++timeouts_;
           ++changes_;
-          report.emplace();
-          if (progressStored_)
-            *report = ": last progress was: " + platform_.texts.WideToAnsi(progressText_);
         }
-        // A visible or debugged client is reported but left alone.
-        kill = settings.debug == 0 && settings.show == 0;
-        if (kill) {
-          file = std::exchange(timeoutFile_, WideString());
-          ++timeoutRestarts_;
-        }
-      }
+        if (decision.kill) ++timeoutRestarts_;
+        break;
+      case WatchdogAction::kNothing:
+        break;
     }
   }
+  return Act(decision, now);
+}
 
-  if (restartDue) return Relaunch();
-  if (died) return HandleClientEnd(now, ranMs);
-  if (resumed) {
-    events_.logInfo(category::kRun, 118);
-    notices_.PostNotice("Client resumed responding following timeout", notice_kind::kInformation);
-    return TickOutcome::kGoOn;
-  }
-  if (pingWindow != 0) {
-    events_.logDebug("Sending ping to client");
-    (void)platform_.windowing.PostMessage(pingWindow, pingMessage, client_event::kPing, 0);
-    return TickOutcome::kGoOn;
-  }
-  if (report) events_.logError(category::kRun, 107, *report ? (*report)->c_str() : nullptr);
-  if (!kill) return TickOutcome::kGoOn;
+WatchdogView Supervisor::ViewForTick(std::uint64_t now) {
+  const RunSettings settings = Settings();
+  WatchdogView view;
+  view.now = now;
+  view.lastTick = lastTick_;
+  view.lastHeartbeat = lastHeartbeat_;
+  view.restartAt = restartAt_;
+  view.watching = clientRunning_ && !stopCode_;
+  // The run loop hears of a death at once; the tick is for the time it cannot (a modal loop).
+  view.ended = view.watching && !restartAt_ && !endHandled_ && client_.HasEnded();
+  view.timeoutsOff = settings.timeout == 0 || paused_;
+  view.timeoutSeconds =
+      heartbeatTimeout_ != 0 ? heartbeatTimeout_ : static_cast<std::uint32_t>(settings.timeout);
+  view.timedOut = timedOut_;
+  view.debug = settings.debug != 0;
+  view.shown = settings.show != 0;
+  view.connected = clientWindow_ != 0;
+  return view;
+}
 
+TickOutcome Supervisor::Act(const WatchdogDecision& decision, std::uint64_t now) {
+  switch (decision.action) {
+    case WatchdogAction::kRestart:
+      return Relaunch();
+    case WatchdogAction::kClientEnded:
+      return HandleClientEnd(now, now - startedAt_);
+    case WatchdogAction::kPing:
+      events_.logDebug("Sending ping to client");
+      PostToClient(client_event::kPing);
+      return TickOutcome::kGoOn;
+    case WatchdogAction::kTimedOut: {
+      if (decision.report) {
+        // The event quotes the last progress text once a heartbeat has stored one.
+        std::optional<std::string> lastProgress;
+        {
+          LockGuard guard(*lock_);
+          if (progressStored_)
+            lastProgress = ": last progress was: " + platform_.texts.WideToAnsi(progressText_);
+        }
+        events_.logError(category::kRun, event::kClientTimedOut,
+                         lastProgress ? lastProgress->c_str() : nullptr);
+      }
+      return decision.kill ? KillForSilence(now) : TickOutcome::kGoOn;
+    }
+    case WatchdogAction::kNothing:
+      break;
+  }
+  return TickOutcome::kGoOn;
+}
+
+TickOutcome Supervisor::KillForSilence(std::uint64_t now) {
+  WideString file;
+  {
+    LockGuard guard(*lock_);
+    file = std::exchange(timeoutFile_, WideString());
+  }
   if (!file.empty()) {
     const std::string path = platform_.texts.WideToAnsi(file);
-    events_.logError(category::kRun, 121, path.c_str());
+    events_.logError(category::kRun, event::kTimeoutFile, path.c_str());
     (void)platform_.files.DeleteFile(file);
   }
   const std::string dump = DumpBeforeKill();
@@ -115,7 +119,7 @@ TickOutcome Supervisor::Relaunch() {
   return LaunchClient() ? TickOutcome::kGoOn : TickOutcome::kFailRun;
 }
 
-TickOutcome Supervisor::HandleClientEnd(std::uint32_t now, std::uint32_t ranMs) {
+TickOutcome Supervisor::HandleClientEnd(std::uint64_t now, std::uint64_t ranMs) {
   // A client that says with its exit code that it is done ends the run; any other end is a
   // death.
   const std::optional<std::uint32_t> code = client_.ExitCode();
@@ -123,12 +127,12 @@ TickOutcome Supervisor::HandleClientEnd(std::uint32_t now, std::uint32_t ranMs) 
     LogClientEnd(false);
     const std::string text = Format(
         "The client ended with exit code %u, which StopExitCodes names: the host stops", *code);
-    events_.logInfo(category::kShutdown, 1001, text.c_str());
+    events_.logInfo(category::kShutdown, event::kText, text.c_str());
     return TickOutcome::kEndRun;
   }
   // The event names the reason when the client printed one.
   const std::string why = OutputTail();
-  events_.logError(category::kRun, 108, why.empty() ? nullptr : why.c_str());
+  events_.logError(category::kRun, event::kClientStopped, why.empty() ? nullptr : why.c_str());
   {
     LockGuard guard(*lock_);
     ++deathRestarts_;
@@ -138,17 +142,17 @@ TickOutcome Supervisor::HandleClientEnd(std::uint32_t now, std::uint32_t ranMs) 
   if (DelayRestart(now, ranMs)) return TickOutcome::kGoOn;
   // At most one start a second, as when deaths were noticed by the tick alone: a client that
   // ends at once does not get started again and again.
-  if (ranMs < kTickPeriodMs) {
+  if (ranMs < kWatchdogTickMs) {
     LockGuard guard(*lock_);
-    restartAt_ = now + (kTickPeriodMs - ranMs);
+    restartAt_ = now + (kWatchdogTickMs - ranMs);
     return TickOutcome::kGoOn;
   }
   return Relaunch();
 }
 
 TickOutcome Supervisor::OnClientEnded() {
-  const std::uint32_t now = Now();
-  std::uint32_t ranMs;
+  const std::uint64_t now = platform_.clock.TickCount64();
+  std::uint64_t ranMs;
   {
     LockGuard guard(*lock_);
     if (!clientRunning_ || stopCode_ || endHandled_ || restartAt_ || !client_.HasEnded())
@@ -163,7 +167,7 @@ TickOutcome Supervisor::RestartIfDue() {
   {
     LockGuard guard(*lock_);
     if (!clientRunning_ || stopCode_ || !restartAt_ ||
-        static_cast<std::int32_t>(Now() - *restartAt_) < 0) {
+        platform_.clock.TickCount64() < *restartAt_) {
       return TickOutcome::kGoOn;
     }
     restartAt_.reset();
@@ -180,13 +184,8 @@ SharedProcessHandle Supervisor::WatchedClient() const {
 std::uint32_t Supervisor::MillisecondsToRestart() const {
   LockGuard guard(*lock_);
   if (!restartAt_) return kInfinite;
-  const auto left = static_cast<std::int32_t>(*restartAt_ - Now());
-  return left > 0 ? static_cast<std::uint32_t>(left) : 0;
-}
-
-std::uint32_t Supervisor::Now() const {
-  const std::uint32_t now = platform_.clock.TickCount();
-  return now == 0 ? 1 : now;
+  const std::uint64_t now = platform_.clock.TickCount64();
+  return now < *restartAt_ ? static_cast<std::uint32_t>(*restartAt_ - now) : 0;
 }
 
 bool Supervisor::EndsTheRun(std::uint32_t exitCode) const {
@@ -194,28 +193,22 @@ bool Supervisor::EndsTheRun(std::uint32_t exitCode) const {
   return std::find(codes.begin(), codes.end(), exitCode) != codes.end();
 }
 
-bool Supervisor::DelayRestart(std::uint32_t now, std::uint32_t ranMs) {
+bool Supervisor::DelayRestart(std::uint64_t now, std::uint64_t ranMs) {
   const std::int32_t longest = config_.RestartBackoff;
-  std::uint32_t grown = 0;
+  std::uint64_t grown = 0;
   {
     LockGuard guard(*lock_);
-    if (longest <= 0 || ranMs >= kStaysUpMs) {
-      // Off, or the client stayed up long enough: the next death starts the count again.
-      backoffSeconds_ = 0;
-      return false;
-    }
-    const auto cap = static_cast<std::uint32_t>(longest);
-    const std::uint32_t next =
-        backoffSeconds_ == 0 ? 1 : std::min<std::uint32_t>(backoffSeconds_ * 2, cap);
-    if (next > backoffSeconds_) grown = next;
-    backoffSeconds_ = next;
-    restartAt_ = now + next * 1000;
+    const std::uint64_t pause = NextRestartPauseMs(backoffMs_, ranMs, longest);
+    if (pause > backoffMs_) grown = pause;
+    backoffMs_ = pause;
+    if (pause == 0) return false;
+    restartAt_ = now + pause;
   }
   if (grown != 0) {
     events_.logDebug(
         Format("The client keeps ending soon after its start: it is started again "
                "after %u s from now on (at most %d s)",
-               grown, longest));
+               static_cast<std::uint32_t>(grown / 1000), longest));
   }
   return true;
 }

@@ -102,6 +102,11 @@ std::uint32_t FakeClock::TickCount() {
   return tickBase_ + static_cast<std::uint32_t>(elapsed_);
 }
 
+std::uint64_t FakeClock::TickCount64() {
+  std::lock_guard lock(mutex_);
+  return elapsed_;
+}
+
 LocalTime FakeClock::LocalNow() {
   std::lock_guard lock(mutex_);
   const std::int64_t ms = epochMilliseconds_ + static_cast<std::int64_t>(elapsed_);

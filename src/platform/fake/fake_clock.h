@@ -35,6 +35,7 @@ class FakeClock final : public IClock {
   bool RunNextAction();
 
   std::uint32_t TickCount() override;
+  std::uint64_t TickCount64() override;
   LocalTime LocalNow() override;
   std::int64_t Time64() override;
   void Sleep(std::uint32_t milliseconds) override { Advance(milliseconds); }

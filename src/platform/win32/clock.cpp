@@ -10,6 +10,7 @@ namespace {
 class Clock final : public IClock {
  public:
   std::uint32_t TickCount() override { return ::GetTickCount(); }
+  std::uint64_t TickCount64() override { return ::GetTickCount64(); }
 
   LocalTime LocalNow() override {
     SYSTEMTIME t{};
