@@ -8,6 +8,7 @@
 
 #include "app/host.h"
 #include "app/status_report.h"
+#include "config/ini_keys.h"
 #include "install/service_installation.h"
 #include "log/error_text.h"
 #include "log/text.h"
@@ -15,13 +16,6 @@
 
 namespace keldran {
 namespace {
-
-bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 std::string Trimmed(const std::string& text) {
   const std::size_t first = text.find_first_not_of(" \t");
@@ -45,42 +39,6 @@ const char* StateName(std::uint32_t state) {
       return "in another state";
   }
 }
-
-// The keys of the Service section and whether each holds a number.
-struct KnownKey {
-  const char* name;
-  bool number;
-};
-constexpr KnownKey kServiceKeys[] = {
-    {"DataDir", false},
-    {"LogDir", false},
-    {"LogPre", false},
-    {"GSDir", false},
-    {"CtrlSrc", false},
-    {"CtrlDoc", false},
-    {"DeleteRegKeys", false},
-    {"CommandLine", false},
-    {"WorkingDir", false},
-    {"AutoStart", true},
-    {"Logon", false},
-    {"Show", true},
-    {"Debug", true},
-    {"Trace", true},
-    {"Timeout", true},
-    // Ours.
-    {"LogKeepDays", true},
-    {"RestartBackoff", true},
-    {"Recovery", false},
-    {"DelayedStart", true},
-    {"Priority", false},
-    {"Affinity", false},
-    {"StopExitCodes", false},
-    {"MetricsFile", false},
-    {"MetricsInterval", true},
-    {"CaptureOutput", true},
-    {"OutputMaxMB", true},
-    {"DumpKeep", true},
-};
 
 bool IsWholeNumber(const std::string& text) {
   std::size_t i = text[0] == '-' || text[0] == '+' ? 1 : 0;
@@ -153,24 +111,15 @@ std::vector<std::string> Host::ConfigurationProblems() {
   // Keys that the host does not know are ignored by a run: most often a misspelling.
   std::string section;
   files.GetProfileSection(config.IniFile, names::kIniSection, 32767, &section);
-  for (std::size_t pos = 0; pos < section.size();) {
-    const std::size_t end = section.find('\0', pos);
-    const std::string entry = section.substr(pos, end == std::string::npos ? end : end - pos);
-    pos = end == std::string::npos ? section.size() : end + 1;
-    const std::string key = Trimmed(entry.substr(0, entry.find('=')));
-    if (key.empty() || key[0] == ';') continue;
-    const bool known =
-        std::any_of(std::begin(kServiceKeys), std::end(kServiceKeys),
-                    [&](const KnownKey& k) { return EqualsIgnoreCase(k.name, key); });
-    if (!known) problem(key, "not a key of the [Service] section; a run ignores it");
-  }
+  for (const std::string& key : UnknownServiceKeys(section))
+    problem(key, "not a key of the [Service] section; a run ignores it");
   // A number that is not one reads as 0 (or its leading digits): Timeout=abc turns the
   // watchdog off.
-  for (const KnownKey& key : kServiceKeys) {
-    if (!key.number) continue;
+  for (const IniKey& key : kServiceKeys) {
+    if (key.kind != IniValue::kNumber) continue;
     std::string raw;
     files.GetProfileString(config.IniFile, std::string(names::kIniSection), std::string(key.name),
-                           "", 260, &raw);
+                           "", kPathBuffer, &raw);
     raw = Trimmed(raw);
     if (!raw.empty() && !IsWholeNumber(raw)) {
       problem(key.name, "\"" + raw + "\" is not a whole number; a run reads it as " +

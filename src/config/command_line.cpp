@@ -7,25 +7,10 @@
 #include <cstring>
 #include <utility>
 
+#include "log/text.h"
+
 namespace keldran {
 namespace {
-
-bool EqualsIgnoreCase(const std::string& a, const char* b) {
-  const std::size_t n = std::strlen(b);
-  if (a.size() != n) return false;
-  for (std::size_t i = 0; i < n; ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-bool HasPrefixIgnoreCase(const std::string& text, std::size_t at, const char* prefix) {
-  const std::size_t n = std::strlen(prefix);
-  return text.size() - at >= n && EqualsIgnoreCase(text.substr(at, n), prefix);
-}
 
 std::string TrimmedBlanks(const std::string& text) {
   const std::size_t first = text.find_first_not_of(" \t");
@@ -36,7 +21,7 @@ std::string TrimmedBlanks(const std::string& text) {
 // The installer key of a /Set: option by its canonical name, or none.
 const char* InstallerKey(const std::string& name) {
   for (const char* key : kInstallerKeys) {
-    if (EqualsIgnoreCase(name, key)) return key;
+    if (EqualsIgnoringCase(name, key)) return key;
   }
   return nullptr;
 }
@@ -87,7 +72,7 @@ std::vector<Word> SplitWords(ISystemTexts& texts, const std::string& line) {
     if (line[at] == '/' || line[at] == '-') {
       word.option = true;
       ++at;
-      if (HasPrefixIgnoreCase(line, at, kRestOfLineOption)) {
+      if (StartsWithIgnoringCase(std::string_view(line).substr(at), kRestOfLineOption)) {
         word.text = line.substr(at);
         words.push_back(std::move(word));
         break;
@@ -135,42 +120,42 @@ CommandLineResult ParseCommandLine(ISystemTexts& texts, const std::string& comma
       result.rejection = "Unrecognized value following option /" + token;
       return result;
     }
-    if (EqualsIgnoreCase(token, "Service")) {
+    if (EqualsIgnoringCase(token, "Service")) {
       f.RunAsService = f.ServiceSwitch = f.Quiet = true;
       p.givenOptions += "/Service ";
-    } else if (EqualsIgnoreCase(token, "Quiet")) {
+    } else if (EqualsIgnoringCase(token, "Quiet")) {
       f.Quiet = true;
-    } else if (EqualsIgnoreCase(token, "Reg")) {
+    } else if (EqualsIgnoringCase(token, "Reg")) {
       f.RegApp = f.RegServ = true;
       bothLists("/Reg ");
-    } else if (EqualsIgnoreCase(token, "RegApp")) {
+    } else if (EqualsIgnoringCase(token, "RegApp")) {
       f.RegApp = true;
       bothLists("/RegApp ");
-    } else if (EqualsIgnoreCase(token, "RegServ")) {
+    } else if (EqualsIgnoringCase(token, "RegServ")) {
       f.RegServ = true;
       bothLists("/RegServ ");
-    } else if (EqualsIgnoreCase(token, "RegService")) {
+    } else if (EqualsIgnoringCase(token, "RegService")) {
       f.RegServ = true;
       bothLists("/RegService ");
-    } else if (EqualsIgnoreCase(token, "UnReg")) {
+    } else if (EqualsIgnoringCase(token, "UnReg")) {
       f.UnReg = true;
       p.givenOptions += "/UnReg ";
-    } else if (EqualsIgnoreCase(token, "Commit")) {
+    } else if (EqualsIgnoringCase(token, "Commit")) {
       f.RegServ = f.CommitStep = f.Quiet = true;
       bothLists("/Commit ");
-    } else if (EqualsIgnoreCase(token, "Uninstall")) {
+    } else if (EqualsIgnoringCase(token, "Uninstall")) {
       f.UnReg = f.RemoveStep = f.Quiet = true;
       bothLists("/Uninstall ");
-    } else if (EqualsIgnoreCase(token, "Rollback")) {
+    } else if (EqualsIgnoringCase(token, "Rollback")) {
       f.UnReg = f.RemoveStep = f.Quiet = true;
       bothLists("/Rollback ");
-    } else if (EqualsIgnoreCase(token, "Debug")) {
+    } else if (EqualsIgnoringCase(token, "Debug")) {
       p.givenOptions += "/Debug ";
       p.settings.push_back({Kind::kDebug});
-    } else if (EqualsIgnoreCase(token, "Release")) {
+    } else if (EqualsIgnoringCase(token, "Release")) {
       p.givenOptions += "/Release ";
       p.settings.push_back({Kind::kRelease});
-    } else if (token.size() >= 8 && EqualsIgnoreCase(token.substr(0, 8), "Timeout=")) {
+    } else if (StartsWithIgnoringCase(token, "Timeout=")) {
       p.givenOptions += "/" + token + " ";
       std::int32_t seconds = 0;
       if (!ParseTimeout(token.substr(8), &seconds) || seconds < 0) {
@@ -178,30 +163,30 @@ CommandLineResult ParseCommandLine(ISystemTexts& texts, const std::string& comma
         return result;
       }
       p.settings.push_back({Kind::kTimeout, seconds});
-    } else if (EqualsIgnoreCase(token, "Show")) {
+    } else if (EqualsIgnoringCase(token, "Show")) {
       p.givenOptions += "/Show ";
       p.settings.push_back({Kind::kShow});
-    } else if (EqualsIgnoreCase(token, "Hide")) {
+    } else if (EqualsIgnoringCase(token, "Hide")) {
       p.givenOptions += "/Hide ";
       p.settings.push_back({Kind::kHide});
-    } else if (EqualsIgnoreCase(token, "Auto") || EqualsIgnoreCase(token, "AutoStart")) {
+    } else if (EqualsIgnoringCase(token, "Auto") || EqualsIgnoringCase(token, "AutoStart")) {
       p.givenOptions += "/" + token + " ";
       p.settings.push_back({Kind::kAutoStart});
-    } else if (EqualsIgnoreCase(token, "Manual")) {
+    } else if (EqualsIgnoringCase(token, "Manual")) {
       p.givenOptions += "/Manual ";
       p.settings.push_back({Kind::kManual});
-    } else if (EqualsIgnoreCase(token, "Start")) {
+    } else if (EqualsIgnoringCase(token, "Start")) {
       f.StartRequested = true;
-    } else if (EqualsIgnoreCase(token, "Stop")) {
+    } else if (EqualsIgnoringCase(token, "Stop")) {
       f.StopRequested = true;
-    } else if (EqualsIgnoreCase(token, "Status")) {
+    } else if (EqualsIgnoringCase(token, "Status")) {
       // Answers on the console, never with a box.
       f.StatusRequested = f.Quiet = true;
-    } else if (EqualsIgnoreCase(token, "Json")) {
+    } else if (EqualsIgnoringCase(token, "Json")) {
       f.JsonRequested = true;
-    } else if (EqualsIgnoreCase(token, "Check")) {
+    } else if (EqualsIgnoringCase(token, "Check")) {
       f.CheckRequested = f.Quiet = true;
-    } else if (HasPrefixIgnoreCase(token, 0, "Set:")) {
+    } else if (StartsWithIgnoringCase(token, "Set:")) {
       const std::size_t equals = token.find('=');
       const char* key =
           equals == std::string::npos ? nullptr : InstallerKey(token.substr(4, equals - 4));
@@ -211,7 +196,7 @@ CommandLineResult ParseCommandLine(ISystemTexts& texts, const std::string& comma
       }
       p.iniSettings.push_back({key, TrimmedBlanks(token.substr(equals + 1))});
       p.givenInstallerOptions += std::string("/Set:") + key + "= ";
-    } else if (HasPrefixIgnoreCase(token, 0, "ReplaceConfig=")) {
+    } else if (StartsWithIgnoringCase(token, "ReplaceConfig=")) {
       // An installer passes its property as it is: empty when not set.
       const std::string value = token.substr(14);
       if (value != "" && value != "0" && value != "1") {
@@ -220,7 +205,7 @@ CommandLineResult ParseCommandLine(ISystemTexts& texts, const std::string& comma
       }
       f.ReplaceConfig = value == "1";
       p.givenInstallerOptions += "/" + token + " ";
-    } else if (HasPrefixIgnoreCase(token, 0, "Upgrade=")) {
+    } else if (StartsWithIgnoringCase(token, "Upgrade=")) {
       f.UpgradeCommit = token.size() > 8;
       p.givenInstallerOptions += "/Upgrade= ";
     } else {

@@ -8,6 +8,8 @@
 
 #include "config/client_settings.h"
 #include "config/command_line.h"
+#include "config/ini_keys.h"
+#include "log/text.h"
 
 namespace keldran {
 namespace {
@@ -36,20 +38,6 @@ void ReplaceMacro(std::string* text, const std::string& macro, const std::string
   }
 }
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
-bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
-}
-
 std::string_view TrimBlanks(std::string_view text) {
   const std::size_t first = text.find_first_not_of(" \t");
   if (first == std::string_view::npos) return {};
@@ -66,7 +54,7 @@ std::string QuotedIfBlank(const std::string& word) {
 ServiceIdentity ServiceIdentityFor(const std::string& component, bool ownIniFile,
                                    const std::string& quotedExePath, const std::string& iniFile) {
   ServiceIdentity id;
-  const bool grid = EqualsIgnoreCase(component, names::kDefaultComponent);
+  const bool grid = EqualsIgnoringCase(component, names::kDefaultComponent);
   id.name = names::kServiceName;
   id.displayName = names::kDisplayName;
   if (!grid) {
@@ -99,16 +87,17 @@ bool ParseLogon(const std::string& text, std::string* account, std::string* pass
   // of their own for the Service Control Manager; one given for them is dropped unused.
   constexpr std::string_view kAuthority = "NT AUTHORITY\\";
   std::string_view bare = name;
-  if (StartsWithIgnoreCase(bare, kAuthority)) bare.remove_prefix(kAuthority.size());
+  if (StartsWithIgnoringCase(bare, kAuthority)) bare.remove_prefix(kAuthority.size());
   for (const char* builtIn : {"LocalService", "NetworkService"}) {
-    if (EqualsIgnoreCase(bare, builtIn)) {
+    if (EqualsIgnoringCase(bare, builtIn)) {
       *account = std::string(kAuthority) + builtIn;
       WipeSecret(&secret);
       return true;
     }
   }
   constexpr std::string_view kVirtual = "NT SERVICE\\";
-  const bool virtualAccount = StartsWithIgnoreCase(name, kVirtual) && name.size() > kVirtual.size();
+  const bool virtualAccount =
+      StartsWithIgnoringCase(name, kVirtual) && name.size() > kVirtual.size();
   const bool managed = name.size() > 1 && name.back() == '$';
   if (virtualAccount || managed) {
     *account = name;
@@ -188,188 +177,192 @@ std::string IniReader::ExpandMacros(std::string text) const {
   return text;
 }
 
-bool LoadServiceConfig(IFileSystem& files, ComponentLog& events, std::uint16_t eventCategory,
-                       const std::string& componentName,
-                       const std::vector<CommandLineSetting>& settings, Configuration* config,
-                       std::vector<std::string>* problems) {
-  Configuration& c = *config;
-  Log& log = events.log();
-  // A copy: the caller may hand in ServiceComp itself, which step 2 replaces.
-  const std::string component = componentName;
-  auto fail = [&](std::uint32_t id, const char* insert) {
-    const char* strings[] = {insert};
-    events.logEvent(event_type::kError, eventCategory, id, strings, insert ? 1 : 0);
-    return false;
-  };
+namespace {
 
-  // 1. The event source; the service's names follow once the file is known (6).
-  std::string eventSource = names::kServiceName;
+using Refusal = std::optional<ConfigRefusal>;
 
-  // 2. "component@file" names its own INI file, relative to the executable's directory.
+Refusal Refuse(std::uint32_t id, std::optional<std::string> insert = std::nullopt) {
+  return ConfigRefusal{id, std::move(insert)};
+}
+
+// A value is read into a 260-character buffer. One whose expansion does not fit is refused,
+// naming the key, rather than cut: a cut path would point somewhere else.
+Refusal ReadText(const IniReader& ini, const char* key, const std::string& defaultValue,
+                 std::string* value) {
+  std::size_t length = 0;
+  *value =
+      ini.ReadIniValue(names::kIniSection, std::string(key), defaultValue, kPathBuffer, &length);
+  if (length <= kPathBuffer - 1) return std::nullopt;
+  return Refuse(
+      event::kIniMissingEntry,
+      std::string(key) + " (the value is longer than 259 characters once its macros are expanded)");
+}
+
+// "component@file" names its own INI file, relative to the executable's directory; the plain
+// form reads the file beside the executable. The event source follows the form.
+Refusal LocateIniFile(IFileSystem& files, const std::string& component, ConfigLoad* load) {
+  Configuration& c = load->config;
   const std::size_t at = component.find('@');
-  if (at != std::string::npos) {
-    c.ServiceComp = component.substr(0, at);
-    eventSource = names::kAtFormServicePrefix + c.ServiceComp;
+  c.ServiceComp = component.substr(0, at);
+  const std::string besideExe = c.ExeDir + names::kIniBaseName + ".INI";
+  if (at == std::string::npos) {
+    c.IniFile = besideExe;
+  } else {
     const std::string file = component.substr(at + 1);
     c.IniFile = files.PathCombine(c.ExeDir, file).value_or(c.ExeDir + file);
-  } else {
-    c.ServiceComp = component;
-    c.IniFile = c.ExeDir + names::kIniBaseName + ".INI";
   }
-
-  // 3.
-  if (!files.PathFileExists(c.IniFile)) return fail(909, c.IniFile.c_str());
-
-  // 4.
+  if (!files.PathFileExists(c.IniFile)) return Refuse(event::kIniNotFound, c.IniFile);
+  load->eventSource = at == std::string::npos ? std::string(names::kServiceName)
+                                              : names::kAtFormServicePrefix + c.ServiceComp;
   c.IniDir = c.IniFile.substr(0, files.PathFindFileName(c.IniFile));
   DropTrailingBackslash(&c.IniDir);
   c.WindowsDir = files.WindowsDirectory();
   DropTrailingBackslash(&c.WindowsDir);
-  log.setEventSourceName(eventSource);
-
-  // A value is read into a 260-character buffer. One whose expansion does not fit is refused,
-  // naming the key, rather than cut: a cut path would point somewhere else.
-  const IniReader ini(files, c);
-  bool tooLong = false;
-  std::string tooLongKey;
-  auto read = [&](const char* key, const std::string& defaultValue) {
-    std::size_t length = 0;
-    std::string value =
-        ini.ReadIniValue(names::kIniSection, std::string(key), defaultValue, kPathBuffer, &length);
-    if (length > kPathBuffer - 1 && !tooLong) {
-      tooLong = true;
-      tooLongKey = key;
-    }
-    return value;
-  };
-  auto refuseTooLong = [&]() {
-    const std::string insert =
-        tooLongKey + " (the value is longer than 259 characters once its macros are expanded)";
-    return fail(910, insert.c_str());
-  };
-
-  // 5. In table order: each macro stands for its field's value at the moment of the read.
-  c.DataDir = read("DataDir", "");
-  if (tooLong) return refuseTooLong();
-  DropTrailingBackslash(&c.DataDir);
-  c.LogDir = read("LogDir", "");
-  if (tooLong) return refuseTooLong();
-  DropTrailingBackslash(&c.LogDir);
-  if (!c.LogDir.empty()) log.setLogDir(c.LogDir.c_str());
-  c.LogPre = read("LogPre", c.ServiceComp);
-  c.GSDir = read("GSDir", "");
-  if (tooLong) return refuseTooLong();
-  DropTrailingBackslash(&c.GSDir);
-  c.CtrlSrc = read("CtrlSrc", "");
-  c.CtrlDoc = read("CtrlDoc", "");
-  c.DeleteRegKeys = read("DeleteRegKeys", "");
-  if (tooLong) return refuseTooLong();
-
-  // 6. The component's service; the event source keeps the name it was given above.
   // An at-sign form that names the file beside the executable is the plain form.
-  const bool ownIniFile = at != std::string::npos &&
-                          !EqualsIgnoreCase(c.IniFile, c.ExeDir + names::kIniBaseName + ".INI");
+  const bool ownIniFile = at != std::string::npos && !EqualsIgnoringCase(c.IniFile, besideExe);
   const ServiceIdentity service =
       ServiceIdentityFor(c.ServiceComp, ownIniFile, files.PathQuoteSpaces(c.ExePath), c.IniFile);
   c.ServiceName = service.name;
   c.DisplayName = service.displayName;
   c.ServicePath = service.imagePath;
   c.Description = names::kDescription;
+  return std::nullopt;
+}
 
-  // 7.
-  c.CommandLine = read("CommandLine", "");
-  if (tooLong) return refuseTooLong();
-  if (!c.CommandLine.empty() && c.CommandLine[0] == '@') c.CommandLine.erase(0, 1);
+// The folders and texts that later values may name through their macros, in table order.
+Refusal ReadMacroValues(const IniReader& ini, Configuration* c) {
+  for (const IniKey& key : kServiceKeys) {
+    if (!key.text) continue;
+    const std::string defaultValue = key.text == &Configuration::LogPre ? c->ServiceComp : "";
+    if (Refusal r = ReadText(ini, key.name, defaultValue, &(c->*key.text))) return r;
+    if (key.kind == IniValue::kFolder) DropTrailingBackslash(&(c->*key.text));
+  }
+  return std::nullopt;
+}
+
+// The client's command line, its working directory (by default the program's own) and the
+// icon found beside the executable or the program.
+Refusal ReadClientProgram(IFileSystem& files, const IniReader& ini, Configuration* c) {
+  if (Refusal r = ReadText(ini, "CommandLine", "", &c->CommandLine)) return r;
+  if (!c->CommandLine.empty() && c->CommandLine[0] == '@') c->CommandLine.erase(0, 1);
   // An at sign alone names no program either.
-  if (c.CommandLine.empty()) return fail(910, "CommandLine");
-
-  // 8. The default working directory is the program's own.
+  if (c->CommandLine.empty()) return Refuse(event::kIniMissingEntry, "CommandLine");
   const std::string programDir =
-      files.PathRemoveFileSpec(files.PathUnquoteSpaces(files.PathRemoveArgs(c.CommandLine)));
+      files.PathRemoveFileSpec(files.PathUnquoteSpaces(files.PathRemoveArgs(c->CommandLine)));
   const std::string defaultWorkingDir = files.PathCanonicalize(programDir).value_or(programDir);
   // Without macros, but refused like the others when it does not fit its buffer.
-  std::string workingDir;
-  files.GetProfileString(c.IniFile, std::string(names::kIniSection), std::string("WorkingDir"),
-                         defaultWorkingDir, static_cast<std::uint32_t>(kReadAhead), &workingDir);
-  if (workingDir.size() > kPathBuffer - 1)
-    return fail(910, "WorkingDir (the value is longer than 259 characters)");
-  c.WorkingDir = std::move(workingDir);
-  if (c.WorkingDir.empty()) return fail(910, "WorkingDir");
-
-  // 9.
+  files.GetProfileString(c->IniFile, std::string(names::kIniSection), std::string("WorkingDir"),
+                         defaultWorkingDir, static_cast<std::uint32_t>(kReadAhead), &c->WorkingDir);
+  if (c->WorkingDir.size() > kPathBuffer - 1)
+    return Refuse(event::kIniMissingEntry, "WorkingDir (the value is longer than 259 characters)");
+  if (c->WorkingDir.empty()) return Refuse(event::kIniMissingEntry, "WorkingDir");
   const std::string iconName = std::string(names::kServiceName) + ".ICO";
-  if (files.PathFileExists(c.ExeDir + iconName)) {
-    c.IconFile = c.ExeDir + iconName;
-  } else if (files.PathFileExists(defaultWorkingDir + "\\" + iconName)) {
-    c.IconFile = defaultWorkingDir + "\\" + iconName;
-  } else {
-    c.IconFile.clear();
+  c->IconFile.clear();
+  for (const std::string& folder : {c->ExeDir, defaultWorkingDir + "\\"}) {
+    if (files.PathFileExists(folder + iconName)) {
+      c->IconFile = folder + iconName;
+      break;
+    }
   }
+  return std::nullopt;
+}
 
-  auto readInt = [&](const char* key, std::int32_t defaultValue) {
-    return static_cast<std::int32_t>(
-        files.GetProfileInt(c.IniFile, names::kIniSection, key, defaultValue));
-  };
-
-  // 10.
-  c.AutoStart = readInt("AutoStart", 0);
-
-  // 11. "domain\user;password", ".\user;password" or "user;password" (a local account), or an
-  // account that needs no password.
-  std::string logon = read(names::kLogonKey, "");
-  if (tooLong) return refuseTooLong();
-  const bool logonOk = ParseLogon(logon, &c.LogonUser, &c.LogonPassword);
+// "domain\user;password", ".\user;password" or "user;password" (a local account), or an
+// account that needs no password.
+Refusal ReadLogon(const IniReader& ini, Configuration* c) {
+  std::string logon;
+  if (Refusal r = ReadText(ini, names::kLogonKey, "", &logon)) return r;
+  const bool logonOk = ParseLogon(logon, &c->LogonUser, &c->LogonPassword);
   WipeSecret(&logon);
-  if (!logonOk) return fail(912, nullptr);
+  if (!logonOk) return Refuse(event::kIniLogonFormat);
+  return std::nullopt;
+}
 
-  // 12.
-  c.Show = readInt("Show", 0);
-  c.Debug = readInt("Debug", 0);
-  c.Trace = readInt("Trace", 0);
-  c.Timeout = readInt("Timeout", 60);
-  c.LogKeepDays = readInt("LogKeepDays", 0);
-  c.RestartBackoff = readInt("RestartBackoff", 0);
-  c.CaptureOutput = readInt("CaptureOutput", 1);
-  c.OutputMaxMB = readInt("OutputMaxMB", 100);
-  c.DumpKeep = readInt("DumpKeep", 5);
-  c.DelayedStart = readInt("DelayedStart", 0);
+void ReadNumbers(IFileSystem& files, Configuration* c) {
+  for (const IniKey& key : kServiceKeys) {
+    if (key.kind != IniValue::kNumber) continue;
+    c->*key.number = static_cast<std::int32_t>(
+        files.GetProfileInt(c->IniFile, names::kIniSection, key.name, key.defaultNumber));
+  }
+  if (c->MetricsInterval < 1 || c->MetricsInterval > kMaxMetricsInterval)
+    c->MetricsInterval = kDefaultMetricsInterval;
+}
+
+// "Key: why" as an event's insertion string: the key with its reason.
+std::string KeyWithReason(const std::string& problem) {
+  const std::size_t colon = problem.find(": ");
+  return problem.substr(0, colon) + " (" + problem.substr(colon + 2) + ")";
+}
+
+// Values that only registration or the client's start use. They are refused at every load
+// like the others, so that a bad one shows before the service is registered with it; with
+// problems given they are listed there instead.
+Refusal ReadRunValues(IFileSystem& files, const IniReader& ini, Configuration* c,
+                      std::vector<std::string>* problems) {
   // A relative metrics file lies beside the INI file.
-  c.MetricsFile = read("MetricsFile", "");
-  if (tooLong) return refuseTooLong();
-  if (!c.MetricsFile.empty())
-    c.MetricsFile = files.PathCombine(c.IniDir, c.MetricsFile).value_or(c.MetricsFile);
-  c.MetricsInterval = readInt("MetricsInterval", kDefaultMetricsInterval);
-  if (c.MetricsInterval < 1 || c.MetricsInterval > kMaxMetricsInterval)
-    c.MetricsInterval = kDefaultMetricsInterval;
-  // Registration only, but refused at every load like the other values, so that a bad value
-  // shows before the service is registered with it. An empty value is the default.
+  if (Refusal r = ReadText(ini, "MetricsFile", "", &c->MetricsFile)) return r;
+  if (!c->MetricsFile.empty())
+    c->MetricsFile = files.PathCombine(c->IniDir, c->MetricsFile).value_or(c->MetricsFile);
+  std::vector<std::string> found;
   std::string recovery;
-  files.GetProfileString(c.IniFile, std::string(names::kIniSection), std::string("Recovery"), "",
+  files.GetProfileString(c->IniFile, std::string(names::kIniSection), std::string("Recovery"), "",
                          static_cast<std::uint32_t>(kReadAhead), &recovery);
+  // An empty value is the default.
   if (recovery.find_first_not_of(" \t") == std::string::npos) recovery = kDefaultRecovery;
   std::string why;
   if (auto delays = ParseRecovery(recovery, &why)) {
-    c.RecoveryDelays = std::move(*delays);
-  } else if (problems) {
-    problems->push_back("Recovery: " + why);
+    c->RecoveryDelays = std::move(*delays);
   } else {
-    return fail(910, ("Recovery (" + why + ")").c_str());
+    found.push_back("Recovery: " + why);
   }
-  // The client's surroundings: a bad value is refused like Recovery.
-  std::vector<std::string> clientProblems;
-  if (!LoadClientSettings(files, ini, &c, &clientProblems)) {
-    if (!problems) {
-      // "Key: why" as the entry's name with its reason.
-      std::string insert = clientProblems.front();
-      const std::size_t colon = insert.find(": ");
-      insert = insert.substr(0, colon) + " (" + insert.substr(colon + 2) + ")";
-      return fail(910, insert.c_str());
-    }
-    problems->insert(problems->end(), clientProblems.begin(), clientProblems.end());
+  (void)LoadClientSettings(files, ini, c, &found);
+  if (found.empty()) return std::nullopt;
+  if (!problems) return Refuse(event::kIniMissingEntry, KeyWithReason(found.front()));
+  problems->insert(problems->end(), found.begin(), found.end());
+  return std::nullopt;
+}
+
+}  // namespace
+
+ConfigLoad ReadServiceConfig(IFileSystem& files, const Configuration& programPaths,
+                             const std::string& component,
+                             const std::vector<CommandLineSetting>& settings,
+                             std::vector<std::string>* problems) {
+  ConfigLoad load;
+  load.config = programPaths;
+  Configuration& c = load.config;
+  const IniReader ini(files, c);
+  load.refusal = LocateIniFile(files, component, &load);
+  if (!load.refusal) load.refusal = ReadMacroValues(ini, &c);
+  if (!load.refusal) load.refusal = ReadClientProgram(files, ini, &c);
+  if (!load.refusal) load.refusal = ReadLogon(ini, &c);
+  if (!load.refusal) {
+    ReadNumbers(files, &c);
+    load.refusal = ReadRunValues(files, ini, &c, problems);
   }
-  log.setLogKeepDays(c.LogKeepDays);
-  ApplyCommandLineSettings(settings, &c);
-  if (c.Trace != 0) log.setLogTrace(true);
+  if (!load.refusal) ApplyCommandLineSettings(settings, &c);
+  return load;
+}
+
+bool LoadServiceConfig(IFileSystem& files, ComponentLog& events, std::uint16_t eventCategory,
+                       const std::string& component,
+                       const std::vector<CommandLineSetting>& settings, Configuration* config,
+                       std::vector<std::string>* problems) {
+  ConfigLoad load = ReadServiceConfig(files, *config, component, settings, problems);
+  *config = std::move(load.config);
+  // The log learns what it needs as far as the file was read, so that a refusal is reported
+  // under the component's event source and in its log folder.
+  Log& log = events.log();
+  if (!load.eventSource.empty()) log.setEventSourceName(load.eventSource);
+  if (!config->LogDir.empty()) log.setLogDir(config->LogDir.c_str());
+  if (load.refusal) {
+    const char* strings[] = {load.refusal->insert ? load.refusal->insert->c_str() : nullptr};
+    events.logEvent(event_type::kError, eventCategory, load.refusal->eventId, strings,
+                    load.refusal->insert ? 1 : 0);
+    return false;
+  }
+  log.setLogKeepDays(config->LogKeepDays);
+  if (config->Trace != 0) log.setLogTrace(true);
   return true;
 }
 

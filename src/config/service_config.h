@@ -65,11 +65,34 @@ constexpr const char* kDefaultRecovery = "5,30,60";
 constexpr std::size_t kMaxRecoveryDelays = 8;
 constexpr std::uint32_t kMaxRecoveryDelaySeconds = 86400;
 
-// Fills *config (whose program paths are already set) for the component named on the command
-// line ("name" or "name@file.ini"). A failure is reported as an event of the given category and
-// gives false. The log learns its event source, folder and trace setting on the way. With
-// problems given, a value that only registration uses and that leaves the rest readable
-// (Recovery) is listed there as "Key: why" instead of failing the load, for /Check.
+// A configuration that cannot be used: the event that says so and its insertion string.
+struct ConfigRefusal {
+  std::uint32_t eventId = 0;
+  std::optional<std::string> insert;
+};
+
+// What a load of the configuration found. The configuration holds what was read up to a
+// refusal, so that the refusal can be reported where the file says the log goes.
+struct ConfigLoad {
+  Configuration config;
+  std::string eventSource;  // empty until the INI file is found
+  std::optional<ConfigRefusal> refusal;
+};
+
+// Reads the configuration of the component named on the command line ("name" or
+// "name@file.ini") over the program paths already set in programPaths, and applies the command
+// line's settings over it; it reads files and touches nothing else. With problems given, a value
+// that only registration or the client's start uses and that leaves the rest readable
+// (Recovery, Priority, Affinity, StopExitCodes) is listed there as "Key: why" instead of
+// refusing the load, for /Check.
+ConfigLoad ReadServiceConfig(IFileSystem& files, const Configuration& programPaths,
+                             const std::string& component,
+                             const std::vector<CommandLineSetting>& settings,
+                             std::vector<std::string>* problems = nullptr);
+
+// Reads the configuration into *config (whose program paths are already set), tells the log its
+// event source, folder, retention and trace setting, and reports a refusal as an event of the
+// given category, giving false.
 [[nodiscard]] bool LoadServiceConfig(IFileSystem& files, ComponentLog& events,
                                      std::uint16_t eventCategory, const std::string& component,
                                      const std::vector<CommandLineSetting>& settings,

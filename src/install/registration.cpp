@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "log/error_text.h"
+#include "log/text.h"
 
 namespace keldran {
 namespace {
@@ -27,13 +28,6 @@ constexpr std::uint32_t kCategoryCount = 15;  // the categories of the message t
 constexpr const char* kServicesText =
     "Parameters listed for each service are AS INSTALLED but may have been overridden by "
     "subsequent changes to the corresponding INI file";
-
-bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 // Characters that Windows refuses in a file name, or that would lead out of a registry key.
 constexpr const char* kForbiddenInName = "\\/:*?\"<>|";
@@ -278,7 +272,7 @@ void Registration::RemoveTypeLibraryKeys() {
           }
         }
         const std::string lib(data.begin(), std::find(data.begin(), data.end(), 0));
-        if (EqualsIgnoreCase(lib, names::kLibId))
+        if (EqualsIgnoringCase(lib, names::kLibId))
           (void)DeleteKeyTree(registry, interfaces.get(), iid, view);
       }
     }

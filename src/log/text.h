@@ -21,6 +21,10 @@ constexpr bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+constexpr bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
 // UTF-8, as JSON readers and Prometheus expect text; a lone surrogate becomes U+FFFD.
 std::string Utf8FromWide(const WideString& text);
 

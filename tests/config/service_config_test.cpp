@@ -2,8 +2,12 @@
 // the Recovery list.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "config/client_settings.h"
+#include "config/ini_keys.h"
 #include "config/service_config.h"
+#include "platform/fake/profile_files.h"
 
 namespace keldran {
 namespace {
@@ -138,6 +142,80 @@ TEST(ClientSettingsTest, PriorityAffinityAndExitCodesParseOrSayWhy) {
   for (const char* bad : {"3;4", "4294967296", "x", "3,"}) {
     EXPECT_FALSE(ParseExitCodes(bad, &why)) << bad;
   }
+}
+
+TEST(ServiceConfigLoadTest, ValuesUpToTheBufferAreKeptAndLongerOnesRefusedByName) {
+  const std::string fits(255, 'x');  // "C:\" + 255 + "\" : 259 characters
+  const struct {
+    const char* name;
+    std::map<std::string, std::string> keys;
+    std::uint32_t refusal;  // 0: none
+    std::string insert;
+  } cases[] = {
+      {"259 characters fit", {{"commandline", "C:\\" + fits + "\\"}}, 0, ""},
+      {"260 do not",
+       {{"commandline", "C:\\" + fits + "x\\"}},
+       910,
+       "CommandLine (the value is longer than 259 characters once its macros are expanded)"},
+      {"a macro that makes it too long",
+       {{"datadir", "C:\\" + fits}, {"commandline", "%DATADIR%\\a"}},
+       910,
+       "CommandLine (the value is longer than 259 characters once its macros are expanded)"},
+      {"the first too long key is named",
+       {{"gsdir", std::string(300, 'g')}, {"logon", std::string(300, 'l')}},
+       910,
+       "GSDir (the value is longer than 259 characters once its macros are expanded)"},
+      {"a working folder of 260",
+       {{"commandline", "a.exe"}, {"workingdir", fits + "12345"}},
+       910,
+       "WorkingDir (the value is longer than 259 characters)"},
+      {"an at sign alone", {{"commandline", "@"}}, 910, "CommandLine"},
+      {"a password without its account", {{"commandline", "C:\\a.exe"}, {"logon", ";pw"}}, 912, ""},
+  };
+  Configuration paths;
+  paths.ExeDir = "C:\\K\\";
+  paths.ExePath = "C:\\K\\KeldranGridAgent.exe";
+  for (const auto& c : cases) {
+    fake::ProfileFiles files(c.keys);
+    const ConfigLoad load = ReadServiceConfig(files, paths, "Grid", {});
+    EXPECT_EQ(load.refusal ? load.refusal->eventId : 0u, c.refusal) << c.name;
+    if (load.refusal && !c.insert.empty()) {
+      EXPECT_EQ(load.refusal->insert, c.insert) << c.name;
+    }
+    EXPECT_EQ(load.eventSource, "KeldranGridAgent321") << c.name;
+  }
+}
+
+TEST(ServiceConfigLoadTest, NumbersHaveTheirDefaultsAndAnIntervalOutOfRangeIsTheDefault) {
+  Configuration paths;
+  paths.ExeDir = "C:\\K\\";
+  std::map<std::string, std::string> keys = {{"commandline", "C:\\a.exe"}};
+  fake::ProfileFiles files(keys);
+  ConfigLoad load = ReadServiceConfig(files, paths, "Lab@lab.ini", {});
+  ASSERT_FALSE(load.refusal);
+  EXPECT_EQ(load.config.Timeout, 60);
+  EXPECT_EQ(load.config.CaptureOutput, 1);
+  EXPECT_EQ(load.config.OutputMaxMB, 100);
+  EXPECT_EQ(load.config.DumpKeep, 5);
+  EXPECT_EQ(load.config.LogPre, "Lab");
+  EXPECT_EQ(load.eventSource, "KeldranService.Lab");
+  EXPECT_EQ(load.config.RecoveryDelays, (std::vector<std::uint32_t>{5, 30, 60}));
+  for (const char* interval : {"0", "3601"}) {
+    keys["metricsinterval"] = interval;
+    EXPECT_EQ(ReadServiceConfig(files, paths, "Lab", {}).config.MetricsInterval, 15) << interval;
+  }
+  keys["metricsinterval"] = "3600";
+  EXPECT_EQ(ReadServiceConfig(files, paths, "Lab", {}).config.MetricsInterval, 3600);
+}
+
+TEST(ServiceConfigLoadTest, CheckFlagsUnknownKeysButNeitherCommentsNorKnownOnesInAnyCase) {
+  using Keys = std::vector<std::string>;
+  const std::string entries[] = {"Timout=60",   " ;Timout=60", "timeout=60", "  LOGDIR = x",
+                                 "DumpKeeps=1", ";",           "   ",        "Show"};
+  std::string section;
+  for (const std::string& e : entries) section += e + '\0';
+  EXPECT_EQ(UnknownServiceKeys(section), (Keys{"Timout", "DumpKeeps"}));
+  EXPECT_EQ(UnknownServiceKeys(std::string("Bad=1", 5)), Keys{"Bad"});  // no final NUL
 }
 
 }  // namespace

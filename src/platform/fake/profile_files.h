@@ -1,0 +1,135 @@
+#pragma once
+// One INI file, whatever its name, holding the [Service] keys given (their names folded to lower
+// case); nothing else exists. Values are cut to the caller's buffer as the profile function cuts
+// them, and the shell's path functions work on the text alone. For the configuration loader's
+// tests and fuzzing.
+
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "platform/files.h"
+
+namespace keldran::fake {
+
+inline std::string Fold(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+inline constexpr std::size_t kMaxPath = 260;
+
+inline bool EndsWithIni(const std::string& path) {
+  return path.size() >= 4 && Fold(path.substr(path.size() - 4)) == ".ini";
+}
+
+class ProfileFiles final : public IFileSystem {
+ public:
+  explicit ProfileFiles(const std::map<std::string, std::string>& keys) : keys_(keys) {}
+
+  Win32Error CreateFile(const std::string&, std::uint32_t, std::uint32_t, std::uint32_t,
+                        std::uint32_t, FileHandle*) override {
+    return win32_error::kPathNotFound;
+  }
+  Win32Error SetFilePointer(FileHandle, std::int64_t, std::uint32_t) override { return kBad; }
+  Win32Error WriteFile(FileHandle, const void*, std::uint32_t, std::uint32_t*) override {
+    return kBad;
+  }
+  Win32Error ReadFile(FileHandle, void*, std::uint32_t, std::uint32_t*) override { return kBad; }
+  Win32Error FlushFileBuffers(FileHandle) override { return kBad; }
+  Win32Error GetFileSize(FileHandle, std::uint64_t*) override { return kBad; }
+  void CloseFile(FileHandle) override {}
+  Win32Error CopyFile(const std::string&, const std::string&, bool) override { return kBad; }
+  Win32Error MoveFileReplacing(const std::string&, const std::string&) override { return kBad; }
+  Win32Error DeleteFile(const WideString&) override { return kBad; }
+  Win32Error CreateDirectory(const std::string&) override { return kBad; }
+  std::vector<std::string> ListFiles(const std::string&) override { return {}; }
+  std::uint32_t GetFileAttributes(const std::string&, Win32Error*) override {
+    return file_attribute::kInvalid;
+  }
+  Win32Error SetFileAttributes(const std::string&, std::uint32_t) override { return kBad; }
+  bool PathFileExists(const std::string& path) override {
+    return path.size() < kMaxPath && EndsWithIni(path);
+  }
+  std::string WindowsDirectory() override { return "C:\\windows"; }
+  std::string TempDirectory() override { return "C:\\windows\\temp\\"; }
+  std::string LongPathName(const std::string& path) override { return path; }
+
+  std::uint32_t GetProfileString(const std::string&, const std::optional<std::string>& section,
+                                 const std::optional<std::string>& key,
+                                 const std::string& defaultValue, std::uint32_t bufferSize,
+                                 std::string* out) override {
+    const std::string* value = &defaultValue;
+    if (section && key && Fold(*section) == "service") {
+      if (auto it = keys_.find(Fold(*key)); it != keys_.end()) value = &it->second;
+    }
+    *out = value->substr(0, bufferSize > 0 ? bufferSize - 1 : 0);
+    return static_cast<std::uint32_t>(out->size());
+  }
+  std::uint32_t GetProfileInt(const std::string&, const std::string& section,
+                              const std::string& key, std::int32_t defaultValue) override {
+    auto it = keys_.find(Fold(key));
+    if (Fold(section) != "service" || it == keys_.end())
+      return static_cast<std::uint32_t>(defaultValue);
+    return static_cast<std::uint32_t>(std::strtol(it->second.c_str(), nullptr, 10));
+  }
+  std::uint32_t GetProfileSection(const std::string&, const std::string&, std::uint32_t,
+                                  std::string* out) override {
+    out->clear();
+    return 0;
+  }
+
+  Win32Error WriteProfileString(const std::string&, const std::string&, const std::string&,
+                                const std::string&) override {
+    return kBad;
+  }
+
+  std::optional<std::string> PathCanonicalize(const std::string& path) override {
+    if (path.size() >= kMaxPath) return std::nullopt;
+    return path;
+  }
+  std::optional<std::string> PathCombine(const std::string& directory,
+                                         const std::string& file) override {
+    const bool absolute = (file.size() > 1 && file[1] == ':') || file.starts_with('\\');
+    const std::string combined = absolute ? file : directory + file;
+    if (combined.size() >= kMaxPath) return std::nullopt;
+    return combined;
+  }
+  std::string PathQuoteSpaces(const std::string& path) override {
+    return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
+  }
+  std::string PathUnquoteSpaces(const std::string& path) override {
+    if (path.size() >= 2 && path.front() == '"' && path.back() == '"')
+      return path.substr(1, path.size() - 2);
+    return path;
+  }
+  std::string PathRemoveArgs(const std::string& path) override {
+    bool quoted = false;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+      if (path[i] == '"') quoted = !quoted;
+      if (path[i] == ' ' && !quoted) return path.substr(0, i);
+    }
+    return path;
+  }
+  std::string PathRemoveFileSpec(const std::string& path) override {
+    const std::size_t slash = path.rfind('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+  }
+  std::size_t PathFindFileName(const std::string& path) override {
+    const std::size_t at = path.find_last_of("\\/:");
+    return at == std::string::npos ? 0 : at + 1;
+  }
+  std::size_t PathFindExtension(const std::string& path) override {
+    const std::size_t dot = path.rfind('.');
+    const std::size_t name = PathFindFileName(path);
+    return dot == std::string::npos || dot < name ? path.size() : dot;
+  }
+
+ private:
+  static constexpr Win32Error kBad = win32_error::kInvalidHandle;
+  const std::map<std::string, std::string>& keys_;
+};
+
+}  // namespace keldran::fake
