@@ -11,7 +11,7 @@ packages=(
   xvfb xauth
   msitools wixl
   prometheus jq  # the metrics test: promtool checks the host's file, jq reads /Status /Json
-  clang-14 libclang-rt-14-dev  # make fuzz: clang with libFuzzer
+  clang-14 libclang-rt-14-dev  # make fuzz: clang with libFuzzer; the thread-safety build
 )
 
 missing=()

@@ -164,9 +164,9 @@ struct Log::State {
     std::string data;
   };
 
-  // Under lock. A record beyond the queue's bound is dropped; a note takes its place when the
-  // next one is queued, or when the writer has caught up.
-  void Enqueue(std::string path, std::string data) {
+  // A record beyond the queue's bound is dropped; a note takes its place when the next one is
+  // queued, or when the writer has caught up.
+  void Enqueue(std::string path, std::string data) REQUIRES(*lock) {
     if (!queue.empty() && (queue.size() >= log_limits::kQueueRecords ||
                            queuedBytes + data.size() > log_limits::kQueueBytes)) {
       ++dropped;
@@ -178,7 +178,7 @@ struct Log::State {
     queuedBytes += data.size();
     queue.push_back(Record{std::move(path), std::move(data)});
   }
-  void QueueDropNote() {
+  void QueueDropNote() REQUIRES(*lock) {
     const std::string text = Format(
         "Log records dropped here: %llu (the log file could not be written and the queue of "
         "records waiting for it was full)",
@@ -193,21 +193,23 @@ struct Log::State {
   Platform& platform;
   std::unique_ptr<ILock> lock;
   MutexHandle mutex;
-  std::string directory;  // with its trailing backslash; empty while file logging is off
-  std::string eventSource;
-  bool failure[2] = {false, false};
-  bool trace = false;
-  std::int32_t keepDays = 0;
-  EventHook hook = nullptr;
-  std::uintptr_t hookContext = 0;
+  // With its trailing backslash; empty while file logging is off.
+  std::string directory GUARDED_BY(*lock);
+  std::string eventSource GUARDED_BY(*lock);
+  bool failure[2] GUARDED_BY(*lock) = {false, false};
+  bool trace GUARDED_BY(*lock) = false;
+  std::int32_t keepDays GUARDED_BY(*lock) = 0;
+  EventHook hook GUARDED_BY(*lock) = nullptr;
+  std::uintptr_t hookContext GUARDED_BY(*lock) = 0;
 
-  std::deque<Record> queue;
-  std::size_t queuedBytes = 0;
-  std::uint64_t dropped = 0;  // since the last note
-  std::uint64_t droppedInAll = 0;
-  std::string droppedPath;
-  std::uint64_t finished = 0;  // records the writer is done with, written or lost
-  bool passing = false;        // a pass runs: passes never overlap
+  std::deque<Record> queue GUARDED_BY(*lock);
+  std::size_t queuedBytes GUARDED_BY(*lock) = 0;
+  std::uint64_t dropped GUARDED_BY(*lock) = 0;  // since the last note
+  std::uint64_t droppedInAll GUARDED_BY(*lock) = 0;
+  std::string droppedPath GUARDED_BY(*lock);
+  // Records the writer is done with, written or lost.
+  std::uint64_t finished GUARDED_BY(*lock) = 0;
+  bool passing GUARDED_BY(*lock) = false;  // a pass runs: passes never overlap
 
   // The pass's own (only the pass that runs touches it): the tick count of the first try that
   // found the file or the mutex held, and the day file it wrote last.

@@ -128,7 +128,7 @@ std::string OutputCapture::PrepareDay(const LocalTime& now, const std::string& s
   filePath_ = path;
   day_ = DayBudget{settings_.capBytes};
   IFileSystem& files = platform_.files;
-  auto open = [&] {
+  auto open = [&]() REQUIRES(*lock_) {
     return files.CreateFile(path, file_access::kGenericWrite,
                             file_share::kRead | file_share::kDelete, file_creation::kOpenAlways,
                             file_attribute::kNormal, file_.put());

@@ -47,41 +47,42 @@ class OutputCapture {
 
   // Before a client starts: pipes for its standard output and error, named in its start-up. On
   // failure the start-up stays as it was and the error says why.
-  [[nodiscard]] Win32Error Attach(const OutputSettings& settings, ChildStartup* startup);
+  [[nodiscard]] Win32Error Attach(const OutputSettings& settings, ChildStartup* startup)
+      EXCLUDES(*lock_);
   // After the start, whether or not the client started: the host's copies of the write ends go,
   // and a started client's pipes are read from now on. Not 0: no thread could read them.
-  [[nodiscard]] Win32Error Started(bool started);
+  [[nodiscard]] Win32Error Started(bool started) EXCLUDES(*lock_);
   // The client has ended: its pipes get kDrainMs to end, reading stops, an unfinished line and
   // the cap's note are written. Returns the tail of standard error ("a | b | c"); once more for
   // the same client, the same.
-  std::string Finish();
+  std::string Finish() EXCLUDES(*lock_);
   // The file that today's lines go to; empty without one.
   std::string FilePath() const;
 
  private:
   // Reader thread.
-  void OnData(std::size_t pipe, std::string_view data);
-  // Under lock_: today's file, opened (the old day's note written and retention done first).
-  // Returns a warning to log once the lock is let go, or empty.
-  std::string PrepareDay(const LocalTime& now, const std::string& stamp);
-  void Write(const std::string& text);  // under lock_
-  void CloseWriteEnds();                // under lock_
+  void OnData(std::size_t pipe, std::string_view data) EXCLUDES(*lock_);
+  // Today's file, opened (the old day's note written and retention done first). Returns a
+  // warning to log once the lock is let go, or empty.
+  std::string PrepareDay(const LocalTime& now, const std::string& stamp) REQUIRES(*lock_);
+  void Write(const std::string& text) REQUIRES(*lock_);
+  void CloseWriteEnds() REQUIRES(*lock_);
 
   Platform& platform_;
   ComponentLog& events_;
   std::unique_ptr<ILock> lock_;
-  OutputSettings settings_;
-  bool active_ = false;  // a client's capture runs (until Finish)
-  ScopedPipe readEnds_[2];
-  ScopedPipe writeEnds_[2];
-  LineState lines_[2];
-  int ended_ = 0;  // pipes that ended
-  std::deque<std::string> tail_;
-  DayBudget day_;
-  ScopedFile file_;
-  std::string filePath_;                 // the open file's path, or the one that failed to open
-  std::string failedPath_;               // a file that could not be opened, warned of once
-  std::unique_ptr<IPipeReader> reader_;  // taken out of the lock to be stopped
+  OutputSettings settings_ GUARDED_BY(*lock_);
+  bool active_ GUARDED_BY(*lock_) = false;  // a client's capture runs (until Finish)
+  ScopedPipe readEnds_[2] GUARDED_BY(*lock_);
+  ScopedPipe writeEnds_[2] GUARDED_BY(*lock_);
+  LineState lines_[2] GUARDED_BY(*lock_);
+  int ended_ GUARDED_BY(*lock_) = 0;  // pipes that ended
+  std::deque<std::string> tail_ GUARDED_BY(*lock_);
+  DayBudget day_ GUARDED_BY(*lock_);
+  ScopedFile file_ GUARDED_BY(*lock_);
+  std::string filePath_ GUARDED_BY(*lock_);  // the open file's path, or the one that failed to open
+  std::string failedPath_ GUARDED_BY(*lock_);  // a file that could not be opened, warned of once
+  std::unique_ptr<IPipeReader> reader_ GUARDED_BY(*lock_);  // taken out of the lock to be stopped
 };
 
 }  // namespace keldran

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/scoped.h"
+#include "platform/thread_safety.h"
 #include "platform/types.h"
 
 namespace keldran {
@@ -16,17 +17,19 @@ struct MutexHandleTag;
 using MutexHandle = Handle<MutexHandleTag>;
 
 // A recursive lock owned by one thread at a time (a critical section).
-class ILock {
+class CAPABILITY("mutex") ILock {
  public:
   virtual ~ILock() = default;
-  virtual void Enter() = 0;
-  virtual void Leave() = 0;
+  virtual void Enter() ACQUIRE() = 0;
+  virtual void Leave() RELEASE() = 0;
 };
 
-class LockGuard {
+// Fields that a lock guards name it as GUARDED_BY(*lock_): the analysis follows the owning
+// pointer to the ILock that the guard holds.
+class SCOPED_CAPABILITY LockGuard {
  public:
-  explicit LockGuard(ILock& lock) : lock_(lock) { lock_.Enter(); }
-  ~LockGuard() { lock_.Leave(); }
+  explicit LockGuard(ILock& lock) ACQUIRE(lock) : lock_(lock) { lock_.Enter(); }
+  ~LockGuard() RELEASE() { lock_.Leave(); }
   LockGuard(const LockGuard&) = delete;
   LockGuard& operator=(const LockGuard&) = delete;
 

@@ -107,8 +107,8 @@ class ServiceHost final : public IRunControl {
   void MarkFailed(HResult reason);
   // The last report of a service: stopped, with the run's outcome.
   void ReportStopped();
-  // Under lock_: reports the status record (service mode only).
-  void ReportLocked();
+  // Reports the status record (service mode only).
+  void ReportLocked() REQUIRES(*lock_);
   // /Stop: asks the running host to stop and waits until it has left the table.
   void StopRunningHost(std::unique_ptr<IRunningHost> host);
 
@@ -124,15 +124,16 @@ class ServiceHost final : public IRunControl {
   bool runAsService_ = false;
 
   std::unique_ptr<ILock> lock_;
-  ServiceStatus status_;
-  ServiceStatusHandle statusHandle_;
-  bool stopReported_ = false;  // STOP_PENDING has gone out: no other state but STOPPED follows
-  std::uint32_t stopWaitMs_ = 0;
-  bool stopBegun_ = false;  // the run loop has taken up the recorded stop
-  bool failed_ = false;
-  HResult result_ = kSOk;
-  std::uint32_t runThreadId_ = 0;
-  int moduleLocks_ = 0;
+  ServiceStatus status_ GUARDED_BY(*lock_);
+  ServiceStatusHandle statusHandle_ GUARDED_BY(*lock_);
+  // STOP_PENDING has gone out: no other state but STOPPED follows.
+  bool stopReported_ GUARDED_BY(*lock_) = false;
+  std::uint32_t stopWaitMs_ GUARDED_BY(*lock_) = 0;
+  bool stopBegun_ GUARDED_BY(*lock_) = false;  // the run loop has taken up the recorded stop
+  bool failed_ GUARDED_BY(*lock_) = false;
+  HResult result_ GUARDED_BY(*lock_) = kSOk;
+  std::uint32_t runThreadId_ GUARDED_BY(*lock_) = 0;
+  int moduleLocks_ GUARDED_BY(*lock_) = 0;
 
   // Run-loop thread only.
   std::uint32_t rotCookie_ = 0;

@@ -80,11 +80,11 @@ class Process {
   // Guards the child's handles, which the service control handler reads from its own thread
   // while the run loop may replace them in a restart. Never held across a wait.
   std::unique_ptr<ILock> handleLock_;
-  SharedProcessHandle process_;
-  ScopedThreadHandle thread_;
-  std::uint32_t processId_ = 0;
-  Win32Error jobError_ = 0;
-  std::string tuningError_;
+  SharedProcessHandle process_ GUARDED_BY(*handleLock_);
+  ScopedThreadHandle thread_ GUARDED_BY(*handleLock_);
+  std::uint32_t processId_ GUARDED_BY(*handleLock_) = 0;
+  Win32Error jobError_ GUARDED_BY(*handleLock_) = 0;
+  std::string tuningError_ GUARDED_BY(*handleLock_);
   std::string rootDir_;     // cache of RootDir; empty until worked out
   std::string workingDir_;  // empty: the module directory
   std::optional<std::string> moduleDir_;

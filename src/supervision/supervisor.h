@@ -7,8 +7,8 @@
 //
 // Threads: the run-loop thread runs launches, watchdog ticks, IService calls and the tray; the
 // service control handler calls BeginStop, the waits and EndRun from the dispatcher's thread.
-// Every field below lock_ is read and written under it; the lock is never held while logging,
-// posting a notice or waiting on the client.
+// Every field below lock_ is read and written under it (GUARDED_BY); the lock is never held while
+// logging, posting a notice or waiting on the client (EXCLUDES on what does so).
 
 #include <cstdint>
 #include <functional>
@@ -64,31 +64,32 @@ class Supervisor {
   [[nodiscard]] bool ApplyCtrlDocAttribute(bool runAsService);
   // Starts the client: a fresh supervision state, its parameters, the registry keys deleted.
   // False when the start failed (reported); true also when a stop under way forbids the start.
-  [[nodiscard]] bool LaunchClient();
+  [[nodiscard]] bool LaunchClient() EXCLUDES(*lock_);
   // The once-a-second check.
-  [[nodiscard]] TickOutcome WatchdogTick();
+  [[nodiscard]] TickOutcome WatchdogTick() EXCLUDES(*lock_);
   // The run loop saw the client's process end: a death is handled at once (started again, or
   // after its pause; at most one start a second).
-  [[nodiscard]] TickOutcome OnClientEnded();
+  [[nodiscard]] TickOutcome OnClientEnded() EXCLUDES(*lock_);
   // A restart whose pause is over is carried out.
-  [[nodiscard]] TickOutcome RestartIfDue();
+  [[nodiscard]] TickOutcome RestartIfDue() EXCLUDES(*lock_);
   // What the run loop waits on besides its messages: the client whose end is still to be heard
   // of (none while a stop is under way or a restart waits), and how long until a waiting restart
   // is due (kInfinite: none waits).
   SharedProcessHandle WatchedClient() const;
   std::uint32_t MillisecondsToRestart() const;
   // Run's shutdown: the client is killed if it still runs.
-  void KillClient();
+  void KillClient() EXCLUDES(*lock_);
 
   // ---- IService (run-loop thread) -------------------------------------------------------------
   // The heartbeat of Running, Progress (running) and Pause (not running). Returns whether the
   // client was paused before.
-  bool SetRunningTS(bool running, const WideString* progress, std::uint32_t timeout);
+  bool SetRunningTS(bool running, const WideString* progress, std::uint32_t timeout)
+      EXCLUDES(*lock_);
   // The client's window; true on the current client's first Connect outside a stop (the service
   // then reports itself running). A stop under way is passed on to the window at once.
-  bool Connect(WindowHandle window);
+  bool Connect(WindowHandle window) EXCLUDES(*lock_);
   // Kills and starts the client again, unless a stop is under way. False when the start failed.
-  [[nodiscard]] bool Restart();
+  [[nodiscard]] bool Restart() EXCLUDES(*lock_);
   void SetTimeoutFile(const WideString& file);
   void SetVisible(bool visible);
   void SetCanDebug(bool canDebug);
@@ -96,7 +97,7 @@ class Supervisor {
   // ---- The tray (run-loop thread) -------------------------------------------------------------
   // Offering the tray's debug command switches pings and time-outs off.
   void EnterDebugMode();
-  void PostToClient(std::uintptr_t code);
+  void PostToClient(std::uintptr_t code) EXCLUDES(*lock_);
   bool ClientLaunched() const;
   bool CanDebug() const;
   bool Debugging() const;
@@ -141,10 +142,10 @@ class Supervisor {
   bool BeginStop(std::uintptr_t code);
   // Run-loop thread: tells a connected client of the stop under way (one that connects later is
   // told then); false when the client has no window to be told.
-  bool NotifyStop();
+  bool NotifyStop() EXCLUDES(*lock_);
   // Run-loop thread: asks the client to end as the console and the desktop do: Ctrl+Break to
   // its console, WM_CLOSE to its windows; why says what led to it. One log record each.
-  void AskClientToEnd(const char* why);
+  void AskClientToEnd(const char* why) EXCLUDES(*lock_);
   bool Stopping() const;
   // The client's process handle for a wait of the caller's own, or none.
   SharedProcessHandle ClientHandle() const;
@@ -160,20 +161,20 @@ class Supervisor {
     std::int32_t debug;
     std::int32_t timeout;
   };
-  RunSettings Settings() const;    // under lock_
-  RunSettings& MutableSettings();  // under lock_
+  RunSettings Settings() const REQUIRES(*lock_);
+  RunSettings& MutableSettings() REQUIRES(*lock_);
   // One log record of how the client's life ended: its process id, exit code and run time, the
   // last lines of its standard error (an end of its own) or its minidump (a kill).
-  void LogClientEnd(bool killed, const std::string& dump = {});
+  void LogClientEnd(bool killed, const std::string& dump = {}) EXCLUDES(*lock_);
   // A minidump of a client about to be killed for silence, the oldest beyond DumpKeep removed;
   // its path, or empty when none was written (reported).
-  std::string DumpBeforeKill();
+  std::string DumpBeforeKill() EXCLUDES(*lock_);
   // The client's end as far as its output goes: ": last lines on standard error: a | b" or empty.
-  std::string OutputTail();
+  std::string OutputTail() EXCLUDES(*lock_);
   // With RestartBackoff set, a client that ended soon after its start is started again only
   // after a pause that doubles with each such end, up to that many seconds; one that stayed up
   // starts the count again. True when the restart waits.
-  bool DelayRestart(std::uint64_t now, std::uint64_t ranMs);
+  bool DelayRestart(std::uint64_t now, std::uint64_t ranMs) EXCLUDES(*lock_);
   // The client's start-up: its show state, its environment (the host's, the configured
   // variables, then its parameters), a console of its own, its priority and processors.
   StartOptions ClientStartOptions(const std::string& parameters, std::uint16_t show) const;
@@ -181,12 +182,12 @@ class Supervisor {
   // say it is done.
   bool EndsTheRun(std::uint32_t exitCode) const;
   // A client's end, heard of by the tick or the run loop: a clean end of the run, or a death.
-  TickOutcome HandleClientEnd(std::uint64_t now, std::uint64_t ranMs);
-  TickOutcome Relaunch();
+  TickOutcome HandleClientEnd(std::uint64_t now, std::uint64_t ranMs) EXCLUDES(*lock_);
+  TickOutcome Relaunch() EXCLUDES(*lock_);
   // What the watchdog sees of the client, and what it does about its decision.
-  WatchdogView ViewForTick(std::uint64_t now);  // under lock_
-  TickOutcome Act(const WatchdogDecision& decision, std::uint64_t now);
-  TickOutcome KillForSilence(std::uint64_t now);
+  WatchdogView ViewForTick(std::uint64_t now) REQUIRES(*lock_);
+  TickOutcome Act(const WatchdogDecision& decision, std::uint64_t now) EXCLUDES(*lock_);
+  TickOutcome KillForSilence(std::uint64_t now) EXCLUDES(*lock_);
 
   Platform& platform_;
   ComponentLog& events_;
@@ -198,41 +199,44 @@ class Supervisor {
   OutputCapture output_;
 
   std::unique_ptr<ILock> lock_;
-  bool clientRunning_ = false;
-  bool clientLaunched_ = false;
-  bool timedOut_ = false;
-  bool connectedOnce_ = false;
+  bool clientRunning_ GUARDED_BY(*lock_) = false;
+  bool clientLaunched_ GUARDED_BY(*lock_) = false;
+  bool timedOut_ GUARDED_BY(*lock_) = false;
+  bool connectedOnce_ GUARDED_BY(*lock_) = false;
   // 64-bit tick counts (milliseconds) from here on.
-  std::optional<std::uint64_t> lastHeartbeat_;  // or the tick that started the clock
-  std::optional<std::uint64_t> lastTick_;       // the watchdog's previous tick
-  std::uint32_t heartbeatTimeout_ = 0;
-  WideString progressText_;
-  bool progressStored_ = false;  // a heartbeat has stored a progress value in this run
-  bool paused_ = false;
-  bool canDebug_ = false;
-  WindowHandle clientWindow_ = 0;
-  std::uint32_t clientEventMessage_ = 0;
-  WideString timeoutFile_;
-  std::optional<RunSettings> settings_;     // none: as configured
-  std::optional<std::uintptr_t> stopCode_;  // a stop or shutdown is under way
-  std::uint64_t startedAt_ = 0;             // tick count of the current client's start
-  std::uint32_t starts_ = 0;                // client starts in this run
-  bool endLogged_ = true;                   // the current client's end has its record
-  bool endHandled_ = false;                 // the current client's end has been dealt with
-  std::uint64_t backoffMs_ = 0;             // the pause before the last restart
-  std::optional<std::uint64_t> restartAt_;  // tick count: a restart waits until then
-  bool unguardedReported_ = false;          // a client outside its job has been reported
-  bool tuningReported_ = false;             // a priority or processors not set, reported
-  std::int64_t startedAtTime_ = 0;          // Unix seconds of the current client's start
-  std::uint32_t deathRestarts_ = 0;
-  std::uint32_t timeoutRestarts_ = 0;
-  std::uint32_t clientRestarts_ = 0;
-  std::uint32_t pings_ = 0;
-  std::uint32_t timeouts_ = 0;
-  std::optional<std::uint32_t> lastExitCode_;
-  std::uint32_t changes_ = 0;
-  bool captureReported_ = false;  // output that could not be captured, reported
-  std::string lastDump_;
+  // The client's last heartbeat, or the tick that started its clock.
+  std::optional<std::uint64_t> lastHeartbeat_ GUARDED_BY(*lock_);
+  std::optional<std::uint64_t> lastTick_ GUARDED_BY(*lock_);  // the watchdog's previous tick
+  std::uint32_t heartbeatTimeout_ GUARDED_BY(*lock_) = 0;
+  WideString progressText_ GUARDED_BY(*lock_);
+  // A heartbeat has stored a progress value in this run.
+  bool progressStored_ GUARDED_BY(*lock_) = false;
+  bool paused_ GUARDED_BY(*lock_) = false;
+  bool canDebug_ GUARDED_BY(*lock_) = false;
+  WindowHandle clientWindow_ GUARDED_BY(*lock_) = 0;
+  std::uint32_t clientEventMessage_ GUARDED_BY(*lock_) = 0;
+  WideString timeoutFile_ GUARDED_BY(*lock_);
+  std::optional<RunSettings> settings_ GUARDED_BY(*lock_);     // none: as configured
+  std::optional<std::uintptr_t> stopCode_ GUARDED_BY(*lock_);  // a stop or shutdown is under way
+  std::uint64_t startedAt_ GUARDED_BY(*lock_) = 0;  // tick count of the current client's start
+  std::uint32_t starts_ GUARDED_BY(*lock_) = 0;     // client starts in this run
+  bool endLogged_ GUARDED_BY(*lock_) = true;        // the current client's end has its record
+  bool endHandled_ GUARDED_BY(*lock_) = false;      // the current client's end has been dealt with
+  std::uint64_t backoffMs_ GUARDED_BY(*lock_) = 0;  // the pause before the last restart
+  // Tick count: a restart waits until then.
+  std::optional<std::uint64_t> restartAt_ GUARDED_BY(*lock_);
+  bool unguardedReported_ GUARDED_BY(*lock_) = false;  // a client outside its job has been reported
+  bool tuningReported_ GUARDED_BY(*lock_) = false;     // a priority or processors not set, reported
+  std::int64_t startedAtTime_ GUARDED_BY(*lock_) = 0;  // Unix seconds of the current client's start
+  std::uint32_t deathRestarts_ GUARDED_BY(*lock_) = 0;
+  std::uint32_t timeoutRestarts_ GUARDED_BY(*lock_) = 0;
+  std::uint32_t clientRestarts_ GUARDED_BY(*lock_) = 0;
+  std::uint32_t pings_ GUARDED_BY(*lock_) = 0;
+  std::uint32_t timeouts_ GUARDED_BY(*lock_) = 0;
+  std::optional<std::uint32_t> lastExitCode_ GUARDED_BY(*lock_);
+  std::uint32_t changes_ GUARDED_BY(*lock_) = 0;
+  bool captureReported_ GUARDED_BY(*lock_) = false;  // output that could not be captured, reported
+  std::string lastDump_ GUARDED_BY(*lock_);
 };
 
 }  // namespace keldran

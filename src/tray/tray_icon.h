@@ -63,12 +63,12 @@ class TrayIcon : public INotices {
   const RunFlags& flags_;
   Supervisor& supervisor_;
   std::unique_ptr<ILock> lock_;  // the icon is changed from the run loop and event writers
-  bool added_ = false;
+  bool added_ GUARDED_BY(*lock_) = false;
   std::uint32_t callbackMessage_;
-  NotifyIconData data_;
-  std::optional<std::string> pendingText_;
-  std::uint32_t pendingKind_ = notice_kind::kNone;
-  WideString toolTipText_;
+  NotifyIconData data_ GUARDED_BY(*lock_);
+  std::optional<std::string> pendingText_ GUARDED_BY(*lock_);
+  std::uint32_t pendingKind_ GUARDED_BY(*lock_) = notice_kind::kNone;
+  WideString toolTipText_ GUARDED_BY(*lock_);
 };
 
 }  // namespace keldran
