@@ -15,8 +15,9 @@ using HostControlTest = HostTest;
 // RequestStop ends the host through the client's window.
 TEST_F(HostControlTest, CallsWorkEarlyAndLateBoundNoneGivesThePasswordAndRequestStopEndsTheHost) {
   HostSetup setup;
-  setup.iniLines = {"Logon=KELDRAN\\agent;s3cret!pw", "Trace=1"};
-  setup.moreIni = "[Client]\r\nGreeting=%COMP% in %INIDIR%\r\nFirst=one\r\nSecond=two\r\n";
+  setup.iniLines = {"Trace=1"};
+  // Only the service account's password is kept back, not another section's Logon.
+  setup.moreIni = "[Client]\r\nGreeting=%COMP% in %INIDIR%\r\nFirst=one\r\nLogon=not;secret\r\n";
   setup.script =
       "call=Log(1,early warning from the client)\n"
       "call=Log(3,bad type)\n"
@@ -27,6 +28,8 @@ TEST_F(HostControlTest, CallsWorkEarlyAndLateBoundNoneGivesThePasswordAndRequest
       "call=ReadIniString(Client,,)\n"
       "call=ReadIniString(Service,Logon,none)\n"
       "call=ReadIniString( service , LOGON ,none)\n"
+      "call=ReadIniString(Service,,)\n"
+      "call=ReadIniString(Client,Logon,)\n"
       // Late bound: names looked up at run time, optional Cat and MsgNumber left out.
       "dispatch=Log(2,late error from the client)\n"
       "dispatch=ReadIniString(Client,Greeting,none)\n"
@@ -35,7 +38,12 @@ TEST_F(HostControlTest, CallsWorkEarlyAndLateBoundNoneGivesThePasswordAndRequest
       "dispatch=NoSuchMethod()\n"
       // The stop may reach the client while its RequestStop call is still on its way back.
       "heartbeat=250\nwait=500\ncall=RequestStop()\n";
-  StartHost(setup);
+  ASSERT_TRUE(run_.Prepare(setup));
+  // First in its section, so that the section's read gives it too.
+  const std::string ini = run_.dir().Read("host.ini");
+  ASSERT_TRUE(run_.dir().Write(
+      "host.ini", "[Service]\r\nLogon=KELDRAN\\agent;s3cret!pw" + ini.substr(ini.find("\r\n"))));
+  ASSERT_EQ(run_.Start(), 0u);
   WatchClient();
   ExpectHostEnds(0);
 
@@ -53,11 +61,12 @@ TEST_F(HostControlTest, CallsWorkEarlyAndLateBoundNoneGivesThePasswordAndRequest
       "dispatch ReadIniString hr=0x00000000 value=" + greeting,
       "dispatch ShowBalloon hr=0x00000000",
       "dispatch NoSuchMethod hr=0x80020006",  // DISP_E_UNKNOWNNAME
-      "step call=RequestStop()", "event 1 stop"};
+      "step call=RequestStop()", "event 1 stop", "value=not;secret\r\n"};
   for (const std::string& text : expected) {
     EXPECT_TRUE(run_.OutHas(text)) << text << "\n" << out;
   }
   EXPECT_EQ(run_.OutCount("value=KELDRAN\\agent\r\n"), 3u) << out;
+  EXPECT_EQ(run_.OutCount("value=Logon=KELDRAN\\agent\r\n"), 1u) << out;
   EXPECT_EQ(out.find("s3cret"), std::string::npos) << out;
 
   // Each Log call is an event, and every event is also a log record under its banner.
