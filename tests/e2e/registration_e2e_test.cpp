@@ -164,9 +164,6 @@ TEST_F(RegistrationE2eTest, RegAppWritesTheLayoutAndUnRegLeavesNoNewKey) {
     Stored expected;
   } rows[] = {
       {HKEY_CLASSES_ROOT, std::string("AppID\\") + kAppId, "", Sz("KeldranGridAgent")},
-      {HKEY_CLASSES_ROOT, std::string("AppID\\") + kAppId + "\\Services", "",
-       Sz("Parameters listed for each service are AS INSTALLED but may have been overridden by "
-          "subsequent changes to the corresponding INI file")},
       {HKEY_CLASSES_ROOT, key, "IniFile", Sz(dir_.File("0.ini"))},
       {HKEY_CLASSES_ROOT, key, "ServicePath",
        Sz(ServicePathOf(exe, name + "@" + dir_.File("0.ini")))},
