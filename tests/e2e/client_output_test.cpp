@@ -154,8 +154,9 @@ TEST_F(ClientOutputTest, ASilentClientLeavesAMinidumpOfItsThreadsAndDumpKeepBoun
   ExpectHostEnds(0);
   const std::string log = run_.Log();
   EXPECT_EQ(GetFileAttributesA(first.c_str()), INVALID_FILE_ATTRIBUTES) << "beyond DumpKeep";
-  const std::string second = DumpOfKill(log, 1);
-  EXPECT_NE(GetFileAttributesA(second.c_str()), INVALID_FILE_ATTRIBUTES) << second;
+  // The latest kill's dump stays; on a slow machine there may have been more than two kills.
+  const std::string last = DumpOfKill(log, OutLines(log, "; its minidump: ").size() - 1);
+  EXPECT_NE(GetFileAttributesA(last.c_str()), INVALID_FILE_ATTRIBUTES) << last;
 }
 
 TEST_F(ClientOutputTest, AConsoleClientSeesItsSettingsAndAListedExitCodeEndsTheRun) {

@@ -142,37 +142,13 @@ TEST_F(HostControlTest, SecondHostIsRefusedAndStopOfAClientBusyInItsCallsEndsItC
   EXPECT_TRUE(idle.boxes.empty());
 }
 
-// The visible top-level windows of a class, of one process or (pid 0) of any.
-std::vector<HWND> VisibleWindows(const char* windowClass, DWORD pid = 0) {
-  struct Search {
-    const char* windowClass;
-    DWORD pid;
-    std::vector<HWND> found;
-  } search{windowClass, pid, {}};
-  EnumWindows(
-      [](HWND hwnd, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(hwnd, &owner);
-        char name[64] = {};
-        GetClassNameA(hwnd, name, sizeof name);
-        if ((s->pid == 0 || owner == s->pid) && IsWindowVisible(hwnd) &&
-            lstrcmpA(name, s->windowClass) == 0) {
-          s->found.push_back(hwnd);
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
 // Without a notification area on the display, Wine's X11 driver shows the icons in a window of
 // its own ("Wine System Tray"), one child window per icon, the newest on the right; an icon of
 // a host that was killed stays there until it is clicked.
 HWND NewestTrayIcon() {
   HWND newest = nullptr;
   LONG right = -1;
-  for (HWND tray : VisibleWindows("__winex11_standalone_tray")) {
+  for (HWND tray : TopLevelWindows("__winex11_standalone_tray")) {
     for (HWND icon = FindWindowExA(tray, nullptr, "__winex11_tray_icon", nullptr); icon;
          icon = FindWindowExA(tray, icon, "__winex11_tray_icon", nullptr)) {
       RECT r{};
@@ -220,13 +196,14 @@ TEST_F(HostControlTest, RightClickStopAndOkStopTheHostCleanly) {
   HWND icon = nullptr;
   ASSERT_TRUE(WaitUntil([&] { return (icon = NewestTrayIcon()) != nullptr; }, kWaitMs));
   Click(icon, MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP);
-  ASSERT_TRUE(WaitUntil([&] { return !VisibleWindows("#32768", host).empty(); }, kWaitMs))
+  ASSERT_TRUE(WaitUntil([&] { return !TopLevelWindows("#32768", host).empty(); }, kWaitMs))
       << "no menu";
   // Show Status, then Stop.
   PressKeys({VK_DOWN, VK_DOWN, VK_RETURN});
 
   std::vector<HWND> boxes;
-  ASSERT_TRUE(WaitUntil([&] { return !(boxes = VisibleWindows("#32770", host)).empty(); }, kWaitMs))
+  ASSERT_TRUE(
+      WaitUntil([&] { return !(boxes = TopLevelWindows("#32770", host)).empty(); }, kWaitMs))
       << "no confirmation";
   char text[256] = {};
   GetDlgItemTextA(boxes[0], 0xFFFF, text, sizeof text);

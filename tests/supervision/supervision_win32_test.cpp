@@ -135,10 +135,6 @@ TEST_F(SupervisionWin32Test, FiveHundredRestartsLeaveTheHandleCountFlat) {
       "handles before and after 500 restarts: GetProcessHandleCount %lu -> %lu, probed %u -> %u "
       "(%d starts tried again)\n",
       before, after, probedBefore, probedAfter, retried);
-  RecordProperty("HandlesBefore", static_cast<int>(before));
-  RecordProperty("HandlesAfter", static_cast<int>(after));
-  RecordProperty("ProbedHandlesBefore", static_cast<int>(probedBefore));
-  RecordProperty("ProbedHandlesAfter", static_cast<int>(probedAfter));
   EXPECT_LE(after, before + 5);
   EXPECT_GT(probedBefore, 0u);
   EXPECT_LE(probedAfter, probedBefore + 5);
