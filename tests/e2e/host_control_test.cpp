@@ -1,7 +1,9 @@
 // The real host's control interface as a client process sees it, early and late bound, and the
 // ways a running host is stopped from outside: the client's RequestStop through the service
-// window, "/Stop" on a second command line, and a second start of the same component, which is
-// refused.
+// window, "/Stop" on a second command line, and the tray icon's Stop driven with real mouse and
+// keyboard input under Xvfb; a second start of the same component is refused.
+#include <vector>
+
 #include "support_win32/host_test.h"
 
 namespace keldran::test {
@@ -15,8 +17,9 @@ using HostControlTest = HostTest;
 // RequestStop ends the host through the client's window.
 TEST_F(HostControlTest, CallsWorkEarlyAndLateBoundNoneGivesThePasswordAndRequestStopEndsTheHost) {
   HostSetup setup;
-  setup.iniLines = {"Logon=KELDRAN\\agent;s3cret!pw", "Trace=1"};
-  setup.moreIni = "[Client]\r\nGreeting=%COMP% in %INIDIR%\r\nFirst=one\r\nSecond=two\r\n";
+  setup.iniLines = {"Trace=1"};
+  // Only the service account's password is kept back, not another section's Logon.
+  setup.moreIni = "[Client]\r\nGreeting=%COMP% in %INIDIR%\r\nFirst=one\r\nLogon=not;secret\r\n";
   setup.script =
       "call=Log(1,early warning from the client)\n"
       "call=Log(3,bad type)\n"
@@ -27,6 +30,8 @@ TEST_F(HostControlTest, CallsWorkEarlyAndLateBoundNoneGivesThePasswordAndRequest
       "call=ReadIniString(Client,,)\n"
       "call=ReadIniString(Service,Logon,none)\n"
       "call=ReadIniString( service , LOGON ,none)\n"
+      "call=ReadIniString(Service,,)\n"
+      "call=ReadIniString(Client,Logon,)\n"
       // Late bound: names looked up at run time, optional Cat and MsgNumber left out.
       "dispatch=Log(2,late error from the client)\n"
       "dispatch=ReadIniString(Client,Greeting,none)\n"
@@ -35,7 +40,12 @@ TEST_F(HostControlTest, CallsWorkEarlyAndLateBoundNoneGivesThePasswordAndRequest
       "dispatch=NoSuchMethod()\n"
       // The stop may reach the client while its RequestStop call is still on its way back.
       "heartbeat=250\nwait=500\ncall=RequestStop()\n";
-  StartHost(setup);
+  ASSERT_TRUE(run_.Prepare(setup));
+  // First in its section, so that the section's read gives it too.
+  const std::string ini = run_.dir().Read("host.ini");
+  ASSERT_TRUE(run_.dir().Write(
+      "host.ini", "[Service]\r\nLogon=KELDRAN\\agent;s3cret!pw" + ini.substr(ini.find("\r\n"))));
+  ASSERT_EQ(run_.Start(), 0u);
   WatchClient();
   ExpectHostEnds(0);
 
@@ -53,11 +63,12 @@ TEST_F(HostControlTest, CallsWorkEarlyAndLateBoundNoneGivesThePasswordAndRequest
       "dispatch ReadIniString hr=0x00000000 value=" + greeting,
       "dispatch ShowBalloon hr=0x00000000",
       "dispatch NoSuchMethod hr=0x80020006",  // DISP_E_UNKNOWNNAME
-      "step call=RequestStop()", "event 1 stop"};
+      "step call=RequestStop()", "event 1 stop", "value=not;secret\r\n"};
   for (const std::string& text : expected) {
     EXPECT_TRUE(run_.OutHas(text)) << text << "\n" << out;
   }
   EXPECT_EQ(run_.OutCount("value=KELDRAN\\agent\r\n"), 3u) << out;
+  EXPECT_EQ(run_.OutCount("value=Logon=KELDRAN\\agent\r\n"), 1u) << out;
   EXPECT_EQ(out.find("s3cret"), std::string::npos) << out;
 
   // Each Log call is an event, and every event is also a log record under its banner.
@@ -129,6 +140,83 @@ TEST_F(HostControlTest, SecondHostIsRefusedAndStopOfAClientBusyInItsCallsEndsItC
   const RunResult idle = run_.RunAgain("/Stop", boxes);
   EXPECT_EQ(idle.exitCode, 0u) << run_.Log();
   EXPECT_TRUE(idle.boxes.empty());
+}
+
+// Without a notification area on the display, Wine's X11 driver shows the icons in a window of
+// its own ("Wine System Tray"), one child window per icon, the newest on the right; an icon of
+// a host that was killed stays there until it is clicked.
+HWND NewestTrayIcon() {
+  HWND newest = nullptr;
+  LONG right = -1;
+  for (HWND tray : TopLevelWindows("__winex11_standalone_tray")) {
+    for (HWND icon = FindWindowExA(tray, nullptr, "__winex11_tray_icon", nullptr); icon;
+         icon = FindWindowExA(tray, icon, "__winex11_tray_icon", nullptr)) {
+      RECT r{};
+      if (IsWindowVisible(icon) && GetWindowRect(icon, &r) && r.right > right) {
+        right = r.right;
+        newest = icon;
+      }
+    }
+  }
+  return newest;
+}
+
+void Click(HWND window, DWORD down, DWORD up) {
+  RECT r{};
+  GetWindowRect(window, &r);
+  SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  INPUT click[2] = {};
+  click[0].type = click[1].type = INPUT_MOUSE;
+  click[0].mi.dwFlags = down;
+  click[1].mi.dwFlags = up;
+  SendInput(2, click, sizeof(INPUT));
+}
+
+void PressKeys(const std::vector<WORD>& keys) {
+  std::vector<INPUT> input;
+  for (WORD key : keys) {
+    INPUT press{};
+    press.type = INPUT_KEYBOARD;
+    press.ki.wVk = key;
+    input.push_back(press);
+    press.ki.dwFlags = KEYEVENTF_KEYUP;
+    input.push_back(press);
+  }
+  SendInput(static_cast<UINT>(input.size()), input.data(), sizeof(INPUT));
+}
+
+TEST_F(HostControlTest, RightClickStopAndOkStopTheHostCleanly) {
+  HostSetup setup;
+  setup.timeoutSeconds = 30;
+  setup.script = "heartbeat=250\n";
+  StartHost(setup);
+  WatchClient();
+  const DWORD host = run_.host().Id();
+
+  HWND icon = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (icon = NewestTrayIcon()) != nullptr; }, kWaitMs));
+  Click(icon, MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP);
+  ASSERT_TRUE(WaitUntil([&] { return !TopLevelWindows("#32768", host).empty(); }, kWaitMs))
+      << "no menu";
+  // Show Status, then Stop.
+  PressKeys({VK_DOWN, VK_DOWN, VK_RETURN});
+
+  std::vector<HWND> boxes;
+  ASSERT_TRUE(
+      WaitUntil([&] { return !(boxes = TopLevelWindows("#32770", host)).empty(); }, kWaitMs))
+      << "no confirmation";
+  char text[256] = {};
+  GetDlgItemTextA(boxes[0], 0xFFFF, text, sizeof text);
+  // Each component's own display name.
+  EXPECT_EQ(std::string(text),
+            "Please confirm you want to stop Keldran Grid Agent 3.21 (" + run_.component() + ")?");
+  HWND ok = GetDlgItem(boxes[0], IDOK);
+  ASSERT_NE(ok, nullptr);
+  Click(ok, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
+
+  ExpectHostEnds(0);
+  EXPECT_TRUE(client_->WaitForExit(0));
+  EXPECT_TRUE(run_.OutHas("event 1 stop")) << run_.Out();
 }
 
 }  // namespace

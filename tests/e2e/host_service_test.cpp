@@ -17,26 +17,6 @@ DWORD CurrentState(SC_HANDLE service) {
   return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
 }
 
-// The host's hidden window, found by its process.
-HWND HostWindow(DWORD pid) {
-  struct Search {
-    DWORD pid;
-    HWND found;
-  } search{pid, nullptr};
-  EnumWindows(
-      [](HWND hwnd, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(hwnd, &owner);
-        char name[64] = {};
-        GetClassNameA(hwnd, name, sizeof name);
-        if (owner == s->pid && std::string(name).rfind("KeldranWindow.", 0) == 0) s->found = hwnd;
-        return s->found == nullptr;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
 // Stops (if it runs) and deletes the service; nothing when there is none.
 void RemoveService() {
   const ScHandle service = OpenServiceNamed(kServiceName);
@@ -232,10 +212,13 @@ TEST_F(HostServiceTest, EveryWayARunEndsWritesServiceStoppedOnceAndTheRightExitC
       ASSERT_TRUE(MoveFileA(program.c_str(), run.dir().File("client-gone.exe").c_str()));
     }
     if (std::string(ending.how) == "the window's stop message") {
-      HWND window = nullptr;
-      ASSERT_TRUE(WaitUntil([&] { return (window = HostWindow(host->Id())) != nullptr; }, kWaitMs));
+      // The host's hidden window.
+      std::vector<HWND> window;
+      ASSERT_TRUE(WaitUntil(
+          [&] { return !(window = TopLevelWindows("KeldranWindow.", host->Id(), true)).empty(); },
+          kWaitMs));
       ASSERT_TRUE(
-          PostMessageA(window, RegisterWindowMessageA("KeldranService Stop Message"), 0, 0));
+          PostMessageA(window[0], RegisterWindowMessageA("KeldranService Stop Message"), 0, 0));
     }
     const SERVICE_STATUS last = WaitForStopped(run);
     ASSERT_TRUE(host->WaitForExit(kWaitMs));

@@ -2,7 +2,10 @@
 # What a monitoring set-up reads of a host under Wine, checked with the Linux tools it would use:
 # promtool checks the metrics file of the running host, whose death counter rises when its client
 # dies and which says the host is down after a stop; jq reads /Status /Json of the running and of
-# the stopped component. Usage: metrics_status_test.sh <directory of the Windows programs>
+# the stopped component. The host runs as on a server without a display: it cannot make its
+# window (Wine's X11 driver has no display to open), yet /Stop from another process stops it, and
+# returns only once the host has ended. Usage: metrics_status_test.sh <directory of the Windows
+# programs>
 set -euo pipefail
 bin=$(cd "$1" && pwd)
 run=$(cd "$(dirname "$0")/../../scripts" && pwd)/wine-run.sh
@@ -10,7 +13,7 @@ work=$(mktemp -d)
 host_pid=
 cleanup() {
   [ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null || true
-  "$run" "$bin/KeldranGridAgent.exe" "$component" /UnReg /Quiet >/dev/null 2>&1 || true
+  env -u DISPLAY "$run" "$bin/KeldranGridAgent.exe" "$component" /UnReg /Quiet >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -32,7 +35,7 @@ mkdir "$work/logs" "$work/metrics"
 printf '[Service]\r\nLogDir=%s\r\nCommandLine="%s" - sleep=4000 exit=7\r\nWorkingDir=%s\r\nTimeout=0\r\nMetricsFile=metrics\\keldran-%%COMP%%.prom\r\nMetricsInterval=2\r\n' \
   "$(windows "$work/logs")" "$(windows "$bin/echo_child.exe")" "$(windows "$work")" >"$work/host.ini"
 component="Metrics@$(windows "$work/host.ini")"
-agent() { "$run" "$bin/KeldranGridAgent.exe" "$component" "$@"; }
+agent() { env -u DISPLAY "$run" "$bin/KeldranGridAgent.exe" "$component" "$@"; }
 
 agent /RegApp /Quiet || fail "registration failed"
 agent & host_pid=$!
@@ -49,9 +52,16 @@ check "after a death"
 grep -qx 'keldran_client_last_exit_code{component="Metrics"} 7' "$prom" || fail "$(cat "$prom")"
 status 0 '.restarts.death >= 1 and .restarts.total >= 1 and .lastExitCode == 7'
 
+started=$(date +%s)
 agent /Stop || fail "/Stop failed with $?"
+kill -0 "$host_pid" 2>/dev/null && { sleep 1; kill -0 "$host_pid" 2>/dev/null && fail "/Stop came back while the host still runs"; }
 wait "$host_pid" || fail "the host exited with $?"
 host_pid=
+elapsed=$(($(date +%s) - started))
+[ "$elapsed" -le 45 ] || fail "the stop took $elapsed s"
+log=$(cat "$work"/logs/*.log | tr -d '\r')
+grep -q "The service window could not be created" <<<"$log" || fail "no word about the window"
+[ "$(grep -c "Service stopped (as application)" <<<"$log")" = 1 ] || fail "not stopped once"
 check "stopped"
 grep -qx 'keldran_host_up{component="Metrics"} 0' "$prom" || fail "not down: $(cat "$prom")"
 [ ! -e "$prom.tmp" ] || fail "the temporary file stayed"

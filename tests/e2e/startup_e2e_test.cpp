@@ -27,7 +27,9 @@ class StartupE2eTest : public ::testing::Test {
     EXPECT_TRUE(dir_.Write("host.ini", "[Service]\r\nLogDir=" + dir_.path() +
                                            "\r\nCommandLine=C:\\windows\\system32\\cmd.exe\r\n"));
   }
-  ~StartupE2eTest() override { (void)DeleteRegTree(HKEY_CLASSES_ROOT, kServicesKey + component_); }
+  ~StartupE2eTest() override {
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, (kServicesKey + component_ + "NoId").c_str());
+  }
 
   RunResult Agent(const std::string& arguments) {
     RunOptions options;
@@ -44,64 +46,56 @@ class StartupE2eTest : public ::testing::Test {
   std::string component_;
 };
 
-// Every refusal ends with the full E_FAIL and, unless quiet, the exit notice as a box.
-TEST_F(StartupE2eTest, RefusalsEndWithEFailAndTheirExitNotice) {
-  ASSERT_EQ(CreateRegKey(HKEY_CLASSES_ROOT, kServicesKey + component_ + "NoId",
-                         {RegValue::Dword("LocalService", 0)}),
-            0);
+// Every refusal ends with the full E_FAIL and, unless quiet, the exit notice as a box; those after
+// the INI file was read are also logged under their banner, tagged with the component.
+TEST_F(StartupE2eTest, RefusalsEndWithEFailTheirExitNoticeAndTheirLogRecord) {
+  const DWORD zero = 0;
+  ASSERT_EQ(RegSetKeyValueA(HKEY_CLASSES_ROOT, (kServicesKey + component_ + "NoId").c_str(),
+                            "LocalService", REG_DWORD, &zero, sizeof zero),
+            ERROR_SUCCESS);
+  const std::string quiet = ComponentWithIni() + " /Quiet ";
+  const std::string conflict = "Invalid command line parameter: You cannot code ";
   struct Case {
     std::string arguments;
     std::string caption;  // empty: no box
     std::string text;
+    bool logged;
   } cases[] = {
-      {"/Bogus", "Keldran  Service",
-       "Invalid command line parameter: Option /Bogus not recognized"},
-      {"/Quiet /Timeout=5s", "", ""},
+      {"/Bogus", "Keldran  Service", "Invalid command line parameter: Option /Bogus not recognized",
+       false},
+      {"/Quiet /Timeout=5s", "", "", false},
       {component_ + "@missing.ini", "Keldran  Service",
-       "Cannot find INI file: " + ExeDir() + "\\missing.ini"},
+       "Cannot find INI file: " + ExeDir() + "\\missing.ini", false},
       {"\"" + component_ + "NoId@" + dir_.File("host.ini") + "\"",
        "Keldran Grid Agent 3.21 (" + component_ + "NoId)",
        "Startup failed: Registry entry \"HKEY_CLASSES_ROOT\\" + std::string(kServicesKey) +
-           component_ + "NoId\\ServiceID\" not found"},
+           component_ + "NoId\\ServiceID\" not found",
+       false},
+      {quiet + "/UnReg /RegApp", "", conflict + "/UnReg and /RegApp  options together", true},
+      {quiet + "/Start /Stop", "", conflict + "/Start option together with /Stop", true},
+      {quiet + "/Start /Debug", "", conflict + "/Start option together with /Debug", true},
+      {quiet, "",
+       "Startup failed: Service not installed.\n\nRun KeldranService with /RegServ, /RegApp, or "
+       "/Reg option.",
+       true},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
     RunResult result = Agent(c.arguments);
-    ASSERT_TRUE(result.started) << c.arguments;
-    EXPECT_EQ(result.exitCode, kEFail) << c.arguments;
-    ASSERT_EQ(result.boxes.size(), c.caption.empty() ? 0u : 1u) << c.arguments;
-    if (c.caption.empty()) continue;
-    EXPECT_EQ(result.boxes[0].caption, c.caption);
-    EXPECT_EQ(Unix(result.boxes[0].text), c.text);
+    ASSERT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, kEFail);
+    ASSERT_EQ(result.boxes.size(), c.caption.empty() ? 0u : 1u);
+    if (!c.caption.empty()) {
+      EXPECT_EQ(result.boxes[0].caption, c.caption);
+      EXPECT_EQ(Unix(result.boxes[0].text), c.text);
+    }
+    if (c.logged) {
+      const std::string expected = "#" + component_ +
+                                   "# ==================== ERROR.Log ====================\n\n" +
+                                   c.text + "\n";
+      EXPECT_NE((Log() + "\n").find(expected), std::string::npos) << Log();
+    }
   }
-  (void)DeleteRegTree(HKEY_CLASSES_ROOT, kServicesKey + component_ + "NoId");
-}
-
-// Refusals after the INI file was read: option conflicts, and a component never registered.
-TEST_F(StartupE2eTest, LaterRefusalsAreLoggedWithTheirBannerAndText) {
-  struct Case {
-    const char* options;
-    const char* text;
-  } cases[] = {
-      {"/UnReg /RegApp",
-       "Invalid command line parameter: You cannot code /UnReg and /RegApp  options together"},
-      {"/Start /Stop",
-       "Invalid command line parameter: You cannot code /Start option together with /Stop"},
-      {"/Start /Debug",
-       "Invalid command line parameter: You cannot code /Start option together with /Debug"},
-      {"",
-       "Startup failed: Service not installed.\n\nRun KeldranService with /RegServ, /RegApp, or "
-       "/Reg option."},
-  };
-  for (const auto& c : cases) {
-    RunResult result = Agent(ComponentWithIni() + " /Quiet " + c.options);
-    EXPECT_EQ(result.exitCode, kEFail) << c.options;
-    EXPECT_TRUE(result.boxes.empty()) << c.options;
-    const std::string expected =
-        "# ==================== ERROR.Log ====================\n\n" + std::string(c.text) + "\n";
-    EXPECT_NE((Log() + "\n").find(expected), std::string::npos) << c.options << "\n" << Log();
-  }
-  // The tag of each record is the component.
-  EXPECT_NE(Log().find("#" + component_ + "# ===="), std::string::npos);
 }
 
 }  // namespace

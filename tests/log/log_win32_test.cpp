@@ -1,6 +1,6 @@
-// The log writer on the real system under Wine: an event record with the program's own message
-// table, and four processes appending to one file at once. (A file another process holds is the
-// end-to-end HostSecurityTest's.)
+// The log writer on the real system under Wine: four processes appending to one file at once.
+// (The message table's texts in the log and a file another process holds are the end-to-end
+// tests'.)
 #include <gtest/gtest.h>
 
 #include <map>
@@ -10,8 +10,6 @@
 
 #include "common/files.h"
 #include "log/error_text.h"
-#include "log/log.h"
-#include "platform/win32/unique_handle.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/windows_api.h"
 
@@ -22,13 +20,6 @@ using tools::ProgramPath;
 
 class LogWin32Test : public ::testing::Test {
  protected:
-  LogWin32Test()
-      : messages_(::LoadLibraryExA(ProgramPath("KeldranGridAgent.exe").c_str(), nullptr,
-                                   LOAD_LIBRARY_AS_DATAFILE)),
-        backend_(messages_.get()) {
-    EXPECT_TRUE(messages_) << "KeldranGridAgent.exe not found beside the tests";
-  }
-
   // Today's log file in the scratch directory.
   std::string DayFile() const {
     SYSTEMTIME now;
@@ -48,48 +39,9 @@ class LogWin32Test : public ::testing::Test {
   }
 
   tools::ScratchDir dir_;
-  win32::UniqueModule messages_;
   win32::Win32Platform backend_;
   Platform& real_ = backend_.platform();
 };
-
-// Record headers carry the time of day; the rest of each record is compared byte for byte.
-std::string MaskTimes(std::string text) {
-  static const std::regex time("#\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d#");
-  return std::regex_replace(text, time, "#hh:mm:ss.mmm#");
-}
-
-TEST_F(LogWin32Test, EventRecordsUseTheProgramsMessageTable) {
-  Log log(real_);
-  log.setLogDir(dir_.path().c_str());
-  log.setEventSourceName("KeldranLogTest");
-  std::vector<std::string> hooked;
-  log.setEventHook(
-      [](std::uintptr_t context, const char* text, std::uint16_t) {
-        reinterpret_cast<std::vector<std::string>*>(context)->push_back(text);
-      },
-      reinterpret_cast<std::uintptr_t>(&hooked));
-
-  const char* timedOut[] = {"after 30 seconds"};
-  log.logEvent(event_type::kWarning, 4, 107, timedOut, 1, "Grid");
-  const char* none[] = {nullptr, nullptr, nullptr, nullptr};
-  log.logEvent(event_type::kInformation, 5, 400, none, 4, "Grid");
-  const char* unlisted[] = {"unlisted"};
-  log.logEvent(event_type::kInformation, 4, 4242, unlisted, 1, nullptr);
-
-  ASSERT_TRUE(log.Flush(5000));
-  EXPECT_EQ(MaskTimes(DayFile()),
-            "\r\n\r\n#hh:mm:ss.mmm#Grid# ==================== WARNING.Log ====================\r\n"
-            "\r\nClient timed out without responding after 30 seconds"
-            "\r\n\r\n#hh:mm:ss.mmm#Grid# ==================== INFO.Log ====================\r\n"
-            "\r\nService stopped"
-            "\r\n\r\n#hh:mm:ss.mmm## ==================== INFO.Log ====================\r\n"
-            "\r\nunlisted");
-  EXPECT_EQ(hooked,
-            (std::vector<std::string>{"Client timed out without responding after 30 seconds",
-                                      "Service stopped", "unlisted"}));
-  EXPECT_FALSE(log.failureReported(Log::kLogFileFailure));
-}
 
 TEST_F(LogWin32Test, FourProcessesAppendEveryRecordOnceWholeAndInOrder) {
   constexpr int kProcesses = 4;

@@ -1,6 +1,5 @@
 #include "service_calls.h"
 
-#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -11,12 +10,6 @@ namespace keldran::client {
 using namespace keldran::tools;
 
 namespace {
-
-std::string NumberText(long value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%ld", value);
-  return text;
-}
 
 // The call's arguments as the method's parameter types want them.
 class Args {
@@ -72,7 +65,7 @@ struct ExcepInfo : EXCEPINFO {
 
 }  // namespace
 
-CallOutcome CallEarlyBound(IService* service, const Call& call, HWND window) {
+CallOutcome CallEarlyBound(IService* service, const Call& call) {
   Args args(call);
   CallOutcome out;
   const std::string& m = call.method;
@@ -82,37 +75,12 @@ CallOutcome CallEarlyBound(IService* service, const Call& call, HWND window) {
     out.hr = service->Running();
   } else if (m == "Pause") {
     out.hr = service->Pause();
-  } else if (m == "Connect") {
-    // Window handles fit in 32 bits, which is what the interface carries.
-    long threadId = 0;
-    const auto hwnd = static_cast<unsigned int>(
-        args.Has(0) ? args.Number(0, 0) : static_cast<long>(reinterpret_cast<UINT_PTR>(window)));
-    out.hr = service->Connect(hwnd, &threadId);
-    out.value = NumberText(threadId);
   } else if (m == "Log") {
     out.hr = service->Log(args.Number(0, 0), args.Text(1), args.Number(2, 0), args.Number(3, 0));
-  } else if (m == "StartWorker") {
-    VARIANT overrides;
-    VariantInit(&overrides);
-    overrides.vt = VT_ERROR;  // an omitted optional VARIANT
-    overrides.scode = DISP_E_PARAMNOTFOUND;
-    ComPtr<IDispatch> worker;
-    out.hr = service->StartWorker(args.Text(0), overrides, worker.put());
-    out.value = worker ? "object" : "null";
-  } else if (m == "StopWorker") {
-    out.hr = service->StopWorker(nullptr, args.Number(0, 0));
   } else if (m == "RequestStop") {
     out.hr = service->RequestStop();
-  } else if (m == "NotifyVisible") {
-    out.hr = service->NotifyVisible(args.Number(0, 0));
-  } else if (m == "NotifyCanDebug") {
-    out.hr = service->NotifyCanDebug(args.Number(0, 0));
   } else if (m == "SetToolTip") {
     out.hr = service->SetToolTip(args.Text(0));
-  } else if (m == "ShowBalloon") {
-    out.hr = service->ShowBalloon(args.Text(0), args.Number(1, 1));
-  } else if (m == "Restart") {
-    out.hr = service->Restart();
   } else if (m == "ReadIniString") {
     Bstr result;
     out.hr = service->ReadIniString(args.Text(0), args.Text(1), args.Text(2), result.put());
@@ -154,19 +122,7 @@ CallOutcome CallLateBound(IService* service, const Call& call) {
   out.hr = service->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
                            result.get(), &exception, &badArg);
 
-  switch ((*result).vt) {
-    case VT_BSTR:
-      out.value = Narrow((*result).bstrVal);
-      break;
-    case VT_I4:
-      out.value = NumberText((*result).lVal);
-      break;
-    case VT_DISPATCH:
-      out.value = (*result).pdispVal ? "object" : "null";
-      break;
-    default:
-      break;
-  }
+  if ((*result).vt == VT_BSTR) out.value = Narrow((*result).bstrVal);
   return out;
 }
 

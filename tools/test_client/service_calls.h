@@ -16,8 +16,8 @@ struct CallOutcome {
   std::string value;  // what the call returned ([out, retval]), as text; empty when nothing
 };
 
-// `window` is the client's window, for Connect.
-[[nodiscard]] CallOutcome CallEarlyBound(IService* service, const Call& call, HWND window);
+// The methods that the test client's steps use; others fail with DISP_E_UNKNOWNNAME.
+[[nodiscard]] CallOutcome CallEarlyBound(IService* service, const Call& call);
 // Arguments that read as whole numbers are passed as VT_I4, all others as VT_BSTR; omitted
 // trailing arguments are not passed, so their declared defaults apply.
 [[nodiscard]] CallOutcome CallLateBound(IService* service, const Call& call);

@@ -282,20 +282,7 @@ LRESULT TestClient::OnMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 
 void TestClient::OnHostEvent(WPARAM code) {
   log_.Line(Format("event %u %s", static_cast<unsigned>(code), EventName(code)));
-  switch (code) {
-    case 1:  // stop
-    case 5:  // shutdown
-      if (!ignoreStop_) EndAtOnce();
-      break;
-    case 4:  // ping: our heartbeat is overdue
-      if (answerPings_ && service_) {
-        const Call running{"Running", {}};
-        LogCall("call", running, CallEarlyBound(service_.get(), running, window_));
-      }
-      break;
-    default:
-      break;
-  }
+  if ((code == 1 || code == 5) && !ignoreStop_) EndAtOnce();  // stop, shutdown
 }
 
 void TestClient::ScheduleSteps(UINT ms) {
@@ -337,21 +324,16 @@ void TestClient::RunStep(const Step& step) {
     const size_t comma = step.value.rfind(',');
     Call call{"Progress", {step.value.substr(0, comma)}};
     call.args.push_back(comma == std::string::npos ? "0" : step.value.substr(comma + 1));
-    LogCall("call", call, CallEarlyBound(service_.get(), call, window_));
+    LogCall("call", call, CallEarlyBound(service_.get(), call));
   } else if (name == "silent") {
-    if (step.hasValue) {
-      silentUntil_ = GetTickCount64() +
-                     1000ull * static_cast<unsigned long>(ParseNumber(step.value).value_or(0));
-    } else {
-      silentForever_ = true;
-    }
+    silent_ = true;
   } else if (name == "exit") {
     Exit(static_cast<int>(ParseNumber(step.value).value_or(0)));
   } else if (name == "pause" || name == "resume") {
     // A paused client sends no heartbeats: a Running call would resume it.
     paused_ = name == "pause";
     const Call call{paused_ ? "Pause" : "Running", {}};
-    LogCall("call", call, CallEarlyBound(service_.get(), call, window_));
+    LogCall("call", call, CallEarlyBound(service_.get(), call));
   } else if (name == "call" || name == "dispatch") {
     std::optional<Call> call = ParseCall(step.value);
     if (!call) {
@@ -359,7 +341,7 @@ void TestClient::RunStep(const Step& step) {
       return;
     }
     LogCall(name.c_str(), *call,
-            name == "call" ? CallEarlyBound(service_.get(), *call, window_)
+            name == "call" ? CallEarlyBound(service_.get(), *call)
                            : CallLateBound(service_.get(), *call));
   } else if (name == "busy") {
     // Heartbeats back to back for that many milliseconds, with no look at this client's own
@@ -370,12 +352,10 @@ void TestClient::RunStep(const Step& step) {
     unsigned long count = 0;
     CallOutcome last{};
     while (GetTickCount64() < until && !exiting_) {
-      last = CallEarlyBound(service_.get(), running, window_);
+      last = CallEarlyBound(service_.get(), running);
       ++count;
     }
     log_.Line(Format("busy calls=%lu hr=0x%08lX", count, static_cast<unsigned long>(last.hr)));
-  } else if (name == "answerpings") {
-    answerPings_ = true;
   } else if (name == "ignorestop") {
     // As a client that gave the host no window would: it never hears of a stop.
     ignoreStop_ = true;
@@ -387,16 +367,16 @@ void TestClient::RunStep(const Step& step) {
 }
 
 void TestClient::Heartbeat() {
-  if (paused_ || silentForever_ || GetTickCount64() < silentUntil_ || !service_) return;
+  if (paused_ || silent_ || !service_) return;
   const Call running{"Running", {}};
-  LogCall("call", running, CallEarlyBound(service_.get(), running, window_));
+  LogCall("call", running, CallEarlyBound(service_.get(), running));
 }
 
 void TestClient::LogRecord() {
   if (!service_) return;
   const Call call{"Log", {"0", Format("client record %06u", ++records_)}};
   const ULONGLONG before = GetTickCount64();
-  const CallOutcome outcome = CallEarlyBound(service_.get(), call, window_);
+  const CallOutcome outcome = CallEarlyBound(service_.get(), call);
   // How long the host kept the call: a client waits for its host in every call.
   log_.Line(Format("log %06u hr=0x%08lX ms=%llu", records_, static_cast<unsigned long>(outcome.hr),
                    GetTickCount64() - before));

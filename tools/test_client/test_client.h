@@ -81,12 +81,10 @@ class TestClient {
   ComPtr<IService> service_;
   std::vector<Step> steps_;
   size_t nextStep_ = 0;
-  bool answerPings_ = false;
   bool ignoreStop_ = false;
   bool paused_ = false;
-  bool silentForever_ = false;
-  std::uint64_t silentUntil_ = 0;  // GetTickCount64 ms; heartbeats resume then
-  unsigned records_ = 0;           // numbered records the log step has sent
+  bool silent_ = false;
+  unsigned records_ = 0;  // numbered records the log step has sent
   int exitCode_ = 0;
   bool exiting_ = false;
 };
