@@ -13,7 +13,7 @@ bool Host::CheckInstallerValues() {
     const std::string text = config.IniFile +
                              " exists: the installer's values were not written into it "
                              "(the installer's REPLACECONFIG=1 writes them)";
-    events.logInfo(category::kInstall, 1001, text.c_str());
+    events.logInfo(category::kInstall, event::kText, text.c_str());
   }
   if (installerValues_.empty()) return true;
   // Only the given keys: the rest of the file is the administrator's, and the example's client
@@ -27,7 +27,7 @@ bool Host::CheckInstallerValues() {
   if (refused.empty()) return true;
   const std::string text = "The installer's values for " + config.IniFile +
                            " were refused, and the file is left as it was: " + refused;
-  (void)events.logError(category::kInstall, 901, text.c_str());
+  (void)events.logError(category::kInstall, event::kInstallFailed, text.c_str());
   return false;
 }
 

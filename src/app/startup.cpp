@@ -214,7 +214,7 @@ std::optional<HResult> Host::RunInstallerCompanionSteps(const std::string& compo
   if (companion.FileCanBeOpened("%DIR%\\" + iniName)) return std::nullopt;
   const std::string text = "Nothing to unregister: the INI file " +
                            (folder ? *folder + "\\" : config.ExeDir) + iniName + " does not exist";
-  events.logInfo(category::kInstall, 1001, text.c_str());
+  events.logInfo(category::kInstall, event::kText, text.c_str());
   (void)platform.texts.WriteStandardStream(ISystemTexts::Stream::kError, text + "\r\n");
   return kSOk;
 }

@@ -56,14 +56,14 @@ HResult ServiceCalls::Stop() {
   // While the host waits for its client to end, a stop asked for again is answered and changes
   // nothing: the wait goes on and ends the run itself.
   if (supervisor_.Stopping()) return kSOk;
-  events_.logInfo(category::kShutdown, 111);
+  events_.logInfo(category::kShutdown, event::kClientShutdown);
   run_.RequestQuit();
   return kSOk;
 }
 
 void ServiceCalls::ResumeIfPaused(bool wasPaused) {
   if (!wasPaused) return;
-  events_.logInfo(category::kRun, 110);
+  events_.logInfo(category::kRun, event::kClientResume);
   run_.SetServiceState(service_state::kRunning);
 }
 
@@ -73,7 +73,7 @@ HResult ServiceCalls::Running() {
 }
 
 HResult ServiceCalls::Pause() {
-  events_.logInfo(category::kRun, 109);
+  events_.logInfo(category::kRun, event::kClientPause);
   run_.SetServiceState(service_state::kPaused);
   (void)supervisor_.SetRunningTS(false, nullptr, 0);
   return kSOk;
@@ -156,7 +156,7 @@ HResult ServiceCalls::ShowBalloon(const WideString* message, std::int32_t type) 
 
 HResult ServiceCalls::Restart() {
   if (supervisor_.Stopping()) return kSOk;
-  events_.logInfo(category::kRun, 119);
+  events_.logInfo(category::kRun, event::kClientRestart);
   if (!supervisor_.Restart()) run_.FailRun(supervisor_.client().LastResult());
   return kSOk;
 }

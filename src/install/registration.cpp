@@ -13,14 +13,6 @@
 namespace keldran {
 namespace {
 
-constexpr std::uint32_t kCannotOpenKey = 112;
-constexpr std::uint32_t kCannotCreateKey = 113;
-constexpr std::uint32_t kCannotSetKey = 114;
-constexpr std::uint32_t kInstalled = 900;
-constexpr std::uint32_t kNotInstalled = 901;
-constexpr std::uint32_t kRemoved = 904;
-constexpr std::uint32_t kNotRemoved = 905;
-
 constexpr const char* kApplicationLog =
     "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application";
 constexpr std::uint32_t kTypesSupported = 7;  // error, warning and information
@@ -59,8 +51,8 @@ bool Registration::CheckComponentName(std::uint32_t eventId) {
 bool Registration::GenerateServiceID(std::string* serviceId) {
   if (const HResult hr = platform_.com.CreateGuidText(serviceId); Failed(hr)) {
     const std::string reason = errorText(platform_.texts, static_cast<std::uint32_t>(hr));
-    (void)events_.logError(category::kInstall, kNotInstalled, "Unable to generate ServiceID guid",
-                           reason.c_str());
+    (void)events_.logError(category::kInstall, event::kInstallFailed,
+                           "Unable to generate ServiceID guid", reason.c_str());
     return false;
   }
   return true;
@@ -143,31 +135,31 @@ void Registration::RegisterEventSource(const std::string& source, const std::str
                                           reg_access::kNotify | reg_access::kCreateSubKey |
                                           reg_access::kReadControl,
                                       application.put())) {
-    return warn(kCannotOpenKey, shown.substr(0, shown.size() - 1), e);
+    return warn(event::kRegOpen, shown.substr(0, shown.size() - 1), e);
   }
   ScopedRegKey key(registry);
   if (Win32Error e =
           registry.CreateKey(application.get(), source, reg_access::kAllAccess, key.put())) {
-    return warn(kCannotCreateKey, shown + source, e);
+    return warn(event::kRegCreate, shown + source, e);
   }
   // Each value on its own: one that cannot be set does not keep the others out.
   if (Win32Error e = SetStringValue(registry, key.get(), "EventMessageFile", messageFile))
-    warn(kCannotSetKey, shown + "EventMessageFile", e);
+    warn(event::kRegSet, shown + "EventMessageFile", e);
   if (Win32Error e = SetDwordValue(registry, key.get(), "TypesSupported", kTypesSupported))
-    warn(kCannotSetKey, shown + "TypesSupported", e);
+    warn(event::kRegSet, shown + "TypesSupported", e);
   if (Win32Error e = SetStringValue(registry, key.get(), "CategoryMessageFile", messageFile,
                                     RegType::kExpandSz))
-    warn(kCannotSetKey, shown + "CategoryMessageFile", e);
+    warn(event::kRegSet, shown + "CategoryMessageFile", e);
   if (Win32Error e = SetDwordValue(registry, key.get(), "CategoryCount", kCategoryCount))
-    warn(kCannotSetKey, shown + "CategoryCount", e);
+    warn(event::kRegSet, shown + "CategoryCount", e);
 }
 
 HResult Registration::RegisterComponent(bool registerTypeLibrary, bool asService) {
-  if (!CheckComponentName(kNotInstalled)) return kEFail;
+  if (!CheckComponentName(event::kInstallFailed)) return kEFail;
   IRegistry& registry = platform_.registry;
   // Re-registration always starts without the component's service: a changed account or start
   // type takes effect only through a new one, and an application must not leave one behind.
-  if (!service_.RemoveService(kNotInstalled)) return kEFail;
+  if (!service_.RemoveService(event::kInstallFailed)) return kEFail;
   std::string serviceId;
   if (!GenerateServiceID(&serviceId)) return kEFail;
   // A block that fails is undone by itself; a failed component block shows in the next step.
@@ -185,14 +177,14 @@ HResult Registration::RegisterComponent(bool registerTypeLibrary, bool asService
     // Nothing else is done without the component's key, and the run must look failed to the
     // script or installer that started it.
     const std::string path = "HKEY_CLASSES_ROOT\\" + keyPath;
-    return events_.logError(category::kInstall, kCannotOpenKey, path.c_str(),
+    return events_.logError(category::kInstall, event::kRegOpen, path.c_str(),
                             errorText(platform_.texts, e).c_str());
   }
   (void)SetDwordValue(registry, key.get(), "LocalService", 0);
   if (asService) {
     (void)SetDwordValue(registry, key.get(), "LocalService", 1);
     if (!service_.InstallService()) {
-      (void)service_.RemoveService(kNotInstalled);
+      (void)service_.RemoveService(event::kInstallFailed);
       return kEFail;
     }
   }
@@ -202,21 +194,21 @@ HResult Registration::RegisterComponent(bool registerTypeLibrary, bool asService
   if (Succeeded(hr)) {
     const std::string commandLine = platform_.processes.CommandLine();
     const char* strings[] = {"\r\n\r\nCommandLine was:\r\n\r\n", commandLine.c_str()};
-    events_.logEvent(event_type::kInformation, category::kInstall, kInstalled, strings, 2);
+    events_.logEvent(event_type::kInformation, category::kInstall, event::kInstalled, strings, 2);
     if (!flags_.Quiet)
       notices_.PostNotice("Service was successfully registered", notice_kind::kInformation);
   } else {
     // The same words stand for a failed type library and failed shortcuts.
-    (void)events_.logError(category::kInstall, kNotInstalled, "Unable to register typelib",
+    (void)events_.logError(category::kInstall, event::kInstallFailed, "Unable to register typelib",
                            errorText(platform_.texts, static_cast<std::uint32_t>(hr)).c_str());
   }
   return kSOk;
 }
 
 HResult Registration::UnregisterComponent() {
-  if (!CheckComponentName(kNotRemoved)) return kEFail;
+  if (!CheckComponentName(event::kRemoveFailed)) return kEFail;
   // The service first: when it cannot be removed, the registration stays whole.
-  if (!service_.RemoveService(kNotRemoved)) return kEFail;
+  if (!service_.RemoveService(event::kRemoveFailed)) return kEFail;
   IRegistry& registry = platform_.registry;
   const std::vector<LayoutBlock> layout = Layout(config_.ServiceID);
   UnregisterLayout(registry, reg_root::kClassesRoot, layout.back());
@@ -232,10 +224,10 @@ HResult Registration::UnregisterComponent() {
   const HResult hr = last ? UnregisterTypeLibrary() : kSOk;
   if (Failed(hr)) {
     RemoveTypeLibraryKeys();
-    (void)events_.logError(category::kInstall, kNotRemoved, "Unable to unregister typelib",
+    (void)events_.logError(category::kInstall, event::kRemoveFailed, "Unable to unregister typelib",
                            errorText(platform_.texts, static_cast<std::uint32_t>(hr)).c_str());
   } else {
-    events_.logInfo(category::kInstall, kRemoved);
+    events_.logInfo(category::kInstall, event::kRemoved);
     notices_.PostNotice("Service was successfully unregistered", notice_kind::kInformation);
   }
 

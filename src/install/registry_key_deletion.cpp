@@ -10,7 +10,6 @@
 namespace keldran {
 namespace {
 
-constexpr std::uint32_t kCannotDeleteKey = 120;
 // A key that keeps failing is retried while the whole-second time is not later than this many
 // seconds after the first try.
 constexpr std::int64_t kRetrySeconds = 10;
@@ -48,7 +47,7 @@ void RegistryKeyDeletion::DeleteRegistryKeys(const std::string& setting) {
     }
     if (!prefix) {
       const std::string message = item + "\n\nRoot must be HKLM\\ or HKCU\\";
-      (void)events_.logError(category::kStartup, kCannotDeleteKey, message.c_str());
+      (void)events_.logError(category::kStartup, event::kRegDelete, message.c_str());
       continue;
     }
     const std::string path = item.substr(prefix->text.size());
@@ -58,7 +57,7 @@ void RegistryKeyDeletion::DeleteRegistryKeys(const std::string& setting) {
     // hive would go.
     if (path[0] == '\\') {
       const std::string message = item + "\n\nA key name must follow the root's backslash";
-      (void)events_.logError(category::kStartup, kCannotDeleteKey, message.c_str());
+      (void)events_.logError(category::kStartup, event::kRegDelete, message.c_str());
       continue;
     }
 
@@ -72,7 +71,7 @@ void RegistryKeyDeletion::DeleteRegistryKeys(const std::string& setting) {
       clock.Sleep(static_cast<std::uint32_t>(clock.PerformanceCounter() & 0xFF) + 1);
       result = DeleteRegistryKeyTree(prefix->root, widePath);
     }
-    if (!result.empty()) events_.logWarning(category::kStartup, kCannotDeleteKey, result.c_str());
+    if (!result.empty()) events_.logWarning(category::kStartup, event::kRegDelete, result.c_str());
   }
 }
 

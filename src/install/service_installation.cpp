@@ -8,11 +8,9 @@
 namespace keldran {
 namespace {
 
-constexpr std::uint32_t kNotInstalled = 901;
 constexpr std::uint32_t kAutoStart = 2;
 constexpr std::uint32_t kDemandStart = 3;
 constexpr std::uint32_t kErrorNormal = 1;
-constexpr std::uint32_t kText = 1001;
 
 }  // namespace
 
@@ -26,7 +24,7 @@ bool ServiceInstallation::InstallService() {
   IServiceManager& scm = platform_.services;
   ScopedScHandle manager(scm);
   if (Win32Error e = scm.OpenManager(service_access::kManagerAll, manager.put())) {
-    return Fail(kNotInstalled, "Could not open service manager; reason = ", e);
+    return Fail(event::kInstallFailed, "Could not open service manager; reason = ", e);
   }
   {
     ScopedScHandle existing(scm);
@@ -56,7 +54,7 @@ bool ServiceInstallation::InstallService() {
   WipeSecret(&definition.password);
   if (e != 0) {
     manager.reset();
-    return Fail(kNotInstalled, "Could not create service; reason = ", e);
+    return Fail(event::kInstallFailed, "Could not create service; reason = ", e);
   }
   // Older systems lack the call; the service then has no description.
   (void)scm.SetDescription(service.get(), config_.Description);
@@ -88,7 +86,7 @@ void ServiceInstallation::ApplySettings(ScHandle service) {
         scm.SetPreshutdownTimeout(service, service_timing::kPreshutdownTimeoutMs));
   if (config_.DelayedStart != 0 && config_.AutoStart != 0)
     check("delayed automatic start", scm.SetDelayedAutoStart(service, true));
-  if (!missing.empty()) events_.logWarning(category::kInstall, kText, missing.c_str());
+  if (!missing.empty()) events_.logWarning(category::kInstall, event::kText, missing.c_str());
 }
 
 // Earlier versions installed the program under other names; they would fight this one over the
@@ -185,16 +183,16 @@ bool ServiceInstallation::StartService() {
   IServiceManager& scm = platform_.services;
   ScopedScHandle manager(scm);
   if (Win32Error e = scm.OpenManager(service_access::kManagerConnect, manager.put())) {
-    return Fail(kNotInstalled, "Could not open service manager; reason = ", e);
+    return Fail(event::kInstallFailed, "Could not open service manager; reason = ", e);
   }
   ScopedScHandle service(scm);
   if (Win32Error e = scm.OpenService(manager.get(), config_.ServiceName, service_access::kStart,
                                      service.put())) {
-    return Fail(kNotInstalled, "Could not open service; reason = ", e);
+    return Fail(event::kInstallFailed, "Could not open service; reason = ", e);
   }
   const Win32Error e = scm.StartService(service.get());
   if (e != 0 && e != win32_error::kServiceAlreadyRunning) {
-    return Fail(kNotInstalled, "Could not start service; reason = ", e);
+    return Fail(event::kInstallFailed, "Could not start service; reason = ", e);
   }
   return true;
 }

@@ -13,17 +13,12 @@ struct Shortcuts::Paths {
   std::string startup;  // <Startup>\<display name>.lnk, shared by components of one name
 };
 
-namespace {
-
-constexpr std::uint32_t kNotInstalled = 901;
-constexpr std::uint32_t kNotRemoved = 905;
-
-}  // namespace
+namespace {}  // namespace
 
 // A failed shell call ends the operation: it is thrown where it happens and reported once, here.
 HResult Shortcuts::UpdateShortcuts(bool create) {
   const bool creating = create && flags_.RegApp;
-  const std::uint32_t failure = creating ? kNotInstalled : kNotRemoved;
+  const std::uint32_t failure = creating ? event::kInstallFailed : event::kRemoveFailed;
   try {
     IShell& shell = platform_.shell;
     std::string programs;
@@ -96,7 +91,7 @@ bool Shortcuts::Save(const std::string& path, const std::string& arguments,
   if (const HResult hr = shell.SaveShortcut(shortcut); Failed(hr)) {
     const std::string text = "Cannot create shortcut \"" + path + "\" due to error" +
                              errorText(platform_.texts, static_cast<std::uint32_t>(hr));
-    (void)events_.logError(category::kInstall, kNotInstalled, text.c_str());
+    (void)events_.logError(category::kInstall, event::kInstallFailed, text.c_str());
     return false;
   }
   return true;

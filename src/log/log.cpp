@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "log/error_text.h"
+#include "log/message_ids.h"
 
 namespace keldran {
 namespace {
@@ -345,8 +346,8 @@ void Log::logDebug(const std::string& input, const char* tag) noexcept {
     if (trace && record->find(kEventMarker) == std::string::npos) {
       ScopedEventSource eventSource(p.eventLog);
       if (p.eventLog.RegisterSource(source, eventSource.put()) == 0) {
-        (void)p.eventLog.Report(eventSource.get(), event_type::kInformation, 6, 1000,
-                                {*record + "\r\n"});
+        (void)p.eventLog.Report(eventSource.get(), event_type::kInformation, category::kDebug,
+                                event::kTrace, {*record + "\r\n"});
       }
     }
     if (queued) WakeWriter();
@@ -574,8 +575,8 @@ void Log::logFail(int kind, const char* format, ...) noexcept {
     p.texts.OutputDebugString("\n***\n*** ERROR *** See details above ***\n***\n");
     ScopedEventSource eventSource(p.eventLog);
     if (p.eventLog.RegisterSource(source, eventSource.put()) == 0) {
-      if (Win32Error e =
-              p.eventLog.Report(eventSource.get(), event_type::kError, 13, 1001, {message})) {
+      if (Win32Error e = p.eventLog.Report(eventSource.get(), event_type::kError,
+                                           category::kLoggingFailure, event::kText, {message})) {
         p.texts.OutputDebugString(
             "\n\n***\n*** ERROR *** The logFail() could not write to event log\n***" +
             errorText(p.texts, e) + "\n");

@@ -6,7 +6,6 @@ namespace keldran {
 namespace {
 
 constexpr std::uint32_t kDrainPollMs = 10;
-constexpr std::uint32_t kPlainMessage = 1001;
 
 OutputStream StreamOf(std::size_t pipe) {
   return pipe == 0 ? OutputStream::kOut : OutputStream::kErr;
@@ -114,7 +113,7 @@ void OutputCapture::OnData(std::size_t pipe, std::string_view data) {
       Write(framed.text);
     }
   }
-  if (!warning.empty()) events_.logWarning(category::kRun, kPlainMessage, warning.c_str());
+  if (!warning.empty()) events_.logWarning(category::kRun, event::kText, warning.c_str());
 }
 
 std::string OutputCapture::PrepareDay(const LocalTime& now, const std::string& stamp) {
@@ -204,7 +203,7 @@ std::string OutputCapture::Finish() {
     Write(DropNote(day_, stamp));
     tail = TailText(tail_);
   }
-  if (!warning.empty()) events_.logWarning(category::kRun, kPlainMessage, warning.c_str());
+  if (!warning.empty()) events_.logWarning(category::kRun, event::kText, warning.c_str());
   return tail;
 }
 

@@ -18,7 +18,8 @@ void ServiceHost::Run() {
     MarkFailed(kEFail);
     return;
   }
-  events_.logInfo(category::kStartup, runAsService_ ? 103 : 104);
+  events_.logInfo(category::kStartup,
+                  runAsService_ ? event::kServiceStarted : event::kServiceStartedApp);
   supervisor_.PrepareRun();
   if (RegisterInRot()) {
     IWindowing& windowing = platform_.windowing;
@@ -40,7 +41,7 @@ void ServiceHost::Run() {
       const std::string text =
           "The service window could not be created: the host runs without its tray icon" +
           errorText(platform_.texts, e);
-      events_.logWarning(category::kStartup, 1001, text.c_str());
+      events_.logWarning(category::kStartup, event::kText, text.c_str());
     }
     if (supervisor_.LaunchClient()) {
       Serve();
@@ -50,7 +51,8 @@ void ServiceHost::Run() {
   }
   TearDown();
   metrics_.HostEnded();
-  events_.logInfo(category::kShutdown, runAsService_ ? 400 : 401);
+  events_.logInfo(category::kShutdown,
+                  runAsService_ ? event::kServiceStopped : event::kServiceStoppedApp);
 }
 
 bool ServiceHost::SecureCom() {
@@ -60,7 +62,7 @@ bool ServiceHost::SecureCom() {
   const HResult hr = platform_.com.InitializeSecurity();
   if (Succeeded(hr)) return true;
   const std::string reason = errorText(platform_.texts, static_cast<std::uint32_t>(hr));
-  events_.logError(category::kStartup, 106,
+  events_.logError(category::kStartup, event::kClientNotStarted,
                    ": Cannot secure the control interface :", reason.c_str());
   MarkFailed(hr);
   return false;
@@ -213,7 +215,8 @@ bool ServiceHost::RegisterInRot() {
     hr = kEFail;
   }
   const std::string reason = errorText(platform_.texts, static_cast<std::uint32_t>(hr));
-  events_.logError(category::kStartup, 106, ": Cannot register service in ROT :", reason.c_str());
+  events_.logError(category::kStartup, event::kClientNotStarted,
+                   ": Cannot register service in ROT :", reason.c_str());
   MarkFailed(hr);
   return false;
 }
@@ -223,7 +226,7 @@ bool ServiceHost::FindRunningHost(std::unique_ptr<IRunningHost>* host) {
   const HResult hr = platform_.com.FindInRunningObjectTable(config_.ServiceID, host);
   if (Failed(hr)) {
     const std::string reason = errorText(platform_.texts, static_cast<std::uint32_t>(hr));
-    events_.logError(category::kStartup, 106,
+    events_.logError(category::kStartup, event::kClientNotStarted,
                      ": Unexpected error finding ServiceID in ROT :", reason.c_str());
     return false;
   }

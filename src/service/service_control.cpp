@@ -34,7 +34,8 @@ void ServiceHost::StartRun(bool runAsService, bool stopRequested) {
     if (stopRequested) {
       StopRunningHost(std::move(host));
     } else {
-      events_.logError(category::kStartup, 102, "\n\r\n\rService is already running");
+      events_.logError(category::kStartup, event::kInitFailed,
+                       "\n\r\n\rService is already running");
       MarkFailed(kEFail);
     }
     return;
@@ -58,7 +59,7 @@ void ServiceHost::StopRunningHost(std::unique_ptr<IRunningHost> host) {
   host.reset();
   if (Failed(asked)) {
     const std::string reason = errorText(platform_.texts, static_cast<std::uint32_t>(asked));
-    events_.logError(category::kShutdown, 1001,
+    events_.logError(category::kShutdown, event::kText,
                      ("The running host could not be asked to stop" + reason).c_str());
     MarkFailed(asked);
     return;
@@ -74,7 +75,7 @@ void ServiceHost::StopRunningHost(std::unique_ptr<IRunningHost> host) {
   }
   const std::string text =
       Format("The running host was asked to stop but has not ended within %u s", limit / 1000);
-  events_.logError(category::kShutdown, 1001, text.c_str());
+  events_.logError(category::kShutdown, event::kText, text.c_str());
   MarkFailed(HResultFromWin32(win32_error::kTimeout));
 }
 
@@ -87,7 +88,7 @@ void ServiceHost::ServiceMain() {
   if (platform_.services.RegisterControlHandler(
           config_.ServiceName, [this](std::uint32_t control) { return Handler(control); },
           &handle) != 0) {
-    events_.logError(category::kStartup, 101);
+    events_.logError(category::kStartup, event::kHandlerNotInstalled);
     MarkFailed(kEFail);
     return;
   }
@@ -202,7 +203,7 @@ Win32Error ServiceHost::Handler(std::uint32_t control) {
     default: {
       const std::string text =
           "Service Handler received unrecognized control code: " + hexText(control);
-      events_.logWarning(category::kRun, 300, text.c_str());
+      events_.logWarning(category::kRun, event::kBadRequest, text.c_str());
       return win32_error::kCallNotImplemented;
     }
   }

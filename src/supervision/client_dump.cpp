@@ -24,7 +24,7 @@ std::string Supervisor::DumpBeforeKill() {
         (e == win32_error::kTimeout
              ? Format("\n\nIt was not written within %u s.", kDumpWaitMs / 1000)
              : errorText(platform_.texts, e));
-    events_.logWarning(category::kRun, 1001, message.c_str());
+    events_.logWarning(category::kRun, event::kText, message.c_str());
     return {};
   }
   try {

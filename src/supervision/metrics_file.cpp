@@ -125,7 +125,7 @@ void MetricsFile::Write(bool hostUp, const Supervisor::Status& status) {
   const std::string text = "The metrics file " + config_.MetricsFile +
                            " cannot be written; the host runs on without it" +
                            errorText(platform_.texts, e);
-  events_.logWarning(category::kRun, 1001, text.c_str());
+  events_.logWarning(category::kRun, event::kText, text.c_str());
 }
 
 Win32Error MetricsFile::Replace(const std::string& text) {

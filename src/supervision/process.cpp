@@ -1,18 +1,17 @@
 // The child-process wrapper and the path macros %DIR% and %ROOTDIR%.
 #include "supervision/process.h"
 
+#include "config/configuration.h"
 #include "log/error_text.h"
 
 namespace keldran {
 namespace {
 
-constexpr std::uint32_t kKilledExitCode = win32_error::kTimeout;  // 1460, as every kill uses
 constexpr std::uint32_t kStillActive = 259;  // what GetExitCodeProcess says of a running process
 
-// The buffers of the original design hold MAX_PATH characters with the terminating NUL, so a
-// longer text keeps its first 259 characters; a cut path will not name anything, and the start
-// or file operation that uses it reports that.
-constexpr std::size_t kPathBuffer = 260;
+// A path buffer holds MAX_PATH characters with the terminating NUL, so a longer text keeps its
+// first 259 characters; a cut path will not name anything, and the start or file operation that
+// uses it reports that.
 std::string CutToPathBuffer(const std::string& text) { return text.substr(0, kPathBuffer - 1); }
 
 bool EndsWithBinIgnoringCase(const std::string& text) {

@@ -12,6 +12,9 @@
 
 namespace keldran {
 
+// The exit code of every client that the host kills (ERROR_TIMEOUT).
+inline constexpr std::uint32_t kKilledExitCode = win32_error::kTimeout;
+
 // A child's process handle that stays open for as long as anyone holds it, so a thread can
 // wait on it while another replaces the child (Windows leaves closing a handle that is being
 // waited on undefined). The child's job goes with it.

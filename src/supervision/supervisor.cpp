@@ -90,7 +90,7 @@ bool Supervisor::SetRunningTS(bool running, const WideString* progress, std::uin
   }
   if (!trace.empty()) events_.logDebug(trace);
   if (resumed) {
-    events_.logInfo(category::kRun, 118);
+    events_.logInfo(category::kRun, event::kClientRecovered);
     notices_.PostNotice("Client resumed responding following timeout", notice_kind::kInformation);
   }
   if (wasPaused == running && !flags_.Quiet) {
@@ -119,7 +119,7 @@ bool Supervisor::Connect(WindowHandle window) {
   if (debug == 0) {
     events_.logDebug("Client connected hwndClient=" + handle);
   } else {
-    events_.logInfo(category::kRun, 115, handle.c_str());
+    events_.logInfo(category::kRun, event::kClientConnected, handle.c_str());
   }
   if (stop) {
     // A client that connects while the host stops would otherwise never hear of it and be

@@ -40,8 +40,6 @@ class Supervisor {
   // console and the desktop ask (Ctrl+Break, WM_CLOSE); a client without a window is asked at
   // once.
   static constexpr std::uint32_t kStopGraceMs = 10000;
-  // The exit code every killed client gets (ERROR_TIMEOUT).
-  static constexpr std::uint32_t kKilledExitCode = 1460;
   // The state lock's spin count.
   static constexpr std::uint32_t kSpinCount = 4000;
   // A client killed for silence waits this long at most for its minidump (Wine 8 takes 2 to 3 s
@@ -186,7 +184,9 @@ class Supervisor {
   TickOutcome Relaunch() EXCLUDES(*lock_);
   // What the watchdog sees of the client, and what it does about its decision.
   WatchdogView ViewForTick(std::uint64_t now) REQUIRES(*lock_);
-  TickOutcome Act(const WatchdogDecision& decision, std::uint64_t now) EXCLUDES(*lock_);
+  // ranMs: how long an ended client ran.
+  TickOutcome Act(const WatchdogDecision& decision, std::uint64_t now, std::uint64_t ranMs)
+      EXCLUDES(*lock_);
   TickOutcome KillForSilence(std::uint64_t now) EXCLUDES(*lock_);
 
   Platform& platform_;

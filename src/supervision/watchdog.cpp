@@ -12,6 +12,7 @@ namespace keldran {
 TickOutcome Supervisor::WatchdogTick() {
   const std::uint64_t now = platform_.clock.TickCount64();
   WatchdogDecision decision;
+  std::uint64_t ranMs = 0;
   {
     LockGuard guard(*lock_);
     decision = DecideWatchdogTick(ViewForTick(now));
@@ -23,6 +24,7 @@ TickOutcome Supervisor::WatchdogTick() {
         break;
       case WatchdogAction::kClientEnded:
         endHandled_ = true;
+        ranMs = now - startedAt_;
         break;
       case WatchdogAction::kPing:
         ++pings_;
@@ -39,7 +41,7 @@ TickOutcome Supervisor::WatchdogTick() {
         break;
     }
   }
-  return Act(decision, now);
+  return Act(decision, now, ranMs);
 }
 
 WatchdogView Supervisor::ViewForTick(std::uint64_t now) {
@@ -62,12 +64,13 @@ WatchdogView Supervisor::ViewForTick(std::uint64_t now) {
   return view;
 }
 
-TickOutcome Supervisor::Act(const WatchdogDecision& decision, std::uint64_t now) {
+TickOutcome Supervisor::Act(const WatchdogDecision& decision, std::uint64_t now,
+                            std::uint64_t ranMs) {
   switch (decision.action) {
     case WatchdogAction::kRestart:
       return Relaunch();
     case WatchdogAction::kClientEnded:
-      return HandleClientEnd(now, now - startedAt_);
+      return HandleClientEnd(now, ranMs);
     case WatchdogAction::kPing:
       events_.logDebug("Sending ping to client");
       PostToClient(client_event::kPing);
