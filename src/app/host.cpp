@@ -1,5 +1,7 @@
 #include "app/host.h"
 
+#include "platform/boundary.h"
+
 namespace keldran {
 
 Host::Host(Platform& platform, ObjectMaker makeObject)
@@ -22,8 +24,24 @@ Host::Host(Platform& platform, ObjectMaker makeObject)
         reinterpret_cast<TrayIcon*>(context)->OnEvent(text, type);
       },
       reinterpret_cast<std::uintptr_t>(&window.tray()));
+  // A failure that an OS callback caught and could not pass on becomes an error record.
+  SetBoundaryFailureSink(
+      [](void* context, const char* where) noexcept {
+        try {
+          const std::string text = std::string("An unexpected failure in ") + where +
+                                   " was caught there; the host goes on";
+          (void)static_cast<ComponentLog*>(context)->logError(category::kRun, event::kText,
+                                                              text.c_str());
+        } catch (...) {
+          // Out of memory for the text: the debugger line the callback wrote stays the record.
+        }
+      },
+      &events);
 }
 
-Host::~Host() { log.setEventHook(nullptr, 0); }
+Host::~Host() {
+  SetBoundaryFailureSink(nullptr, nullptr);
+  log.setEventHook(nullptr, 0);
+}
 
 }  // namespace keldran

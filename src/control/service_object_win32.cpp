@@ -3,6 +3,7 @@
 // thread where COM delivers the calls. IDispatch is served from the type library embedded in
 // the executable, so late-bound callers get names, DISPIDs and default arguments from it; calls
 // from other processes go through the type library's universal marshaler.
+#include "platform/boundary.h"
 #include "platform/win32/windows_api.h"
 
 #include "control/service_object_win32.h"
@@ -201,6 +202,7 @@ class CService final : public win32::DualDispatch<IService>, public ISupportErro
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     } catch (...) {
+      ReportBoundaryFailure("a call of the control interface");
       return E_UNEXPECTED;
     }
   }

@@ -612,11 +612,12 @@ void Log::logEvent(std::uint16_t type, std::uint16_t category, std::uint32_t id,
       insertion.erase(0, first);
     }
 
+    Win32Error eventLogError;
     {
       ScopedEventSource source(p.eventLog);
-      if (p.eventLog.RegisterSource(eventSourceName(), source.put()) == 0) {
-        (void)p.eventLog.Report(source.get(), type, category, id, {insertion});
-      }
+      eventLogError = p.eventLog.RegisterSource(eventSourceName(), source.put());
+      if (eventLogError == 0)
+        eventLogError = p.eventLog.Report(source.get(), type, category, id, {insertion});
     }
 
     record += std::string(" ==================== ") + LevelName(type) + kEventMarker + "\r\n\r\n";
@@ -640,6 +641,13 @@ void Log::logEvent(std::uint16_t type, std::uint16_t category, std::uint32_t id,
     }
     if (hook) hook(context, message.c_str(), type);
 
+    // The record is in the file; that the event log did not take it is said once, until an
+    // event goes through again.
+    if (eventLogError != 0) {
+      logFail(kEventLogFailure, "Could not write an event to Windows Event Log%s",
+              errorText(p.texts, eventLogError).c_str());
+      return;
+    }
     LockGuard guard(*state_->lock);
     state_->failure[kEventLogFailure] = false;
   } catch (...) {

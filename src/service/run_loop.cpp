@@ -21,28 +21,8 @@ void ServiceHost::Run() {
   events_.logInfo(category::kStartup,
                   runAsService_ ? event::kServiceStarted : event::kServiceStartedApp);
   supervisor_.PrepareRun();
-  if (RegisterInRot()) {
-    IWindowing& windowing = platform_.windowing;
-    // The timer is never killed: it dies with the thread. A stop recorded while a modal loop (a
-    // message box, the tray's menu) has taken the run loop's messages is carried out from here.
-    (void)windowing.SetTimer(kWatchdogPeriodMs, [this] {
-      Act(supervisor_.WatchdogTick());
-      metrics_.Tick();
-      if (CarryOutStop()) {
-        // The tray's menu or a message box ran the modal loop this tick came from: the menu is
-        // closed, and the quit ends a message box's loop and then the run loop.
-        platform_.dialogs.EndMenu();
-        platform_.windowing.PostQuitMessage(0);
-      }
-    });
-    // Without a display (a headless server under Wine, say) there is no window: the host runs
-    // on without a tray icon; stops reach the run loop as thread messages.
-    if (const Win32Error e = window_.Create(config_.DisplayName); e != 0) {
-      const std::string text =
-          "The service window could not be created: the host runs without its tray icon" +
-          errorText(platform_.texts, e);
-      events_.logWarning(category::kStartup, event::kText, text.c_str());
-    }
+  if (RegisterInRot() && StartWatchdog()) {
+    CreateServiceWindow();
     if (supervisor_.LaunchClient()) {
       Serve();
     } else {
@@ -55,8 +35,46 @@ void ServiceHost::Run() {
                   runAsService_ ? event::kServiceStopped : event::kServiceStoppedApp);
 }
 
+bool ServiceHost::StartWatchdog() {
+  // The timer is never killed: it dies with the thread. A stop recorded while a modal loop (a
+  // message box, the tray's menu) has taken the run loop's messages is carried out from here.
+  const std::uintptr_t timer = platform_.windowing.SetTimer(kWatchdogPeriodMs, [this] {
+    Act(supervisor_.WatchdogTick());
+    metrics_.Tick();
+    if (CarryOutStop()) {
+      // The tray's menu or a message box ran the modal loop this tick came from: the menu is
+      // closed, and the quit ends a message box's loop and then the run loop.
+      platform_.dialogs.EndMenu();
+      platform_.windowing.PostQuitMessage(0);
+    }
+  });
+  if (timer != 0) return true;
+  // Without its timer no heartbeat would ever be checked: the run does not go on blind.
+  events_.logError(category::kStartup, event::kClientNotStarted,
+                   ": Cannot start the watchdog's timer :", "");
+  MarkFailed(kEFail);
+  return false;
+}
+
+void ServiceHost::CreateServiceWindow() {
+  // Without a display (a headless server under Wine, say) there is no window: the host runs
+  // on without a tray icon; stops reach the run loop as thread messages.
+  if (const Win32Error e = window_.Create(config_.DisplayName); e != 0) {
+    const std::string text =
+        "The service window could not be created: the host runs without its tray icon" +
+        errorText(platform_.texts, e);
+    events_.logWarning(category::kStartup, event::kText, text.c_str());
+  }
+}
+
 bool ServiceHost::SecureCom() {
-  (void)platform_.com.Initialize();
+  if (const HResult hr = platform_.com.Initialize(); Failed(hr)) {
+    const std::string reason = errorText(platform_.texts, static_cast<std::uint32_t>(hr));
+    events_.logError(category::kStartup, event::kClientNotStarted,
+                     ": Cannot initialize COM :", reason.c_str());
+    MarkFailed(hr);
+    return false;
+  }
   // Only the host's own account, SYSTEM and administrators may call in. Without that rule in
   // place COM's defaults would apply, so the host serves no one rather than anyone.
   const HResult hr = platform_.com.InitializeSecurity();

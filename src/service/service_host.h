@@ -98,6 +98,10 @@ class ServiceHost final : public IRunControl {
   // True when the client ended within the wait.
   bool WaitServingMessages(std::uint32_t waitMs);
   // The steps of Run.
+  // The watchdog's 1-s timer; false (reported, the run failed) when it cannot be set.
+  [[nodiscard]] bool StartWatchdog();
+  // The service window, or a warning that the host runs without it.
+  void CreateServiceWindow();
   [[nodiscard]] bool SecureCom();
   void Serve();
   // What a tick or a client's end leads to.

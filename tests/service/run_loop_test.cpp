@@ -1,5 +1,6 @@
 // The run loop: what it sets up, the order in which it takes everything down, and the ways a
 // run ends.
+#include "platform/boundary.h"
 #include "support/host_fixture.h"
 
 namespace keldran {
@@ -79,28 +80,45 @@ TEST_F(RunLoopTest, AFailedFirstStartSkipsTheLoopButStillShutsDown) {
   EXPECT_EQ(boxes[0].text.rfind("Client NOT started : Cannot run command:", 0), 0u);
 }
 
-TEST_F(RunLoopTest, ARejectedRegistrationOrCallSecurityEndsTheRunBeforeTheClient) {
-  // Without its call security the host would be open to every local user: it serves no one.
-  const std::pair<const char*, std::string> refusals[] = {
-      {"IRunningObjectTable::Register", ": Cannot register service in ROT : "},
-      {"CoInitializeSecurity", ": Cannot secure the control interface : "},
-  };
-  for (const auto& [fault, text] : refusals) {
-    SCOPED_TRACE(fault);
-    fake.eventLog.Clear();
-    fake.faults.Fail(fault, 0x80070005u);
-    RunHost();
-    auto events = fake.eventLog.EventsWithId(106);
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].strings[0].rfind(text, 0), 0u);
-    EXPECT_NE(events[0].strings[0].find("(0x80070005) Access denied."), std::string::npos);
-    EXPECT_FALSE(fake.com.IsRegistered(kServiceId));
-    EXPECT_EQ(ClientStarts(), 0u);
-    EXPECT_EQ(fake.windowing.TimerCount(), 0u);
-    EXPECT_TRUE(fake.windowing.Windows().empty());
-    EXPECT_TRUE(host.service.runFailed());
-  }
+TEST_F(RunLoopTest, AFailureCaughtInAnOsCallbackBecomesAnErrorRecord) {
+  ReportBoundaryFailure("a window procedure");
+  const auto events = fake.eventLog.EventsWithId(1001);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].type, event_type::kError);
+  EXPECT_NE(events[0].strings[0].find("failure in a window procedure"), std::string::npos);
 }
+
+// Each failure in a host of its own: a first case's failed run must not hide a second's.
+struct SetUpFailure {
+  const char* fault;
+  const char* text;
+};
+class RunSetUpTest : public testing::RunFixture,
+                     public ::testing::WithParamInterface<SetUpFailure> {};
+
+TEST_P(RunSetUpTest, AFailureToSetUpComOrTheWatchdogEndsTheRunReportedBeforeTheClient) {
+  // Without its call security the host would be open to every local user: it serves no one;
+  // without its timer no heartbeat would be checked.
+  fake.faults.Fail(GetParam().fault, 0x80070005u);
+  RunHost();
+  auto events = fake.eventLog.EventsWithId(106);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].strings[0].rfind(GetParam().text, 0), 0u);
+  const bool why = events[0].strings[0].find("(0x80070005) Access denied.") != std::string::npos;
+  EXPECT_EQ(why, GetParam().fault != std::string("SetTimer"));
+  EXPECT_FALSE(fake.com.IsRegistered(kServiceId));
+  EXPECT_EQ(ClientStarts(), 0u);
+  EXPECT_TRUE(fake.windowing.Windows().empty());
+  EXPECT_TRUE(host.service.runFailed());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachStep, RunSetUpTest,
+    ::testing::Values(
+        SetUpFailure{"CoInitialize", ": Cannot initialize COM :"},
+        SetUpFailure{"CoInitializeSecurity", ": Cannot secure the control interface :"},
+        SetUpFailure{"IRunningObjectTable::Register", ": Cannot register service in ROT :"},
+        SetUpFailure{"SetTimer", ": Cannot start the watchdog's timer :"}));
 
 TEST_F(RunLoopTest, AControlDocumentThatCannotBeChangedEndsTheRunFirst) {
   config.CtrlDoc = "C:\\Grid\\missing.doc";

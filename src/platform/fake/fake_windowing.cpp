@@ -203,6 +203,7 @@ void FakeWindowing::PostQuitMessage(int exitCode) {
 }
 
 std::uintptr_t FakeWindowing::SetTimer(std::uint32_t period, TimerProcedure procedure) {
+  if (Injected("SetTimer")) return 0;
   std::lock_guard lock(mutex_);
   const std::uintptr_t id = nextTimer_++;
   Timer& timer = timers_[id];

@@ -1,5 +1,6 @@
 // What the host keeps of a client's life: its standard output and error through pipes read on a
 // thread of their own, and a minidump written before a forced kill.
+#include "platform/boundary.h"
 #include "platform/win32/backend.h"
 // (dbghelp.h builds on windows.h, which the backend's header brings.)
 #include <dbghelp.h>
@@ -71,8 +72,8 @@ class PipeReader final : public IPipeReader {
     try {
       sink_(index, data);
     } catch (...) {
-      // The sink keeps its own failures; the pipe is read on regardless, so the client never
-      // waits on a full pipe.
+      // The pipe is read on regardless, so the client never waits on a full pipe.
+      ReportBoundaryFailure("the reader of the client's output");
     }
   }
 

@@ -2,6 +2,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "platform/boundary.h"
 #include "platform/win32/backend.h"
 #include "platform/win32/unique_handle.h"
 
@@ -26,6 +27,7 @@ void WINAPI ServiceMainTrampoline(DWORD, LPSTR*) noexcept {
     if (g_serviceMain) g_serviceMain();
   } catch (...) {
     ::OutputDebugStringA("KeldranGridAgent: the service main function threw\n");
+    ReportBoundaryFailure("the service's main function");
   }
   {
     std::lock_guard lock(g_mainMutex);
@@ -44,6 +46,7 @@ DWORD WINAPI ControlHandlerTrampoline(DWORD control, DWORD, LPVOID, LPVOID) noex
     if (handler) return handler(control);
   } catch (...) {
     ::OutputDebugStringA("KeldranGridAgent: the service control handler threw\n");
+    ReportBoundaryFailure("the service's control handler");
   }
   return ERROR_CALL_NOT_IMPLEMENTED;
 }

@@ -1,6 +1,7 @@
 // ISync: critical sections, named mutexes and worker threads.
 #include <atomic>
 
+#include "platform/boundary.h"
 #include "platform/win32/backend.h"
 #include "platform/win32/unique_handle.h"
 
@@ -34,7 +35,8 @@ class Worker final : public IWorker {
     try {
       static_cast<Worker*>(self)->Loop();
     } catch (...) {
-      // Nothing may leave a thread's entry; the owner's passes catch their own failures.
+      // Nothing may leave a thread's entry.
+      ReportBoundaryFailure("a worker thread");
     }
     return 0;
   }

@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/boundary.h"
 #include "platform/win32/backend.h"
 #include "platform/win32/unique_handle.h"
 
@@ -37,6 +38,7 @@ LRESULT CALLBACK WindowTrampoline(HWND hwnd, UINT message, WPARAM wParam, LPARAM
       handled = true;
     } catch (...) {
       ::OutputDebugStringA("KeldranGridAgent: a window procedure threw\n");
+      ReportBoundaryFailure("a window procedure");
     }
   }
   if (!handled) result = ::DefWindowProcA(hwnd, message, wParam, lParam);
@@ -63,6 +65,7 @@ void CALLBACK TimerTrampoline(HWND, UINT, UINT_PTR id, DWORD) noexcept {
     if (procedure) procedure();
   } catch (...) {
     ::OutputDebugStringA("KeldranGridAgent: a timer procedure threw\n");
+    ReportBoundaryFailure("the watchdog's timer procedure");
   }
 }
 
