@@ -167,6 +167,7 @@ TEST_F(CommandLineTest, SettingsOverrideTheIniValuesWithDebugAndReleaseInterplay
       {"/Hide /Debug", 60, 0, 0, 1, 0, 0},    {"/Release", 120, 1, 1, 0, 120, 0},
       {"/Release", 0, 0, 0, 0, 60, 0},        {"/Debug /Release", 120, 0, 0, 0, 60, 0},
       {"/Show /Release", 60, 0, 0, 0, 60, 1}, {"/Timeout=30 /Hide", 120, 0, 1, 0, 30, 0},
+      {"/Timeout=0", 120, 0, 0, 0, 0, 0},  // time-outs off: no refusal
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.options);
@@ -174,7 +175,9 @@ TEST_F(CommandLineTest, SettingsOverrideTheIniValuesWithDebugAndReleaseInterplay
     config.Timeout = c.iniTimeout;
     config.Debug = c.iniDebug;
     config.Show = c.iniShow;
-    ApplyCommandLineSettings(Parse(c.options).parsed.settings, &config);
+    const CommandLineResult parsed = Parse(c.options);
+    EXPECT_FALSE(parsed.rejection);
+    ApplyCommandLineSettings(parsed.parsed.settings, &config);
     EXPECT_EQ(config.Debug, c.debug);
     EXPECT_EQ(config.Timeout, c.timeout);
     EXPECT_EQ(config.Show, c.show);
