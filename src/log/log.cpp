@@ -148,6 +148,13 @@ class MutexOwner {
 
 }  // namespace
 
+// Only the daily files, by their name: whatever else the folder holds is left alone.
+bool IsExpiredDayFile(const std::string& name, const std::string& todaysFile,
+                      std::int32_t keepDays) {
+  const std::optional<std::int64_t> day = DayOfFileName(name), today = DayOfFileName(todaysFile);
+  return keepDays != 0 && day && today && *today - *day > keepDays;
+}
+
 std::int64_t DayNumber(int year, unsigned month, unsigned day) {
   year -= month <= 2;
   const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
@@ -465,15 +472,11 @@ void Log::RemoveOldDayFiles(const std::string& dayFile) noexcept {
     keepDays = s.keepDays;
   }
   const std::size_t slash = dayFile.rfind('\\');
-  const std::optional<std::int64_t> today =
-      slash == std::string::npos ? std::nullopt : DayOfFileName(dayFile.substr(slash + 1));
-  if (keepDays == 0 || !today) return;
+  if (keepDays == 0 || slash == std::string::npos) return;
   try {
     const std::string folder = dayFile.substr(0, slash);
-    // Only the daily files, by their name: whatever else the folder holds is left alone.
     for (const std::string& name : s.platform.files.ListFiles(folder)) {
-      const std::optional<std::int64_t> day = DayOfFileName(name);
-      if (day && *today - *day > keepDays) {
+      if (IsExpiredDayFile(name, dayFile.substr(slash + 1), keepDays)) {
         (void)s.platform.files.DeleteFile(s.platform.texts.AnsiToWide(folder + "\\" + name));
       }
     }

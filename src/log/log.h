@@ -45,6 +45,10 @@ constexpr std::size_t kQueueBytes = 4 * 1024 * 1024;
 
 // Days since 1970-01-01 of a civil date (proleptic Gregorian): the age of a daily file.
 std::int64_t DayNumber(int year, unsigned month, unsigned day);
+// Whether LogKeepDays retention removes the file of this name when today's daily file is
+// todaysFile: only daily files ("2024-03-01.log") more than keepDays days old, none with 0.
+bool IsExpiredDayFile(const std::string& name, const std::string& todaysFile,
+                      std::int32_t keepDays);
 
 class Log {
  public:

@@ -15,10 +15,8 @@ namespace {
 using LogFileTest = testing::LogFixture;
 
 TEST_F(LogFileTest, RecordsGoToTheFileOfTheirDateAndOldDailyFilesGoWhenANewDaysFileStarts) {
-  for (const char* name : {"2024-02-01.log", "2024-02-24.log", "2024-02-25.log", "2024-02-29.log",
-                           "2024-13-01.log", "2024-02-01.txt", "notes.log", "x2024-02-01.log"}) {
+  for (const char* name : {"2024-02-24.log", "2024-02-25.log", "notes.log"})
     fake.files.AddFile(std::string(kLogDir) + "\\" + name, "old");
-  }
   auto left = [&] {
     auto names = fake.files.ListFiles(kLogDir);
     std::sort(names.begin(), names.end());
@@ -32,17 +30,68 @@ TEST_F(LogFileTest, RecordsGoToTheFileOfTheirDateAndOldDailyFilesGoWhenANewDaysF
   log.logDebug("first of the second", nullptr);
   EXPECT_EQ(DayFile(), "\r\n\r\n#23:59:59.999## last of the first");
   EXPECT_EQ(DayFile("C:\\Logs\\2024-03-02.log"), "\r\n\r\n#00:00:00.000## first of the second");
-  EXPECT_EQ(left().size(), 10u);
+  EXPECT_EQ(left().size(), 5u);
 
   log.setLogKeepDays(7);
   SetClock(9, 0, 0, 0, 3);
-  log.logDebug("third of March", nullptr);  // 2024-02-24 is 8 days old: it goes, as 02-01 does
-  EXPECT_EQ(left(), (std::vector<std::string>{"2024-02-01.txt", "2024-02-25.log", "2024-02-29.log",
-                                              "2024-03-01.log", "2024-03-02.log", "2024-03-03.log",
-                                              "2024-13-01.log", "notes.log", "x2024-02-01.log"}));
+  log.logDebug("third of March", nullptr);  // 2024-02-24 is 8 days old: it goes
+  EXPECT_EQ(left(), (std::vector<std::string>{"2024-02-25.log", "2024-03-01.log", "2024-03-02.log",
+                                              "2024-03-03.log", "notes.log"}));
   fake.files.AddFile(std::string(kLogDir) + "\\2024-02-24.log", "back");
   log.logDebug("same day", nullptr);  // no new day's file: nothing is looked at
-  EXPECT_EQ(left().size(), 10u);
+  EXPECT_EQ(left().size(), 6u);
+}
+
+// Retention by the files' names alone, so that no row depends on today's date.
+TEST(DayFileRetentionTest, OnlyDailyFilesOlderThanTheKeptDaysGoAcrossMonthsYearsAndLeapDays) {
+  const struct {
+    const char* name;
+    const char* today;
+    std::int32_t keepDays;
+    bool expired;
+  } cases[] = {
+      {"2024-02-24.log", "2024-03-03.log", 7, true},   // 8 days old
+      {"2024-02-25.log", "2024-03-03.log", 7, false},  // 7: kept
+      {"2024-03-31.log", "2024-04-08.log", 7, true},   // the 31st
+      {"2024-03-31.log", "2024-04-07.log", 7, false},
+      {"2024-01-23.log", "2024-01-31.log", 7, true},  // today the 31st
+      {"2024-04-30.log", "2024-05-08.log", 7, true},
+      {"2023-12-31.log", "2024-01-08.log", 7, true},  // across the year's end
+      {"2023-12-31.log", "2024-01-07.log", 7, false},
+      {"2024-02-29.log", "2024-03-08.log", 7, true},  // leap day
+      {"2024-02-29.log", "2024-03-07.log", 7, false},
+      {"2023-02-28.log", "2023-03-08.log", 7, true},
+      {"2000-02-28.log", "2000-03-08.log", 8, true},  // 2000 has a leap day, 2100 none
+      {"2100-02-28.log", "2100-03-08.log", 8, false},
+      {"1999-03-01.log", "2000-03-01.log", 365, true},
+      {"2099-03-01.log", "2100-03-01.log", 365, false},
+      {"2000-03-01.log", "2400-03-01.log", 146097, false},  // 400 years to the day
+      {"2000-03-01.log", "2400-03-02.log", 146097, true},
+      {"2024-03-01.log", "2024-03-02.log", 1, false},
+      {"2024-02-01.LOG", "2024-03-03.log", 7, true},   // names ignore case
+      {"2020-01-01.log", "2024-03-03.log", 0, false},  // no LogKeepDays: nothing goes
+      {"2024-02-01.log", "notes.log", 7, false},
+      // Not daily files: left alone.
+      {"2024-00-10.log", "2024-03-03.log", 7, false},
+      {"2024-13-01.log", "2025-03-03.log", 7, false},
+      {"2024-02-00.log", "2024-03-03.log", 7, false},
+      {"2024-01-32.log", "2024-03-03.log", 7, false},
+      {"2024-1/-01.log", "2024-03-03.log", 7, false},
+      {"2024-1:-01.log", "2024-03-03.log", 7, false},
+      {"2024-02-01.txt", "2024-03-03.log", 7, false},
+      {"2024-02-01xlog", "2024-03-03.log", 7, false},
+      {"2024-02-01.lox", "2024-03-03.log", 7, false},
+      {"2024-02-01.xog", "2024-03-03.log", 7, false},
+      {"2024-02-01.lxg", "2024-03-03.log", 7, false},
+      {"2024_02-01.log", "2024-03-03.log", 7, false},
+      {"2024-02_01.log", "2024-03-03.log", 7, false},
+      {"x2024-02-01.log", "2024-03-03.log", 7, false},
+      {"notes.log", "2024-03-03.log", 7, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsExpiredDayFile(c.name, c.today, c.keepDays), c.expired)
+        << c.name << " on " << c.today << ", " << c.keepDays << " days kept";
+  }
 }
 
 TEST_F(LogFileTest, WithoutALogDirectoryOrWithAnEmptyOrTooLongOneNothingTouchesTheDisk) {

@@ -95,11 +95,9 @@ HResult FakeCom::CreateGuidText(std::string* text) {
   return kSOk;
 }
 
-HResult FakeCom::CreateLocalServerObject(const std::string& clsid, const std::string& iid,
+HResult FakeCom::CreateLocalServerObject(const std::string&, const std::string&,
                                          ObjectRef* object) {
-  std::lock_guard lock(mutex_);
   *object = ObjectRef();
-  localServerRequests_.push_back(clsid + " " + iid);
   return static_cast<HResult>(0x80040154u);  // REGDB_E_CLASSNOTREG
 }
 

@@ -57,10 +57,6 @@ class FakeCom final : public ICom, private FakeArea {
   }
   // "name flags=n" per Register call.
   std::vector<std::string> RegistrationAttempts() const { return Locked(mutex_, attempts_); }
-  // "clsid iid" per request.
-  std::vector<std::string> LocalServerRequests() const {
-    return Locked(mutex_, localServerRequests_);
-  }
 
  private:
   mutable std::mutex mutex_;
@@ -77,7 +73,6 @@ class FakeCom final : public ICom, private FakeArea {
   std::uint64_t nextGuid_ = 1;
   std::vector<std::string> typeLibraries_;
   std::vector<std::string> attempts_;
-  std::vector<std::string> localServerRequests_;
 };
 
 }  // namespace keldran::fake

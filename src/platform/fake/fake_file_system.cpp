@@ -221,7 +221,6 @@ Win32Error FakeFileSystem::CopyFile(const std::string& source, const std::string
 
 Win32Error FakeFileSystem::MoveFileReplacing(const std::string& source, const std::string& target) {
   std::lock_guard lock(mutex_);
-  if (auto e = Injected("MoveFileEx")) return *e;
   auto node = Lookup(source);
   if (!node) return Fail(MissingError(Key(source)));
   auto replaced = Lookup(target);

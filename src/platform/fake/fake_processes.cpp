@@ -76,7 +76,6 @@ Win32Error FakeProcesses::Create(const std::string& commandLine, const ChildStar
   for (const auto& [_, nv] : environment_) child->environment[nv.first] = nv.second;
   child->environmentBlock = startup.environment;
   child->ownConsole = startup.ownConsole;
-  child->capturedOutput = startup.standardOutput || startup.standardError;
   children_.push_back(child);
 
   info->process = ProcessHandle{NewHandle()};
@@ -126,7 +125,6 @@ Win32Error FakeProcesses::ResumeThread(ThreadHandle thread) {
 
 Win32Error FakeProcesses::CreateOutputPipe(FileHandle* readEnd, FileHandle* writeEnd) {
   std::lock_guard lock(mutex_);
-  if (auto e = Injected("CreateOutputPipe")) return *e;
   *readEnd = FileHandle{NewHandle()};
   *writeEnd = FileHandle{NewHandle()};
   pipeEnds_.insert({readEnd->value, writeEnd->value});
@@ -148,12 +146,10 @@ std::unique_ptr<IPipeReader> FakeProcesses::StartPipeReader(std::vector<FileHand
   return std::make_unique<Reader>();
 }
 
-Win32Error FakeProcesses::WriteMiniDump(ProcessHandle process, std::uint32_t,
-                                        const std::string& path, std::uint32_t) {
+Win32Error FakeProcesses::WriteMiniDump(ProcessHandle process, std::uint32_t, const std::string&,
+                                        std::uint32_t) {
   std::lock_guard lock(mutex_);
-  if (auto e = Injected("WriteMiniDump")) return *e;
   if (!ChildOf(process)) return Fail(win32_error::kInvalidHandle);
-  dumps_.push_back(path);
   return 0;
 }
 
@@ -272,7 +268,6 @@ Win32Error FakeProcesses::SetPriorityClass(ProcessHandle process, std::uint32_t 
 
 Win32Error FakeProcesses::SetAffinityMask(ProcessHandle process, std::uint64_t mask) {
   std::lock_guard lock(mutex_);
-  if (auto e = Injected("SetProcessAffinityMask")) return *e;
   auto child = ChildOf(process);
   if (!child) return win32_error::kInvalidHandle;
   child->affinityMask = mask;

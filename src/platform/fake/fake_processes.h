@@ -30,7 +30,6 @@ struct FakeChild {
   std::map<std::string, std::string> environment;  // as the child inherited it
   std::optional<std::string> environmentBlock;     // when CreateProcess was given one
   bool ownConsole = false;
-  bool capturedOutput = false;      // started with standard output and error of the host's
   std::uint32_t priorityClass = 0;  // as SetPriorityClass left it; 0 when never called
   std::uint64_t affinityMask = 0;   // as SetProcessAffinityMask left it; 0 when never called
   int consoleBreaks = 0;
@@ -78,7 +77,7 @@ class FakeProcesses final : public IProcesses, private FakeArea {
   Win32Error AssignToJob(JobHandle job, ProcessHandle process) override;
   void CloseJob(JobHandle job) override;
   // Pipes are handle values only: the fake's children write nothing, so a reader sees every
-  // pipe end at once. A minidump is recorded by its path.
+  // pipe end at once.
   Win32Error CreateOutputPipe(FileHandle* readEnd, FileHandle* writeEnd) override;
   void ClosePipe(FileHandle end) override;
   std::unique_ptr<IPipeReader> StartPipeReader(std::vector<FileHandle> readEnds,
@@ -119,7 +118,6 @@ class FakeProcesses final : public IProcesses, private FakeArea {
   // Ends a running child as if it exited by itself.
   void ExitChild(std::uint32_t processId, std::uint32_t exitCode);
   std::size_t OpenHandleCount() const;  // pipe ends included
-  std::vector<std::string> Dumps() const { return Locked(mutex_, dumps_); }
 
  private:
   Win32Error Create(const std::string& commandLine, const ChildStartup& startup, bool suspended,
@@ -139,7 +137,6 @@ class FakeProcesses final : public IProcesses, private FakeArea {
   std::map<std::uintptr_t, std::shared_ptr<FakeChild>> threadHandles_;
   std::map<std::uint32_t, FakeClock::ActionId> pendingExits_;
   std::set<std::uintptr_t> pipeEnds_;
-  std::vector<std::string> dumps_;
   std::map<std::uint32_t, FakeProgram> suspendedPrograms_;  // by process id, until resumed
   std::map<std::uint32_t, std::uint64_t> breakReactions_;   // endsOnBreakAfter by process id
   std::map<std::uintptr_t, std::vector<std::shared_ptr<FakeChild>>> jobs_;  // members by job

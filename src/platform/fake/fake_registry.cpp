@@ -124,7 +124,6 @@ Win32Error FakeRegistry::SetValue(RegKey key, const std::string& name, RegType t
 Win32Error FakeRegistry::QueryValue(RegKey key, const std::string& name, RegType* type,
                                     std::vector<std::uint8_t>* data) {
   std::lock_guard lock(mutex_);
-  if (auto e = Injected("RegQueryValueEx")) return *e;
   auto node = Resolve(key);
   if (auto e = Unusable(node)) return Fail(e);
   auto it = node->values.find(FoldCase(name));
@@ -136,7 +135,6 @@ Win32Error FakeRegistry::QueryValue(RegKey key, const std::string& name, RegType
 
 Win32Error FakeRegistry::DeleteValue(RegKey key, const std::string& name) {
   std::lock_guard lock(mutex_);
-  if (auto e = Injected("RegDeleteValue")) return *e;
   auto node = Resolve(key);
   if (auto e = Unusable(node)) return Fail(e);
   if (node->values.erase(FoldCase(name)) == 0) return Fail(win32_error::kFileNotFound);
@@ -152,7 +150,6 @@ Win32Error FakeRegistry::EnumKey(RegKey key, std::uint32_t index, std::string* n
 
 Win32Error FakeRegistry::EnumKeyW(RegKey key, std::uint32_t index, WideString* name) {
   std::lock_guard lock(mutex_);
-  if (auto e = Injected("RegEnumKeyEx")) return *e;
   auto node = Resolve(key);
   if (auto e = Unusable(node)) return Fail(e);
   if (index >= node->children.size()) return Fail(win32_error::kNoMoreItems);
@@ -220,14 +217,6 @@ std::optional<FakeRegistry::Stored> FakeRegistry::StoredValue(RegKey root, const
   auto it = node->values.find(FoldCase(name));
   if (it == node->values.end()) return std::nullopt;
   return it->second;
-}
-
-std::optional<std::string> FakeRegistry::StringValue(RegKey root, const std::string& path,
-                                                     const std::string& name) const {
-  const auto value = StoredValue(root, path, name);
-  if (!value) return std::nullopt;
-  std::string text(value->data.begin(), value->data.end());
-  return text.substr(0, text.find('\0'));
 }
 
 std::optional<std::uint32_t> FakeRegistry::DwordValue(RegKey root, const std::string& path,

@@ -50,8 +50,6 @@ class FakeRegistry final : public IRegistry, private FakeArea {
   void PutDword(RegKey root, const std::string& path, const std::string& name, std::uint32_t value);
   void PutKey(RegKey root, const std::string& path) { PutKey(root, texts_.AnsiToWide(path)); }
   void PutKey(RegKey root, const WideString& path);
-  std::optional<std::string> StringValue(RegKey root, const std::string& path,
-                                         const std::string& name) const;
   std::optional<std::uint32_t> DwordValue(RegKey root, const std::string& path,
                                           const std::string& name) const;
   std::vector<std::string> SubkeyNames(RegKey root, const std::string& path) const;

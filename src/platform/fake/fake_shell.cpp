@@ -11,11 +11,6 @@ const std::map<std::string, std::string>& Folders() {
   static const std::map<std::string, std::string> folders = {
       {"allusersprograms", "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs"},
       {"allusersstartup", "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp"},
-      {"allusersdesktop", "C:\\users\\Public\\Desktop"},
-      {"programs", "C:\\users\\user\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"},
-      {"startup",
-       "C:\\users\\user\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp"},
-      {"desktop", "C:\\users\\user\\Desktop"},
   };
   return folders;
 }
