@@ -1,31 +1,16 @@
 #include "platform/fake/fake_clock.h"
 
+#include <chrono>
+
 namespace keldran::fake {
 namespace {
 
-// Days since 1970-01-01 for a civil date, and back (Howard Hinnant's algorithms).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-void CivilFromDays(std::int64_t z, std::int64_t* y, unsigned* m, unsigned* d) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  *d = doy - (153 * mp + 2) / 5 + 1;
-  *m = mp < 10 ? mp + 3 : mp - 9;
-  *y = static_cast<std::int64_t>(yoe) + era * 400 + (*m <= 2);
-}
-
+using Days = std::chrono::sys_days;
 constexpr std::int64_t kMsPerDay = 86400000;
+
+std::int64_t DaysFromCivil(int y, unsigned m, unsigned d) {
+  return Days(std::chrono::year(y) / m / d).time_since_epoch().count();
+}
 
 }  // namespace
 
@@ -41,11 +26,6 @@ void FakeClock::SetLocalTime(const LocalTime& t) {
   const std::int64_t ms = DaysFromCivil(t.year, t.month, t.day) * kMsPerDay +
                           ((t.hour * 60 + t.minute) * 60 + t.second) * 1000 + t.milliseconds;
   epochMilliseconds_ = ms - static_cast<std::int64_t>(elapsed_);
-}
-
-void FakeClock::SetTickCount(std::uint32_t ticks) {
-  std::lock_guard lock(mutex_);
-  tickBase_ = ticks - static_cast<std::uint32_t>(elapsed_);
 }
 
 bool FakeClock::RunOneDue(std::uint64_t until) {
@@ -111,14 +91,13 @@ LocalTime FakeClock::LocalNow() {
   std::lock_guard lock(mutex_);
   const std::int64_t ms = epochMilliseconds_ + static_cast<std::int64_t>(elapsed_);
   const std::int64_t days = ms / kMsPerDay, inDay = ms % kMsPerDay;  // no time before 1970
-  std::int64_t y;
-  unsigned m, d;
-  CivilFromDays(days, &y, &m, &d);
+  const Days date{std::chrono::days(days)};
+  const std::chrono::year_month_day ymd(date);
   LocalTime t;
-  t.year = static_cast<std::uint16_t>(y);
-  t.month = static_cast<std::uint16_t>(m);
-  t.day = static_cast<std::uint16_t>(d);
-  t.dayOfWeek = static_cast<std::uint16_t>(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
+  t.year = static_cast<std::uint16_t>(static_cast<int>(ymd.year()));
+  t.month = static_cast<std::uint16_t>(static_cast<unsigned>(ymd.month()));
+  t.day = static_cast<std::uint16_t>(static_cast<unsigned>(ymd.day()));
+  t.dayOfWeek = static_cast<std::uint16_t>(std::chrono::weekday(date).c_encoding());
   t.hour = static_cast<std::uint16_t>(inDay / 3600000);
   t.minute = static_cast<std::uint16_t>(inDay / 60000 % 60);
   t.second = static_cast<std::uint16_t>(inDay / 1000 % 60);

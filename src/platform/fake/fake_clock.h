@@ -24,7 +24,6 @@ class FakeClock final : public IClock {
   // Milliseconds of virtual time since construction.
   std::uint64_t Elapsed() const;
   void SetLocalTime(const LocalTime& time);
-  void SetTickCount(std::uint32_t ticks);
 
   // Moves time forward, running every action that falls due on the way.
   void Advance(std::uint64_t milliseconds);

@@ -1,29 +1,19 @@
 #pragma once
 // One INI file, whatever its name, holding the [Service] keys given (their names folded to lower
-// case); nothing else exists. Values are cut to the caller's buffer as the profile function cuts
-// them, and the shell's path functions work on the text alone. For the configuration loader's
-// tests and fuzzing.
+// case); nothing else exists, so no file opens. Values are cut to the caller's buffer as the
+// profile function cuts them, and the shell's path functions work on the text alone. For the
+// configuration loader's tests and fuzzing.
 
 #include <cstdlib>
 #include <map>
 #include <string>
 
+#include "platform/fake/fake_support.h"
 #include "platform/files.h"
 
 namespace keldran::fake {
 
-inline std::string Fold(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
-inline constexpr std::size_t kMaxPath = 260;
-
-inline bool EndsWithIni(const std::string& path) {
-  return path.size() >= 4 && Fold(path.substr(path.size() - 4)) == ".ini";
-}
+inline std::string Fold(const std::string& text) { return FoldCase(text); }
 
 class ProfileFiles final : public IFileSystem {
  public:
@@ -33,25 +23,27 @@ class ProfileFiles final : public IFileSystem {
                         std::uint32_t, FileHandle*) override {
     return win32_error::kPathNotFound;
   }
-  Win32Error SetFilePointer(FileHandle, std::int64_t, std::uint32_t) override { return kBad; }
+  // No file opens, so no handle reaches these.
+  Win32Error SetFilePointer(FileHandle, std::int64_t, std::uint32_t) override { NoFile(); }
   Win32Error WriteFile(FileHandle, const void*, std::uint32_t, std::uint32_t*) override {
-    return kBad;
+    NoFile();
   }
-  Win32Error ReadFile(FileHandle, void*, std::uint32_t, std::uint32_t*) override { return kBad; }
-  Win32Error FlushFileBuffers(FileHandle) override { return kBad; }
-  Win32Error GetFileSize(FileHandle, std::uint64_t*) override { return kBad; }
+  Win32Error ReadFile(FileHandle, void*, std::uint32_t, std::uint32_t*) override { NoFile(); }
+  Win32Error FlushFileBuffers(FileHandle) override { NoFile(); }
+  Win32Error GetFileSize(FileHandle, std::uint64_t*) override { NoFile(); }
   void CloseFile(FileHandle) override {}
-  Win32Error CopyFile(const std::string&, const std::string&, bool) override { return kBad; }
-  Win32Error MoveFileReplacing(const std::string&, const std::string&) override { return kBad; }
-  Win32Error DeleteFile(const WideString&) override { return kBad; }
-  Win32Error CreateDirectory(const std::string&) override { return kBad; }
+  Win32Error CopyFile(const std::string&, const std::string&, bool) override { return kMissing; }
+  Win32Error MoveFileReplacing(const std::string&, const std::string&) override { return kMissing; }
+  Win32Error DeleteFile(const WideString&) override { return kMissing; }
+  Win32Error CreateDirectory(const std::string&) override { return kMissing; }
   std::vector<std::string> ListFiles(const std::string&) override { return {}; }
   std::uint32_t GetFileAttributes(const std::string&, Win32Error*) override {
     return file_attribute::kInvalid;
   }
-  Win32Error SetFileAttributes(const std::string&, std::uint32_t) override { return kBad; }
+  Win32Error SetFileAttributes(const std::string&, std::uint32_t) override { return kMissing; }
   bool PathFileExists(const std::string& path) override {
-    return path.size() < kMaxPath && EndsWithIni(path);
+    return path.size() < kMaxPath && path.size() >= 4 &&
+           Fold(path.substr(path.size() - 4)) == ".ini";
   }
   std::string WindowsDirectory() override { return "C:\\windows"; }
   std::string TempDirectory() override { return "C:\\windows\\temp\\"; }
@@ -61,29 +53,24 @@ class ProfileFiles final : public IFileSystem {
                                  const std::optional<std::string>& key,
                                  const std::string& defaultValue, std::uint32_t bufferSize,
                                  std::string* out) override {
-    const std::string* value = &defaultValue;
-    if (section && key && Fold(*section) == "service") {
-      if (auto it = keys_.find(Fold(*key)); it != keys_.end()) value = &it->second;
-    }
-    *out = value->substr(0, bufferSize > 0 ? bufferSize - 1 : 0);
+    const std::string* value = section && key ? Find(*section, *key) : nullptr;
+    *out = (value ? *value : defaultValue).substr(0, bufferSize > 0 ? bufferSize - 1 : 0);
     return static_cast<std::uint32_t>(out->size());
   }
   std::uint32_t GetProfileInt(const std::string&, const std::string& section,
                               const std::string& key, std::int32_t defaultValue) override {
-    auto it = keys_.find(Fold(key));
-    if (Fold(section) != "service" || it == keys_.end())
-      return static_cast<std::uint32_t>(defaultValue);
-    return static_cast<std::uint32_t>(std::strtol(it->second.c_str(), nullptr, 10));
+    const std::string* value = Find(section, key);
+    return static_cast<std::uint32_t>(value ? std::strtol(value->c_str(), nullptr, 10)
+                                            : defaultValue);
   }
   std::uint32_t GetProfileSection(const std::string&, const std::string&, std::uint32_t,
                                   std::string* out) override {
     out->clear();
     return 0;
   }
-
   Win32Error WriteProfileString(const std::string&, const std::string&, const std::string&,
                                 const std::string&) override {
-    return kBad;
+    return kMissing;
   }
 
   std::optional<std::string> PathCanonicalize(const std::string& path) override {
@@ -93,9 +80,7 @@ class ProfileFiles final : public IFileSystem {
   std::optional<std::string> PathCombine(const std::string& directory,
                                          const std::string& file) override {
     const bool absolute = (file.size() > 1 && file[1] == ':') || file.starts_with('\\');
-    const std::string combined = absolute ? file : directory + file;
-    if (combined.size() >= kMaxPath) return std::nullopt;
-    return combined;
+    return PathCanonicalize(absolute ? file : directory + file);
   }
   std::string PathQuoteSpaces(const std::string& path) override {
     return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
@@ -121,14 +106,16 @@ class ProfileFiles final : public IFileSystem {
     const std::size_t at = path.find_last_of("\\/:");
     return at == std::string::npos ? 0 : at + 1;
   }
-  std::size_t PathFindExtension(const std::string& path) override {
-    const std::size_t dot = path.rfind('.');
-    const std::size_t name = PathFindFileName(path);
-    return dot == std::string::npos || dot < name ? path.size() : dot;
-  }
+  std::size_t PathFindExtension(const std::string&) override { NotModelled("PathFindExtension"); }
 
  private:
-  static constexpr Win32Error kBad = win32_error::kInvalidHandle;
+  static constexpr std::size_t kMaxPath = 260;
+  static constexpr Win32Error kMissing = win32_error::kPathNotFound;
+  [[noreturn]] static void NoFile() { NotModelled("a file handle"); }
+  const std::string* Find(const std::string& section, const std::string& key) const {
+    auto it = keys_.find(Fold(key));
+    return Fold(section) == "service" && it != keys_.end() ? &it->second : nullptr;
+  }
   const std::map<std::string, std::string>& keys_;
 };
 
