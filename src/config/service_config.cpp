@@ -251,11 +251,13 @@ Refusal ReadClientProgram(IFileSystem& files, const IniReader& ini, Configuratio
       files.PathRemoveFileSpec(files.PathUnquoteSpaces(files.PathRemoveArgs(c->CommandLine)));
   const std::string defaultWorkingDir = files.PathCanonicalize(programDir).value_or(programDir);
   // Without macros, but refused like the others when it does not fit its buffer.
+  std::string workingDir;
   files.GetProfileString(c->IniFile, std::string(names::kIniSection), std::string("WorkingDir"),
-                         defaultWorkingDir, static_cast<std::uint32_t>(kReadAhead), &c->WorkingDir);
-  if (c->WorkingDir.size() > kPathBuffer - 1)
+                         defaultWorkingDir, static_cast<std::uint32_t>(kReadAhead), &workingDir);
+  if (workingDir.size() > kPathBuffer - 1)
     return Refuse(event::kIniMissingEntry, "WorkingDir (the value is longer than 259 characters)");
-  if (c->WorkingDir.empty()) return Refuse(event::kIniMissingEntry, "WorkingDir");
+  if (workingDir.empty()) return Refuse(event::kIniMissingEntry, "WorkingDir");
+  c->WorkingDir = std::move(workingDir);
   const std::string iconName = std::string(names::kServiceName) + ".ICO";
   c->IconFile.clear();
   for (const std::string& folder : {c->ExeDir, defaultWorkingDir + "\\"}) {
