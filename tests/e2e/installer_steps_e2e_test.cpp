@@ -158,12 +158,9 @@ TEST_F(InstallerStepsE2eTest, CommitWritesTheInstallersValues) {
 
   const std::string before = Read("KeldranGridAgent.ini");
   EXPECT_EQ(Step("/Commit /Set:Timeout=45"), 0u);
-  const std::string refusals[] = {"/Set:Timeout=45 /Set:Recovery=0,5",
-                                  "/Set:Timeout=45 /Set:WorkingDir=\"" + work + "\\x\"",
-                                  "/Set:Timeout=4x5"};
-  for (const std::string& refused : refusals) {
-    EXPECT_EQ(Step("/Commit /ReplaceConfig=1 " + refused), 0x80004005u) << refused;
-  }
+  // The commit checks as /Check does: a part number is AdminCommandsTest's, a bad number and a
+  // missing working folder refused with the file left as it was are the package test's.
+  EXPECT_EQ(Step("/Commit /ReplaceConfig=1 /Set:Timeout=45 /Set:Recovery=0,5"), 0x80004005u);
   EXPECT_EQ(Read("KeldranGridAgent.ini"), before);
   EXPECT_FALSE(FileExists(File("KeldranGridAgent.ini.before-commit")));
   EXPECT_EQ(Step("/Commit /ReplaceConfig=1 /Set:Timeout=45"), 0u);

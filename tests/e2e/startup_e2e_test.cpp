@@ -72,8 +72,6 @@ TEST_F(StartupE2eTest, RefusalsEndWithEFailTheirExitNoticeAndTheirLogRecord) {
            component_ + "NoId\\ServiceID\" not found",
        false},
       {quiet + "/UnReg /RegApp", "", conflict + "/UnReg and /RegApp  options together", true},
-      {quiet + "/Start /Stop", "", conflict + "/Start option together with /Stop", true},
-      {quiet + "/Start /Debug", "", conflict + "/Start option together with /Debug", true},
       {quiet, "",
        "Startup failed: Service not installed.\n\nRun KeldranService with /RegServ, /RegApp, or "
        "/Reg option.",
