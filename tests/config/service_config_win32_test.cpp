@@ -120,6 +120,7 @@ TEST(ServiceConfigTest, CommandLineAndWorkingDirAreRequiredWithTheirOwnRules) {
       longWorkingDir.Load("CommandLine=C:\\c.exe\r\nWorkingDir=C:\\" + longDir + "dd\r\n"));
   EXPECT_EQ(longWorkingDir.Insertions(910),
             std::vector<std::string>{"WorkingDir (the value is longer than 259 characters)"});
+  EXPECT_EQ(longWorkingDir.config.WorkingDir, "");  // refused, not kept
   Loaded fits;
   ASSERT_TRUE(fits.Load("CommandLine=C:\\c.exe\r\nWorkingDir=C:\\" + longDir + "\r\n"));
   EXPECT_EQ(fits.config.WorkingDir, "C:\\" + longDir);
