@@ -44,6 +44,9 @@ struct FakeHost {
     if (localService)
       fake.registry.PutDword(reg_root::kClassesRoot, key, "LocalService", *localService);
   }
+  std::vector<fake::RecordedEvent> Events(std::uint32_t id) const {
+    return fake.eventLog.EventsWithId(id);
+  }
   std::size_t Count(std::uint32_t id) const { return fake.eventLog.EventsWithId(id).size(); }
   std::vector<LoggedEvent> Logged(std::uint32_t id) const {
     std::vector<LoggedEvent> out;
