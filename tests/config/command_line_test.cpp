@@ -16,14 +16,18 @@ class CommandLineTest : public ::testing::Test {
 
 // The flags a command line set, by name, for the tables.
 std::string FlagNames(const RunFlags& f) {
-  return std::string(f.RunAsService ? "RunAsService " : "") + (f.Quiet ? "Quiet " : "") +
-         (f.StatusRequested ? "Status " : "") + (f.CheckRequested ? "Check " : "") +
-         (f.RegApp ? "RegApp " : "") + (f.UnReg ? "UnReg " : "");
+  return std::string(f.RunAsService && f.ServiceSwitch ? "RunAsService " : "") +
+         (f.Quiet ? "Quiet " : "") + (f.StatusRequested ? "Status " : "") +
+         (f.CheckRequested ? "Check " : "") + (f.RegApp ? "RegApp " : "") +
+         (f.UnReg ? "UnReg " : "") + (f.RegServ ? "RegServ " : "") +
+         (f.CommitStep ? "Commit " : "") + (f.RemoveStep ? "Remove " : "") +
+         (f.ReplaceConfig ? "ReplaceConfig " : "") + (f.UpgradeCommit ? "Upgrade " : "");
 }
 
 // Words split at blanks, quotes group and vanish, and only a word's first character starts an
-// option: the at-sign form takes any path, and "-" or "/" inside a word is text.
-TEST_F(CommandLineTest, ComponentIsTheLeadingWordsUnquotedOrGrid) {
+// option: the at-sign form takes any path, and "-" or "/" inside a word is text. Option names
+// ignore case and their lead character; installer steps are quiet and imply their registration.
+TEST_F(CommandLineTest, ComponentIsTheLeadingWordsUnquotedOrGridAndOptionsSetTheirFlags) {
   struct Case {
     std::string commandLine;
     std::string component;
@@ -49,6 +53,15 @@ TEST_F(CommandLineTest, ComponentIsTheLeadingWordsUnquotedOrGrid) {
       {R"("Grid@C:\x /Service \k.ini" /Quiet)", R"(Grid@C:\x /Service \k.ini)", "Quiet ", {}},
       {R"(Grid /Timeout="3" -SERVICE)", "Grid", "RunAsService Quiet ", {}},
       {R"(Grid /Status "/Quiet")", "Grid", "", "Unrecognized value following option /Status"},
+      {"-regserv /timeout=30 -QUIET /Service", "Grid", "RunAsService Quiet RegServ ", {}},
+      {"/Commit", "Grid", "Quiet RegServ Commit ", {}},
+      {"/Rollback", "Grid", "Quiet UnReg Remove ", {}},
+      {"/uninstall", "Grid", "Quiet UnReg Remove ", {}},
+      {"/Commit /ReplaceConfig=1 /Upgrade={A};{B}",
+       "Grid",
+       "Quiet RegServ Commit ReplaceConfig Upgrade ",
+       {}},
+      {"/Commit /ReplaceConfig= /Upgrade=", "Grid", "Quiet RegServ Commit ", {}},
   };
   for (const auto& c : cases) {
     const CommandLineResult r = Parse(c.commandLine);
@@ -78,22 +91,6 @@ TEST_F(CommandLineTest, BadOptionsAreRejectedWithTheirExactText) {
        "Unrecognized parameter value specified for option /Timeout=30\0x/Service"s},
   };
   for (const auto& c : cases) EXPECT_EQ(Parse(c.commandLine).rejection, c.text) << c.commandLine;
-}
-
-TEST_F(CommandLineTest, OptionNamesIgnoreCaseAndLeadCharacterAndSetTheirFlags) {
-  const CommandLineResult r = Parse("-regserv /timeout=30 -QUIET /Service");
-  ASSERT_FALSE(r.rejection);
-  const RunFlags flags = r.parsed.flags;
-  EXPECT_TRUE(flags.RegServ && !flags.RegApp && flags.Quiet && flags.ServiceSwitch &&
-              flags.RunAsService);
-  ASSERT_EQ(r.parsed.settings.size(), 1u);
-  EXPECT_EQ(r.parsed.settings[0].value, 30);
-  EXPECT_TRUE(Parse("/service").parsed.flags.RunAsService);  // names ignore case
-  // Installer steps are quiet and imply their registration.
-  const RunFlags commit = Parse("/Commit").parsed.flags;
-  EXPECT_TRUE(commit.CommitStep && commit.RegServ && commit.Quiet);
-  const RunFlags rollback = Parse("/Rollback").parsed.flags;
-  EXPECT_TRUE(rollback.RemoveStep && rollback.UnReg && rollback.Quiet);
 }
 
 TEST_F(CommandLineTest, CombinationConflictsAreReportedWithTheGivenLists) {
@@ -151,10 +148,6 @@ TEST_F(CommandLineTest, InstallerValuesForTheCommit) {
     EXPECT_EQ(r.rejection, c.rejection) << c.commandLine;
     EXPECT_EQ(r.parsed.iniSettings, c.values) << c.commandLine;
   }
-  const RunFlags given = Parse("/Commit /ReplaceConfig=1 /Upgrade={A};{B}").parsed.flags;
-  EXPECT_TRUE(given.ReplaceConfig && given.UpgradeCommit);
-  const RunFlags empty = Parse("/Commit /ReplaceConfig= /Upgrade=").parsed.flags;
-  EXPECT_FALSE(empty.ReplaceConfig || empty.UpgradeCommit);
 }
 
 TEST_F(CommandLineTest, SettingsOverrideTheIniValuesWithDebugAndReleaseInterplay) {

@@ -40,59 +40,53 @@ class RegistryKeyDeletionTest : public testing::HostFixture {
   }
 };
 
-TEST_F(RegistryKeyDeletionTest, EmptySettingOrRootAloneTouchesNothing) {
-  fake.registry.PutKey(kHkcu, "Software\\Keep");
-  for (const char* setting : {"", "HKCU\\;HKEY_LOCAL_MACHINE\\"}) EXPECT_EQ(Delete(setting), 0u);
-  EXPECT_EQ(fake.faults.Calls("RegDeleteKey"), 0);
-  EXPECT_TRUE(fake.eventLog.Events().empty());
-  EXPECT_EQ(LogText(), "");
-  EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software\\Keep"));
-}
-
-TEST_F(RegistryKeyDeletionTest, EveryRootSpellingSelectsItsRootAndEmptyItemsAreSkipped) {
-  for (const char* path : {"Software\\A", "Software\\B", "Software\\C", "Software\\D"}) {
-    fake.registry.PutKey(kHkcu, path);
-    fake.registry.PutKey(kHklm, path);
+// An item names its root exactly and a key below it, or it is refused at once: no retry and no
+// registry call. Empty items and a root alone are skipped; the rest of the setting goes on.
+TEST_F(RegistryKeyDeletionTest, EachItemNamesARootAndAKeyOrIsRefusedAndTheRestGoesOn) {
+  const std::string noRoot = "\n\nRoot must be HKLM\\ or HKCU\\";
+  const std::string noName = "\n\nA key name must follow the root's backslash";
+  const struct {
+    const char* item;
+    bool fromHkcu, fromHklm;  // where Software\A goes
+    std::string refusal;      // the event's text; empty: none
+  } cases[] = {
+      {"", false, false, ""},
+      {"HKCU\\", false, false, ""},
+      {"HKEY_LOCAL_MACHINE\\", false, false, ""},
+      {"HKCU\\Software\\A", true, false, ""},
+      {"HKLM\\Software\\A", false, true, ""},
+      {"HKEY_CURRENT_USER\\Software\\A", true, false, ""},
+      {"HKEY_LOCAL_MACHINE\\Software\\A", false, true, ""},
+      {"hkcu\\Software\\A", false, false, "hkcu\\Software\\A" + noRoot},
+      // The leading blank is the log record's, not the event's.
+      {" HKCU\\Software\\A", false, false, "HKCU\\Software\\A" + noRoot},
+      {"HKCR\\Software\\A", false, false, "HKCR\\Software\\A" + noRoot},
+      {"HKCU\\\\", false, false, "HKCU\\\\" + noName},
+      {"HKLM\\\\\\", false, false, "HKLM\\\\\\" + noName},
+      {"HKCU\\\\Software\\A", false, false, "HKCU\\\\Software\\A" + noName},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.item);
+    fake.eventLog.Clear();
+    fake.registry.PutKey(kHkcu, "Software\\A");
+    fake.registry.PutKey(kHklm, "Software\\A");
+    const int calls = fake.faults.Calls("RegDeleteKey") + fake.faults.Calls("RegOpenKeyEx");
+    EXPECT_EQ(Delete(c.item), 0u);
+    EXPECT_EQ(fake.registry.KeyExists(kHkcu, "Software\\A"), !c.fromHkcu);
+    EXPECT_EQ(fake.registry.KeyExists(kHklm, "Software\\A"), !c.fromHklm);
+    if (!c.fromHkcu && !c.fromHklm) {
+      EXPECT_EQ(fake.faults.Calls("RegDeleteKey") + fake.faults.Calls("RegOpenKeyEx"), calls);
+    }
+    EXPECT_EQ(Logged(120),
+              c.refusal.empty() ? std::vector<LoggedEvent>{} : std::vector{Refused(c.refusal)});
   }
-  Delete(
-      ";HKCU\\Software\\A;;HKLM\\Software\\B;HKEY_CURRENT_USER\\Software\\C;"
-      "HKEY_LOCAL_MACHINE\\Software\\D;HKCU\\Software\\Missing");
-
-  EXPECT_FALSE(fake.registry.KeyExists(kHkcu, "Software\\A"));
-  EXPECT_TRUE(fake.registry.KeyExists(kHklm, "Software\\A"));
-  EXPECT_FALSE(fake.registry.KeyExists(kHklm, "Software\\B"));
-  EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software\\B"));
-  EXPECT_FALSE(fake.registry.KeyExists(kHkcu, "Software\\C"));
-  EXPECT_TRUE(fake.registry.KeyExists(kHklm, "Software\\C"));
-  EXPECT_FALSE(fake.registry.KeyExists(kHklm, "Software\\D"));
-  EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software\\D"));
-  EXPECT_TRUE(fake.eventLog.Events().empty());
-  EXPECT_EQ(CountOf(LogText(), "Deleted registry key: "), 4u);
   // A missing key is only logged.
+  fake.registry.PutKey(kHklm, "Software\\B");
+  Delete(";HKCU\\Software\\Missing;;HKCR\\x;HKLM\\Software\\B");
+  EXPECT_FALSE(fake.registry.KeyExists(kHklm, "Software\\B"));
   EXPECT_NE(FindLine(LogText(), "#Grid# Deleted registry key (not found): Software\\Missing"),
             std::string::npos);
   EXPECT_EQ(fake.registry.OpenHandleCount(), 0u);
-}
-
-TEST_F(RegistryKeyDeletionTest, ItemsWithoutAnExactRootOrAKeyNameAreRefusedAtOnceAndTheRestGoesOn) {
-  fake.registry.PutKey(kHkcu, "Software\\A");
-  fake.registry.PutKey(kHkcu, "Software\\B");
-  EXPECT_EQ(Delete("hkcu\\Software\\A; HKCU\\Software\\A;HKCR\\Software\\A;HKCU\\\\;HKLM\\\\\\;"
-                   "HKCU\\\\Software\\A;HKCU\\Software\\B"),
-            0u);  // no retries
-
-  EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software\\A"));
-  EXPECT_FALSE(fake.registry.KeyExists(kHkcu, "Software\\B"));
-  EXPECT_TRUE(fake.registry.KeyExists(kHklm, "SYSTEM\\CurrentControlSet"));
-  EXPECT_EQ(fake.faults.Calls("RegOpenKeyEx"), 0);
-  const std::string noRoot = "\n\nRoot must be HKLM\\ or HKCU\\";
-  const std::string noName = "\n\nA key name must follow the root's backslash";
-  // The leading blank of the second item is the log record's, not the event's.
-  EXPECT_EQ(Logged(120),
-            (std::vector<LoggedEvent>{
-                Refused("hkcu\\Software\\A" + noRoot), Refused("HKCU\\Software\\A" + noRoot),
-                Refused("HKCR\\Software\\A" + noRoot), Refused("HKCU\\\\" + noName),
-                Refused("HKLM\\\\\\" + noName), Refused("HKCU\\\\Software\\A" + noName)}));
 }
 
 TEST_F(RegistryKeyDeletionTest, DeepTreeGoesChildrenFirstWithOneLinePerKey) {

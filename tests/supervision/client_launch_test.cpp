@@ -34,7 +34,7 @@ TEST_F(ClientLaunchTest, StartsTheClientWithItsIdentityOrReportsWhyNot) {
                              " \r\n\r\n Error: 2 (0x00000002) File not found.";
   EXPECT_EQ(Logged(106),
             (std::vector<LoggedEvent>{{event_type::kError, category::kStartup, failed}}));
-  EXPECT_TRUE(Events(105).empty());
+  EXPECT_EQ(Count(105), 0u);
 
   config.CommandLine = "%DIR%\\client.exe -w 5";
   ASSERT_TRUE(supervisor.LaunchClient());
@@ -80,7 +80,7 @@ TEST_F(ClientLaunchTest, StartsTheClientWithItsIdentityOrReportsWhyNot) {
   EXPECT_FALSE(supervisor.Restart());
   EXPECT_FALSE(supervisor.ClientRunning());
   EXPECT_TRUE(supervisor.ClientLaunched());  // never cleared
-  EXPECT_EQ(Events(106).size(), 2u);
+  EXPECT_EQ(Count(106), 2u);
 }
 
 // A key that cannot be deleted is warned before each start; a job that cannot be made, once per

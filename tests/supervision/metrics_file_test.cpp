@@ -145,8 +145,6 @@ TEST_F(MetricsFileTest, AFileThatCannotBeWrittenIsReportedOnceAndTheRunGoesOn) {
   fake.files.AddDirectory("C:\\Metrics");
   ticks(1);
   EXPECT_NE(Content().find("keldran_host_up{component=\"Grid\"} 1\n"), std::string::npos);
-  host.metrics.HostEnded();
-  EXPECT_NE(Content().find("keldran_host_up{component=\"Grid\"} 0\n"), std::string::npos);
   EXPECT_EQ(Count(1001), 1u);
 }
 

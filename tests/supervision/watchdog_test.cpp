@@ -20,18 +20,10 @@ class WatchdogTest : public testing::RunFixture {
   }
 };
 
+// When a tick pings or times out is WatchdogDecisionTest's; here the steps are carried out.
 TEST_F(WatchdogTest, SilentClientIsPingedInTheSecondHalfThenKilledAndRestartedAfresh) {
-  Ticks(1);  // the first tick starts the clock
-  Ticks(30);
-  EXPECT_TRUE(ClientEvents().empty()) << "no ping during the first half";
-  Ticks(1);
-  EXPECT_EQ(ClientEvents(), std::vector<std::uintptr_t>{client_event::kPing});
-  Ticks(29);  // up to and including 60 s of silence
-  EXPECT_EQ(ClientEvents().size(), 30u);
-  EXPECT_EQ(Count(107), 0u);
-  EXPECT_EQ(ClientStarts(), 1u);
-
-  Ticks(1);  // the first tick past 60 s
+  Ticks(62);  // the first tick starts the clock; 30 pings; the 62nd is the first past 60 s
+  EXPECT_EQ(ClientEvents(), std::vector<std::uintptr_t>(30, client_event::kPing));
   EXPECT_EQ(Count(107), 1u);
   auto children = fake.processes.Children();
   ASSERT_EQ(children.size(), 2u);
