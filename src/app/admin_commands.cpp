@@ -160,7 +160,11 @@ std::vector<std::string> Host::ConfigurationProblems() {
   if (!config.MetricsFile.empty()) {
     const std::string folder = files.PathRemoveFileSpec(config.MetricsFile);
     const std::uint32_t attributes = files.GetFileAttributes(folder);
-    if (attributes == file_attribute::kInvalid || !(attributes & file_attribute::kDirectory))
+    // The log folder is made with its parents before the first record, so before the first
+    // write of the metrics file: an installation names it before it exists.
+    const bool logFolder = !config.LogDir.empty() && EqualsIgnoringCase(folder, config.LogDir);
+    if (!logFolder &&
+        (attributes == file_attribute::kInvalid || !(attributes & file_attribute::kDirectory)))
       problem("MetricsFile", "the folder " + folder + " does not exist");
   }
   // A number out of range counts as the default (one that is no number is named above).
