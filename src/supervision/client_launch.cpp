@@ -7,10 +7,6 @@
 namespace keldran {
 namespace {
 
-constexpr std::uint32_t kClientStarted = 105;
-constexpr std::uint32_t kClientNotStarted = 106;
-constexpr std::uint32_t kPlainMessage = 1001;
-
 OutputSettings OutputSettingsOf(const Configuration& config) {
   OutputSettings settings;
   settings.directory = config.LogDir;
@@ -85,27 +81,27 @@ bool Supervisor::LaunchClient() {
     }
   }
   if (started) {
-    events_.logInfo(category::kStartup, kClientStarted);
+    events_.logInfo(category::kStartup, event::kClientStarted);
     if (reportUnguarded) {
       const std::string message =
           "The client runs outside a job object: it would outlive a host that is killed." +
           errorText(platform_.texts, client_.JobError());
-      events_.logWarning(category::kStartup, kPlainMessage, message.c_str());
+      events_.logWarning(category::kStartup, event::kText, message.c_str());
     }
     if (!tuningError.empty()) {
       const std::string message = "The client runs as the system chose: " + tuningError;
-      events_.logWarning(category::kStartup, kPlainMessage, message.c_str());
+      events_.logWarning(category::kStartup, event::kText, message.c_str());
     }
     if (reportCapture) {
       const std::string message =
           "The client's output is not captured." + errorText(platform_.texts, captureError);
-      events_.logWarning(category::kStartup, kPlainMessage, message.c_str());
+      events_.logWarning(category::kStartup, event::kText, message.c_str());
     }
     return true;
   }
   const std::string what = ": Cannot run command:\n\n" + commandLine;
   const std::string why = errorText(platform_.texts, error);
-  (void)events_.logError(category::kStartup, kClientNotStarted, what.c_str(), why.c_str());
+  (void)events_.logError(category::kStartup, event::kClientNotStarted, what.c_str(), why.c_str());
   return false;
 }
 
@@ -146,7 +142,7 @@ bool Supervisor::ApplyCtrlDocAttribute(bool runAsService) {
   auto refuse = [&](Win32Error error) {
     const std::string message = "Could not set file attributes on CtrlDoc file: " + ctrlDoc +
                                 errorText(platform_.texts, error);
-    (void)events_.logError(category::kStartup, kPlainMessage, message.c_str());
+    (void)events_.logError(category::kStartup, event::kText, message.c_str());
     return false;
   };
 
@@ -164,7 +160,7 @@ bool Supervisor::ApplyCtrlDocAttribute(bool runAsService) {
   const std::string message = (runAsService ? "Set read-only attribute on CtrlDoc file: "
                                             : "Cleared read-only attribute on CtrlDoc file: ") +
                               ctrlDoc;
-  events_.logInfo(category::kStartup, kPlainMessage, message.c_str());
+  events_.logInfo(category::kStartup, event::kText, message.c_str());
   return true;
 }
 
