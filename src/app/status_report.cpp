@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "control/status_lines.h"
 #include "install/service_installation.h"
 #include "log/error_text.h"
 
@@ -136,29 +137,30 @@ HostStatus ParseHostStatus(const std::string& lines) {
   };
   auto optional = [&](const char* name) { return If(!values[name].empty(), number(name)); };
   auto flag = [&](const char* name) { return values[name] == "1"; };
+  using namespace status_line;
   HostStatus s;
-  s.clientRunning = flag("ClientRunning");
-  s.processId = number("ProcessId");
-  s.runSeconds = number("RunSeconds");
-  s.restarts = number("Restarts");
-  s.deathRestarts = number("DeathRestarts");
-  s.timeoutRestarts = number("TimeoutRestarts");
-  s.clientRestarts = number("ClientRestarts");
-  s.pings = number("Pings");
-  s.timeouts = number("Timeouts");
-  s.heartbeatAge = optional("HeartbeatAge");
-  s.timeout = number("Timeout");
-  s.progress = values["Progress"];
-  s.paused = flag("Paused");
-  s.timedOut = flag("TimedOut");
-  s.stopping = flag("Stopping");
-  s.connected = flag("Connected");
-  s.restartIn = optional("RestartIn");
-  s.lastExitCode = optional("LastExitCode");
-  if (!values["StartTime"].empty())
-    s.startTime = std::strtoll(values["StartTime"].c_str(), nullptr, 10);
-  s.outputFile = values["OutputFile"];
-  s.lastDump = values["LastDump"];
+  s.clientRunning = flag(kClientRunning);
+  s.processId = number(kProcessId);
+  s.runSeconds = number(kRunSeconds);
+  s.restarts = number(kRestarts);
+  s.deathRestarts = number(kDeathRestarts);
+  s.timeoutRestarts = number(kTimeoutRestarts);
+  s.clientRestarts = number(kClientRestarts);
+  s.pings = number(kPings);
+  s.timeouts = number(kTimeouts);
+  s.heartbeatAge = optional(kHeartbeatAge);
+  s.timeout = number(kTimeout);
+  s.progress = values[kProgress];
+  s.paused = flag(kPaused);
+  s.timedOut = flag(kTimedOut);
+  s.stopping = flag(kStopping);
+  s.connected = flag(kConnected);
+  s.restartIn = optional(kRestartIn);
+  s.lastExitCode = optional(kLastExitCode);
+  if (!values[kStartTime].empty())
+    s.startTime = std::strtoll(values[kStartTime].c_str(), nullptr, 10);
+  s.outputFile = values[kOutputFile];
+  s.lastDump = values[kLastDump];
   return s;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "control/status_lines.h"
 #include "log/error_text.h"
 
 namespace keldran {
@@ -199,27 +200,29 @@ HResult ServiceCalls::Status(WideString* text) {
   for (char16_t& c : progress) {
     if (c == u'\r' || c == u'\n') c = u' ';
   }
+  using namespace status_line;
+  auto line = [](const char* name, const std::string& value) {
+    return std::string(name) + "=" + value + "\r\n";
+  };
+  auto number = [](std::uint64_t value) { return std::to_string(value); };
   auto optional = [](const auto& value) { return value ? std::to_string(*value) : std::string(); };
   const std::string before =
-      Format("ClientRunning=%d\r\nProcessId=%u\r\nRunSeconds=%u\r\nRestarts=%u\r\n",
-             status.clientRunning ? 1 : 0, status.processId, status.runMs / 1000,
-             status.starts > 0 ? status.starts - 1 : 0) +
-      "HeartbeatAge=" +
-      (status.heartbeatAgeMs ? std::to_string(*status.heartbeatAgeMs / 1000) : std::string()) +
-      Format("\r\nTimeout=%u\r\n", status.timeoutSeconds) + "Progress=";
+      line(kClientRunning, number(status.clientRunning)) +
+      line(kProcessId, number(status.processId)) + line(kRunSeconds, number(status.runMs / 1000)) +
+      line(kRestarts, number(status.starts > 0 ? status.starts - 1 : 0)) +
+      line(kHeartbeatAge, status.heartbeatAgeMs ? number(*status.heartbeatAgeMs / 1000) : "") +
+      line(kTimeout, number(status.timeoutSeconds)) + kProgress + "=";
   const std::string after =
-      Format("\r\nPaused=%d\r\nTimedOut=%d\r\nStopping=%d\r\nConnected=%d\r\n",
-             status.paused ? 1 : 0, status.timedOut ? 1 : 0, status.stopping ? 1 : 0,
-             status.connected ? 1 : 0) +
-      Format(
-          "DeathRestarts=%u\r\nTimeoutRestarts=%u\r\nClientRestarts=%u\r\nPings=%u\r\n"
-          "Timeouts=%u\r\n",
-          status.deathRestarts, status.timeoutRestarts, status.clientRestarts, status.pings,
-          status.timeouts) +
-      "LastExitCode=" + optional(status.lastExitCode) +
-      "\r\nStartTime=" + optional(status.startTime) + "\r\nOutputFile=" + status.outputFile +
-      "\r\nLastDump=" + status.lastDump + "\r\n" +
-      (status.restartInMs ? Format("RestartIn=%u\r\n", (*status.restartInMs + 999) / 1000) : "");
+      "\r\n" + line(kPaused, number(status.paused)) + line(kTimedOut, number(status.timedOut)) +
+      line(kStopping, number(status.stopping)) + line(kConnected, number(status.connected)) +
+      line(kDeathRestarts, number(status.deathRestarts)) +
+      line(kTimeoutRestarts, number(status.timeoutRestarts)) +
+      line(kClientRestarts, number(status.clientRestarts)) + line(kPings, number(status.pings)) +
+      line(kTimeouts, number(status.timeouts)) +
+      line(kLastExitCode, optional(status.lastExitCode)) +
+      line(kStartTime, optional(status.startTime)) + line(kOutputFile, status.outputFile) +
+      line(kLastDump, status.lastDump) +
+      (status.restartInMs ? line(kRestartIn, number((*status.restartInMs + 999) / 1000)) : "");
   ISystemTexts& texts = platform_.texts;
   if (text) *text = texts.AnsiToWide(before) + progress + texts.AnsiToWide(after);
   return kSOk;

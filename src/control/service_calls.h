@@ -52,10 +52,8 @@ class ServiceCalls {
   HResult DeleteFileOnTimeout(const WideString* file);
   HResult Progress(const WideString* message, std::int32_t timeout);
 
-  // IServiceStatus: the host's view of its client, one "Name=Value" line each (ClientRunning,
-  // ProcessId, RunSeconds, Restarts, HeartbeatAge (seconds; empty before the first heartbeat),
-  // Timeout (seconds; 0 when off), Progress, Paused, TimedOut, Stopping, Connected, and
-  // RestartIn (seconds) while a restart waits out its pause).
+  // IServiceStatus: the host's view of its client, one "Name=value" line each, named in
+  // control/status_lines.h.
   HResult Status(WideString* text);
 
  private:
