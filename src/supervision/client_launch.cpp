@@ -42,6 +42,10 @@ bool Supervisor::LaunchClient() {
 
   if (beforeLaunch_) beforeLaunch_();
 
+  // A capture that the previous client's end left open ends here, before the lock is taken:
+  // its end waits for the reader thread.
+  if (config_.CaptureOutput != 0) (void)output_.Finish();
+
   Win32Error error = 0;
   bool started;
   bool reportUnguarded = false;
