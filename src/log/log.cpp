@@ -255,23 +255,29 @@ Log::~Log() {
 }
 
 void Log::setLogDir(const char* directory) noexcept {
-  LockGuard guard(*state_->lock);
-  try {
-    std::string dir = directory ? directory : "";
-    if (!dir.empty() && dir.back() != '\\') dir += '\\';
-    if (dir.size() > log_limits::kMaxLogDirectory) {
-      // The path buffer has room for 245 characters of directory before the day's file name;
-      // writing below a cut directory would scatter files, so file logging stays off instead.
+  std::string tooLong;
+  {
+    LockGuard guard(*state_->lock);
+    try {
+      std::string dir = directory ? directory : "";
+      if (!dir.empty() && dir.back() != '\\') dir += '\\';
+      if (dir.size() > log_limits::kMaxLogDirectory) {
+        // The path buffer has room for 245 characters of directory before the day's file name;
+        // writing below a cut directory would scatter files, so file logging stays off instead.
+        state_->directory.clear();
+        tooLong = std::move(dir);
+      } else {
+        state_->directory = dir;
+      }
+    } catch (...) {
       state_->directory.clear();
-      logFail(kLogFileFailure,
-              "Could not write to log file %s\n\nThe log directory is longer than %i characters",
-              dir.c_str(), static_cast<int>(log_limits::kMaxLogDirectory));
-      return;
     }
-    state_->directory = dir;
-  } catch (...) {
-    state_->directory.clear();
   }
+  // Reported after the lock is let go: the failure path writes records of its own.
+  if (!tooLong.empty())
+    logFail(kLogFileFailure,
+            "Could not write to log file %s\n\nThe log directory is longer than %i characters",
+            tooLong.c_str(), static_cast<int>(log_limits::kMaxLogDirectory));
 }
 
 void Log::setLogKeepDays(std::int32_t days) noexcept {
