@@ -7,7 +7,6 @@ namespace {
 
 class AdminCommandsTest : public HostTest {
  protected:
-  // The console output to *text.
   DWORD Run(const HostRun& run, const std::string& arguments, std::string* text) {
     RunOptions options;
     options.outputFile = run.dir().File("console.txt");
@@ -38,13 +37,15 @@ TEST_F(AdminCommandsTest, StatusTellsAHealthyAHungAndAStoppedComponentApart) {
   std::string text;
   EXPECT_EQ(Run(run_, "/Status", &text), 0u) << text;
   for (const std::string& line :
-       {std::string("Host:        running"), std::string("Progress:    Crunching numbers"),
+       {std::string("Registered:  as an application"), std::string("Host:        running"),
+        std::string("State:       healthy"), std::string("Progress:    Crunching numbers"),
         "Client:      process " + std::to_string(ClientPids(run_.Out())[0]) + ", running for"})
     EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
 
   ASSERT_TRUE(run_.WaitForLog("Client timed out without responding", kWaitMs)) << run_.Log();
   EXPECT_EQ(Run(run_, "/Status", &text), 2u) << text;
   EXPECT_NE(text.find("State:       timed out"), std::string::npos) << text;
+  EXPECT_NE(text.find("(time-out 4 s)"), std::string::npos) << text;
 
   EXPECT_EQ(Run(run_, "/Stop", &text), 0u) << text;
   ExpectHostEnds(0);
