@@ -17,17 +17,11 @@ using FakeHost = testing::RealFilesHost;
 constexpr const char* kIni = "[Service]\r\nCommandLine=C:\\Grid\\client.exe -w 5\r\n";
 constexpr const char* kEventSources = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application";
 constexpr const char* kPrograms = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
-constexpr const char* kGridFolder =
-    "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Keldran\\Grid Server";
-constexpr const char* kStartupLink =
-    "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp\\Keldran Grid Agent "
-    "3.21.lnk";
+const std::string kGridFolder = std::string(kPrograms) + "\\Keldran\\Grid Server";
+const std::string kStartupLink = std::string(kPrograms) + "\\StartUp\\Keldran Grid Agent 3.21.lnk";
+const std::string kGridKey = std::string(kServicesKey) + "Grid";
 
-std::string GridKey() { return std::string(kServicesKey) + "Grid"; }
-
-bool HasGridKey(FakeHost& h) {
-  return h.fake.registry.KeyExists(reg_root::kClassesRoot, GridKey());
-}
+bool HasGridKey(FakeHost& h) { return h.fake.registry.KeyExists(reg_root::kClassesRoot, kGridKey); }
 bool HasService(FakeHost& h) { return h.fake.services.Service("KeldranGridAgent321").has_value(); }
 bool HasEventSource(FakeHost& h) {
   return h.fake.registry.KeyExists(reg_root::kLocalMachine,
@@ -85,7 +79,7 @@ TEST(StartupTest, RegistrationFailureTable) {
        }},
       {"a negative number undoes the component's key", "/RegService /Quiet",
        [](FakeHost& h) { h.WriteIni(std::string(kIni) + "AutoStart=-1\r\n"); }, kEFail, 112,
-       event_type::kError, std::string("HKEY_CLASSES_ROOT\\") + GridKey() + " \r\n",
+       event_type::kError, "HKEY_CLASSES_ROOT\\" + kGridKey + " \r\n",
        [](FakeHost& h) {
          EXPECT_FALSE(HasGridKey(h));
          EXPECT_FALSE(HasService(h));
@@ -188,9 +182,9 @@ TEST(StartupTest, TheKindOfRegistrationDecidesServiceAndShortcuts) {
     h.Write("KeldranGridAgent321.ICO", "icon");
     h.fake.files.AddFile(h.ExeDir() + "KeldranGridAgent321.ICO", "icon");
     h.fake.files.AddFile(kStartupLink, "old");
-    h.fake.files.AddFile(std::string(kGridFolder) + "\\Old.lnk", "old");
+    h.fake.files.AddFile(kGridFolder + "\\Old.lnk", "old");
     ASSERT_EQ(h.host.Startup(c.options), kSOk);
-    EXPECT_EQ(h.fake.shell.FileExists(std::string(kGridFolder) + "\\Old.lnk"), c.shortcuts);
+    EXPECT_EQ(h.fake.shell.FileExists(kGridFolder + "\\Old.lnk"), c.shortcuts);
     EXPECT_EQ(h.fake.shell.FolderExists(std::string(kPrograms) + "\\Keldran"), c.shortcuts);
     EXPECT_EQ(h.fake.shell.FileExists(kStartupLink), c.startup);
     const auto service = h.fake.services.Service("KeldranGridAgent321");
@@ -205,8 +199,7 @@ TEST(StartupTest, TheKindOfRegistrationDecidesServiceAndShortcuts) {
     }
     if (!c.shortcuts) continue;
     ShortcutDefinition stop;
-    ASSERT_EQ(h.fake.shell.ReadShortcut(std::string(kGridFolder) + "\\Stop Grid Server.lnk", &stop),
-              kSOk);
+    ASSERT_EQ(h.fake.shell.ReadShortcut(kGridFolder + "\\Stop Grid Server.lnk", &stop), kSOk);
     EXPECT_EQ(stop.arguments, "Grid /Stop");
     EXPECT_EQ(stop.iconLocation, h.ExeDir() + "KeldranGridAgent321.ICO,0");
   }
