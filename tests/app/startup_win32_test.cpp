@@ -1,6 +1,6 @@
-// The start-up routine: the configuration and the component's registration checked in their
-// order, run modes, the dispatch, the exit notice, and the exit code of every way a start ends.
-// The INI file is a real one, read by Windows itself; everything else is fake.
+// The start-up routine on the fake platform with a real INI file: the ServiceID's limits, the
+// service's exit notice, the exit code of the ways a start ends that no end-to-end run shows, and
+// each registration failure with what it reports and what happens next.
 #include "platform/win32/windows_api.h"
 
 #include <functional>
@@ -12,17 +12,204 @@ namespace keldran {
 namespace {
 
 using testing::kServicesKey;
-using Host_ = testing::RealFilesHost;
+using FakeHost = testing::RealFilesHost;
 
-constexpr const char* kMinimalIni = "[Service]\r\nCommandLine=C:\\Grid\\client.exe -w 5\r\n";
+constexpr const char* kIni = "[Service]\r\nCommandLine=C:\\Grid\\client.exe -w 5\r\n";
+constexpr const char* kEventSources = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application";
+constexpr const char* kPrograms = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
+const std::string kGridFolder = std::string(kPrograms) + "\\Keldran\\Grid Server";
+const std::string kStartupLink = std::string(kPrograms) + "\\StartUp\\Keldran Grid Agent 3.21.lnk";
+const std::string kGridKey = std::string(kServicesKey) + "Grid";
 
-using StartupTest = ::testing::Test;
+bool HasGridKey(FakeHost& h) { return h.fake.registry.KeyExists(reg_root::kClassesRoot, kGridKey); }
+bool HasService(FakeHost& h) { return h.fake.services.Service("KeldranGridAgent321").has_value(); }
+bool HasEventSource(FakeHost& h) {
+  return h.fake.registry.KeyExists(reg_root::kLocalMachine,
+                                   std::string(kEventSources) + "\\KeldranGridAgent321");
+}
+bool HasShortcuts(FakeHost& h) { return h.fake.shell.FolderExists(kGridFolder); }
 
-TEST_F(StartupTest, AServiceIdMustBeATerminatedStringOfAtMost99Characters) {
+void Register(FakeHost& h, const char* options) { ASSERT_EQ(h.host.Startup(options), kSOk); }
+
+TEST(StartupTest, RegistrationFailureTable) {
+  struct Case {
+    const char* name;
+    const char* commandLine;
+    std::function<void(FakeHost&)> arrange;
+    HResult exitCode;
+    std::uint32_t eventId;
+    std::uint16_t eventType;
+    std::string insertionStart;
+    std::function<void(FakeHost&)> check;
+  } cases[] = {
+      {"a component name that leaves its key", "..\\Evil /RegApp /Quiet", [](FakeHost&) {}, kEFail,
+       901, event_type::kError, "Component name \"..\\Evil\" cannot be used",
+       [](FakeHost& h) {
+         EXPECT_TRUE(h.fake.registry.SubkeyNames(reg_root::kClassesRoot, "AppID").empty());
+         EXPECT_FALSE(h.fake.shell.FolderExists(std::string(kPrograms) + "\\Keldran"));
+       }},
+      {"an empty component name", "@KeldranGridAgent.INI /UnReg /Quiet", [](FakeHost&) {}, kEFail,
+       905, event_type::kError, "Component name \"\" cannot be used",
+       [](FakeHost& h) { EXPECT_TRUE(h.fake.com.RegisteredTypeLibraries().empty()); }},
+      {"no ServiceID", "/RegApp /Quiet",
+       [](FakeHost& h) { h.fake.faults.Fail("CoCreateGuid", 0x80004005u); }, kEFail, 901,
+       event_type::kError, "Unable to generate ServiceID guid \r\n\r\n Error: -2147467259",
+       [](FakeHost& h) { EXPECT_FALSE(HasGridKey(h)); }},
+      {"no event-log key", "/RegApp /Quiet",
+       [](FakeHost& h) { h.fake.faults.Fail(std::string("RegOpenKeyEx ") + kEventSources, 5); },
+       kSOk, 112, event_type::kWarning,
+       "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application \r\n",
+       [](FakeHost& h) { EXPECT_TRUE(HasShortcuts(h) && HasGridKey(h)); }},
+      {"no event source key", "/RegApp /Quiet",
+       [](FakeHost& h) { h.fake.faults.Fail("RegCreateKeyEx KeldranGridAgent321", 5); }, kSOk, 113,
+       event_type::kWarning,
+       "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\"
+       "KeldranGridAgent321 \r\n",
+       [](FakeHost& h) { EXPECT_FALSE(HasEventSource(h)); }},
+      {"one event source value", "/RegApp /Quiet",
+       [](FakeHost& h) { h.fake.faults.Fail("RegSetValueEx CategoryMessageFile", 5); }, kSOk, 114,
+       event_type::kWarning,
+       "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\"
+       "CategoryMessageFile \r\n",
+       [](FakeHost& h) {
+         EXPECT_EQ(h.fake.registry.DwordValue(reg_root::kLocalMachine,
+                                              std::string(kEventSources) + "\\KeldranGridAgent321",
+                                              "CategoryCount"),
+                   15u);
+       }},
+      {"a negative number undoes the component's key", "/RegService /Quiet",
+       [](FakeHost& h) { h.WriteIni(std::string(kIni) + "AutoStart=-1\r\n"); }, kEFail, 112,
+       event_type::kError, "HKEY_CLASSES_ROOT\\" + kGridKey + " \r\n",
+       [](FakeHost& h) {
+         EXPECT_FALSE(HasGridKey(h));
+         EXPECT_FALSE(HasService(h));
+         EXPECT_TRUE(h.fake.com.RegisteredTypeLibraries().empty());
+         EXPECT_FALSE(HasShortcuts(h));
+       }},
+      {"no service manager", "/RegService /Quiet",
+       [](FakeHost& h) { h.fake.faults.Fail("OpenSCManager", 5, -1); }, kEFail, 901,
+       event_type::kError, "Could not open service manager; reason = \r\n\r\n Error: 5 ",
+       [](FakeHost& h) { EXPECT_TRUE(h.fake.com.RegisteredTypeLibraries().empty()); }},
+      {"the service cannot be created", "/RegService /Quiet",
+       [](FakeHost& h) { h.fake.faults.Fail("CreateService", 1057); }, kEFail, 901,
+       event_type::kError, "Could not create service; reason = \r\n\r\n Error: 1057 ",
+       [](FakeHost& h) { EXPECT_FALSE(HasService(h)); }},
+      {"no type library", "/RegApp /Quiet",
+       [](FakeHost& h) { h.fake.faults.Fail("RegisterTypeLib", 0x8002801Cu); }, kSOk, 901,
+       event_type::kError, "Unable to register typelib \r\n\r\n Error: -2147319780",
+       [](FakeHost& h) { EXPECT_FALSE(HasShortcuts(h)); }},
+      {"a shortcut cannot be saved", "/RegApp /Quiet",
+       [](FakeHost& h) { h.fake.faults.Fail("IPersistFile::Save", 0x80070005u); }, kSOk, 901,
+       event_type::kError,
+       std::string("Cannot create shortcut \"") + kGridFolder +
+           "\\Start Grid Server.lnk\" due to error\r\n\r\n Error: -2147024891",
+       [](FakeHost& h) {
+         EXPECT_EQ(h.Insertions(901).back().rfind("Unable to register typelib", 0), 0u);
+         EXPECT_TRUE(HasGridKey(h));
+       }},
+      {"the service cannot be deleted", "/UnReg /Quiet",
+       [](FakeHost& h) {
+         Register(h, "/RegService /Quiet");
+         h.fake.faults.Fail("DeleteService", 1072);
+       },
+       kEFail, 905, event_type::kError,
+       "Service could not be deleted; reason = \r\n\r\n Error: 1072",
+       [](FakeHost& h) { EXPECT_TRUE(HasService(h) && HasEventSource(h)); }},
+      {"no type library to remove", "/UnReg /Quiet",
+       [](FakeHost& h) {
+         Register(h, "/RegApp /Quiet");
+         h.fake.faults.Fail("UnRegisterTypeLib", 0x8002801Cu);
+       },
+       kSOk, 905, event_type::kError, "Unable to unregister typelib \r\n\r\n Error: -2147319780",
+       [](FakeHost& h) {
+         EXPECT_FALSE(HasEventSource(h));
+         EXPECT_FALSE(HasShortcuts(h));
+       }},
+      {"a folder cannot be removed", "/UnReg /Quiet",
+       [](FakeHost& h) {
+         Register(h, "/RegApp /Quiet");
+         h.fake.faults.Fail("FileSystemObject::DeleteFolder", 0x80070005u);
+       },
+       kSOk, 905, event_type::kError, "Error: -2147024891 (0x80070005) Access denied.",
+       [](FakeHost& h) {
+         EXPECT_TRUE(HasShortcuts(h));
+         EXPECT_FALSE(HasGridKey(h));
+         EXPECT_EQ(h.Count(904), 1u);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeHost h;
+    h.WriteIni(kIni);
+    c.arrange(h);
+    h.fake.eventLog.Clear();
+    EXPECT_EQ(h.host.Startup(c.commandLine), c.exitCode);
+    const auto events = h.Events(c.eventId);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events[0].type, c.eventType);
+    EXPECT_EQ(events[0].category, category::kInstall);
+    ASSERT_FALSE(events[0].strings.empty());
+    EXPECT_EQ(events[0].strings[0].substr(0, c.insertionStart.size()), c.insertionStart);
+    c.check(h);
+  }
+}
+
+// Which kind of registration leaves which service and shortcuts: only an application gets
+// shortcuts, the start-up one only when it starts by itself, and each registration replaces or
+// removes what an earlier one left. Both dependencies (Wine's service manager keeps only the
+// first) and the password reach the service's creation, and the configuration's copy is gone.
+TEST(StartupTest, TheKindOfRegistrationDecidesServiceAndShortcuts) {
+  struct Case {
+    const char* options;
+    const char* ini;
+    bool shortcuts;
+    bool startup;
+    std::uint32_t serviceType;  // 0: no service
+    const char* account;
+    const char* password;
+  } cases[] = {
+      {"/RegApp /Quiet", "", true, false, 0, "", ""},
+      {"/RegApp /Quiet", "AutoStart=1\r\n", true, true, 0, "", ""},
+      {"/Reg /Quiet", "AutoStart=1\r\n", true, false, 0x110, "", ""},
+      {"/RegServ /Quiet", "AutoStart=1\r\nLogon=tester;s3cret\r\n", false, false, 0x10, ".\\tester",
+       "s3cret"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.options) + " " + c.ini);
+    FakeHost h;
+    h.WriteIni(std::string(kIni) + c.ini);
+    // The configuration finds the icon on disk; the shortcuts look for it through the shell.
+    h.Write("KeldranGridAgent321.ICO", "icon");
+    h.fake.files.AddFile(h.ExeDir() + "KeldranGridAgent321.ICO", "icon");
+    h.fake.files.AddFile(kStartupLink, "old");
+    h.fake.files.AddFile(kGridFolder + "\\Old.lnk", "old");
+    ASSERT_EQ(h.host.Startup(c.options), kSOk);
+    EXPECT_EQ(h.fake.shell.FileExists(kGridFolder + "\\Old.lnk"), c.shortcuts);
+    EXPECT_EQ(h.fake.shell.FolderExists(std::string(kPrograms) + "\\Keldran"), c.shortcuts);
+    EXPECT_EQ(h.fake.shell.FileExists(kStartupLink), c.startup);
+    const auto service = h.fake.services.Service("KeldranGridAgent321");
+    ASSERT_EQ(service.has_value(), c.serviceType != 0);
+    if (service) {
+      EXPECT_EQ(service->definition.serviceType, c.serviceType);
+      EXPECT_EQ(service->definition.dependencies, (std::vector<std::string>{"RPCSS", "TCPIP"}));
+      EXPECT_EQ(service->definition.account, c.account);
+      EXPECT_EQ(service->definition.password, c.password);
+      EXPECT_TRUE(h.host.config.LogonPassword.empty());
+      EXPECT_EQ(h.fake.services.OpenHandleCount() + h.fake.registry.OpenHandleCount(), 0u);
+    }
+    if (!c.shortcuts) continue;
+    ShortcutDefinition stop;
+    ASSERT_EQ(h.fake.shell.ReadShortcut(kGridFolder + "\\Stop Grid Server.lnk", &stop), kSOk);
+    EXPECT_EQ(stop.arguments, "Grid /Stop");
+    EXPECT_EQ(stop.iconLocation, h.ExeDir() + "KeldranGridAgent321.ICO,0");
+  }
+}
+
+TEST(StartupTest, AServiceIdMustBeATerminatedStringOfAtMost99Characters) {
   const std::string key = std::string(kServicesKey) + "Grid";
   auto tryId = [&](const std::string& id, RegType type) {
-    Host_ h;
-    h.WriteIni(kMinimalIni);
+    FakeHost h;
+    h.WriteIni(kIni);
     h.fake.registry.PutString(reg_root::kClassesRoot, key, "ServiceID", id, type);
     (void)h.host.Startup("");
     return h.host.config.ServiceID;
@@ -32,11 +219,10 @@ TEST_F(StartupTest, AServiceIdMustBeATerminatedStringOfAtMost99Characters) {
   EXPECT_EQ(tryId("{ID}", RegType::kBinary), "");
 }
 
-// Which notice is shown, once, and none once a client runs are ComponentLogTest's; no box with
-// /Quiet is StartupE2eTest's. A service's notice must reach the interactive desktop.
-TEST_F(StartupTest, AServicesExitNoticeIsAServiceNotification) {
-  Host_ h;
-  h.WriteIni(kMinimalIni);
+// A service's notice must reach the interactive desktop.
+TEST(StartupTest, AServicesExitNoticeIsAServiceNotification) {
+  FakeHost h;
+  h.WriteIni(kIni);
   (void)h.host.Startup("/Service /Bogus");  // only the flags count here
   EXPECT_EQ(h.Events(117).at(0).category, category::kParameter);
   h.host.events.logError(category::kStartup, 116, "failed");
@@ -47,34 +233,24 @@ TEST_F(StartupTest, AServicesExitNoticeIsAServiceNotification) {
                                 message_box::kServiceNotification);
 }
 
-// Ways a start ends that the end-to-end tests cannot bring about or see, with the exit code that
-// scripts and installers see and, for some, what the start reported or set up on its way. That a
-// failed run (a client that cannot start, a restart that fails, a /Stop that is not obeyed, a
-// control handler refused) ends with E_FAIL is the run's runFailed() natively and the exit code
-// of HostControlTest's refused second start and HostServiceTest's failed restart; a registration's
-// failures are RegistrationTest's.
-TEST_F(StartupTest, TheExitCodeTable) {
-  const auto none = [](Host_&) {};
-  const auto hostRuns = [](Host_& h) {
-    h.RegisterComponent("Grid", "{ID}");
-    h.fake.com.AddForeignHost("{ID}", [] { return kSOk; });
-  };
+TEST(StartupTest, TheExitCodeTable) {
+  const auto none = [](FakeHost&) {};
   struct Case {
     const char* name;
     const char* commandLine;
-    std::function<void(Host_&)> arrange;
+    std::function<void(FakeHost&)> arrange;
     HResult exitCode;
-    std::function<void(Host_&)> check = [](Host_&) {};
+    std::function<void(FakeHost&)> check = [](FakeHost&) {};
   } cases[] = {
       {"no INI file, reported before the option conflict", "/UnReg /RegApp",
-       [](Host_& h) { DeleteFileA(h.IniPath().c_str()); }, kEFail,
-       [](Host_& h) {
+       [](FakeHost& h) { DeleteFileA(h.IniPath().c_str()); }, kEFail,
+       [](FakeHost& h) {
          EXPECT_TRUE(h.Insertions(117).empty());
          EXPECT_EQ(h.Insertions(909), std::vector<std::string>{h.IniPath()});
        }},
       {"COM cannot start, before the command line is looked at", "/Bogus",
-       [](Host_& h) { h.fake.faults.Fail("CoInitialize", 0x8007000Eu); }, kEFail,
-       [](Host_& h) {
+       [](FakeHost& h) { h.fake.faults.Fail("CoInitialize", 0x8007000Eu); }, kEFail,
+       [](FakeHost& h) {
          const auto texts = h.Insertions(116);
          ASSERT_EQ(texts.size(), 1u);
          EXPECT_EQ(texts[0].rfind("CoInitialize failure ", 0), 0u);
@@ -83,12 +259,12 @@ TEST_F(StartupTest, TheExitCodeTable) {
          EXPECT_TRUE(h.Insertions(117).empty());
        }},
       {"the command line's settings win over the INI file's", "/Timeout=30 /Hide /Auto /Quiet",
-       [](Host_& h) {
-         h.WriteIni(std::string(kMinimalIni) + "Timeout=120\r\nShow=1\r\nAutoStart=0\r\n");
+       [](FakeHost& h) {
+         h.WriteIni(std::string(kIni) + "Timeout=120\r\nShow=1\r\nAutoStart=0\r\n");
          h.RegisterComponent("Grid", "{ID}");
        },
        kEFail,
-       [](Host_& h) {
+       [](FakeHost& h) {
          EXPECT_TRUE(h.Insertions(117).empty());
          const Configuration& c = h.host.config;
          EXPECT_EQ(std::tuple(c.Timeout, c.Show, c.AutoStart), std::tuple(30, 0, 1));
@@ -97,20 +273,25 @@ TEST_F(StartupTest, TheExitCodeTable) {
          EXPECT_EQ(c.ExeDir, h.ExeDir());
        }},
       {"/Service for a component registered as an application", "/Service",
-       [](Host_& h) {
+       [](FakeHost& h) {
          h.RegisterComponent("Grid", "{ID}", std::nullopt);
          h.fake.services.SetStartedByServiceManager(true);
        },
        kEFail,
-       [](Host_& h) {
+       [](FakeHost& h) {
          EXPECT_TRUE(h.fake.services.DispatchedServiceName().empty());
          EXPECT_EQ(h.Count(104), 1u);  // as application
        }},
       // As a second uninstall runs it; a registration without one is RegistrationE2eTest's.
       {"an unregistration without the component's key", "/UnReg", none, kSOk,
-       [](Host_& h) { EXPECT_TRUE(h.Insertions(116).empty()); }},
-      {"a registration while a host runs", "/RegApp", hostRuns, kEFail,
-       [](Host_& h) {
+       [](FakeHost& h) { EXPECT_TRUE(h.Insertions(116).empty()); }},
+      {"a registration while a host runs", "/RegApp",
+       [](FakeHost& h) {
+         h.RegisterComponent("Grid", "{ID}");
+         h.fake.com.AddForeignHost("{ID}", [] { return kSOk; });
+       },
+       kEFail,
+       [](FakeHost& h) {
          EXPECT_EQ(h.Insertions(901), std::vector<std::string>{"Server is already running\r\n\r\n"
                                                                "Stop service and try again"});
        }},
@@ -118,8 +299,8 @@ TEST_F(StartupTest, TheExitCodeTable) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Host_ h;
-    h.WriteIni(kMinimalIni);
+    FakeHost h;
+    h.WriteIni(kIni);
     c.arrange(h);
     EXPECT_EQ(h.host.Startup(c.commandLine), c.exitCode);
     c.check(h);

@@ -1,6 +1,8 @@
-// The configuration load against real INI files: the file's place, its keys with macros and
-// defaults, the derived paths, and the failures that stop a start.
+// The configuration load against real INI files, as Windows reads them: the file's place, its
+// keys with macros, the derived paths, and the values that stop a start.
 #include "platform/win32/windows_api.h"
+
+#include <functional>
 
 #include "support_win32/real_files.h"
 
@@ -14,7 +16,7 @@ struct Loaded : testing::RealFilesHost {
     host.config.AppName = "KeldranGridAgent";
     host.config.ExeDir = ExeDir();
   }
-  // Writes the Service section and loads it.
+  // Writes the Service section (unless empty) and loads it.
   bool Load(const std::string& ini, const std::string& component = "Grid",
             std::uint16_t eventCategory = category::kStartup) {
     if (!ini.empty()) WriteIni("[Service]\r\n" + ini);
@@ -24,47 +26,37 @@ struct Loaded : testing::RealFilesHost {
   const Configuration& config = host.config;
 };
 
-TEST(ServiceConfigTest, TheIniFileLiesBesideTheExecutableWhateverTheComponent) {
-  Loaded h;
-  ASSERT_TRUE(h.Load("CommandLine=C:\\Grid\\client.exe\r\nLogPre=%COMP%-log\r\n", "Batch"));
-  EXPECT_EQ(h.config.IniFile, h.ExeDir() + "KeldranGridAgent.INI");
-  EXPECT_EQ(h.config.ServiceComp, "Batch");
-  EXPECT_EQ(h.config.LogPre, "Batch-log");
-  EXPECT_EQ(h.config.IniDir + "\\", h.ExeDir());
-  EXPECT_EQ(h.config.WindowsDir, "C:\\windows");
-  // The plain form names the component; no blanks, no quotes.
-  EXPECT_EQ(h.config.ServicePath, h.config.ExePath + " Batch@" + h.IniPath() + " /Service");
-  EXPECT_EQ(h.host.log.eventSourceName(), "KeldranGridAgent321");
-}
-
-TEST(ServiceConfigTest, TheAtSignFormNamesItsOwnIniFileAndEventSource) {
-  Loaded h;
-  h.Write("cfg\\test.ini", "[Service]\r\nCommandLine=C:\\t.exe\r\n");
-  ASSERT_TRUE(h.Load("", "Test@cfg\\test.ini"));
-  EXPECT_EQ(h.config.ServiceComp, "Test");
-  EXPECT_EQ(h.config.IniFile, h.ExeDir() + "cfg\\test.ini");
-  EXPECT_EQ(h.config.IniDir, h.ExeDir() + "cfg");
-  EXPECT_EQ(h.host.log.eventSourceName(), "KeldranService.Test");
-  // Grid naming the file beside the executable is Grid in the plain form.
+TEST(ServiceConfigTest, TheIniFileAndItsPathsFollowTheComponentsForm) {
+  struct Case {
+    const char* component;  // "<dir>" stands for the executable's directory
+    const char* file;       // written beside the executable
+    const char* iniFile;
+    const char* eventSource;
+  } cases[] = {
+      {"Batch", "KeldranGridAgent.INI", "KeldranGridAgent.INI", "KeldranGridAgent321"},
+      {"Test@cfg\\test.ini", "cfg\\test.ini", "cfg\\test.ini", "KeldranService.Test"},
+      {"Other@<dir>conf\\..\\conf\\other.ini", "conf\\other.ini", "conf\\other.ini",
+       "KeldranService.Other"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.component);
+    Loaded h;
+    h.Write(c.file, "[Service]\r\nCommandLine=C:\\t.exe\r\nLogPre=%COMP%-log\r\n");
+    std::string component = c.component;
+    if (const auto at = component.find("<dir>"); at != std::string::npos)
+      component.replace(at, 5, h.ExeDir());
+    ASSERT_TRUE(h.Load("", component));
+    const std::string iniFile = h.ExeDir() + c.iniFile;
+    EXPECT_EQ(h.config.IniFile, iniFile);
+    EXPECT_EQ(h.config.IniDir, iniFile.substr(0, iniFile.rfind('\\')));
+    EXPECT_EQ(h.config.LogPre, component.substr(0, component.find('@')) + "-log");
+    EXPECT_EQ(h.host.log.eventSourceName(), c.eventSource);
+    EXPECT_EQ(h.config.WindowsDir, "C:\\windows");
+  }
+  // Grid naming the file beside the executable, in any case, is Grid in the plain form.
   Loaded grid;
   ASSERT_TRUE(grid.Load("CommandLine=C:\\t.exe\r\n", "Grid@keldrangridagent.ini"));
   EXPECT_EQ(grid.config.ServicePath, grid.config.ExePath + " /Service");
-
-  Loaded absolute;
-  absolute.Write("conf\\other.ini", "[Service]\r\nCommandLine=C:\\t.exe\r\n");
-  ASSERT_TRUE(absolute.Load("", "Other@" + absolute.ExeDir() + "conf\\..\\conf\\other.ini"));
-  EXPECT_EQ(absolute.config.IniFile, absolute.ExeDir() + "conf\\other.ini");
-}
-
-TEST(ServiceConfigTest, AMissingIniFileIsReportedBeforeAnyKeyIsRead) {
-  Loaded h;
-  EXPECT_FALSE(h.Load("", "Grid", category::kParameter));
-  auto events = h.Events(909);
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].category, category::kParameter);  // the caller's category
-  EXPECT_EQ(events[0].strings, std::vector<std::string>{h.IniPath()});
-  EXPECT_FALSE(h.host.log.fileLoggingOn());
-  EXPECT_EQ(h.config.DisplayName, "Keldran  Service");
 }
 
 TEST(ServiceConfigTest, MacrosStandForTheirFieldsAtTheMomentOfTheRead) {
@@ -77,8 +69,7 @@ TEST(ServiceConfigTest, MacrosStandForTheirFieldsAtTheMomentOfTheRead) {
              "CtrlSrc=%CTRLDOC%src\r\n"  // CtrlDoc is read later: empty here
              "CtrlDoc=%GSDIR%\\doc.txt\r\n"
              "DeleteRegKeys=HKCU\\%COMP%;%CTRLDOC%;%comp%;%OTHER%\r\n"
-             "CommandLine=%INIDIR%\\client.exe %COMP% %COMP%\r\n",
-             "Grid"));
+             "CommandLine=%INIDIR%\\client.exe %COMP% %COMP%\r\n"));
   EXPECT_EQ(h.config.DataDir, "\\x");
   EXPECT_EQ(h.config.LogDir, "\\x\\logs");
   EXPECT_EQ(h.config.LogPre, "pre");
@@ -94,101 +85,74 @@ TEST(ServiceConfigTest, MacrosStandForTheirFieldsAtTheMomentOfTheRead) {
   EXPECT_EQ(loop.config.CommandLine, "C:\\c.exe %COMP% %COMP%");
 }
 
-TEST(ServiceConfigTest, CommandLineAndWorkingDirAreRequiredWithTheirOwnRules) {
-  Loaded missing;
-  EXPECT_FALSE(missing.Load("CommandLine=%GSDIR%\r\n"));
-  EXPECT_EQ(missing.Insertions(910), std::vector<std::string>{"CommandLine"});
-
-  Loaded at;
-  ASSERT_TRUE(at.Load("CommandLine=@\"%WINDIR%\\sys tem\\prog.exe\" -x \"a b\"\r\n"));
-  EXPECT_EQ(at.config.CommandLine, "\"C:\\windows\\sys tem\\prog.exe\" -x \"a b\"");
-  // The working directory defaults to the program's own, quotes and arguments removed.
-  EXPECT_EQ(at.config.WorkingDir, "C:\\windows\\sys tem");
-
-  Loaded own;  // read without macros
-  ASSERT_TRUE(own.Load("CommandLine=C:\\a\\b.exe\r\nWorkingDir=%WINDIR%\\w\r\n"));
-  EXPECT_EQ(own.config.WorkingDir, "%WINDIR%\\w");
-  Loaded empty;
-  EXPECT_FALSE(empty.Load("CommandLine=C:\\a\\b.exe\r\nWorkingDir=\r\n"));
-  EXPECT_EQ(empty.Insertions(910), std::vector<std::string>{"WorkingDir"});
-
-  // Whether Windows's read filled the buffer: a value too long for it is refused, not cut. (Too
-  // long once expanded, and a bare at sign, are ServiceConfigLoadTest's.)
-  const std::string longDir(256, 'd');
-  Loaded longWorkingDir;
-  EXPECT_FALSE(
-      longWorkingDir.Load("CommandLine=C:\\c.exe\r\nWorkingDir=C:\\" + longDir + "dd\r\n"));
-  EXPECT_EQ(longWorkingDir.Insertions(910),
-            std::vector<std::string>{"WorkingDir (the value is longer than 259 characters)"});
-  EXPECT_EQ(longWorkingDir.config.WorkingDir, "");  // refused, not kept
-  Loaded fits;
-  ASSERT_TRUE(fits.Load("CommandLine=C:\\c.exe\r\nWorkingDir=C:\\" + longDir + "\r\n"));
-  EXPECT_EQ(fits.config.WorkingDir, "C:\\" + longDir);
+// Values as Windows's read leaves them (quotes taken off, a buffer filled to the last character
+// or beyond), with what the load makes of them, or the key that stops it.
+TEST(ServiceConfigTest, ValuesAreTakenOrTheLoadNamesTheKeyThatStopsIt) {
+  using Field = std::function<std::string(const Configuration&)>;
+  const Field workingDir = [](const Configuration& c) { return c.WorkingDir; };
+  const Field logon = [](const Configuration& c) { return c.LogonUser + "|" + c.LogonPassword; };
+  const std::string longDir = "C:\\" + std::string(256, 'd');
+  struct Case {
+    std::string ini;
+    Field field;
+    std::string expected;  // the field, or the refusal's insertion
+    bool refused = false;
+  } cases[] = {
+      {"CommandLine=@\"%WINDIR%\\sys tem\\prog.exe\" -x \"a b\"\r\n",
+       [](const Configuration& c) { return c.CommandLine; },
+       "\"C:\\windows\\sys tem\\prog.exe\" -x \"a b\""},
+      // The working directory defaults to the program's own, quotes and arguments removed.
+      {"CommandLine=@\"%WINDIR%\\sys tem\\prog.exe\" -x\r\n", workingDir, "C:\\windows\\sys tem"},
+      {"CommandLine=C:\\a.exe\r\nWorkingDir=%WINDIR%\\w\r\n", workingDir, "%WINDIR%\\w"},
+      {"CommandLine=C:\\c.exe\r\nWorkingDir=" + longDir + "\r\n", workingDir, longDir},
+      {"CommandLine=C:\\c.exe\r\nWorkingDir=" + longDir + "dd\r\n", workingDir,
+       "WorkingDir (the value is longer than 259 characters)", true},
+      {"CommandLine=C:\\a.exe\r\nWorkingDir=\r\n", workingDir, "WorkingDir", true},
+      {"CommandLine=%GSDIR%\r\n", workingDir, "CommandLine", true},
+      {"CommandLine=C:\\c.exe\r\nRecovery=5,x\r\n", workingDir,
+       "Recovery (\"5,x\" is not a comma-separated list of delays in whole seconds, each 1 to "
+       "86400, or 0 for none)",
+       true},
+      {"CommandLine=C:\\c.exe\r\nLogon=\"\"\r\n", logon, "|"},
+      {"CommandLine=C:\\c.exe\r\nLogon=\"DOMAIN\\svc;p;w\"\r\n", logon, "DOMAIN\\svc|p;w"},
+      {"CommandLine=C:\\c.exe\r\nLogon=\"LocalService;unused\"\r\n", logon,
+       "NT AUTHORITY\\LocalService|"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ini);
+    Loaded h;
+    EXPECT_EQ(h.Load(c.ini), !c.refused);
+    if (c.refused) {
+      EXPECT_EQ(h.Insertions(910), std::vector<std::string>{c.expected});
+      if (c.expected.rfind("WorkingDir", 0) == 0) {
+        EXPECT_EQ(h.config.WorkingDir, "");  // not kept
+      }
+    } else {
+      EXPECT_EQ(c.field(h.config), c.expected);
+    }
+  }
+  Loaded traced;
+  ASSERT_TRUE(traced.Load("CommandLine=C:\\c.exe\r\nTrace=1\r\n"));
+  EXPECT_TRUE(traced.host.log.traceOn());
 }
 
 TEST(ServiceConfigTest, TheIconFileIsLookedForBesideTheExecutableThenTheClientProgram) {
+  const char* expected[] = {"", "client\\KeldranGridAgent321.ICO", "KeldranGridAgent321.ICO"};
   for (int files = 0; files < 3; ++files) {
     Loaded h;
-    const std::string ini = "CommandLine=" + h.ExeDir() + "client\\client.exe\r\n";
     if (files >= 1) h.Write("client\\KeldranGridAgent321.ICO", "x");
     if (files >= 2) h.Write("KeldranGridAgent321.ICO", "x");
-    ASSERT_TRUE(h.Load(ini));
-    const char* expected[] = {"", "client\\KeldranGridAgent321.ICO", "KeldranGridAgent321.ICO"};
+    ASSERT_TRUE(h.Load("CommandLine=" + h.ExeDir() + "client\\client.exe\r\n"));
     EXPECT_EQ(h.config.IconFile, files == 0 ? "" : h.ExeDir() + expected[files]);
   }
 }
 
-// The forms themselves and the refusal of a password alone are ServiceConfigDecisionsTest's and
-// ServiceConfigLoadTest's: here the quoted value as Windows reads it.
-TEST(ServiceConfigTest, LogonNamesBothAccountAndPasswordOrNeither) {
-  struct Case {
-    const char* value;
-    const char* user;
-    const char* password;
-  } cases[] = {
-      {"", "", ""},
-      {"DOMAIN\\svc;p;w", "DOMAIN\\svc", "p;w"},
-      {"LocalService;unused", "NT AUTHORITY\\LocalService", ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string("Logon=") + c.value);
-    Loaded h;
-    EXPECT_TRUE(h.Load(std::string("CommandLine=C:\\c.exe\r\nLogon=\"") + c.value + "\"\r\n"));
-    EXPECT_EQ(h.config.LogonUser, c.user);
-    EXPECT_EQ(h.config.LogonPassword, c.password);
-  }
-}
-
-TEST(ServiceConfigTest, NumbersHaveTheirDefaults) {
-  Loaded h;
-  ASSERT_TRUE(h.Load("CommandLine=C:\\c.exe\r\n"));
-  EXPECT_EQ(h.config.Timeout, 60);
-  EXPECT_EQ(h.config.Show, 0);
-  EXPECT_EQ(h.config.Debug, 0);
-  EXPECT_EQ(h.config.AutoStart, 0);
-  EXPECT_FALSE(h.host.log.traceOn());
-
-  Loaded set;
-  ASSERT_TRUE(set.Load("CommandLine=C:\\c.exe\r\nTimeout=0\r\nTrace=1\r\nAutoStart=1\r\n"));
-  EXPECT_EQ(set.config.Timeout, 0);
-  EXPECT_EQ(set.config.AutoStart, 1);
-  EXPECT_TRUE(set.host.log.traceOn());
-  // A bad recovery list stops the load (/Check lists it instead).
-  Loaded bad;
-  EXPECT_FALSE(bad.Load("CommandLine=C:\\c.exe\r\nRecovery=5,x\r\n"));
-  EXPECT_EQ(bad.Insertions(910),
-            std::vector<std::string>{"Recovery (\"5,x\" is not a comma-separated list of delays in "
-                                     "whole seconds, each 1 to 86400, or 0 for none)"});
-}
-
-TEST(ServiceConfigTest, ReadIniValueReadsKeysAndWholeSections) {
+TEST(ServiceConfigTest, ReadIniValueReadsWholeSectionsAndCutsToTheBuffer) {
   Loaded h;
   ASSERT_TRUE(
       h.Load("CommandLine=C:\\c.exe\r\nGSDir=C:\\gs\r\n[Extra]\r\nFirst=%GSDIR%\\a\r\n"
              "Second=b\r\n"));
   const IniReader& ini = h.host.ini;
-  // Keys without regard to case, defaults with their macros, and whole sections (only the first
-  // entry) are the end-to-end ReadIniString calls'.
   EXPECT_EQ(ini.ReadIniValue("Extra", std::nullopt, "", 50000), "First=C:\\gs\\a");
   std::size_t length = 0;
   EXPECT_EQ(ini.ReadIniValue("Extra", std::string("First"), "", 5, &length), "C:\\g");

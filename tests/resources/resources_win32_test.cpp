@@ -1,6 +1,5 @@
-// The resources carried by KeldranGridAgent.exe: the message and category table that the event
-// log reads, the type library that COM marshals IService with, the icon and the version. Read
-// from the built executable as a data file, as the event viewer and LoadTypeLib read them.
+// The resources of KeldranGridAgent.exe as the event viewer and LoadTypeLib read them: the
+// message and category table, the type library, the icon and the version.
 #include <windows.h>
 // oleauto.h needs the types of windows.h.
 #include <oleauto.h>
@@ -52,8 +51,7 @@ class MessageTableTest : public ::testing::Test {
   const Module exe_ = LoadExe();
 };
 
-// Every id and text of the message table's source, with "X" for the insertion. The texts are
-// the source's own: what is compared is that the executable carries them as written.
+// Every id and text of the message table's source, with "X" for the insertion.
 std::vector<std::pair<DWORD, std::string>> SourceMessages() {
   std::vector<std::pair<DWORD, std::string>> messages;
   std::istringstream in(ReadWholeFile(KELDRAN_MESSAGE_SOURCE).value_or(""));
@@ -125,15 +123,12 @@ TYPEATTR AttrOf(ITypeInfo* info) {
   return copy;
 }
 
-// The identities that compiled clients and the universal marshaler rely on: the coclass and
-// IService as a dual interface whose methods late-bound callers find by name. The methods'
-// signatures and optional arguments are proven by the end-to-end tests' late-bound calls.
+// The identities that compiled clients and the universal marshaler rely on: the coclass, and
+// IService as a dual interface with fixed dispatch ids.
 TEST(TypeLibraryTest, TheLibraryCarriesItsIdentitiesAndADualIService) {
   ComApartment com;
   ComPtr<ITypeLib> lib;
   ASSERT_HRESULT_SUCCEEDED(LoadTypeLibEx(Widen(AgentExePath()).c_str(), REGKIND_NONE, lib.put()));
-  // The library's own identity and version are read back from its registration by the
-  // registration end-to-end test.
   ComPtr<ITypeInfo> coclass;
   ASSERT_HRESULT_SUCCEEDED(lib->GetTypeInfoOfGuid(CLSID_Service, coclass.put()));
   EXPECT_EQ(GuidText(CLSID_Service), "{C83D2E19-6B7A-4F05-8E41-D2A9B3C6F017}");

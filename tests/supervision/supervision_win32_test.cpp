@@ -1,6 +1,5 @@
-// The child process and the registry key deletion against real processes and the real registry,
-// under Wine: the Win32 backend and the host assembled on it as the entry point assembles it.
-// (The client's command line, environment and kill code are the end-to-end tests'.)
+// The host on the Win32 backend, as the entry point assembles it: what only real processes and
+// the real registry show.
 #include "support_win32/host_run.h"
 // After the Windows headers: takes back their A/W macros, which would rename interface methods.
 #include "platform/win32/windows_api.h"
@@ -54,9 +53,8 @@ class SupervisionWin32Test : public ::testing::Test {
   Configuration& config = host.config;
 };
 
-// The order (children first) and the fake's model of a name the ANSI code page cannot spell are
-// RegistryKeyDeletionTest's; here the real registry's enumeration of such a name, which reads
-// back as question marks, still deletes it.
+// The real registry enumerates a name the ANSI code page cannot spell as question marks; the
+// key is still deleted.
 TEST_F(SupervisionWin32Test, SubkeyNamedOutsideTheCodePageIsDeleted) {
   const WideString wide = platform.texts.AnsiToWide(key) + u"\\b\\\u043a\u043b\u044e\u0447\\\u4e2d";
   HKEY wideKey = nullptr;
@@ -89,8 +87,7 @@ TEST_F(SupervisionWin32Test, FiveHundredRestartsLeaveTheHandleCountFlat) {
     Win32Error error = 0;
     bool started = client.Start("%DIR%\\echo_child.exe - wait", show_window::kHide, &error);
     // Wine now and then fails a CreateProcess with ERROR_INTERNAL_ERROR while processes come and
-    // go in quick succession (more so with other tests running beside); such a start is tried
-    // again, as it is no part of what is measured here.
+    // go quickly; such a start is tried again, as it is no part of what is measured here.
     for (int again = 0; !started && error == 1359 && again < 3; ++again, ++retried)
       started = client.Start("%DIR%\\echo_child.exe - wait", show_window::kHide, &error);
     ASSERT_TRUE(started) << "start " << done << " failed: " << errorText(platform.texts, error);

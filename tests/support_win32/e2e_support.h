@@ -1,7 +1,6 @@
 #pragma once
-// Helpers for Windows tests that drive real programs, on top of the shared helper library
-// (running programs, registry keys, files, COM owners): the host executable, waiting in real
-// time and today's log file. Plain Win32, no gtest, so that the benchmarks can use them too.
+// Helpers for Windows tests and benchmarks that drive real programs (plain Win32, no gtest), on
+// top of the shared helper library.
 
 #include <windows.h>
 // oleauto.h needs the types of windows.h.
@@ -45,9 +44,8 @@ using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, decltype(&Clo
 // The installed service of that name with all access; empty when there is none.
 ScHandle OpenServiceNamed(const char* name);
 
-// Registers the type library of KeldranGridAgent.exe for the machine for the life of the object
-// and removes it again afterwards. Calls from another process are marshaled by the type library
-// marshaler, which finds IService through this registration; installing the host normally does it.
+// Registers the type library of KeldranGridAgent.exe for the life of the object, for the type
+// library marshaler (installing the host normally does it).
 class TypeLibRegistration {
  public:
   explicit TypeLibRegistration(const std::string& exePath);

@@ -77,14 +77,14 @@ bool HostRun::Prepare(const HostSetup& setup, const std::string& iniPath) {
   return registration.started && registration.exitCode == 0 && !serviceId_.empty();
 }
 
-std::string HostRun::ComponentArgument() const { return "\"" + component_ + "@" + iniPath_ + "\""; }
-
 DWORD HostRun::Start(const std::string& arguments, const RunOptions& options) {
-  return host_.Start("\"" + agentPath_ + "\" " + ComponentArgument() + " " + arguments, options);
+  return host_.Start("\"" + agentPath_ + "\" \"" + component_ + "@" + iniPath_ + "\" " + arguments,
+                     options);
 }
 
 RunResult HostRun::RunAgain(const std::string& arguments, const RunOptions& options) const {
-  return RunProgram("\"" + agentPath_ + "\" " + ComponentArgument() + " " + arguments, options);
+  return RunProgram("\"" + agentPath_ + "\" \"" + component_ + "@" + iniPath_ + "\" " + arguments,
+                    options);
 }
 
 std::string HostRun::Log() const { return ReadTodaysLog(dir_.File("logs")); }

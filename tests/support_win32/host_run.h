@@ -1,9 +1,7 @@
 #pragma once
-// One real host run for end-to-end tests and benchmarks: a component of its own (INI file, log
-// directory and client working directory in a scratch directory), registered by the host itself
-// as an administrator does it, KeldranGridAgent.exe started for it with "\"component@<INI path>\"",
-// and the test client as the supervised program. What happened is read back from the day's log file
-// and from the client's out file.
+// One real host run for end-to-end tests and benchmarks: a component of its own in a scratch
+// directory, registered by the host itself, run with the test client; read back from the day's log
+// file and the client's out file.
 
 #include <windows.h>
 
@@ -19,13 +17,11 @@ struct HostSetup {
   std::string component;
   // The client's script, written to "first.txt" in the client's working directory.
   std::string script;
-  // When not empty, the first client instance follows the script and every restarted one these
-  // steps (the test client's /once and /later options).
+  // When not empty, the steps of every restarted client (the test client's /once and /later).
   std::string laterSteps;
   // Further test client options, such as "/delay=500".
   std::string clientOptions;
-  // When not empty, the client's whole command line instead of the test client's (benchmarks
-  // run their own client programs).
+  // When not empty, the client's whole command line instead of the test client's.
   std::string clientCommand;
   int timeoutSeconds = 4;
   // Further "Key=Value" lines of the INI file's Service section.
@@ -46,12 +42,9 @@ class HostRun {
   // Kills a host still running and unregisters the component.
   ~HostRun();
 
-  // Writes the INI file and the client script and registers the component; false on a failure.
-  // iniPath, when given, is where the INI file goes instead of the scratch directory (the
-  // service's component reads the INI file beside the executable).
+  // Writes the INI file (to iniPath when given) and the script and registers the component.
   [[nodiscard]] bool Prepare(const HostSetup& setup, const std::string& iniPath = {});
-  // Starts the host: "<agent> "<component>@<INI path>" <arguments>"; the Win32 error, 0 on
-  // success.
+  // Starts "<agent> "<component>@<INI path>" <arguments>"; the Win32 error, 0 on success.
   [[nodiscard]] DWORD Start(const std::string& arguments = {}, const RunOptions& options = {});
   // Runs another host of the same component to its end.
   RunResult RunAgain(const std::string& arguments, const RunOptions& options = {}) const;
@@ -60,9 +53,6 @@ class HostRun {
   const std::string& component() const { return component_; }
   const std::string& serviceId() const { return serviceId_; }
   const ScratchDir& dir() const { return dir_; }
-  // "\"<component>@<INI path>\"": the first word of a command line that starts this component,
-  // quoted, since the path may hold blanks.
-  std::string ComponentArgument() const;
 
   // The host's log of today and the client's out file.
   std::string Log() const;
@@ -95,8 +85,7 @@ unsigned long StampOf(const std::string& out, const std::string& text, size_t nt
 // The pid of each client instance, from its "start" lines, in order.
 std::vector<DWORD> ClientPids(const std::string& out);
 
-// A process held open by its pid so that its exit code can be read after it ends (whoever ended
-// it).
+// A process held open by its pid, so that its exit code can be read whoever ends it.
 class ProcessWatch {
  public:
   explicit ProcessWatch(DWORD pid);

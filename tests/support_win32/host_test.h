@@ -1,9 +1,7 @@
 #pragma once
-// Fixtures of the Windows tests that drive real processes. A client calls the host (or the
-// stand-in host) from another process, which the type library marshaler serves only while the
-// host's type library is registered: TypeLibTest registers it once for its suite, and a real
-// host's registration does it itself. HostTest gives each test one real host run of its own,
-// registered by the host.
+// Fixtures of the Windows tests that drive real processes. Calls from another process need the
+// host's type library registered: TypeLibTest registers it for its suite (a real host's
+// registration does it itself). HostTest gives each test a real host run of its own.
 
 #include <gtest/gtest.h>
 
@@ -44,8 +42,7 @@ class HostTest : public ::testing::Test {
     EXPECT_EQ(run_.host().ExitCode(), code) << run_.Log();
     EXPECT_FALSE(IsInRunningObjectTable(run_.serviceId()));
   }
-  // Holds the first client's process from the moment it started, so that its exit code can be
-  // read whoever ends it.
+  // Holds the first client's process, so that its exit code can be read whoever ends it.
   void WatchClient() {
     ASSERT_TRUE(run_.WaitForOut("connected thread=", kWaitMs)) << run_.Out() << run_.Log();
     const std::vector<DWORD> pids = ClientPids(run_.Out());

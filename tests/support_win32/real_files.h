@@ -1,7 +1,6 @@
 #pragma once
-// A host on the fake platform whose file system is the real one, for tests under Wine: INI
-// files and the shell's path functions are Windows's own, everything else stays fake. The
-// executable seems to lie in a scratch directory of its own.
+// A host on the fake platform with the real file system (INI files and path functions are
+// Windows's own); the executable seems to lie in a scratch directory of its own.
 
 #include <memory>
 #include <string>

@@ -107,27 +107,18 @@ class StandInService final : public IService {
   ComPtr<ITypeInfo> info_;
 };
 
-// The vtable half of the dual interface: DispInvoke calls through it.
+// The vtable half of the dual interface, which DispInvoke calls through.
 [[nodiscard]] HRESULT LoadServiceTypeInfo(ComPtr<ITypeInfo>& out) {
   ComPtr<ITypeLib> lib;
   HRESULT hr = LoadTypeLibEx(Widen(AgentExePath()).c_str(), REGKIND_NONE, lib.put());
-  if (FAILED(hr)) return hr;
   ComPtr<ITypeInfo> info;
-  hr = lib->GetTypeInfoOfGuid(IID_IService, info.put());
+  if (SUCCEEDED(hr)) hr = lib->GetTypeInfoOfGuid(IID_IService, info.put());
   if (FAILED(hr)) return hr;
-  TYPEATTR* attr = nullptr;
-  hr = info->GetTypeAttr(&attr);
-  if (FAILED(hr)) return hr;
-  const bool isDispatch = attr->typekind == TKIND_DISPATCH;
-  info->ReleaseTypeAttr(attr);
-  if (!isDispatch) {
-    out = info;
-    return S_OK;
-  }
   HREFTYPE vtable;
-  hr = info->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtable);
-  if (FAILED(hr)) return hr;
-  return info->GetRefTypeInfo(vtable, out.put());
+  if (SUCCEEDED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtable)))
+    return info->GetRefTypeInfo(vtable, out.put());
+  out = info;  // not the dispatch half: already the vtable
+  return S_OK;
 }
 
 }  // namespace

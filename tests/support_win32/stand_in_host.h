@@ -1,12 +1,8 @@
 #pragma once
 // A stand-in for the host's control object: a bare IService that records every call, published
-// in the running-object table under a file moniker named by a fresh ServiceID, the way the host
-// publishes its own object. Clients find and call it exactly as they would the host; tests read
-// what arrived, and benchmarks use it as the floor that the host's own object is measured
-// against.
-//
-// The object lives on a thread of its own (a single-threaded apartment with a message loop, like
-// the host's run loop), so the test's thread may block and wait while clients call.
+// in the running-object table under a fresh ServiceID as the host publishes its own. Benchmarks
+// measure the host against it. It lives on an apartment thread of its own, so the test's thread
+// may block while clients call.
 
 #include <windows.h>
 // oleauto.h needs the types of windows.h.

@@ -29,11 +29,6 @@ void PrintLine(const char* prefix, const std::string& text) {
   std::fflush(stdout);
 }
 
-void Usage() {
-  std::fprintf(stderr,
-               "usage: run_exit_code [--timeout-ms N] [--dismiss-boxes] -- <program> [args...]\n");
-}
-
 // Quotes one argument so that the C runtime of the child parses it back unchanged: backslashes
 // double only where they precede a quote.
 std::string QuoteArgument(const std::string& arg) {
@@ -96,7 +91,8 @@ int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   Options options;
   if (!ParseArgs(argc, argv, options)) {
-    Usage();
+    std::fprintf(
+        stderr, "usage: run_exit_code [--timeout-ms N] [--dismiss-boxes] -- <program> [args...]\n");
     return kCannotRun;
   }
 

@@ -1,6 +1,4 @@
 // The contract tests' backend natively: the fake platform.
-#include <thread>
-
 #include "platform/contract/contract_backend.h"
 #include "platform/fake/fake_platform.h"
 
@@ -21,8 +19,6 @@ class FakeBackend final : public ContractBackend {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     return std::string("Software\\KeldranContract\\") + (info ? info->name() : "test");
   }
-  void RunOnOtherThread(const std::function<void()>& fn) override { std::thread(fn).join(); }
-  std::string Name() const override { return "fake"; }
 
  private:
   fake::FakePlatform fake_;

@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/contract/contract_backend.h"
@@ -64,10 +63,6 @@ class Win32Backend final : public ContractBackend {
     keys_.push_back(path);
     return path;
   }
-
-  void RunOnOtherThread(const std::function<void()>& fn) override { std::thread(fn).join(); }
-
-  std::string Name() const override { return "win32"; }
 
  private:
   static unsigned Next() {

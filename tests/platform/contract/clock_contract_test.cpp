@@ -22,19 +22,5 @@ TEST_F(ClockContractTest, SleepMovesTheTickCountTheSecondsAndThePerformanceCount
   EXPECT_GT(p_.clock.PerformanceCounter(), counter);
 }
 
-TEST_F(ClockContractTest, LocalTimeFieldsAreInRange) {
-  LocalTime t = p_.clock.LocalNow();
-  EXPECT_GE(t.year, 2000);
-  EXPECT_GE(t.month, 1);
-  EXPECT_LE(t.month, 12);
-  EXPECT_LE(t.dayOfWeek, 6);
-  EXPECT_GE(t.day, 1);
-  EXPECT_LE(t.day, 31);
-  EXPECT_LE(t.hour, 23);
-  EXPECT_LE(t.minute, 59);
-  EXPECT_LE(t.second, 59);
-  EXPECT_LE(t.milliseconds, 999);
-}
-
 }  // namespace
 }  // namespace keldran::contract

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "platform/contract/contract_test.h"
 
 namespace keldran::contract {
@@ -6,11 +8,13 @@ namespace {
 using SystemTextsContractTest = ContractTest;
 
 TEST_F(SystemTextsContractTest, SystemMessagesAreTheSystemsTextsWithTheirLineEndOrNone) {
-  EXPECT_EQ(p_.texts.SystemMessage(0), "Success.\r\n");
-  EXPECT_EQ(p_.texts.SystemMessage(2), "File not found.\r\n");
-  EXPECT_EQ(p_.texts.SystemMessage(5), "Access denied.\r\n");
-  EXPECT_EQ(p_.texts.SystemMessage(32), "Sharing violation.\r\n");
-  EXPECT_EQ(p_.texts.SystemMessage(1460), "Timeout.\r\n");
+  const std::pair<std::uint32_t, const char*> known[] = {{0, "Success."},
+                                                         {2, "File not found."},
+                                                         {5, "Access denied."},
+                                                         {32, "Sharing violation."},
+                                                         {1460, "Timeout."}};
+  for (const auto& [code, text] : known)
+    EXPECT_EQ(p_.texts.SystemMessage(code), std::string(text) + "\r\n");
   // An unknown code has no text, and the last error says why.
   p_.texts.SetLastError(0);
   EXPECT_EQ(p_.texts.SystemMessage(0x2FFFF), std::nullopt);
@@ -36,13 +40,9 @@ TEST_F(SystemTextsContractTest, AnsiTextIsInTheAnsiCodePageOneByteACharacter) {
   EXPECT_EQ(p_.texts.WideToAnsi(u"\u20ac\u0081"), "\x80\x81");
   EXPECT_EQ(p_.texts.AnsiToWide(""), u"");
   EXPECT_EQ(p_.texts.WideToAnsi(u""), "");
-  // CharNext steps one byte at a time.
-  const std::string text = "a\xe9z";
-  EXPECT_EQ(p_.texts.CharNext(text, 0), 1u);
-  EXPECT_EQ(p_.texts.CharNext(text, 1), 2u);
-  EXPECT_EQ(p_.texts.CharNext(text, 2), 3u);
-  // At the end it stays at the end.
-  EXPECT_EQ(p_.texts.CharNext(text, 3), 3u);
+  // CharNext steps one byte at a time and stays at the end.
+  for (std::size_t at = 0; at <= 3; ++at)
+    EXPECT_EQ(p_.texts.CharNext("a\xe9z", at), std::min<std::size_t>(at + 1, 3));
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
+#include <utility>
 
 #include "platform/win32/backend.h"
 #include "platform/win32/unique_handle.h"
@@ -46,8 +46,7 @@ class ShellTest : public ::testing::Test {
   std::string dir_;
 };
 
-// Target, arguments, description and working folder are read back from the host's own
-// registration by the registration end-to-end test; here what it leaves empty.
+// What the host's own shortcuts leave empty (the rest is read back end to end).
 TEST_F(ShellTest, ShortcutsReadBackAsSaved) {
   ShortcutDefinition saved;
   saved.path = dir_ + "\\Agent.lnk";
@@ -75,11 +74,9 @@ TEST_F(ShellTest, FolderTreesAreCountedAndDeletedWhole) {
   Touch(dir_ + "\\tree\\sub\\c.txt");
   ::SetFileAttributesA((dir_ + "\\tree\\sub\\c.txt").c_str(), FILE_ATTRIBUTE_READONLY);
 
-  std::uint32_t files = 0;
-  std::uint32_t folders = 0;
+  std::uint32_t files = 0, folders = 0;
   ASSERT_EQ(p_.shell.FolderCounts(dir_ + "\\tree\\", &files, &folders), kSOk);
-  EXPECT_EQ(files, 2u);
-  EXPECT_EQ(folders, 1u);
+  EXPECT_EQ(std::pair(files, folders), std::pair(2u, 1u));
   EXPECT_TRUE(p_.shell.FolderExists(dir_ + "\\tree"));
   EXPECT_FALSE(p_.shell.FileExists(dir_ + "\\tree"));
   EXPECT_FALSE(p_.shell.FolderExists(dir_ + "\\tree\\a.txt"));
@@ -115,13 +112,11 @@ std::string UnixPath(const std::string& path) {
   return result;
 }
 
-bool Exists(const std::string& path) {
-  return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool WaitFor(const std::function<bool()>& done) {
-  for (int i = 0; i < 250 && !done(); ++i) ::Sleep(20);
-  return done();
+// Waits up to 5 s for the path to exist or not.
+bool WaitForExistence(const std::string& path, bool exists) {
+  for (int i = 0; i < 250; ++i, ::Sleep(20))
+    if ((::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) == exists) return true;
+  return false;
 }
 
 // A link inside a folder being deleted, or the folder itself being a link, is never entered:
@@ -137,7 +132,7 @@ TEST_F(ShellTest, FolderDeletionNeverEntersALink) {
   // Quoted: the prefix lies in the checkout, whose path may hold blanks.
   ASSERT_TRUE(
       RunUnix("Z:\\bin\\ln -s \"" + UnixPath(outside) + "\" \"" + UnixPath(dir_) + "/tree/link\""));
-  ASSERT_TRUE(WaitFor([&] { return Exists(link); }));
+  ASSERT_TRUE(WaitForExistence(link, true));
   ASSERT_TRUE(::GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
 
   (void)p_.shell.DeleteFolder(link);
@@ -145,7 +140,7 @@ TEST_F(ShellTest, FolderDeletionNeverEntersALink) {
   EXPECT_TRUE(p_.shell.FileExists(outside + "\\keep.txt"));
 
   ASSERT_TRUE(RunUnix("Z:\\bin\\rm -f \"" + UnixPath(dir_) + "/tree/link\""));
-  EXPECT_TRUE(WaitFor([&] { return !Exists(link); }));
+  EXPECT_TRUE(WaitForExistence(link, false));
 }
 
 }  // namespace

@@ -19,23 +19,18 @@ struct RecordingTraits {
 };
 using Recorded = UniqueHandle<RecordingTraits>;
 
-class UniqueHandleTest : public ::testing::Test {
- protected:
-  UniqueHandleTest() { RecordingTraits::closed.clear(); }
-  const std::vector<int>& closed() const { return RecordingTraits::closed; }
-};
-
-TEST_F(UniqueHandleTest, ClosesEachValueOnceWhateverHandsItOver) {
+TEST(UniqueHandleTest, ClosesEachValueOnceWhateverHandsItOver) {
+  RecordingTraits::closed.clear();
   {
     Recorded none;
     EXPECT_FALSE(none);
     Recorded a(1);
     Recorded b(std::move(a));
     EXPECT_FALSE(a);  // NOLINT(bugprone-use-after-move): moved-from state is the point
-    EXPECT_TRUE(closed().empty());
+    EXPECT_TRUE(RecordingTraits::closed.empty());
     Recorded c(2);
     c = std::move(b);  // closes what c held, takes b's
-    EXPECT_EQ(closed(), std::vector<int>{2});
+    EXPECT_EQ(RecordingTraits::closed, std::vector<int>{2});
     c = std::move(c);  // self-move keeps it
     EXPECT_EQ(c.get(), 1);
     c.reset(3);
@@ -43,26 +38,22 @@ TEST_F(UniqueHandleTest, ClosesEachValueOnceWhateverHandsItOver) {
     *c.put() = 4;
     *c.put() = 5;  // put closes the old value first
   }
-  EXPECT_EQ(closed(), (std::vector<int>{2, 1, 4, 5}));
+  EXPECT_EQ(RecordingTraits::closed, (std::vector<int>{2, 1, 4, 5}));
 }
 
-TEST_F(UniqueHandleTest, ClosingKeepsTheCallersLastError) {
+// Closing keeps the caller's last error, also when a real close fails; file owners take
+// INVALID_HANDLE_VALUE for none.
+TEST(UniqueHandleTest, ClosingKeepsTheLastErrorAndInvalidHandleValueIsNone) {
   ::SetLastError(ERROR_FILE_NOT_FOUND);
   { Recorded a(1); }
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-
-  // The same with a real close that fails.
   UniqueKernelHandle bogus(reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x1234)));
   HANDLE none =
       ::CreateFileA("C:\\no\\such\\file.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_EQ(none, INVALID_HANDLE_VALUE);
   bogus.reset();
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-}
-
-TEST_F(UniqueHandleTest, FileOwnersTreatInvalidHandleValueAsNone) {
-  UniqueFile file(
-      ::CreateFileA("C:\\no\\such\\file.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  UniqueFile file(none);
   EXPECT_FALSE(file);
   UniqueKernelHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
   EXPECT_TRUE(event);
