@@ -107,32 +107,21 @@ namespace {
 
 TEST(ClientSettingsTest, PriorityAffinityAndExitCodesParseOrSayWhy) {
   std::string why;
-  struct Priority {
-    const char* text;
-    std::optional<std::uint32_t> value;
-  } priorities[] = {{"", 0u},
-                    {"idle", 0x40u},
-                    {" Below Normal ", 0x4000u},
-                    {"below_normal", 0x4000u},
-                    {"ABOVE-NORMAL", 0x8000u},
-                    {"high", 0x80u},
-                    {"realtime", std::nullopt},
-                    {"below  normal x", std::nullopt}};
-  for (const Priority& p : priorities) EXPECT_EQ(ParsePriority(p.text, &why), p.value) << p.text;
-
-  struct Affinity {
-    const char* text;
-    std::optional<std::uint64_t> mask;
-  } affinities[] = {{"", 0u},
-                    {"0", 1u},
-                    {"0,2-3", 0xDu},
-                    {" 1 , 63 ", 0x8000000000000002ull},
-                    {"3-2", std::nullopt},
-                    {"64", std::nullopt},
-                    {"1,,2", std::nullopt},
-                    {"-1", std::nullopt},
-                    {"0x1", std::nullopt}};
-  for (const Affinity& a : affinities) EXPECT_EQ(ParseAffinity(a.text, &why), a.mask) << a.text;
+  const std::pair<const char*, std::optional<std::uint32_t>> priorities[] = {
+      {"", 0u},
+      {"idle", 0x40u},
+      {" Below Normal ", 0x4000u},
+      {"below_normal", 0x4000u},
+      {"ABOVE-NORMAL", 0x8000u},
+      {"high", 0x80u},
+      {"realtime", {}},
+      {"below  normal x", {}}};
+  for (const auto& [text, value] : priorities) EXPECT_EQ(ParsePriority(text, &why), value) << text;
+  const std::pair<const char*, std::optional<std::uint64_t>> affinities[] = {
+      {"", 0u},    {"0", 1u},  {"0,2-3", 0xDu}, {" 1 , 63 ", 0x8000000000000002ull},
+      {"3-2", {}}, {"64", {}}, {"1,,2", {}},    {"-1", {}},
+      {"0x1", {}}};
+  for (const auto& [text, mask] : affinities) EXPECT_EQ(ParseAffinity(text, &why), mask) << text;
   EXPECT_EQ(why, "\"0x1\" is not a list of processor numbers 0 to 63 and ranges such as 2-5");
 
   using Codes = std::vector<std::uint32_t>;

@@ -1,4 +1,6 @@
 // What each IService method does to the host, with the edge cases a client can produce.
+#include <tuple>
+
 #include "app/status_report.h"
 #include "log/text.h"
 #include "support/host_fixture.h"
@@ -25,12 +27,11 @@ class ServiceCallsTest : public testing::RunFixture {
  protected:
   ServiceCallsTest() {
     StartClient();
-    // Balloons need the icon and a started client; the window adds the icon.
+    // Balloons need a started client and the window's icon.
     (void)host.window.Create(config.DisplayName);
   }
 
   RecordingRun run;
-  // The calls under test, wired to the recording run instead of the host's.
   ServiceCalls calls{fake.platform(), host.events, host.ini, supervisor, host.window, run};
 };
 
@@ -44,10 +45,9 @@ TEST_F(ServiceCallsTest, PauseAndResumeAreReportedAndShownUnlessTheHostIsQuiet) 
   ASSERT_EQ(calls.Progress(&text, 0), kSOk);  // a progress report resumes too
   EXPECT_EQ(Count(109), 2u);
   EXPECT_EQ(Count(110), 2u);
-  const auto balloons = fake.dialogs.Balloons();
-  ASSERT_EQ(balloons.size(), 2u);
-  EXPECT_EQ(balloons[0].info, "The server has paused");
-  EXPECT_EQ(balloons[1].info, "The server has resumed");
+  std::vector<std::string> shown;
+  for (const auto& b : fake.dialogs.Balloons()) shown.push_back(b.info);
+  EXPECT_EQ(shown, (std::vector<std::string>{"The server has paused", "The server has resumed"}));
   EXPECT_EQ(run.states,
             (std::vector<std::uint32_t>{service_state::kPaused, service_state::kRunning,
                                         service_state::kPaused, service_state::kRunning}));
@@ -134,11 +134,10 @@ TEST_F(ServiceCallsTest, ABalloonTypeThatIsNoKindShowsAsInformationAndNoTextRemo
     EXPECT_EQ(explained, c.type != static_cast<std::int32_t>(c.shown)) << c.type;
   }
   EXPECT_EQ(fake.dialogs.Balloons().front().timeoutOrVersion, 30000u);
-  // A balloon without text removes the one shown.
   ASSERT_EQ(calls.ShowBalloon(nullptr, 1), kSOk);
-  EXPECT_EQ(fake.dialogs.Balloons().back().info, "");
-  EXPECT_EQ(fake.dialogs.Balloons().back().infoFlags, 0u);
-  EXPECT_EQ(fake.dialogs.Balloons().back().timeoutOrVersion, 0u);
+  const auto removal = fake.dialogs.Balloons().back();
+  EXPECT_EQ(std::tie(removal.info, removal.infoFlags, removal.timeoutOrVersion),
+            std::make_tuple("", 0u, 0u));
 }
 
 TEST_F(ServiceCallsTest, StatusTellsTheClientsLifeAsTheHostSeesIt) {

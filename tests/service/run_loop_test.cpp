@@ -8,43 +8,9 @@ namespace {
 
 class RunLoopTest : public testing::RunFixture {};
 
-TEST_F(RunLoopTest, AnApplicationRunPublishesTheHostStartsTheClientAndServesUntilStop) {
-  bool registeredWhileServing = false;
-  WindowClassAndStyle window;
-  fake.clock.After(5000, [&] {
-    registeredWhileServing = fake.com.IsRegistered(kServiceId);
-    ASSERT_EQ(fake.windowing.Windows().size(), 1u);
-    window = fake.windowing.ClassOf(fake.windowing.Windows()[0]);
-    ASSERT_EQ(calls.Stop(), kSOk);
-  });
-  RunHost();
-  EXPECT_TRUE(registeredWhileServing);
-  // The service window is hidden, with the display name and its styles.
-  EXPECT_EQ(window.title, "Keldran Grid Agent 3.21");
-  EXPECT_EQ(window.style, 0x06CF0000u);
-  EXPECT_EQ(window.exStyle, 0x00040100u);
-  EXPECT_EQ(window.classStyle, 0x0Bu);
-  // Only callers of the host's own account find it (no ROTFLAGS_ALLOWANYCLIENT).
-  EXPECT_EQ(fake.com.RegistrationAttempts(),
-            std::vector<std::string>{std::string(kServiceId) + " flags=1"});
-  EXPECT_EQ(fake.com.SecurityCalls(), 1);
-  EXPECT_EQ(fake.windowing.TimerCount(), 1u);
-  EXPECT_EQ(Count(104), 1u);
-  EXPECT_EQ(Count(105), 1u);
-  EXPECT_EQ(Count(111), 1u);
-  // Everything is taken down.
-  EXPECT_FALSE(fake.com.IsRegistered(kServiceId));
-  EXPECT_TRUE(fake.windowing.Windows().empty());
-  auto child = fake.processes.LastChild();
-  ASSERT_TRUE(child);
-  EXPECT_TRUE(child->terminated);
-  EXPECT_EQ(child->exitCode, 1460u);
-  EXPECT_EQ(child->currentDirectory, "C:\\Grid");
-  EXPECT_FALSE(host.service.runFailed());
-}
-
-TEST_F(RunLoopTest, ShutdownKillsTheClientBeforeReleasingTheObjectAndRevoking) {
-  // The object notes, as it is released, whether the client is dead and the table entry there.
+TEST_F(RunLoopTest, AnApplicationRunServesUntilStopThenKillsTheClientBeforeReleasingAndRevoking) {
+  // The published object notes, as it is released, whether the client is dead and the object
+  // still in the table.
   struct Witness {
     fake::FakePlatform* fake;
     std::vector<std::string> order;
@@ -57,13 +23,25 @@ TEST_F(RunLoopTest, ShutdownKillsTheClientBeforeReleasingTheObjectAndRevoking) {
                          (w->fake->com.IsRegistered(kServiceId) ? " before revoke" : ""));
     });
   };
-  fake.clock.After(1000, [&] {
+  fake.clock.After(5000, [&] {
+    const bool serving = fake.com.IsRegistered(kServiceId) && fake.windowing.Windows().size() == 1;
+    witness.order.push_back(serving ? "serving" : "not serving");
     ASSERT_EQ(calls.Stop(), kSOk);
-    witness.order.push_back("stop");
   });
   RunHost();
-  ASSERT_EQ(witness.order, (std::vector<std::string>{"stop", "released after kill before revoke"}));
+  EXPECT_EQ(witness.order,
+            (std::vector<std::string>{"serving", "released after kill before revoke"}));
+  // Only callers of the host's own account find it (no ROTFLAGS_ALLOWANYCLIENT).
+  EXPECT_EQ(fake.com.RegistrationAttempts(),
+            std::vector<std::string>{std::string(kServiceId) + " flags=1"});
+  EXPECT_EQ(Count(104), 1u);
+  EXPECT_EQ(Count(105), 1u);
+  EXPECT_EQ(Count(111), 1u);
   EXPECT_FALSE(fake.com.IsRegistered(kServiceId));
+  EXPECT_TRUE(fake.windowing.Windows().empty());
+  EXPECT_EQ(fake.processes.LastChild()->exitCode, 1460u);
+  EXPECT_EQ(fake.processes.LastChild()->currentDirectory, "C:\\Grid");
+  EXPECT_FALSE(host.service.runFailed());
 }
 
 TEST_F(RunLoopTest, AFailedFirstStartSkipsTheLoopButStillShutsDown) {
@@ -74,7 +52,6 @@ TEST_F(RunLoopTest, AFailedFirstStartSkipsTheLoopButStillShutsDown) {
   EXPECT_TRUE(host.service.runFailed());
   EXPECT_FALSE(fake.com.IsRegistered(kServiceId));
   EXPECT_TRUE(fake.windowing.Windows().empty());
-  // No client ever started: the failure is the exit notice.
   auto boxes = fake.dialogs.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text.rfind("Client NOT started : Cannot run command:", 0), 0u);
@@ -90,35 +67,40 @@ TEST_F(RunLoopTest, AFailureCaughtInAnOsCallbackBecomesAnErrorRecord) {
 
 // Each failure in a host of its own: a first case's failed run must not hide a second's.
 struct SetUpFailure {
-  const char* fault;
+  const char* fault;  // "": the object to publish cannot be made
   const char* text;
+  const char* why;  // nullptr: no error text
 };
 class RunSetUpTest : public testing::RunFixture,
                      public ::testing::WithParamInterface<SetUpFailure> {};
 
 TEST_P(RunSetUpTest, AFailureToSetUpComOrTheWatchdogEndsTheRunReportedBeforeTheClient) {
-  // Without its call security the host would be open to every local user: it serves no one;
-  // without its timer no heartbeat would be checked.
-  fake.faults.Fail(GetParam().fault, 0x80070005u);
+  if (*GetParam().fault)
+    fake.faults.Fail(GetParam().fault, 0x80070005u);
+  else
+    makeObject = [] { return ObjectRef(); };
   RunHost();
-  auto events = fake.eventLog.EventsWithId(106);
+  const std::vector<std::string> events = Insertions(106);
   ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].strings[0].rfind(GetParam().text, 0), 0u);
-  const bool why = events[0].strings[0].find("(0x80070005) Access denied.") != std::string::npos;
-  EXPECT_EQ(why, GetParam().fault != std::string("SetTimer"));
+  EXPECT_EQ(events[0].rfind(GetParam().text, 0), 0u);
+  const std::size_t why = events[0].find(GetParam().why ? GetParam().why : "(0x");
+  EXPECT_EQ(why != std::string::npos, GetParam().why != nullptr) << events[0];
   EXPECT_FALSE(fake.com.IsRegistered(kServiceId));
   EXPECT_EQ(ClientStarts(), 0u);
   EXPECT_TRUE(fake.windowing.Windows().empty());
   EXPECT_TRUE(host.service.runFailed());
 }
 
+constexpr const char* kDenied = "(0x80070005) Access denied.";
 INSTANTIATE_TEST_SUITE_P(
     EachStep, RunSetUpTest,
-    ::testing::Values(
-        SetUpFailure{"CoInitialize", ": Cannot initialize COM :"},
-        SetUpFailure{"CoInitializeSecurity", ": Cannot secure the control interface :"},
-        SetUpFailure{"IRunningObjectTable::Register", ": Cannot register service in ROT :"},
-        SetUpFailure{"SetTimer", ": Cannot start the watchdog's timer :"}));
+    ::testing::Values(SetUpFailure{"CoInitialize", ": Cannot initialize COM :", kDenied},
+                      SetUpFailure{"CoInitializeSecurity",
+                                   ": Cannot secure the control interface :", kDenied},
+                      SetUpFailure{"IRunningObjectTable::Register",
+                                   ": Cannot register service in ROT :", kDenied},
+                      SetUpFailure{"", ": Cannot register service in ROT :", "(0x80004005)"},
+                      SetUpFailure{"SetTimer", ": Cannot start the watchdog's timer :", nullptr}));
 
 TEST_F(RunLoopTest, AControlDocumentThatCannotBeChangedEndsTheRunFirst) {
   config.CtrlDoc = "C:\\Grid\\missing.doc";
@@ -129,7 +111,7 @@ TEST_F(RunLoopTest, AControlDocumentThatCannotBeChangedEndsTheRunFirst) {
   EXPECT_TRUE(host.service.runFailed());
 }
 
-TEST_F(RunLoopTest, AStopThroughTheWindowKeepsServingMessagesUntilTheClientEnds) {
+TEST_F(RunLoopTest, AStopServesMessagesUntilTheClientEndsWhichIsNeitherADeathNorRestarted) {
   // Another window of the run-loop thread stands for the COM calls that the stop's wait must
   // keep answering.
   std::vector<std::uint64_t> served;
@@ -148,21 +130,22 @@ TEST_F(RunLoopTest, AStopThroughTheWindowKeepsServingMessagesUntilTheClientEnds)
   fake.clock.After(4000, [&] { ASSERT_EQ(calls.RequestStop(), kSOk); });
   fake.clock.After(5000, [&] {
     ASSERT_TRUE(fake.windowing.PostMessage(other, window_message::kUser, 0, 0));
-    // The client answers the call, then ends; asking to stop again changes nothing.
-    ASSERT_EQ(calls.Stop(), kSOk);
+    ASSERT_EQ(calls.Stop(), kSOk);  // asking again changes nothing
     ASSERT_EQ(calls.RequestStop(), kSOk);
-    const std::uint32_t pid = fake.processes.LastChild()->processId;
-    fake.clock.After(1000, [this, pid] { fake.processes.ExitChild(pid, 0); });
+  });
+  fake.clock.After(6000, [&] {
+    fake.processes.ExitChild(fake.processes.LastChild()->processId, 0);
+    EXPECT_EQ(supervisor.WatchdogTick(), TickOutcome::kGoOn);
+    ASSERT_EQ(calls.Restart(), kSOk);
   });
   RunHost();
   EXPECT_EQ(served, std::vector<std::uint64_t>{5000});
   EXPECT_EQ(fake.clock.Elapsed(), 6000u) << "the run ends once the client has";
   EXPECT_EQ(ClientEvents(), std::vector<std::uintptr_t>{client_event::kStop});
-  EXPECT_EQ(Count(111), 0u);
+  EXPECT_EQ(Count(111) + Count(108), 0u);
   EXPECT_EQ(Count(401), 1u);
   EXPECT_EQ(ClientStarts(), 1u);
-  EXPECT_EQ(fake.windowing.Windows(), std::vector<WindowHandle>{other})
-      << "the service window went";
+  EXPECT_EQ(fake.windowing.Windows(), std::vector<WindowHandle>{other});
   EXPECT_FALSE(host.service.runFailed());
 }
 
@@ -175,8 +158,7 @@ TEST_F(RunLoopTest, TheLastComLockEndsAnApplicationRun) {
 }
 
 TEST_F(RunLoopTest, ADeathIsHeardOfAtOnceButAClientThatKeepsDyingStartsOnceASecond) {
-  // The first client works for 2.5 s and is replaced the moment it dies; every later one lives
-  // 200 ms and is started again a second after its own start, until the stop.
+  // The first client lives 2.5 s, every later one 200 ms.
   std::vector<std::uint64_t> starts;
   fake::FakeProgram first = fake::FakeProgram::ExitsAfter(2500, 7);
   fake::FakeProgram later = fake::FakeProgram::ExitsAfter(200, 7);
@@ -190,8 +172,7 @@ TEST_F(RunLoopTest, ADeathIsHeardOfAtOnceButAClientThatKeepsDyingStartsOnceASeco
   EXPECT_EQ(starts,
             (std::vector<std::uint64_t>{0, 2500, 3500, 4500, 5500, 6500, 7500, 8500, 9500}));
   EXPECT_EQ(Count(108), 9u);
-  EXPECT_EQ(fake.processes.OpenHandleCount(),
-            3u);  // only the last child's handles and job stay open
+  EXPECT_EQ(fake.processes.OpenHandleCount(), 3u) << "the last child's handles and job only";
 }
 
 }  // namespace

@@ -64,7 +64,9 @@ struct FakeHost {
 
   fake::FakePlatform fake;
   // What the run publishes; a test may put its own object there.
-  std::function<ObjectRef()> makeObject = [] { return fake::FakeCom::MakeObject("CService"); };
+  std::function<ObjectRef()> makeObject = [] {
+    return ObjectRef(new int(0), [](void* p) { delete static_cast<int*>(p); });
+  };
   Host host;
 };
 
@@ -100,9 +102,8 @@ class HostFixture : public ::testing::Test, public FakeHost {
   ServiceCalls& calls = host.calls;
 };
 
-// A configured host ready to run its client: the client program exists (it runs until killed
-// unless a test says otherwise) and what the run reads of the configuration is as its load would
-// leave it.
+// A configured host ready to run its client, which runs until killed unless a test says
+// otherwise.
 class RunFixture : public HostFixture {
  protected:
   static constexpr const char* kClient = "C:\\Grid\\client.exe";

@@ -27,10 +27,6 @@ FakeCom::FakeCom(FaultPlan& faults, FakeSystemTexts& texts) : FakeArea(faults, t
 
 FakeCom::~FakeCom() = default;
 
-ObjectRef FakeCom::MakeObject(const std::string& label) {
-  return ObjectRef(new FakeObject{label}, [](void* p) { delete static_cast<FakeObject*>(p); });
-}
-
 HResult FakeCom::Initialize() {
   std::lock_guard lock(mutex_);
   if (auto hr = InjectedHResult("CoInitialize")) return *hr;
@@ -40,9 +36,7 @@ HResult FakeCom::Initialize() {
 
 HResult FakeCom::InitializeSecurity() {
   std::lock_guard lock(mutex_);
-  if (auto hr = InjectedHResult("CoInitializeSecurity")) return *hr;
-  ++securityCalls_;
-  return kSOk;
+  return InjectedHResult("CoInitializeSecurity").value_or(kSOk);
 }
 
 HResult FakeCom::RegisterInRunningObjectTable(const std::string& monikerName,
@@ -71,17 +65,10 @@ HResult FakeCom::FindInRunningObjectTable(const std::string& monikerName,
   const std::string key = FoldCase(monikerName);
   auto foreign = foreign_.find(key);
   if (!own && foreign == foreign_.end()) return kSOk;
-  std::function<HResult()> onStop =
-      foreign != foreign_.end() ? foreign->second.onRequestStop : [] { return kSOk; };
-  *host = std::make_unique<FakeRunningHost>(
-      [this, key, onStop] {
-        {
-          std::lock_guard inner(mutex_);
-          ++stopCalls_[key];
-        }
-        return onStop();
-      },
-      foreign != foreign_.end() ? foreign->second.status : std::string());
+  *host =
+      foreign != foreign_.end()
+          ? std::make_unique<FakeRunningHost>(foreign->second.onRequestStop, foreign->second.status)
+          : std::make_unique<FakeRunningHost>([] { return kSOk; }, std::string());
   return kSOk;
 }
 
@@ -130,12 +117,6 @@ void FakeCom::AddForeignHost(const std::string& monikerName, std::function<HResu
 void FakeCom::RemoveForeignHost(const std::string& monikerName) {
   std::lock_guard lock(mutex_);
   foreign_.erase(FoldCase(monikerName));
-}
-
-int FakeCom::RequestStopCalls(const std::string& monikerName) const {
-  std::lock_guard lock(mutex_);
-  auto it = stopCalls_.find(FoldCase(monikerName));
-  return it == stopCalls_.end() ? 0 : it->second;
 }
 
 }  // namespace keldran::fake

@@ -1,7 +1,7 @@
 #pragma once
-// COM for the fake backend: a running-object table keyed by file-moniker name (compared without
-// regard to case, as file monikers are), predictable GUIDs, recorded type-library registrations
-// and hosts of other processes that the test sets up. No local server is ever found.
+// COM: a running-object table keyed by file-moniker name (without regard to case, as file
+// monikers are), predictable GUIDs, recorded type libraries and the test's hosts of other
+// processes. No local server is ever found.
 
 #include <cstdint>
 #include <functional>
@@ -15,11 +15,6 @@
 #include "platform/fake/fake_support.h"
 
 namespace keldran::fake {
-
-// What the fake's ObjectRefs point to; tests can make their own with MakeObject.
-struct FakeObject {
-  std::string label;
-};
 
 class FakeCom final : public ICom, private FakeArea {
  public:
@@ -40,17 +35,12 @@ class FakeCom final : public ICom, private FakeArea {
   HResult UnregisterTypeLibrary(const std::string& libid, std::uint16_t major,
                                 std::uint16_t minor) override;
 
-  static ObjectRef MakeObject(const std::string& label);
-
   bool IsRegistered(const std::string& monikerName) const;
   // A host of another process, registered under the name; its RequestStop calls the function.
   void AddForeignHost(const std::string& monikerName, std::function<HResult()> onRequestStop,
                       std::string status = std::string());
   // The host of another process ends: it is no longer found.
   void RemoveForeignHost(const std::string& monikerName);
-  // RequestStop calls that reached hosts found under the name.
-  int RequestStopCalls(const std::string& monikerName) const;
-  int SecurityCalls() const { return Locked(mutex_, securityCalls_); }
   // Registered module paths, and "-libid" for each unregistration, in order.
   std::vector<std::string> RegisteredTypeLibraries() const {
     return Locked(mutex_, typeLibraries_);
@@ -67,9 +57,7 @@ class FakeCom final : public ICom, private FakeArea {
     std::string status;  // what its QueryStatus answers
   };
   std::map<std::string, Foreign> foreign_;
-  std::map<std::string, int> stopCalls_;
   int initializeCalls_ = 0;
-  int securityCalls_ = 0;
   std::uint64_t nextGuid_ = 1;
   std::vector<std::string> typeLibraries_;
   std::vector<std::string> attempts_;

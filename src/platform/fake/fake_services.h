@@ -1,9 +1,7 @@
 #pragma once
-// The Service Control Manager for the fake backend: a service database with handles and
-// deletion on last close, and a dispatcher that runs the service main function at once when the
-// test says the process was started as a service (otherwise it fails with 1063, as outside the
-// SCM). Control codes reach the registered handler when the test sends them. The services of the
-// database never run (starting one is not modelled), so none can be controlled.
+// The Service Control Manager: a service database whose services never run, and a dispatcher
+// that runs the service main function at once if the test says the SCM started the process
+// (else 1063). The test sends control codes to the registered handler.
 
 #include <cstdint>
 #include <map>

@@ -41,12 +41,12 @@ void FakeWindowing::RunAsOtherThread(const std::function<void()>& action) {
   otherThread_ = 0;
 }
 
-Win32Error FakeWindowing::CreateWindow(const WindowClassAndStyle& windowClass,
-                                       WindowProcedure procedure, WindowHandle* window) {
+Win32Error FakeWindowing::CreateWindow(const WindowClassAndStyle&, WindowProcedure procedure,
+                                       WindowHandle* window) {
   std::unique_lock lock(mutex_);
   *window = 0;
   const WindowHandle handle = NewHandle();
-  windows_[handle] = Window{procedure, windowClass, CurrentThreadId()};
+  windows_[handle] = Window{procedure, CurrentThreadId()};
   lock.unlock();
   procedure(handle, window_message::kCreate, 0, 0);  // before the creation returns
   *window = handle;
@@ -266,12 +266,6 @@ std::vector<WindowHandle> FakeWindowing::Windows() const {
   std::vector<WindowHandle> out;
   for (const auto& [handle, _] : windows_) out.push_back(handle);
   return out;
-}
-
-WindowClassAndStyle FakeWindowing::ClassOf(WindowHandle window) const {
-  std::lock_guard lock(mutex_);
-  auto it = windows_.find(window);
-  return it == windows_.end() ? WindowClassAndStyle{} : it->second.windowClass;
 }
 
 std::vector<std::string> FakeWindowing::LoadedIcons() const {

@@ -1,11 +1,8 @@
 #pragma once
-// Windows, message queues and timers in virtual time. GetMessage hands out queued messages; when
-// the queue is empty it moves the clock to the next scheduled action (a timer tick, a child's
-// exit, a step of the test) and runs it, so a message loop runs a whole scenario without real
-// waiting. With nothing left to happen, or past a day of virtual time, GetMessage fails instead
-// of hanging, so a scenario that never ends shows up as a failure. Messages posted to windows
-// that are not the fake's own (a client's window) are recorded for the test to read. Painting is
-// not modelled.
+// Windows, message queues and timers in virtual time: with its queue empty, GetMessage runs the
+// clock's next action, so a message loop plays a whole scenario without real waiting, and fails
+// with nothing left to happen or past a day rather than hang. Messages posted to foreign windows
+// (a client's) are recorded for the test.
 
 #include <cstdint>
 #include <deque>
@@ -80,13 +77,8 @@ class FakeWindowing final : public IWindowing, private FakeArea {
     std::lock_guard lock(mutex_);
     foreignMessages_.erase(window);
   }
-  // The fake's own live windows and the class and style each was created with.
+  // The fake's own live windows.
   std::vector<WindowHandle> Windows() const;
-  WindowClassAndStyle ClassOf(WindowHandle window) const;
-  std::size_t TimerCount() const {
-    std::lock_guard lock(mutex_);
-    return timers_.size();
-  }
   std::string IconFileOf(IconHandle icon) const;
   // Where each icon that is still loaded came from (a path, or "#201"), in load order.
   std::vector<std::string> LoadedIcons() const;
@@ -94,7 +86,6 @@ class FakeWindowing final : public IWindowing, private FakeArea {
  private:
   struct Window {
     WindowProcedure procedure;
-    WindowClassAndStyle windowClass;
     std::uint32_t threadId;
   };
   std::deque<Message>& QueueOf(std::uint32_t threadId) { return queues_[threadId]; }
