@@ -41,6 +41,8 @@ TEST_P(TrayMenuTest, OffersDebugOrHideOnlyWhenTheClientAllowsItAndTheUserAsks) {
   StartClient();
   ASSERT_EQ(calls.NotifyCanDebug(c.canDebug), kSOk);
   ASSERT_EQ(calls.NotifyVisible(c.visible), kSOk);
+  const WideString clientTip = u"client tip";
+  ASSERT_EQ(calls.SetToolTip(&clientTip), kSOk);
   fake.dialogs.SetKeyDown(kShift, c.shift);
   fake.dialogs.SetKeyDown(kControl, c.control);
   (void)fake.windowing.SendMessage(host.window.handle(), host.messages.trayNotify,
@@ -56,25 +58,23 @@ TEST_P(TrayMenuTest, OffersDebugOrHideOnlyWhenTheClientAllowsItAndTheUserAsks) {
   EXPECT_EQ(menus[0].owner, host.window.handle());
   EXPECT_EQ(fake.dialogs.ForegroundRequests(), std::vector<WindowHandle>{host.window.handle()});
   EXPECT_EQ(fake.dialogs.OpenMenuCount(), 0u);
-  // The tooltip was taken away for the menu and is back.
-  EXPECT_EQ(fake.dialogs.NotifyCalls().back().data.tip, config.DisplayName);
+  // The client's tooltip was taken away for the menu and is back.
+  EXPECT_EQ(fake.dialogs.NotifyCalls().back().data.tip, "client tip");
 
   Ticks(config.Timeout + 5);
   EXPECT_EQ(Count(107), c.timeOutReported ? 1u : 0u);
   EXPECT_EQ(ClientStarts(), c.killed ? 2u : 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ByState, TrayMenuTest,
-    ::testing::Values(
-        MenuCase{"NoDebugForAClientThatForbidsIt", false, 0, true, true, false, nullptr, true,
-                 true},
-        MenuCase{"NoDebugUnlessAsked", true, 0, false, false, false, nullptr, true, true},
-        MenuCase{"ShiftAloneIsNotEnough", true, 0, true, false, false, nullptr, true, true},
-        MenuCase{"DebugSetting", true, 1, false, false, false, "Debug", false, false},
-        MenuCase{"ShiftControlDismissed", true, 0, true, true, false, "Debug", false, false},
-        MenuCase{"HideForAVisibleClient", true, 0, true, true, true, "Hide", true, false}),
-    [](const ::testing::TestParamInfo<MenuCase>& info) { return info.param.name; });
+const MenuCase kMenuCases[] = {
+    {"NoDebugForAClientThatForbidsIt", false, 0, true, true, false, nullptr, true, true},
+    {"NoDebugUnlessAsked", true, 0, false, false, false, nullptr, true, true},
+    {"ShiftAloneIsNotEnough", true, 0, true, false, false, nullptr, true, true},
+    {"DebugSetting", true, 1, false, false, false, "Debug", false, false},
+    {"ShiftControlDismissed", true, 0, true, true, false, "Debug", false, false},
+    {"HideForAVisibleClient", true, 0, true, true, true, "Hide", true, false}};
+INSTANTIATE_TEST_SUITE_P(ByState, TrayMenuTest, ::testing::ValuesIn(kMenuCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TrayTest, StopFromTheMenuAsksFirstAndOnlyOkStops) {
   WindowHandle window = 0;
