@@ -1,6 +1,4 @@
-// Registration where the state of several registrations matters: components with services of
-// their own share the COM pieces until the last one goes, an unregistration without rights
-// changes nothing, and the service settings that Windows refuses leave one warning.
+// Registrations of several components, one without rights, and service settings Windows refuses.
 #include "install/registration.h"
 
 #include "support/host_fixture.h"
@@ -16,7 +14,6 @@ class RegistrationStateTest : public ::testing::Test, public testing::FakeHost {
     fake.registry.PutKey(reg_root::kClassesRoot, "CLSID");
     flags.Quiet = true;
   }
-  // The component as its configuration load leaves it, in the plain form.
   static Configuration Component(const std::string& name, std::vector<std::uint32_t> recovery) {
     Configuration c;
     c.ServiceComp = name;

@@ -1,3 +1,5 @@
+// The DeleteRegKeys setting: which items are refused, how trees go, and how long a stuck key is
+// tried.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -28,20 +30,15 @@ class RegistryKeyDeletionTest : public testing::HostFixture {
     host.keyDeletion.DeleteRegistryKeys(config.DeleteRegKeys);
     return fake.clock.Elapsed() - before;
   }
-  // The log line of one deleted key, as the day file holds it.
   static std::string Deleted(const std::string& path) {
     return "#Grid# Deleted registry key: " + path;
-  }
-  static LoggedEvent Refused(const std::string& text) {
-    return {event_type::kError, category::kStartup, text};
   }
   static LoggedEvent Warned(const std::string& text) {
     return {event_type::kWarning, category::kStartup, text};
   }
 };
 
-// An item names its root exactly and a key below it, or it is refused at once: no retry and no
-// registry call. Empty items and a root alone are skipped; the rest of the setting goes on.
+// A refused item makes no registry call; empty items and a root alone are skipped.
 TEST_F(RegistryKeyDeletionTest, EachItemNamesARootAndAKeyOrIsRefusedAndTheRestGoesOn) {
   const std::string noRoot = "\n\nRoot must be HKLM\\ or HKCU\\";
   const std::string noName = "\n\nA key name must follow the root's backslash";
@@ -77,15 +74,14 @@ TEST_F(RegistryKeyDeletionTest, EachItemNamesARootAndAKeyOrIsRefusedAndTheRestGo
     if (!c.fromHkcu && !c.fromHklm) {
       EXPECT_EQ(fake.faults.Calls("RegDeleteKey") + fake.faults.Calls("RegOpenKeyEx"), calls);
     }
-    EXPECT_EQ(Logged(120),
-              c.refusal.empty() ? std::vector<LoggedEvent>{} : std::vector{Refused(c.refusal)});
+    const LoggedEvent refused{event_type::kError, category::kStartup, c.refusal};
+    EXPECT_EQ(Logged(120), c.refusal.empty() ? std::vector<LoggedEvent>{} : std::vector{refused});
   }
-  // A missing key is only logged.
   fake.registry.PutKey(kHklm, "Software\\B");
   Delete(";HKCU\\Software\\Missing;;HKCR\\x;HKLM\\Software\\B");
   EXPECT_FALSE(fake.registry.KeyExists(kHklm, "Software\\B"));
   EXPECT_NE(FindLine(LogText(), "#Grid# Deleted registry key (not found): Software\\Missing"),
-            std::string::npos);
+            std::string::npos);  // a missing key is only logged
   EXPECT_EQ(fake.registry.OpenHandleCount(), 0u);
 }
 
@@ -94,9 +90,8 @@ TEST_F(RegistryKeyDeletionTest, DeepTreeGoesChildrenFirstWithOneLinePerKey) {
   fake.registry.PutKey(kHkcu, "Software\\Tree\\a\\a2");
   fake.registry.PutString(kHkcu, "Software\\Tree\\b", "v", "value");
   fake.registry.PutKey(kHkcu, "Software\\Treehouse");
-  // One pass, no retry needed; the trailing backslash is not doubled in the children's paths.
+  // One pass, no retry; the trailing backslash is not doubled in the children's paths.
   EXPECT_EQ(Delete("HKCU\\Software\\Tree\\"), 0u);
-
   EXPECT_FALSE(fake.registry.KeyExists(kHkcu, "Software\\Tree"));
   EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software\\Treehouse"));
   const std::string log = LogText();
@@ -120,7 +115,6 @@ TEST_F(RegistryKeyDeletionTest, SubkeyNamedOutsideTheCodePageIsDeletedAtOnce) {
   fake.registry.PutKey(kHkcu, u"Software\\Tree\\\u043a\u043b\u044e\u0447\\deeper");
   fake.registry.PutKey(kHkcu, "Software\\Tree\\plain");
   EXPECT_EQ(Delete("HKCU\\Software\\Tree"), 0u);  // no retry
-
   EXPECT_FALSE(fake.registry.KeyExists(kHkcu, "Software\\Tree"));
   EXPECT_TRUE(fake.eventLog.Events().empty());
   // The log spells the name as the code page can.
@@ -136,13 +130,10 @@ TEST_F(RegistryKeyDeletionTest,
   fake.faults.Fail("RegDeleteKey", win32_error::kAccessDenied, -1);
   fake.clock.Advance(500);  // the first try is made half-way through a second
   const auto spent = Delete("HKCU\\Software\\Stuck");
-
-  // Retried while the whole-second time is not later than the first try's second plus ten:
-  // until 10.5 s have passed here, plus at most one last pause.
+  // Retried until the whole second passes the first try's plus ten, plus one pause at most.
   EXPECT_GE(spent, 10500u);
   EXPECT_LE(spent, 10500u + 256u);
-  // Each try asks twice (the plain delete and the delete after the children); the pauses are
-  // 256 ms at most.
+  // Each try asks twice (plain, then after the children); pauses are 256 ms at most.
   const int tries = fake.faults.Calls("RegDeleteKey") / 2;
   EXPECT_GE(tries * 256, static_cast<int>(spent));
 
@@ -150,7 +141,6 @@ TEST_F(RegistryKeyDeletionTest,
                                             "Error: 5 (0x00000005) Access denied.")});
   EXPECT_TRUE(fake.registry.KeyExists(kHkcu, "Software\\Stuck"));
   EXPECT_EQ(fake.registry.OpenHandleCount(), 0u);
-
   // Retries stop at the first success.
   fake.registry.PutKey(kHkcu, "Software\\Stuck\\child");
   fake.faults.Fail("RegDeleteKey", win32_error::kAccessDenied, 5);

@@ -1,5 +1,4 @@
-// The notices the tray makes of the component's events: balloons once a client runs, before that
-// the pending notice that the exit notice shows.
+// The component's events as notices: balloons once a client runs, else the exit notice's text.
 #include <gtest/gtest.h>
 
 #include <string>

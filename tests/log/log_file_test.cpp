@@ -1,11 +1,10 @@
-// Where records go: the day's file in the log directory, opened and closed per record under the
-// global mutex, and the trace echo to the event log; and what a failing file costs.
+// Where records go (the day's file, under the global mutex; the trace echo) and what failing costs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "support/log_fixture.h"
 
@@ -71,27 +70,17 @@ TEST(DayFileRetentionTest, OnlyDailyFilesOlderThanTheKeptDaysGoAcrossMonthsYears
       {"2024-02-01.LOG", "2024-03-03.log", 7, true},   // names ignore case
       {"2020-01-01.log", "2024-03-03.log", 0, false},  // no LogKeepDays: nothing goes
       {"2024-02-01.log", "notes.log", 7, false},
-      // Not daily files: left alone.
-      {"2024-00-10.log", "2024-03-03.log", 7, false},
-      {"2024-13-01.log", "2025-03-03.log", 7, false},
-      {"2024-02-00.log", "2024-03-03.log", 7, false},
-      {"2024-01-32.log", "2024-03-03.log", 7, false},
-      {"2024-1/-01.log", "2024-03-03.log", 7, false},
-      {"2024-1:-01.log", "2024-03-03.log", 7, false},
-      {"2024-02-01.txt", "2024-03-03.log", 7, false},
-      {"2024-02-01xlog", "2024-03-03.log", 7, false},
-      {"2024-02-01.lox", "2024-03-03.log", 7, false},
-      {"2024-02-01.xog", "2024-03-03.log", 7, false},
-      {"2024-02-01.lxg", "2024-03-03.log", 7, false},
-      {"2024_02-01.log", "2024-03-03.log", 7, false},
-      {"2024-02_01.log", "2024-03-03.log", 7, false},
-      {"x2024-02-01.log", "2024-03-03.log", 7, false},
-      {"notes.log", "2024-03-03.log", 7, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(IsExpiredDayFile(c.name, c.today, c.keepDays), c.expired)
         << c.name << " on " << c.today << ", " << c.keepDays << " days kept";
   }
+  // Not daily files, each old enough to go if it were one.
+  for (const char* name :
+       {"2024-00-10.log", "2024-13-01.log", "2024-02-00.log", "2024-01-32.log", "2024-1/-01.log",
+        "2024-1:-01.log", "2024-02-01.txt", "2024-02-01xlog", "2024-02-01.lox", "2024-02-01.xog",
+        "2024-02-01.lxg", "2024_02-01.log", "2024-02_01.log", "x2024-02-01.log", "notes.log"})
+    EXPECT_FALSE(IsExpiredDayFile(name, "2025-03-03.log", 7)) << name;
 }
 
 TEST_F(LogFileTest, WithoutALogDirectoryOrWithAnEmptyOrTooLongOneNothingTouchesTheDisk) {
@@ -140,13 +129,10 @@ TEST_F(LogFileTest, EachRecordOpensWritesThroughFlushesAndClosesTheFileSharingRe
   log.logDebug("two", nullptr);
   const auto opens = fake.files.Opens();
   ASSERT_EQ(opens.size(), 2u);
-  for (const auto& open : opens) {
-    EXPECT_EQ(open.path, kDayFile);
-    EXPECT_EQ(open.access, 0x40000000u);  // GENERIC_WRITE
-    EXPECT_EQ(open.share, 1u);            // FILE_SHARE_READ
-    EXPECT_EQ(open.creation, 4u);         // OPEN_ALWAYS
-    EXPECT_EQ(open.flags, 0x80002000u);   // write-through, not content indexed
-  }
+  // GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS, write-through and not content indexed.
+  for (const auto& o : opens)
+    EXPECT_EQ(std::tie(o.path, o.access, o.share, o.creation, o.flags),
+              std::make_tuple(std::string(kDayFile), 0x40000000u, 1u, 4u, 0x80002000u));
   EXPECT_EQ(fake.files.FlushCount(), 2);
   EXPECT_EQ(fake.files.OpenHandleCount(), 0u);
   // Appended at the end, never truncated.
@@ -198,10 +184,8 @@ TEST_F(LogFileTest, TraceEchoesEachRecordButEventRecordsAsInformationEvent1000) 
   log.logDebug("x ==================== INFO.Log ==================== y", nullptr);
   const auto events = fake.eventLog.Events();
   ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].source, "Grid");
-  EXPECT_EQ(events[0].type, 4);
-  EXPECT_EQ(events[0].category, 6);
-  EXPECT_EQ(events[0].id, 1000u);
+  EXPECT_EQ(std::tie(events[0].source, events[0].type, events[0].category, events[0].id),
+            std::make_tuple(std::string("Grid"), std::uint16_t{4}, std::uint16_t{6}, 1000u));
   EXPECT_EQ(events[0].strings, std::vector<std::string>{"\r\n\r\n#09:05:03.007#Grid# traced\r\n"});
   EXPECT_EQ(fake.eventLog.OpenSourceCount(), 0u);
   // A failing echo does not keep the record from the file.
@@ -211,9 +195,7 @@ TEST_F(LogFileTest, TraceEchoesEachRecordButEventRecordsAsInformationEvent1000) 
   EXPECT_TRUE(FailureEvents().empty());
 }
 
-// ---- Failures: opens and writes that fail lose their record and are reported once (debugger
-// banners and event 1001); the next record tries again. (A file or mutex held elsewhere only
-// delays records: log_queue_test.)
+// A failed open or write loses its record and is reported once; a held file only delays records.
 
 constexpr const char* kBannerBelow = "\n***\n*** ERROR *** See details below ***\n***\n";
 constexpr const char* kBannerAbove = "\n***\n*** ERROR *** See details above ***\n***\n";
@@ -248,9 +230,8 @@ TEST_F(LogFailureTest, FailedOpenOrWriteIsReportedOnceWithoutWaitingAndTheNextRe
     EXPECT_EQ(fake.clock.Elapsed(), before);
     const auto failures = FailureEvents();
     ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0].source, "Grid");
-    EXPECT_EQ(failures[0].type, 1);
-    EXPECT_EQ(failures[0].category, 13);
+    EXPECT_EQ(std::tie(failures[0].source, failures[0].type, failures[0].category),
+              std::make_tuple(std::string("Grid"), std::uint16_t{1}, std::uint16_t{13}));
     EXPECT_EQ(failures[0].strings, std::vector<std::string>{c.text});
     EXPECT_NE(Debugger().find(kBannerBelow + c.text + kBannerAbove), std::string::npos);
     EXPECT_EQ(fake.files.OpenHandleCount(), 0u);

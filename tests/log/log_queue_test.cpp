@@ -1,6 +1,5 @@
-// The queue between the callers and the log writer: a file or mutex held elsewhere delays records
-// without holding up any caller and loses none; a full queue drops whole records and says how
-// many; what is queued at exit is still written while the writer gets on.
+// The queue before the log writer: holds delay records without holding up callers, a full queue
+// drops whole records and says how many, and what is queued at exit is written while it can be.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,8 +12,7 @@ namespace {
 
 class LogQueueTest : public testing::LogFixture {
  protected:
-  // Another program holds the day's file (opened for writing, sharing reading only) or the
-  // machine-wide mutex, until the returned function gives it back.
+  // Another program holds the day's file or the machine-wide mutex until the result is called.
   std::function<void()> Hold(bool file) {
     if (!file) {
       fake.sync.HoldElsewhere(Log::kMutexName, true);
@@ -27,7 +25,7 @@ class LogQueueTest : public testing::LogFixture {
     return [this, held] { fake.files.CloseFile(held); };
   }
 
-  // The record's line as the file will hold it, with the time it is logged at.
+  // The record's line as the file will hold it.
   std::string Logged(const std::string& text) {
     const LocalTime t = fake.clock.LocalNow();
     const auto before = fake.clock.Elapsed();

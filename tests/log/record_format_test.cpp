@@ -1,7 +1,5 @@
-// The bytes a record leaves in the day's file and at the debugger, for every shape of text; and
-// input beyond the writer's buffers: long texts, tags, directories, failure messages and event
-// source names are cut or refused where the buffers end, and nothing writes past one (the native
-// build runs under ASan).
+// The bytes a record leaves in the file and at the debugger; input beyond the writer's buffers is
+// cut or refused where they end (ASan sees any write past one).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,7 +12,6 @@ namespace {
 using namespace std::string_literals;
 using RecordFormatTest = testing::LogFixture;
 
-// 09:05:03.007, as every case below is written.
 const std::string kHeader = "\r\n\r\n#09:05:03.007## ";
 const std::string kGridHeader = "\r\n\r\n#09:05:03.007#Grid# ";
 
@@ -79,8 +76,7 @@ TEST_F(RecordFormatTest, RecordsAreSeparatedByOneEmptyLineAndTheDebuggerGetsThem
   SetClock(23, 59, 59, 999);
   log.logDebug("\n\n\n\nsecond\n", nullptr);
   EXPECT_EQ(DayFile(), "\r\n\r\n#00:00:00.000#T# first\r\n\r\n\r\n\r\n#23:59:59.999## \r\nsecond");
-  // Without the record's first break, and with a final one.
-  EXPECT_EQ(fake.texts.DebugOutput(),
+  EXPECT_EQ(fake.texts.DebugOutput(),  // without the record's first break, with a final one
             (std::vector<std::string>{"\r\n#00:00:00.000#T# first\r\n",
                                       "\r\n\r\n\r\n#23:59:59.999## \r\nsecond\r\n"}));
 }
@@ -95,8 +91,7 @@ TEST_F(RecordFormatTest, HundredThousandCharactersOrLineBreaksOrHugeEventStrings
 
   fake.files.RemoveTree(kDayFile);
   log.logDebug(std::string(100000, '\n') + "end", nullptr);
-  // Two of the breaks are absorbed by the header, the rest come before it.
-  std::string expected;
+  std::string expected;  // two of the breaks go with the header, the rest before it
   for (int i = 0; i < 99998; ++i) expected += "\r\n";
   EXPECT_EQ(DayFile(), expected + kHeader + "\r\nend");
 

@@ -20,50 +20,31 @@ constexpr OutputStream kErr = OutputStream::kErr;
 
 TEST(OutputTextTest, FramesLinesPerStreamCutsLongOnesAndStopsAtTheCapWithOneNote) {
   const struct {
-    const char* what;
     std::vector<Chunk> chunks;
     std::uint64_t roomBeforeCap;  // 0: no cap
     std::string file;
-    std::string note;
+    std::string note = "";
   } cases[] = {
-      {"bytes as written, a CR before the LF dropped",
-       {{kOut, "a\r\nb\x01\tc\n\n"}},
-       0,
-       "T out a\r\nT out b\x01\tc\r\nT out \r\n",
-       ""},
-      {"a line split over reads; a lone CR stays; the unfinished line at the end",
-       {{kOut, "ab"}, {kOut, "c\nx\ry"}},
-       0,
-       "T out abc\r\nT out x\ry\r\n",
-       ""},
-      {"each stream keeps its own line under way",
-       {{kOut, "o1"}, {kErr, "e1\n"}, {kOut, "\n"}},
-       0,
-       "T err e1\r\nT out o1\r\n",
-       ""},
-      {"a line of the limit with CR LF is whole",
-       {{kOut, kLong + "\r\n"}},
-       0,
-       "T out " + kLong + "\r\n",
-       ""},
-      {"a longer line is cut once, its rest skipped up to its LF",
-       {{kOut, kLong + "bbbb"}, {kOut, "cc\nnext\n"}},
-       0,
-       kCut + "T out next\r\n",
-       ""},
-      {"a CR past the limit that is not the line's end cuts",
-       {{kOut, kLong + "\rb\n"}},
-       0,
-       kCut,
-       ""},
-      {"at the cap every later line is counted, also one that would fit",
-       {{kOut, "1\n22\n3\n"}},
+      // Bytes as written, a CR before the LF dropped.
+      {{{kOut, "a\r\nb\x01\tc\n\n"}}, 0, "T out a\r\nT out b\x01\tc\r\nT out \r\n"},
+      // A line split over reads; a lone CR stays; the unfinished line at the end.
+      {{{kOut, "ab"}, {kOut, "c\nx\ry"}}, 0, "T out abc\r\nT out x\ry\r\n"},
+      // Each stream keeps its own line under way.
+      {{{kOut, "o1"}, {kErr, "e1\n"}, {kOut, "\n"}}, 0, "T err e1\r\nT out o1\r\n"},
+      // A line of the limit with CR LF is whole; a longer one is cut once, its rest skipped.
+      {{{kOut, kLong + "\r\n"}}, 0, "T out " + kLong + "\r\n"},
+      {{{kOut, kLong + "bbbb"}, {kOut, "cc\nnext\n"}}, 0, kCut + "T out next\r\n"},
+      // A CR past the limit that is not the line's end cuts.
+      {{{kOut, kLong + "\rb\n"}}, 0, kCut},
+      // At the cap every later line is counted, also one that would fit.
+      {{{kOut, "1\n22\n3\n"}},
        12,
        "T out 1\r\n",
        "T note 2 lines (3 bytes) not written: the day's output reached its cap of 1 MB "
        "(OutputMaxMB)\r\n"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.file.substr(0, 40));
     LineState lines[2];
     DayBudget day;
     if (c.roomBeforeCap != 0) day = DayBudget{kMB, kMB - c.roomBeforeCap};
@@ -75,9 +56,9 @@ TEST(OutputTextTest, FramesLinesPerStreamCutsLongOnesAndStopsAtTheCapWithOneNote
     }
     for (OutputStream stream : {kOut, kErr})
       file += FrameOutput(lines[static_cast<int>(stream)], day, stream, "T", {}, true).text;
-    EXPECT_EQ(file, c.file) << c.what;
-    EXPECT_EQ(DropNote(day, "T"), c.note) << c.what;
-    EXPECT_EQ(DropNote(day, "T"), "") << c.what << ": one note for what was dropped";
+    EXPECT_EQ(file, c.file);
+    EXPECT_EQ(DropNote(day, "T"), c.note);
+    EXPECT_EQ(DropNote(day, "T"), "") << "one note for what was dropped";
   }
 }
 

@@ -1,6 +1,5 @@
 #pragma once
-// A Log on the fake platform, with a log directory on the fake disk and helpers to set the
-// wall clock and read back the day's file.
+// A Log on the fake platform with a log directory, the wall clock and the day's file at hand.
 
 #include <gtest/gtest.h>
 
@@ -24,26 +23,24 @@ class LogFixture : public ::testing::Test {
     fake.clock.SetLocalTime({2024, 3, /*dayOfWeek*/ 0, day, hour, minute, second, milliseconds});
   }
 
-  // File logging into kLogDir at 09:05:03.007, with the event source "Grid".
+  // File logging into kLogDir at 09:05:03.007, as source "Grid".
   void LogToDisk() {
     log.setLogDir(kLogDir);
     log.setEventSourceName("Grid");
     SetClock(9, 5, 3, 7);
   }
 
-  // The day's file, empty when it does not exist.
   std::string DayFile(const char* path = kDayFile) const {
     return fake.files.FileContent(path).value_or("");
   }
 
-  // Everything sent to the debugger, joined.
   std::string Debugger() const {
     std::string all;
     for (const auto& piece : fake.texts.DebugOutput()) all += piece;
     return all;
   }
 
-  // The Logging Failure reports (event 1001) so far, and their texts.
+  // The Logging Failure reports (event 1001) and their texts.
   std::vector<fake::RecordedEvent> FailureEvents() const {
     return fake.eventLog.EventsWithId(1001);
   }

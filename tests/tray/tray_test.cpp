@@ -1,5 +1,6 @@
-// The tray icon and the service window as the shell and a person drive them: the menu by the
-// client's state, the confirmed stop, the taskbar's re-creation, the icons and the text limits.
+// The tray icon and the service window as the shell and a person drive them.
+#include <algorithm>
+
 #include "support/host_fixture.h"
 
 namespace keldran {
@@ -10,11 +11,11 @@ constexpr int kControl = 17;
 
 class TrayTest : public testing::RunFixture {
  protected:
-  std::vector<fake::FakeDialogs::NotifyCall> CallsOf(std::uint32_t operation) const {
-    std::vector<fake::FakeDialogs::NotifyCall> calls;
-    for (const auto& call : fake.dialogs.NotifyCalls())
-      if (call.operation == operation) calls.push_back(call);
-    return calls;
+  NotifyIconData LastAdded() const {
+    const auto calls = fake.dialogs.NotifyCalls();
+    return std::find_if(calls.rbegin(), calls.rend(),
+                        [](const auto& call) { return call.operation == notify_icon::kAdd; })
+        ->data;
   }
 };
 
@@ -40,9 +41,10 @@ TEST_P(TrayMenuTest, OffersDebugOrHideOnlyWhenTheClientAllowsItAndTheUserAsks) {
   StartClient();
   ASSERT_EQ(calls.NotifyCanDebug(c.canDebug), kSOk);
   ASSERT_EQ(calls.NotifyVisible(c.visible), kSOk);
+  const WideString clientTip = u"client tip";
+  ASSERT_EQ(calls.SetToolTip(&clientTip), kSOk);
   fake.dialogs.SetKeyDown(kShift, c.shift);
   fake.dialogs.SetKeyDown(kControl, c.control);
-  // What the shell sends the window for a mouse message on the icon.
   (void)fake.windowing.SendMessage(host.window.handle(), host.messages.trayNotify,
                                    TrayIcon::kIconId, window_message::kRButtonDown);
 
@@ -56,25 +58,23 @@ TEST_P(TrayMenuTest, OffersDebugOrHideOnlyWhenTheClientAllowsItAndTheUserAsks) {
   EXPECT_EQ(menus[0].owner, host.window.handle());
   EXPECT_EQ(fake.dialogs.ForegroundRequests(), std::vector<WindowHandle>{host.window.handle()});
   EXPECT_EQ(fake.dialogs.OpenMenuCount(), 0u);
-  // The tooltip was taken away for the menu and is back.
-  EXPECT_EQ(fake.dialogs.NotifyCalls().back().data.tip, config.DisplayName);
+  // The client's tooltip was taken away for the menu and is back.
+  EXPECT_EQ(fake.dialogs.NotifyCalls().back().data.tip, "client tip");
 
   Ticks(config.Timeout + 5);
   EXPECT_EQ(Count(107), c.timeOutReported ? 1u : 0u);
   EXPECT_EQ(ClientStarts(), c.killed ? 2u : 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ByState, TrayMenuTest,
-    ::testing::Values(
-        MenuCase{"NoDebugForAClientThatForbidsIt", false, 0, true, true, false, nullptr, true,
-                 true},
-        MenuCase{"NoDebugUnlessAsked", true, 0, false, false, false, nullptr, true, true},
-        MenuCase{"ShiftAloneIsNotEnough", true, 0, true, false, false, nullptr, true, true},
-        MenuCase{"DebugSetting", true, 1, false, false, false, "Debug", false, false},
-        MenuCase{"ShiftControlDismissed", true, 0, true, true, false, "Debug", false, false},
-        MenuCase{"HideForAVisibleClient", true, 0, true, true, true, "Hide", true, false}),
-    [](const ::testing::TestParamInfo<MenuCase>& info) { return info.param.name; });
+const MenuCase kMenuCases[] = {
+    {"NoDebugForAClientThatForbidsIt", false, 0, true, true, false, nullptr, true, true},
+    {"NoDebugUnlessAsked", true, 0, false, false, false, nullptr, true, true},
+    {"ShiftAloneIsNotEnough", true, 0, true, false, false, nullptr, true, true},
+    {"DebugSetting", true, 1, false, false, false, "Debug", false, false},
+    {"ShiftControlDismissed", true, 0, true, true, false, "Debug", false, false},
+    {"HideForAVisibleClient", true, 0, true, true, true, "Hide", true, false}};
+INSTANTIATE_TEST_SUITE_P(ByState, TrayMenuTest, ::testing::ValuesIn(kMenuCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TrayTest, StopFromTheMenuAsksFirstAndOnlyOkStops) {
   WindowHandle window = 0;
@@ -107,7 +107,6 @@ TEST_F(TrayTest, StopFromTheMenuAsksFirstAndOnlyOkStops) {
     EXPECT_EQ(box.caption, config.DisplayName);
     EXPECT_EQ(box.style, 0x1021u);  // OK and Cancel, question icon, system modal
   }
-  // OK: the client is told to stop, the window and its icon go, and the run ends as asked.
   EXPECT_EQ(ClientEvents(), std::vector<std::uintptr_t>{client_event::kStop});
   EXPECT_TRUE(fake.windowing.Windows().empty());
   EXPECT_FALSE(fake.dialogs.IconAdded(window, TrayIcon::kIconId));
@@ -137,7 +136,7 @@ TEST_F(TrayTest, ANewTaskbarGetsTheIconBackWithTheDisplayNameAndThePendingNotice
             (std::vector<std::uint32_t>{notify_icon::kDelete, notify_icon::kAdd,
                                         notify_icon::kSetVersion, notify_icon::kModify}));
   EXPECT_TRUE(fake.dialogs.IconAdded(window, TrayIcon::kIconId));
-  const auto added = CallsOf(notify_icon::kAdd).back().data;
+  const auto added = LastAdded();
   EXPECT_EQ(added.tip, config.DisplayName.substr(0, 127));  // the client's tip is not restored
   EXPECT_EQ(fake.windowing.IconFileOf(added.icon), "#201");
   const auto balloons = fake.dialogs.Balloons();
@@ -168,12 +167,11 @@ TEST_F(TrayTest, IconsComeFromTheIconFileOrResource201AndOnlyTheFileOnesAreDestr
     config.IconFile = c.iconFile;
     const std::size_t loadedBefore = fake.windowing.LoadedIcons().size();
     ASSERT_EQ(host.window.Create(config.DisplayName), 0u);
-    EXPECT_EQ(fake.windowing.IconFileOf(CallsOf(notify_icon::kAdd).back().data.icon), c.shown);
+    EXPECT_EQ(fake.windowing.IconFileOf(LastAdded().icon), c.shown);
     host.window.DestroyServiceWindow();
-    // What this window left loaded: the shared resource icons only.
     std::vector<std::string> left = fake.windowing.LoadedIcons();
     left.erase(left.begin(), left.begin() + static_cast<std::ptrdiff_t>(loadedBefore));
-    EXPECT_EQ(left, c.leftLoaded);
+    EXPECT_EQ(left, c.leftLoaded);  // by this window: the shared resource icons only
   }
 }
 

@@ -107,11 +107,7 @@ void FakeDialogs::QueueMenuChoice(std::uint32_t command) {
 
 void FakeDialogs::SetKeyDown(int virtualKey, bool down) {
   std::lock_guard lock(mutex_);
-  if (down) {
-    keysDown_.insert(virtualKey);
-  } else {
-    keysDown_.erase(virtualKey);
-  }
+  down ? (void)keysDown_.insert(virtualKey) : (void)keysDown_.erase(virtualKey);
 }
 
 }  // namespace keldran::fake

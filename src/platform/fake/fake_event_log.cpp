@@ -8,7 +8,6 @@ Win32Error FakeEventLog::RegisterSource(const std::string& sourceName, EventSour
   if (auto e = Injected("RegisterEventSource")) return *e;
   *source = EventSource{NewHandle()};
   sources_[source->value] = sourceName;
-  ++registrations_;
   return 0;
 }
 

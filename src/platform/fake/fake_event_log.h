@@ -30,7 +30,6 @@ class FakeEventLog final : public IEventLog, private FakeArea {
   void DeregisterSource(EventSource source) override;
 
   std::vector<RecordedEvent> Events() const { return Locked(mutex_, events_); }
-  // Events with the given id, in order.
   std::vector<RecordedEvent> EventsWithId(std::uint32_t id) const;
   void Clear() {
     std::lock_guard lock(mutex_);
@@ -40,13 +39,11 @@ class FakeEventLog final : public IEventLog, private FakeArea {
     std::lock_guard lock(mutex_);
     return sources_.size();
   }
-  int RegistrationCount() const { return Locked(mutex_, registrations_); }
 
  private:
   mutable std::mutex mutex_;
   std::vector<RecordedEvent> events_;
   std::map<std::uintptr_t, std::string> sources_;
-  int registrations_ = 0;
 };
 
 }  // namespace keldran::fake

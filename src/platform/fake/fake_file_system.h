@@ -1,9 +1,6 @@
 #pragma once
-// An in-memory file system with Windows paths (case-insensitive, drive letters and "." steps),
-// directories, attributes and the sharing rules of CreateFile: a file held open without write
-// sharing cannot be opened for writing by anyone else, and so on. INI files and the shell's path
-// functions are not modelled: code that reads the configuration is tested under Wine against
-// the real ones.
+// An in-memory file system with Windows paths and CreateFile's sharing rules (files_contract_test).
+// INI files and the shell's path functions are left to Wine's real ones.
 
 #include <cstdint>
 #include <map>
@@ -83,7 +80,6 @@ class FakeFileSystem final : public IFileSystem, private FakeArea {
   std::optional<std::string> FileContent(const std::string& path) const;
   bool Exists(const std::string& path) const;
   bool IsDirectory(const std::string& path) const;
-  // Full paths of the entries directly inside a directory.
   std::vector<std::string> List(const std::string& directory) const;
   void RemoveTree(const std::string& path);
   // The next WriteFile writes at most this many bytes (a short write), once.

@@ -1,12 +1,7 @@
 #pragma once
-// An in-memory registry: HKEY_CLASSES_ROOT (kept as HKLM\Software\Classes, as Windows merges it),
-// HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE and HKEY_USERS, with typed values, case-insensitive
-// names, subkeys enumerated in name order, and Windows' open-key rules: a key with subkeys cannot
-// be deleted, handles to a deleted key fail with ERROR_KEY_DELETED, and a path that begins with a
-// backslash fails with ERROR_BAD_PATHNAME (empty names inside it are passed over). Key names are
-// Unicode behind both the ANSI and the wide calls. Besides the operation itself, a fault may name
-// one key or value: "RegOpenKeyEx <path>", "RegCreateKeyEx <path>" (the path as the call gives
-// it) and "RegSetValueEx <value name>".
+// An in-memory registry with Windows' rules (registry_contract_test); HKCR is HKLM\Software\Classes
+// and key names are Unicode. A fault may also name one key or value: "RegOpenKeyEx <path>",
+// "RegCreateKeyEx <path>" (as the call gives it) and "RegSetValueEx <value name>".
 
 #include <cstdint>
 #include <map>
@@ -70,12 +65,11 @@ class FakeRegistry final : public IRegistry, private FakeArea {
     std::map<std::string, Stored> values;                  // by folded name
   };
   std::shared_ptr<Node> Resolve(RegKey key) const;
-  // The error a call on the key fails with: a handle that is none, or a key deleted since.
+  // A handle that is none, or a key deleted since.
   Win32Error Unusable(const std::shared_ptr<Node>& node) const;
   // The key at the path below `from`, or null; with `created`, missing keys are made on the way.
   std::shared_ptr<Node> Walk(std::shared_ptr<Node> from, const WideString& path,
                              bool* created = nullptr) const;
-  // Where a test helper's key is, made first with `create`.
   std::shared_ptr<Node> At(RegKey root, const std::string& path, bool create = false) const;
   std::optional<Stored> StoredValue(RegKey root, const std::string& path,
                                     const std::string& name) const;

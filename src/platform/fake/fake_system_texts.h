@@ -1,7 +1,6 @@
 #pragma once
-// System texts for the fake backend: Wine's message texts, the program's own message table
-// read from its source file, a per-thread last error, recorded debugger output and the
-// Windows-1252 code page. There is no console: nothing goes to standard output or error.
+// Wine's message texts, the message table read from its source, a per-thread last error, the
+// debugger's output recorded and the Windows-1252 code page; no console.
 
 #include <map>
 #include <mutex>
@@ -14,8 +13,7 @@ namespace keldran::fake {
 
 class FakeSystemTexts final : public ISystemTexts {
  public:
-  // messageSource: the message-table source (.mc) whose texts ModuleMessage formats; empty for
-  // none.
+  // messageSource: the .mc file whose texts ModuleMessage formats; empty for none.
   explicit FakeSystemTexts(const std::string& messageSource);
 
   std::optional<std::string> SystemMessage(std::uint32_t code) override;
@@ -31,7 +29,6 @@ class FakeSystemTexts final : public ISystemTexts {
     return offset < text.size() ? offset + 1 : text.size();
   }
 
-  // Everything sent to the debugger, in order.
   std::vector<std::string> DebugOutput() const {
     std::lock_guard lock(mutex_);
     return debugOutput_;

@@ -1,8 +1,6 @@
 #pragma once
-// One INI file, whatever its name, holding the [Service] keys given (their names folded to lower
-// case); nothing else exists, so no file opens. Values are cut to the caller's buffer as the
-// profile function cuts them, and the shell's path functions work on the text alone. For the
-// configuration loader's tests and fuzzing.
+// One INI file, whatever its name, holding the [Service] keys given (names folded); no file opens.
+// For the configuration loader's tests and fuzzing.
 
 #include <cstdlib>
 #include <map>
@@ -12,8 +10,6 @@
 #include "platform/files.h"
 
 namespace keldran::fake {
-
-inline std::string Fold(const std::string& text) { return FoldCase(text); }
 
 class ProfileFiles final : public IFileSystem {
  public:
@@ -43,7 +39,7 @@ class ProfileFiles final : public IFileSystem {
   Win32Error SetFileAttributes(const std::string&, std::uint32_t) override { return kMissing; }
   bool PathFileExists(const std::string& path) override {
     return path.size() < kMaxPath && path.size() >= 4 &&
-           Fold(path.substr(path.size() - 4)) == ".ini";
+           FoldCase(path.substr(path.size() - 4)) == ".ini";
   }
   std::string WindowsDirectory() override { return "C:\\windows"; }
   std::string TempDirectory() override { return "C:\\windows\\temp\\"; }
@@ -113,8 +109,8 @@ class ProfileFiles final : public IFileSystem {
   static constexpr Win32Error kMissing = win32_error::kPathNotFound;
   [[noreturn]] static void NoFile() { NotModelled("a file handle"); }
   const std::string* Find(const std::string& section, const std::string& key) const {
-    auto it = keys_.find(Fold(key));
-    return Fold(section) == "service" && it != keys_.end() ? &it->second : nullptr;
+    auto it = keys_.find(FoldCase(key));
+    return FoldCase(section) == "service" && it != keys_.end() ? &it->second : nullptr;
   }
   const std::map<std::string, std::string>& keys_;
 };
