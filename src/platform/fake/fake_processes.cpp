@@ -1,25 +1,6 @@
 #include "platform/fake/fake_processes.h"
 
-#include <vector>
-
 namespace keldran::fake {
-namespace {
-
-// The readings of an unquoted command line given without an application name, in the order
-// Windows tries them: each prefix ending at a blank, shortest first, then the whole line
-// ("C:\Program Files\x.exe -a" tries "C:\Program" before "C:\Program Files\x.exe").
-std::vector<std::string> ProgramReadings(const std::string& commandLine) {
-  std::vector<std::string> readings;
-  for (std::size_t blank = commandLine.find(' '); blank != std::string::npos;
-       blank = commandLine.find(' ', blank + 1)) {
-    readings.push_back(commandLine.substr(0, blank));
-  }
-  readings.push_back(commandLine);
-  return readings;
-}
-
-}  // namespace
-
 FakeProcesses::FakeProcesses(FaultPlan& faults, FakeSystemTexts& texts, FakeClock& clock)
     : FakeArea(faults, texts), clock_(clock) {
   SetEnvironmentVariable("PATH", "C:\\windows\\system32;C:\\windows");
@@ -53,27 +34,16 @@ Win32Error FakeProcesses::Create(const std::string& commandLine, const ChildStar
   std::lock_guard lock(mutex_);
   *info = ProcessInformation{};
   if (auto e = Injected("CreateProcess")) return *e;
-  std::string program;
-  auto it = programs_.end();
-  for (const auto& reading : ProgramReadings(commandLine)) {
-    it = programs_.find(FoldCase(reading));
-    if (it == programs_.end() && reading.find('.') == std::string::npos)
-      it = programs_.find(FoldCase(reading + ".exe"));
-    if (it != programs_.end()) {
-      program = reading;
-      break;
-    }
-  }
+  // An unquoted program path up to the first blank, as every test writes it.
+  auto it = programs_.find(FoldCase(commandLine.substr(0, commandLine.find(' '))));
   if (it == programs_.end()) return Fail(win32_error::kFileNotFound);
 
   auto child = std::make_shared<FakeChild>();
   child->processId = nextProcessId_;
   nextProcessId_ += 4;
   child->commandLine = commandLine;
-  child->program = program;
   child->showWindow = startup.showWindow;
   child->currentDirectory = startup.currentDirectory;
-  for (const auto& [_, nv] : environment_) child->environment[nv.first] = nv.second;
   child->environmentBlock = startup.environment;
   child->ownConsole = startup.ownConsole;
   children_.push_back(child);
@@ -144,13 +114,6 @@ std::unique_ptr<IPipeReader> FakeProcesses::StartPipeReader(std::vector<FileHand
     ClosePipe(readEnds[i]);
   }
   return std::make_unique<Reader>();
-}
-
-Win32Error FakeProcesses::WriteMiniDump(ProcessHandle process, std::uint32_t, const std::string&,
-                                        std::uint32_t) {
-  std::lock_guard lock(mutex_);
-  if (!ChildOf(process)) return Fail(win32_error::kInvalidHandle);
-  return 0;
 }
 
 Win32Error FakeProcesses::CreateKillOnCloseJob(JobHandle* job) {
@@ -261,17 +224,15 @@ void FakeProcesses::CloseThread(ThreadHandle thread) {
 Win32Error FakeProcesses::SetPriorityClass(ProcessHandle process, std::uint32_t priorityClass) {
   std::lock_guard lock(mutex_);
   auto child = ChildOf(process);
-  if (!child) return win32_error::kInvalidHandle;
-  child->priorityClass = priorityClass;
-  return 0;
+  if (child) child->priorityClass = priorityClass;
+  return child ? 0 : win32_error::kInvalidHandle;
 }
 
 Win32Error FakeProcesses::SetAffinityMask(ProcessHandle process, std::uint64_t mask) {
   std::lock_guard lock(mutex_);
   auto child = ChildOf(process);
-  if (!child) return win32_error::kInvalidHandle;
-  child->affinityMask = mask;
-  return 0;
+  if (child) child->affinityMask = mask;
+  return child ? 0 : win32_error::kInvalidHandle;
 }
 
 Win32Error FakeProcesses::SendConsoleBreak(std::uint32_t processId, bool* ctrlC) {
