@@ -29,7 +29,6 @@ TEST_F(WatchdogTest, SilentClientIsPingedInTheSecondHalfThenKilledAndRestartedAf
   EXPECT_TRUE(children[0].terminated);
   EXPECT_EQ(children[0].exitCode, 1460u);
   EXPECT_TRUE(children[1].running);
-  EXPECT_EQ(Count(105), 2u);
   EXPECT_TRUE(DebugLine("Client process " + std::to_string(children[0].processId) +
                         " killed with exit code 1460 after 62.0 s"));
   const Supervisor::Status s = supervisor.GetStatus();
@@ -54,7 +53,6 @@ TEST_F(WatchdogTest, ADeadClientIsRestartedEveryTickWhateverTheSettingsUntilARes
   Ticks(3);
   EXPECT_EQ(Count(108), 3u);
   EXPECT_EQ(ClientStarts(), 4u);
-  EXPECT_EQ(Count(105), 4u);
   EXPECT_EQ(fake.processes.Children()[0].exitCode, 3u);  // it ended by itself: no kill code
   EXPECT_TRUE(DebugLine("Client process " + std::to_string(FirstPid()) +
                         " ended with exit code 3 (0x00000003) after 1.0 s"));

@@ -1,6 +1,7 @@
 #include "platform/fake/fake_processes.h"
 
 namespace keldran::fake {
+
 FakeProcesses::FakeProcesses(FaultPlan& faults, FakeSystemTexts& texts, FakeClock& clock)
     : FakeArea(faults, texts), clock_(clock) {
   SetEnvironmentVariable("PATH", "C:\\windows\\system32;C:\\windows");
@@ -55,17 +56,13 @@ Win32Error FakeProcesses::Create(const std::string& commandLine, const ChildStar
   info->processId = child->processId;
   info->threadId = child->processId + 1;
 
-  if (suspended) {
-    child->suspended = true;
-    suspendedPrograms_[child->processId] = it->second;
-  } else {
-    Begin(child, it->second);
-  }
+  const FakeProgram& program = programOf_[child->processId] = it->second;
+  child->suspended = suspended;
+  if (!suspended) Begin(child, program);
   return 0;
 }
 
 void FakeProcesses::Begin(const std::shared_ptr<FakeChild>& child, const FakeProgram& behaviour) {
-  if (behaviour.endsOnBreakAfter) breakReactions_[child->processId] = *behaviour.endsOnBreakAfter;
   if (behaviour.exitAfter) {
     const std::uint32_t pid = child->processId;
     const std::uint32_t code = behaviour.exitCode;
@@ -84,12 +81,9 @@ Win32Error FakeProcesses::ResumeThread(ThreadHandle thread) {
   auto it = threadHandles_.find(thread.value);
   if (it == threadHandles_.end()) return Fail(win32_error::kInvalidHandle);
   const std::shared_ptr<FakeChild> child = it->second;
-  auto program = suspendedPrograms_.find(child->processId);
-  if (!child->suspended || program == suspendedPrograms_.end()) return 0;
+  if (!child->suspended) return 0;
   child->suspended = false;
-  const FakeProgram behaviour = std::move(program->second);
-  suspendedPrograms_.erase(program);
-  if (child->running) Begin(child, behaviour);
+  if (child->running) Begin(child, programOf_[child->processId]);
   return 0;
 }
 
@@ -244,11 +238,9 @@ Win32Error FakeProcesses::SendConsoleBreak(std::uint32_t processId, bool* ctrlC)
     if (!child->ownConsole) return Fail(win32_error::kInvalidHandle);
     *ctrlC = true;
     ++child->consoleBreaks;
-    auto reaction = breakReactions_.find(processId);
-    if (reaction != breakReactions_.end()) {
+    if (const auto after = programOf_[processId].endsOnBreakAfter)
       pendingExits_[processId] =
-          clock_.After(reaction->second, [this, processId] { ExitChild(processId, 0); });
-    }
+          clock_.After(*after, [this, processId] { ExitChild(processId, 0); });
     return 0;
   }
   return Fail(win32_error::kInvalidParameter);

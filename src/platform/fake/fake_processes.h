@@ -130,8 +130,7 @@ class FakeProcesses final : public IProcesses, private FakeArea {
   std::map<std::uintptr_t, std::shared_ptr<FakeChild>> threadHandles_;
   std::map<std::uint32_t, FakeClock::ActionId> pendingExits_;
   std::set<std::uintptr_t> pipeEnds_;
-  std::map<std::uint32_t, FakeProgram> suspendedPrograms_;  // by process id, until resumed
-  std::map<std::uint32_t, std::uint64_t> breakReactions_;   // endsOnBreakAfter by process id
+  std::map<std::uint32_t, FakeProgram> programOf_;                          // by process id
   std::map<std::uintptr_t, std::vector<std::shared_ptr<FakeChild>>> jobs_;  // members by job
   std::map<std::string, std::pair<std::string, std::string>> environment_;  // folded → name, value
   std::string moduleFileName_ = "C:\\Program Files\\Keldran\\KeldranGridAgent.exe";
