@@ -3,58 +3,56 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 namespace keldran {
 namespace {
 
 using A = WatchdogAction;
 
-// A connected client with a 60-s time-out whose clock started at 100 s, ticked a second ago.
-WatchdogView At(std::uint64_t seconds) {
+// A connected client with a 60-s time-out whose clock started at 100 s, ticked a second ago;
+// flags: c never connected, d debugged, s shown, t reported, o time-outs off, e ended, w stopping.
+WatchdogView At(std::uint64_t seconds, std::string_view flags = "") {
+  auto has = [&](char f) { return flags.find(f) != std::string_view::npos; };
   WatchdogView v;
   v.now = seconds * 1000;
   v.lastTick = v.now - 1000;
   v.lastHeartbeat = 100000;
-  v.watching = true;
+  v.watching = !has('w');
   v.timeoutSeconds = 60;
-  v.connected = true;
+  v.connected = !has('c');
+  v.debug = has('d');
+  v.shown = has('s');
+  v.timedOut = has('t');
+  v.timeoutsOff = has('o');
+  v.ended = has('e');
   return v;
 }
 
 TEST(WatchdogDecisionTest, EachViewLeadsToItsStep) {
-  struct Case {
-    const char* name;
-    WatchdogView view;
-    A action;
-    bool report, kill;
-  };
   auto with = [](WatchdogView v, auto change) {
     change(v);
     return v;
   };
-  const Case cases[] = {
+  const struct {
+    const char* name;
+    WatchdogView view;
+    A action;
+    bool report, kill;
+  } cases[] = {
       {"first half: quiet", At(130), A::kNothing, false, false},
       {"second half: a ping", At(131), A::kPing, false, false},
       {"the last second of the time-out still pings", At(160), A::kPing, false, false},
       {"past the time-out: report and kill", At(161), A::kTimedOut, true, true},
-      {"reported already: kill only", with(At(161), [](auto& v) { v.timedOut = true; }),
-       A::kTimedOut, false, true},
-      {"a never connected client is not pinged",
-       with(At(131), [](auto& v) { v.connected = false; }), A::kNothing, false, false},
-      {"a debugged client is neither pinged", with(At(131), [](auto& v) { v.debug = true; }),
-       A::kNothing, false, false},
-      {"... nor killed", with(At(161), [](auto& v) { v.debug = true; }), A::kTimedOut, true, false},
-      {"a shown client is pinged", with(At(131), [](auto& v) { v.shown = true; }), A::kPing, false,
-       false},
-      {"... reported once and not killed",
-       with(At(161), [](auto& v) { v.shown = v.timedOut = true; }), A::kNothing, false, false},
-      {"time-outs off", with(At(500), [](auto& v) { v.timeoutsOff = true; }), A::kNothing, false,
-       false},
-      {"a stopping client is left to the stop",
-       with(At(500), [](auto& v) { v.watching = false, v.ended = true; }), A::kNothing, false,
-       false},
-      {"an end comes before any time-out",
-       with(At(500), [](auto& v) { v.ended = v.timeoutsOff = v.debug = true; }), A::kClientEnded,
-       false, false},
+      {"reported already: kill only", At(161, "t"), A::kTimedOut, false, true},
+      {"a never connected client is not pinged", At(131, "c"), A::kNothing, false, false},
+      {"a debugged client is neither pinged", At(131, "d"), A::kNothing, false, false},
+      {"... nor killed", At(161, "d"), A::kTimedOut, true, false},
+      {"a shown client is pinged", At(131, "s"), A::kPing, false, false},
+      {"... reported once and not killed", At(161, "st"), A::kNothing, false, false},
+      {"time-outs off", At(500, "o"), A::kNothing, false, false},
+      {"a stopping client is left to the stop", At(500, "we"), A::kNothing, false, false},
+      {"an end comes before any time-out", At(500, "edo"), A::kClientEnded, false, false},
       {"a pause before the restart", with(At(500), [](auto& v) { v.restartAt = 500001; }),
        A::kNothing, false, false},
       {"the pause is over", with(At(500), [](auto& v) { v.restartAt = 500000; }), A::kRestart,
@@ -66,7 +64,7 @@ TEST(WatchdogDecisionTest, EachViewLeadsToItsStep) {
        with(At(4294967 + 30), [](auto& v) { v.lastHeartbeat = 4294967000; }), A::kNothing, false,
        false},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     const WatchdogDecision d = DecideWatchdogTick(c.view);
     EXPECT_EQ(d.action, c.action) << c.name;
     EXPECT_EQ(d.report, c.report) << c.name;

@@ -20,7 +20,6 @@ class WatchdogTest : public testing::RunFixture {
   }
 };
 
-// When a tick pings or times out is WatchdogDecisionTest's; here the steps are carried out.
 TEST_F(WatchdogTest, SilentClientIsPingedInTheSecondHalfThenKilledAndRestartedAfresh) {
   Ticks(62);  // the first tick starts the clock; 30 pings; the 62nd is the first past 60 s
   EXPECT_EQ(ClientEvents(), std::vector<std::uintptr_t>(30, client_event::kPing));
@@ -30,15 +29,12 @@ TEST_F(WatchdogTest, SilentClientIsPingedInTheSecondHalfThenKilledAndRestartedAf
   EXPECT_TRUE(children[0].terminated);
   EXPECT_EQ(children[0].exitCode, 1460u);
   EXPECT_TRUE(children[1].running);
-  EXPECT_EQ(Count(105), 2u);
   EXPECT_TRUE(DebugLine("Client process " + std::to_string(children[0].processId) +
                         " killed with exit code 1460 after 62.0 s"));
-  Supervisor::Status status = supervisor.GetStatus();
-  EXPECT_EQ(status.pings, 30u);
-  EXPECT_EQ(status.timeouts, 1u);
-  EXPECT_EQ(status.timeoutRestarts, 1u);
-  EXPECT_EQ(status.deathRestarts + status.clientRestarts, 0u);
-  EXPECT_EQ(status.lastExitCode, 1460u);
+  const Supervisor::Status s = supervisor.GetStatus();
+  EXPECT_EQ(std::tuple(s.pings, s.timeouts, s.timeoutRestarts, s.deathRestarts, s.clientRestarts,
+                       s.lastExitCode.value_or(0)),
+            std::tuple(30u, 1u, 1u, 0u, 0u, 1460u));
   // The event is written once per silence: the restarted client gets a fresh one.
   Ticks(5);
   EXPECT_EQ(Count(107), 1u);
@@ -57,12 +53,12 @@ TEST_F(WatchdogTest, ADeadClientIsRestartedEveryTickWhateverTheSettingsUntilARes
   Ticks(3);
   EXPECT_EQ(Count(108), 3u);
   EXPECT_EQ(ClientStarts(), 4u);
-  EXPECT_EQ(Count(105), 4u);
   EXPECT_EQ(fake.processes.Children()[0].exitCode, 3u);  // it ended by itself: no kill code
   EXPECT_TRUE(DebugLine("Client process " + std::to_string(FirstPid()) +
                         " ended with exit code 3 (0x00000003) after 1.0 s"));
-  EXPECT_EQ(supervisor.GetStatus().deathRestarts, 3u);
-  EXPECT_EQ(supervisor.GetStatus().lastExitCode, 3u);
+  EXPECT_EQ(std::pair(supervisor.GetStatus().deathRestarts,
+                      supervisor.GetStatus().lastExitCode.value_or(0)),
+            std::pair(3u, 3u));
   // A restart that fails ends the host, and the checks with it.
   fake.faults.Fail("CreateProcess", win32_error::kFileNotFound);
   Ticks(1);

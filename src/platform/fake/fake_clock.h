@@ -1,7 +1,6 @@
 #pragma once
-// Virtual time for the fake backend. Nothing waits for real: Sleep and timed waits move the
-// clock, and actions scheduled on the way (timer ticks, child process exits, test events) run
-// in time order as the clock passes them.
+// Virtual time: Sleep and timed waits move the clock, running the actions scheduled on the way
+// (timer ticks, child exits, test events) in time order.
 
 #include <cstdint>
 #include <functional>
@@ -18,11 +17,9 @@ class FakeClock final : public IClock {
  public:
   using ActionId = std::uint64_t;
 
-  // Starts on 2024-03-01 09:00:00.000 local time with a tick count of 1 000 000.
-  FakeClock();
+  FakeClock();  // 2024-03-01 09:00:00.000 local time, tick count 1 000 000
 
-  // Milliseconds of virtual time since construction.
-  std::uint64_t Elapsed() const;
+  std::uint64_t Elapsed() const;  // milliseconds since construction
   void SetLocalTime(const LocalTime& time);
 
   // Moves time forward, running every action that falls due on the way.

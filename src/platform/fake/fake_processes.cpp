@@ -1,24 +1,6 @@
 #include "platform/fake/fake_processes.h"
 
-#include <vector>
-
 namespace keldran::fake {
-namespace {
-
-// The readings of an unquoted command line given without an application name, in the order
-// Windows tries them: each prefix ending at a blank, shortest first, then the whole line
-// ("C:\Program Files\x.exe -a" tries "C:\Program" before "C:\Program Files\x.exe").
-std::vector<std::string> ProgramReadings(const std::string& commandLine) {
-  std::vector<std::string> readings;
-  for (std::size_t blank = commandLine.find(' '); blank != std::string::npos;
-       blank = commandLine.find(' ', blank + 1)) {
-    readings.push_back(commandLine.substr(0, blank));
-  }
-  readings.push_back(commandLine);
-  return readings;
-}
-
-}  // namespace
 
 FakeProcesses::FakeProcesses(FaultPlan& faults, FakeSystemTexts& texts, FakeClock& clock)
     : FakeArea(faults, texts), clock_(clock) {
@@ -53,27 +35,16 @@ Win32Error FakeProcesses::Create(const std::string& commandLine, const ChildStar
   std::lock_guard lock(mutex_);
   *info = ProcessInformation{};
   if (auto e = Injected("CreateProcess")) return *e;
-  std::string program;
-  auto it = programs_.end();
-  for (const auto& reading : ProgramReadings(commandLine)) {
-    it = programs_.find(FoldCase(reading));
-    if (it == programs_.end() && reading.find('.') == std::string::npos)
-      it = programs_.find(FoldCase(reading + ".exe"));
-    if (it != programs_.end()) {
-      program = reading;
-      break;
-    }
-  }
+  // An unquoted program path up to the first blank, as every test writes it.
+  auto it = programs_.find(FoldCase(commandLine.substr(0, commandLine.find(' '))));
   if (it == programs_.end()) return Fail(win32_error::kFileNotFound);
 
   auto child = std::make_shared<FakeChild>();
   child->processId = nextProcessId_;
   nextProcessId_ += 4;
   child->commandLine = commandLine;
-  child->program = program;
   child->showWindow = startup.showWindow;
   child->currentDirectory = startup.currentDirectory;
-  for (const auto& [_, nv] : environment_) child->environment[nv.first] = nv.second;
   child->environmentBlock = startup.environment;
   child->ownConsole = startup.ownConsole;
   children_.push_back(child);
@@ -85,17 +56,13 @@ Win32Error FakeProcesses::Create(const std::string& commandLine, const ChildStar
   info->processId = child->processId;
   info->threadId = child->processId + 1;
 
-  if (suspended) {
-    child->suspended = true;
-    suspendedPrograms_[child->processId] = it->second;
-  } else {
-    Begin(child, it->second);
-  }
+  const FakeProgram& program = programOf_[child->processId] = it->second;
+  child->suspended = suspended;
+  if (!suspended) Begin(child, program);
   return 0;
 }
 
 void FakeProcesses::Begin(const std::shared_ptr<FakeChild>& child, const FakeProgram& behaviour) {
-  if (behaviour.endsOnBreakAfter) breakReactions_[child->processId] = *behaviour.endsOnBreakAfter;
   if (behaviour.exitAfter) {
     const std::uint32_t pid = child->processId;
     const std::uint32_t code = behaviour.exitCode;
@@ -114,12 +81,9 @@ Win32Error FakeProcesses::ResumeThread(ThreadHandle thread) {
   auto it = threadHandles_.find(thread.value);
   if (it == threadHandles_.end()) return Fail(win32_error::kInvalidHandle);
   const std::shared_ptr<FakeChild> child = it->second;
-  auto program = suspendedPrograms_.find(child->processId);
-  if (!child->suspended || program == suspendedPrograms_.end()) return 0;
+  if (!child->suspended) return 0;
   child->suspended = false;
-  const FakeProgram behaviour = std::move(program->second);
-  suspendedPrograms_.erase(program);
-  if (child->running) Begin(child, behaviour);
+  if (child->running) Begin(child, programOf_[child->processId]);
   return 0;
 }
 
@@ -144,13 +108,6 @@ std::unique_ptr<IPipeReader> FakeProcesses::StartPipeReader(std::vector<FileHand
     ClosePipe(readEnds[i]);
   }
   return std::make_unique<Reader>();
-}
-
-Win32Error FakeProcesses::WriteMiniDump(ProcessHandle process, std::uint32_t, const std::string&,
-                                        std::uint32_t) {
-  std::lock_guard lock(mutex_);
-  if (!ChildOf(process)) return Fail(win32_error::kInvalidHandle);
-  return 0;
 }
 
 Win32Error FakeProcesses::CreateKillOnCloseJob(JobHandle* job) {
@@ -261,17 +218,15 @@ void FakeProcesses::CloseThread(ThreadHandle thread) {
 Win32Error FakeProcesses::SetPriorityClass(ProcessHandle process, std::uint32_t priorityClass) {
   std::lock_guard lock(mutex_);
   auto child = ChildOf(process);
-  if (!child) return win32_error::kInvalidHandle;
-  child->priorityClass = priorityClass;
-  return 0;
+  if (child) child->priorityClass = priorityClass;
+  return child ? 0 : win32_error::kInvalidHandle;
 }
 
 Win32Error FakeProcesses::SetAffinityMask(ProcessHandle process, std::uint64_t mask) {
   std::lock_guard lock(mutex_);
   auto child = ChildOf(process);
-  if (!child) return win32_error::kInvalidHandle;
-  child->affinityMask = mask;
-  return 0;
+  if (child) child->affinityMask = mask;
+  return child ? 0 : win32_error::kInvalidHandle;
 }
 
 Win32Error FakeProcesses::SendConsoleBreak(std::uint32_t processId, bool* ctrlC) {
@@ -283,11 +238,9 @@ Win32Error FakeProcesses::SendConsoleBreak(std::uint32_t processId, bool* ctrlC)
     if (!child->ownConsole) return Fail(win32_error::kInvalidHandle);
     *ctrlC = true;
     ++child->consoleBreaks;
-    auto reaction = breakReactions_.find(processId);
-    if (reaction != breakReactions_.end()) {
+    if (const auto after = programOf_[processId].endsOnBreakAfter)
       pendingExits_[processId] =
-          clock_.After(reaction->second, [this, processId] { ExitChild(processId, 0); });
-    }
+          clock_.After(*after, [this, processId] { ExitChild(processId, 0); });
     return 0;
   }
   return Fail(win32_error::kInvalidParameter);

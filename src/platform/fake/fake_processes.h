@@ -1,9 +1,6 @@
 #pragma once
-// Scripted child processes in virtual time. A test registers programs by path with how they
-// behave (exit after some time with a code, run until killed, fail to start); CreateProcess of
-// an unregistered program fails like a missing file. The host's environment and module path are
-// plain settable values. No library loads: the companion DLL's entry points are tested under
-// Wine.
+// Scripted child processes in virtual time: a test registers programs by path with how they
+// behave; starting any other program fails like a missing file.
 
 #include <cstdint>
 #include <functional>
@@ -24,29 +21,26 @@ namespace keldran::fake {
 struct FakeChild {
   std::uint32_t processId = 0;
   std::string commandLine;
-  std::string program;  // the program path taken from the command line
   std::uint16_t showWindow = 0;
   std::string currentDirectory;
-  std::map<std::string, std::string> environment;  // as the child inherited it
-  std::optional<std::string> environmentBlock;     // when CreateProcess was given one
+  std::optional<std::string> environmentBlock;  // when CreateProcess was given one
   bool ownConsole = false;
-  std::uint32_t priorityClass = 0;  // as SetPriorityClass left it; 0 when never called
-  std::uint64_t affinityMask = 0;   // as SetProcessAffinityMask left it; 0 when never called
+  std::uint32_t priorityClass = 0;  // 0: never set
+  std::uint64_t affinityMask = 0;   // 0: never set
   int consoleBreaks = 0;
   bool running = true;
-  bool suspended = false;        // started suspended and not resumed yet
-  bool inJob = false;            // assigned to a job
-  bool terminated = false;       // ended by TerminateProcess or by its job's closing
+  bool suspended = false;  // started suspended and not resumed yet
+  bool inJob = false;
+  bool terminated = false;       // by TerminateProcess or its job's closing
   std::uint32_t exitCode = 259;  // STILL_ACTIVE while running
 };
 
 struct FakeProgram {
-  // Ends by itself after this many virtual milliseconds, with exitCode; none: runs until killed.
+  // Ends by itself this many virtual milliseconds after its start; none: runs until killed.
   std::optional<std::uint64_t> exitAfter;
   std::uint32_t exitCode = 0;
-  // Called once the child has started (for tests that make the child act on the host).
   std::function<void(FakeChild&)> onStart;
-  // Ends with exit code 0 this long after it hears Ctrl+Break (or Ctrl+C) on its console.
+  // Ends with exit code 0 this long after it hears Ctrl+C on its console.
   std::optional<std::uint64_t> endsOnBreakAfter;
 
   static FakeProgram ExitsAfter(std::uint64_t milliseconds, std::uint32_t exitCode) {
@@ -82,8 +76,11 @@ class FakeProcesses final : public IProcesses, private FakeArea {
   void ClosePipe(FileHandle end) override;
   std::unique_ptr<IPipeReader> StartPipeReader(std::vector<FileHandle> readEnds,
                                                PipeSink sink) override;
-  Win32Error WriteMiniDump(ProcessHandle process, std::uint32_t processId, const std::string& path,
-                           std::uint32_t milliseconds) override;
+  // Dumps are tested under Wine only.
+  Win32Error WriteMiniDump(ProcessHandle, std::uint32_t, const std::string&,
+                           std::uint32_t) override {
+    NotModelled("MiniDumpWriteDump");
+  }
   std::uint32_t WaitForProcess(ProcessHandle process, std::uint32_t milliseconds) override;
   bool TerminateProcess(ProcessHandle process, std::uint32_t exitCode) override;
   bool GetExitCode(ProcessHandle process, std::uint32_t* exitCode) override;
@@ -105,14 +102,11 @@ class FakeProcesses final : public IProcesses, private FakeArea {
   }
   void FreeLibrary(LibraryHandle) override { NotModelled("FreeLibrary"); }
 
-  // Test set-up.
   void AddProgram(const std::string& path, FakeProgram program);
   void SetModuleFileName(const std::string& path) {
     std::lock_guard lock(mutex_);
     moduleFileName_ = path;
   }
-
-  // Observation.
   std::vector<FakeChild> Children() const;
   std::optional<FakeChild> LastChild() const;
   // Ends a running child as if it exited by itself.
@@ -124,8 +118,7 @@ class FakeProcesses final : public IProcesses, private FakeArea {
                     ProcessInformation* info);
   // The program's behaviour begins: its exit is scheduled and its start action runs.
   void Begin(const std::shared_ptr<FakeChild>& child, const FakeProgram& behaviour);
-  // The child a process handle is for; none (and ERROR_INVALID_HANDLE as last error) when the
-  // handle is not open.
+  // The child of an open process handle; none, with ERROR_INVALID_HANDLE, otherwise.
   std::shared_ptr<FakeChild> ChildOf(ProcessHandle process) const;
   void End(FakeChild& child, std::uint32_t exitCode, bool terminated);
 
@@ -137,8 +130,7 @@ class FakeProcesses final : public IProcesses, private FakeArea {
   std::map<std::uintptr_t, std::shared_ptr<FakeChild>> threadHandles_;
   std::map<std::uint32_t, FakeClock::ActionId> pendingExits_;
   std::set<std::uintptr_t> pipeEnds_;
-  std::map<std::uint32_t, FakeProgram> suspendedPrograms_;  // by process id, until resumed
-  std::map<std::uint32_t, std::uint64_t> breakReactions_;   // endsOnBreakAfter by process id
+  std::map<std::uint32_t, FakeProgram> programOf_;                          // by process id
   std::map<std::uintptr_t, std::vector<std::shared_ptr<FakeChild>>> jobs_;  // members by job
   std::map<std::string, std::pair<std::string, std::string>> environment_;  // folded → name, value
   std::string moduleFileName_ = "C:\\Program Files\\Keldran\\KeldranGridAgent.exe";

@@ -15,10 +15,8 @@ struct FakeSync::Mutex {
   int recursion = 0;
 };
 
-// Mutexes owned by the current thread: when the thread ends, Windows marks them abandoned and
-// the next waiter gets WAIT_ABANDONED.
+// Mutexes owned by this thread: when it ends, the next waiter gets WAIT_ABANDONED.
 struct OwnedMutexes {
-  // A mutex stays alive only while its FakeSync does, so a live entry's guard is valid.
   std::vector<std::pair<std::weak_ptr<FakeSync::Mutex>, std::mutex*>> owned;
   void Forget(const FakeSync::Mutex* m) {
     std::erase_if(owned, [m](const auto& entry) {
@@ -66,8 +64,7 @@ class FakeWorker final : public IWorker {
   void Wake() override { RunPasses(); }
 
  private:
-  // A Wake from inside a pass (the pass logs) runs one more pass after it, as the thread's
-  // event would.
+  // A Wake from inside a pass (the pass logs) runs one more pass after it.
   void RunPasses() {
     {
       std::lock_guard lock(mutex_);

@@ -1,9 +1,6 @@
 #pragma once
-// Locks for the fake backend. Critical sections are real recursive mutexes (the contract tests
-// use real threads). Named mutexes never block: a wait on a mutex owned elsewhere moves virtual
-// time by the wait and times out, so tests stay deterministic. A test can make a mutex look held
-// by another process. A worker runs its passes on the caller's thread: a Wake runs a pass at
-// once (a worker that is idle keeps up), and the retry a pass asks for runs in virtual time.
+// Locks: critical sections are real mutexes (the contract tests use threads); a wait on a named
+// mutex held elsewhere times out in virtual time; a worker's passes run on the waking thread.
 
 #include <cstdint>
 #include <map>
@@ -33,18 +30,14 @@ class FakeSync final : public ISync, private FakeArea {
 
   // Another process takes (true) or gives back (false) the named mutex.
   void HoldElsewhere(const std::string& name, bool held);
-  std::size_t OpenMutexCount() const {
-    std::lock_guard lock(mutex_);
-    return handles_.size();
-  }
-  // The security text a named mutex was created with.
+  std::size_t OpenMutexCount() const { return Locked(mutex_, handles_).size(); }
   std::string SddlOf(const std::string& name) const;
 
  private:
   struct Mutex;
   friend struct OwnedMutexes;
   std::shared_ptr<Mutex> Named(const std::string& name);
-  // The mutex a handle is for; none (and ERROR_INVALID_HANDLE as last error) when it is not open.
+  // None, with ERROR_INVALID_HANDLE, for a handle that is not open.
   std::shared_ptr<Mutex> Opened(MutexHandle handle);
 
   FakeClock& clock_;

@@ -7,11 +7,6 @@ void FaultPlan::Fail(const std::string& operation, Win32Error error, int times) 
   entries_[operation] = Entry{error, times};
 }
 
-void FaultPlan::Clear(const std::string& operation) {
-  std::lock_guard lock(mutex_);
-  entries_.erase(operation);
-}
-
 std::optional<Win32Error> FaultPlan::Take(const std::string& operation) {
   std::lock_guard lock(mutex_);
   ++calls_[operation];

@@ -1,7 +1,6 @@
 #pragma once
-// Per-operation failure injection for the fake backend: a test names an operation (by its Win32
-// name without the A/W suffix, e.g. "CreateFile", "RegDeleteKey", "CreateProcess") and the error
-// it should fail with. For COM operations the injected value is the HRESULT itself.
+// Failure injection: a test names an operation by its Win32 name without the A/W suffix (for COM
+// operations the injected value is the HRESULT itself).
 
 #include <map>
 #include <mutex>
@@ -16,7 +15,6 @@ class FaultPlan {
  public:
   // The next `times` calls fail with the error; times < 0 means every call until cleared.
   void Fail(const std::string& operation, Win32Error error, int times = 1);
-  void Clear(const std::string& operation);
   // Called by the fakes once per call of the operation: the error to fail with, if any.
   std::optional<Win32Error> Take(const std::string& operation);
   // How often the operation was called (counted whether or not it failed).
