@@ -1,7 +1,6 @@
 #pragma once
-// Fixtures of the Windows tests that drive real processes. Calls from another process need the
-// host's type library registered: TypeLibTest registers it for its suite (a real host's
-// registration does it itself). HostTest gives each test a real host run of its own.
+// Fixtures of the Windows tests that drive real processes: TypeLibTest registers the host's type
+// library for its suite, for calls from another process; HostTest gives each test a host run.
 
 #include <gtest/gtest.h>
 
