@@ -79,6 +79,7 @@ TEST_F(FilesContractTest, ExistenceAttributesAndDeletionOfFilesAndDirectories) {
   // anyway), so only the flag itself is part of the contract.
   ASSERT_EQ(p_.files.SetFileAttributes(path, file_attribute::kReadOnly), 0u);
   EXPECT_NE(p_.files.GetFileAttributes(path) & file_attribute::kReadOnly, 0u);
+  ASSERT_EQ(p_.files.SetFileAttributes(path, file_attribute::kNormal), 0u);
 
   WideString wide = p_.texts.AnsiToWide(path);
   EXPECT_EQ(p_.files.DeleteFile(wide), 0u);
