@@ -14,10 +14,7 @@ namespace {
 class StandInService final : public IService {
  public:
   StandInService(StandInHost& host, ComPtr<ITypeInfo> info) : host_(host), info_(std::move(info)) {}
-  StandInService(const StandInService&) = delete;
-  StandInService& operator=(const StandInService&) = delete;
 
-  // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
@@ -36,19 +33,14 @@ class StandInService final : public IService {
     return left;
   }
 
-  // IDispatch
+  // Calls by name need no type information of their own.
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    if (!count) return E_POINTER;
-    *count = 1;
+    if (count) *count = 0;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
-    if (!info) return E_POINTER;
-    *info = nullptr;
-    if (index != 0) return DISP_E_BADINDEX;
-    info_->AddRef();
-    *info = info_.get();
-    return S_OK;
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+    if (info) *info = nullptr;
+    return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) override {
@@ -122,8 +114,6 @@ class StandInService final : public IService {
 }
 
 }  // namespace
-
-// ---- StandInHost ------------------------------------------------------------------------------
 
 StandInHost::StandInHost() : serviceId_(NewGuidText()) {}
 

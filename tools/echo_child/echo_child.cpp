@@ -1,19 +1,14 @@
-// A console client for the Windows tests: writes the command line it was started with and the
-// host's parameter variable, one per line, to the file named by its first argument ("-" for
-// none), then follows its steps in order:
-//
-//   echo_child.exe <file|-> [step...]
-//     wait            waits until killed, or until Ctrl+C or Ctrl+Break (writes "ctrl <event>"
-//                     and exits 0)
-//     exit=<code>     exits with the code
-//     out=<text>      writes the text and a line break to standard output (err=: error)
-//     sleep=<ms>      waits that long
-//     report=<NAME>   writes "env NAME=value" ("<unset>" when missing), then the priority class
-//                     and the affinity mask as "priority 0x..." and "affinity 0x..."
-//     flood=<MB>      writes that many megabytes of numbered lines to standard output, as fast
-//                     as it can
-//     pid, stamp      writes "pid <process id>", or "stamp <tick count>"
-// Anything else is ignored.
+// A console client for the Windows tests: writes its command line and the host's parameter
+// variable, one per line, to the file named by its first argument ("-" for none), then follows
+// its steps in order (anything else is ignored):
+//   wait          until killed, or until Ctrl+C or Ctrl+Break (writes "ctrl <event>", exits 0)
+//   exit=<code>   exits with the code
+//   out=<text>    writes the text and a line break to standard output (err=: error)
+//   sleep=<ms>    waits that long
+//   report=<NAME> writes "env NAME=value" ("<unset>" when missing), "priority 0x..." (the
+//                 priority class) and "affinity 0x..." (the affinity mask)
+//   flood=<MB>    writes that many megabytes of numbered lines to standard output, at full speed
+//   pid, stamp    writes "pid <process id>", or "stamp <tick count>"
 #include <windows.h>
 
 #include <cstdio>
@@ -49,15 +44,10 @@ void Report(const char* name) {
 }
 
 void Flood(long megabytes) {
-  static char line[128];
   const unsigned long long bytes = static_cast<unsigned long long>(megabytes) << 20;
-  unsigned long long written = 0;
-  for (unsigned long long n = 0; written < bytes; ++n) {
-    const int length = std::snprintf(
-        line, sizeof line, "line %012llu of the flood, as fast as the pipe takes it\n", n);
-    std::fwrite(line, 1, static_cast<std::size_t>(length), stdout);
-    written += static_cast<unsigned long long>(length);
-  }
+  for (unsigned long long n = 0, written = 0; written < bytes; ++n)
+    written += static_cast<unsigned long long>(
+        std::printf("line %012llu of the flood, as fast as the pipe takes it\n", n));
   std::fflush(stdout);
 }
 

@@ -56,21 +56,5 @@ TEST_F(SyncContractTest, MutexLeftByAnEndedThreadIsAbandoned) {
   EXPECT_TRUE(p_.sync.ReleaseMutex(mutex.get()));
 }
 
-TEST_F(SyncContractTest, CriticalSectionIsRecursiveOnOneThread) {
-  std::unique_ptr<ILock> lock = p_.sync.CreateCriticalSection(4000);
-  // Clang's analysis knows no recursive locks, and entering twice is what this checks.
-  [&]() NO_THREAD_SAFETY_ANALYSIS {
-    LockGuard outer(*lock);
-    LockGuard inner(*lock);
-  }();
-  // Fully left: another thread gets in (a lock still held would hang here).
-  bool entered = false;
-  OnOtherThread([&] {
-    LockGuard guard(*lock);
-    entered = true;
-  });
-  EXPECT_TRUE(entered);
-}
-
 }  // namespace
 }  // namespace keldran::contract

