@@ -26,7 +26,7 @@ TEST(StartupE2eTest, RefusalsEndWithEFailTheirExitNoticeAndTheirLogRecord) {
                       options);
   EXPECT_EQ(result.exitCode, 0x80004005u);
   EXPECT_TRUE(result.boxes.empty());
-  std::string log = ReadTodaysLog(dir.path());
+  std::string log = ReadTodaysLog(dir.path()) + "\n";
   std::erase(log, '\r');
   EXPECT_NE(log.find("#E2eStart# ==================== ERROR.Log ====================\n\n"
                      "Startup failed: Service not installed.\n\nRun KeldranService with /RegServ, "
