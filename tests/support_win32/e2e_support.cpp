@@ -33,29 +33,6 @@ std::string ReadTodaysLog(const std::string& dir) {
   return ReadWholeFile(dir + "\\" + DayFileName()).value_or("");
 }
 
-std::vector<HWND> TopLevelWindows(const std::string& classPrefix, DWORD pid, bool hiddenToo) {
-  struct Search {
-    const std::string& prefix;
-    DWORD pid;
-    bool hiddenToo;
-    std::vector<HWND> found;
-  } search{classPrefix, pid, hiddenToo, {}};
-  EnumWindows(
-      [](HWND hwnd, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(hwnd, &owner);
-        char name[64] = {};
-        GetClassNameA(hwnd, name, sizeof name);
-        if ((s->pid == 0 || owner == s->pid) && (s->hiddenToo || IsWindowVisible(hwnd)) &&
-            std::string(name).rfind(s->prefix, 0) == 0)
-          s->found.push_back(hwnd);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
 ScHandle OpenServiceNamed(const char* name) {
   const ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS),
                          &CloseServiceHandle);

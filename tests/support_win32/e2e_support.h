@@ -10,7 +10,6 @@
 #include <memory>
 #include <string>
 #include <type_traits>
-#include <vector>
 
 #include "common/com.h"
 #include "common/files.h"
@@ -33,11 +32,6 @@ bool WaitUntil(const std::function<bool()>& predicate, DWORD timeoutMs, DWORD po
 std::string DayFileName(int daysAgo = 0);
 // The content of today's log file in the directory; empty when there is none.
 std::string ReadTodaysLog(const std::string& dir);
-
-// The top-level windows whose class begins with the prefix, of one process or (pid 0) of any;
-// only the visible ones unless hidden ones are asked for too.
-std::vector<HWND> TopLevelWindows(const std::string& classPrefix, DWORD pid = 0,
-                                  bool hiddenToo = false);
 
 // A service or service manager handle of the Service Control Manager, closed with the owner.
 using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, decltype(&CloseServiceHandle)>;
