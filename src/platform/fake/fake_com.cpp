@@ -8,17 +8,16 @@ namespace {
 
 class FakeRunningHost final : public IRunningHost {
  public:
-  FakeRunningHost(std::function<HResult()> onRequestStop, std::string status)
-      : onRequestStop_(std::move(onRequestStop)), status_(std::move(status)) {}
+  explicit FakeRunningHost(std::function<HResult()> onRequestStop)
+      : onRequestStop_(std::move(onRequestStop)) {}
   HResult RequestStop() override { return onRequestStop_(); }
   HResult QueryStatus(WideString* text) override {
-    *text = WideString(status_.begin(), status_.end());  // the tests' texts are ASCII
+    text->clear();
     return kSOk;
   }
 
  private:
   std::function<HResult()> onRequestStop_;
-  std::string status_;
 };
 
 }  // namespace
@@ -39,14 +38,10 @@ HResult FakeCom::InitializeSecurity() {
   return InjectedHResult("CoInitializeSecurity").value_or(kSOk);
 }
 
-HResult FakeCom::RegisterInRunningObjectTable(const std::string& monikerName,
-                                              const ObjectRef& object, std::uint32_t flags,
-                                              std::uint32_t* cookie) {
+HResult FakeCom::RegisterInRunningObjectTable(const std::string& monikerName, const ObjectRef&,
+                                              std::uint32_t flags, std::uint32_t* cookie) {
   std::lock_guard lock(mutex_);
-  *cookie = 0;
   attempts_.push_back(monikerName + " flags=" + std::to_string(flags));
-  if (auto hr = InjectedHResult("IRunningObjectTable::Register")) return *hr;
-  if (!object) return kEInvalidArg;
   *cookie = nextCookie_++;
   table_[*cookie] = FoldCase(monikerName);
   return kSOk;
@@ -65,10 +60,8 @@ HResult FakeCom::FindInRunningObjectTable(const std::string& monikerName,
   const std::string key = FoldCase(monikerName);
   auto foreign = foreign_.find(key);
   if (!own && foreign == foreign_.end()) return kSOk;
-  *host =
-      foreign != foreign_.end()
-          ? std::make_unique<FakeRunningHost>(foreign->second.onRequestStop, foreign->second.status)
-          : std::make_unique<FakeRunningHost>([] { return kSOk; }, std::string());
+  *host = std::make_unique<FakeRunningHost>(foreign != foreign_.end() ? foreign->second
+                                                                      : [] { return kSOk; });
   return kSOk;
 }
 
@@ -108,15 +101,10 @@ bool FakeCom::IsRegistered(const std::string& monikerName) const {
   return std::any_of(table_.begin(), table_.end(), [&](const auto& r) { return r.second == key; });
 }
 
-void FakeCom::AddForeignHost(const std::string& monikerName, std::function<HResult()> onRequestStop,
-                             std::string status) {
+void FakeCom::AddForeignHost(const std::string& monikerName,
+                             std::function<HResult()> onRequestStop) {
   std::lock_guard lock(mutex_);
-  foreign_[FoldCase(monikerName)] = Foreign{std::move(onRequestStop), std::move(status)};
-}
-
-void FakeCom::RemoveForeignHost(const std::string& monikerName) {
-  std::lock_guard lock(mutex_);
-  foreign_.erase(FoldCase(monikerName));
+  foreign_[FoldCase(monikerName)] = std::move(onRequestStop);
 }
 
 }  // namespace keldran::fake

@@ -37,10 +37,7 @@ class FakeCom final : public ICom, private FakeArea {
 
   bool IsRegistered(const std::string& monikerName) const;
   // A host of another process, registered under the name; its RequestStop calls the function.
-  void AddForeignHost(const std::string& monikerName, std::function<HResult()> onRequestStop,
-                      std::string status = std::string());
-  // The host of another process ends: it is no longer found.
-  void RemoveForeignHost(const std::string& monikerName);
+  void AddForeignHost(const std::string& monikerName, std::function<HResult()> onRequestStop);
   // Registered module paths, and "-libid" for each unregistration, in order.
   std::vector<std::string> RegisteredTypeLibraries() const {
     return Locked(mutex_, typeLibraries_);
@@ -52,11 +49,7 @@ class FakeCom final : public ICom, private FakeArea {
   mutable std::mutex mutex_;
   std::map<std::uint32_t, std::string> table_;  // folded names by cookie
   std::uint32_t nextCookie_ = 0x100;
-  struct Foreign {
-    std::function<HResult()> onRequestStop;
-    std::string status;  // what its QueryStatus answers
-  };
-  std::map<std::string, Foreign> foreign_;
+  std::map<std::string, std::function<HResult()>> foreign_;  // RequestStop by folded name
   int initializeCalls_ = 0;
   std::uint64_t nextGuid_ = 1;
   std::vector<std::string> typeLibraries_;

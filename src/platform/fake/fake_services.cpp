@@ -17,18 +17,13 @@ Win32Error FakeServiceManager::RegisterControlHandler(const std::string&, Servic
                                                       ServiceStatusHandle* handle) {
   std::lock_guard lock(mutex_);
   *handle = ServiceStatusHandle{};
-  if (auto e = Injected("RegisterServiceCtrlHandler")) return *e;
   handler_ = std::move(handler);
   *handle = ServiceStatusHandle{0x9001};
   return 0;
 }
 
-bool FakeServiceManager::SetStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
+bool FakeServiceManager::SetStatus(ServiceStatusHandle, const ServiceStatus& status) {
   std::lock_guard lock(mutex_);
-  if (!handle) {
-    Fail(win32_error::kInvalidHandle);
-    return false;
-  }
   reports_.push_back(status);
   return true;
 }

@@ -24,21 +24,9 @@ std::uint32_t FakeWindowing::RegisterWindowMessage(const std::string& name) {
 
 std::uint32_t FakeWindowing::CurrentThreadId() {
   std::lock_guard lock(mutex_);
-  if (otherThread_ != 0) return otherThread_;
   auto [it, inserted] = threadIds_.emplace(std::this_thread::get_id(), nextThreadId_);
   if (inserted) nextThreadId_ += 4;
   return it->second;
-}
-
-void FakeWindowing::RunAsOtherThread(const std::function<void()>& action) {
-  {
-    std::lock_guard lock(mutex_);
-    otherThread_ = nextThreadId_;
-    nextThreadId_ += 4;
-  }
-  action();
-  std::lock_guard lock(mutex_);
-  otherThread_ = 0;
 }
 
 Win32Error FakeWindowing::CreateWindow(const WindowClassAndStyle&, WindowProcedure procedure,
@@ -56,10 +44,7 @@ Win32Error FakeWindowing::CreateWindow(const WindowClassAndStyle&, WindowProcedu
 bool FakeWindowing::DestroyWindow(WindowHandle window) {
   std::unique_lock lock(mutex_);
   auto it = windows_.find(window);
-  if (it == windows_.end()) {
-    Fail(win32_error::kInvalidWindowHandle);
-    return false;
-  }
+  if (it == windows_.end()) return false;
   WindowProcedure procedure = it->second.procedure;
   lock.unlock();
   procedure(window, window_message::kDestroy, 0, 0);
@@ -120,12 +105,7 @@ std::uint32_t FakeWindowing::WaitForProcessOrMessage(ProcessHandle process,
 int FakeWindowing::GetMessage(Message* message) {
   for (;;) {
     if (TakeMessage(message)) return message->message == window_message::kQuit ? 0 : 1;
-    auto next = clock_.NextActionTime();
-    if (!next || *next > kDeadline) {
-      Fail(win32_error::kTimeout);
-      return -1;
-    }
-    clock_.RunNextAction();
+    if (WaitForProcessOrMessage(ProcessHandle{}, kInfinite) == wait_result::kFailed) return -1;
   }
 }
 
@@ -174,24 +154,9 @@ std::intptr_t FakeWindowing::SendMessage(WindowHandle window, std::uint32_t mess
   return procedure(window, message, wParam, lParam);
 }
 
-std::size_t FakeWindowing::CloseProcessWindows(std::uint32_t processId) {
-  std::function<std::size_t(std::uint32_t)> reaction;
-  {
-    std::lock_guard lock(mutex_);
-    reaction = onClose_;
-  }
-  return reaction ? reaction(processId) : 0;
-}
-
 bool FakeWindowing::PostThreadMessage(std::uint32_t threadId, std::uint32_t message,
                                       std::uintptr_t wParam, std::intptr_t lParam) {
   std::lock_guard lock(mutex_);
-  bool known = false;
-  for (const auto& [_, id] : threadIds_) known = known || id == threadId;
-  if (!known) {
-    Fail(1444);  // ERROR_INVALID_THREAD_ID
-    return false;
-  }
   QueueOf(threadId).push_back(Message{0, message, wParam, lParam});
   return true;
 }
@@ -237,11 +202,7 @@ IconHandle FakeWindowing::LoadIconFile(const std::string& path, int) {
 
 IconHandle FakeWindowing::LoadIconResource(int resourceId) {
   std::lock_guard lock(mutex_);
-  if (resourceId != 201) {
-    Fail(1813);  // ERROR_RESOURCE_TYPE_NOT_FOUND
-    return IconHandle{};
-  }
-  return NewIcon("#201");
+  return NewIcon("#" + std::to_string(resourceId));
 }
 
 IconHandle FakeWindowing::NewIcon(const std::string& source) {

@@ -42,7 +42,8 @@ class FakeWindowing final : public IWindowing, private FakeArea {
                    std::intptr_t lParam) override;
   std::intptr_t SendMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                             std::intptr_t lParam) override;
-  std::size_t CloseProcessWindows(std::uint32_t processId) override;
+  // The client's windows are foreign: it has none to close.
+  std::size_t CloseProcessWindows(std::uint32_t) override { return 0; }
   bool PostThreadMessage(std::uint32_t threadId, std::uint32_t message, std::uintptr_t wParam,
                          std::intptr_t lParam) override;
   void PostQuitMessage(int exitCode) override;
@@ -56,20 +57,10 @@ class FakeWindowing final : public IWindowing, private FakeArea {
   }
 
   // Test side.
-  // Runs the action as if on another thread (the service control dispatcher's, say): the
-  // thread id it sees is one of its own, so messages it posts to the run loop's thread queue up
-  // there.
-  void RunAsOtherThread(const std::function<void()>& action);
   // A window of another program (e.g. the client's) that messages can be posted to.
   void AddForeignWindow(WindowHandle window) {
     std::lock_guard lock(mutex_);
     foreign_.insert(window);
-  }
-  // What a process does when its windows are closed: how many it has (the test's function may
-  // also end it). Without one, a process has no windows.
-  void OnCloseProcessWindows(std::function<std::size_t(std::uint32_t processId)> reaction) {
-    std::lock_guard lock(mutex_);
-    onClose_ = std::move(reaction);
   }
   // Messages posted to a foreign window, in order.
   std::vector<Message> MessagesTo(WindowHandle window) const;
@@ -103,7 +94,6 @@ class FakeWindowing final : public IWindowing, private FakeArea {
   std::set<WindowHandle> foreign_;
   std::map<WindowHandle, std::vector<Message>> foreignMessages_;
   std::map<std::thread::id, std::uint32_t> threadIds_;
-  std::uint32_t otherThread_ = 0;  // set while RunAsOtherThread runs its action
   std::uint32_t nextThreadId_ = 100;
   std::map<std::uint32_t, std::deque<Message>> queues_;
   struct Timer {
@@ -116,7 +106,6 @@ class FakeWindowing final : public IWindowing, private FakeArea {
   std::map<std::uintptr_t, Timer> timers_;
   std::uintptr_t nextTimer_ = 1;
   std::map<std::uintptr_t, std::string> icons_;  // by handle: in load order
-  std::function<std::size_t(std::uint32_t)> onClose_;
 };
 
 }  // namespace keldran::fake
