@@ -38,11 +38,6 @@ bool FakeDialogs::AppendMenuItem(MenuHandle menu, std::uint32_t id, const std::s
   return true;
 }
 
-bool FakeDialogs::SetDefaultMenuItem(MenuHandle menu, std::uint32_t) {
-  std::lock_guard lock(mutex_);
-  return menus_.count(menu.value) != 0;
-}
-
 std::uint32_t FakeDialogs::TrackPopupMenu(MenuHandle menu, CursorPosition, WindowHandle) {
   std::lock_guard lock(mutex_);
   shown_.push_back(menus_.at(menu.value));

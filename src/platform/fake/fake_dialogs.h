@@ -23,7 +23,7 @@ class FakeDialogs final : public IDialogs, private FakeArea {
                  std::uint32_t style) override;
   MenuHandle CreatePopupMenu() override;
   bool AppendMenuItem(MenuHandle menu, std::uint32_t id, const std::string& text) override;
-  bool SetDefaultMenuItem(MenuHandle menu, std::uint32_t id) override;
+  bool SetDefaultMenuItem(MenuHandle, std::uint32_t) override { return true; }
   std::uint32_t TrackPopupMenu(MenuHandle menu, CursorPosition at, WindowHandle owner) override;
   void DestroyMenu(MenuHandle menu) override;
   void EndMenu() override {}  // the fake's menus answer at once: none is ever open
