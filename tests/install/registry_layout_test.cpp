@@ -11,12 +11,8 @@ namespace {
 
 constexpr RegKey kRoot = reg_root::kCurrentUser;
 
-class RegistryLayoutTest : public ::testing::Test {
- protected:
+TEST(RegistryLayoutTest, ForceRemoveEmptiesAKeyFirstUnlessItIsASharedKeyOfTheSystem) {
   fake::FakePlatform fake;
-};
-
-TEST_F(RegistryLayoutTest, ForceRemoveEmptiesAKeyFirstUnlessItIsASharedKeyOfTheSystem) {
   const struct {
     const char* name;
     bool emptied;
@@ -33,7 +29,8 @@ TEST_F(RegistryLayoutTest, ForceRemoveEmptiesAKeyFirstUnlessItIsASharedKeyOfTheS
   EXPECT_EQ(fake.registry.OpenHandleCount(), 0u);
 }
 
-TEST_F(RegistryLayoutTest, AFailedBlockIsTakenBackAndRemovalLeavesWhatOthersStillUse) {
+TEST(RegistryLayoutTest, AFailedBlockIsTakenBackAndRemovalLeavesWhatOthersStillUse) {
+  fake::FakePlatform fake;
   LayoutBlock block = {
       {"Shared",
        KeyMarker::kNoRemove,

@@ -1,19 +1,6 @@
 #include "platform/fake/fake_dialogs.h"
 
 namespace keldran::fake {
-namespace {
-
-// The next answer of a test's script, or the given one once the script has run out.
-template <class T>
-T Next(std::deque<T>& script, T otherwise) {
-  if (script.empty()) return otherwise;
-  T next = script.front();
-  script.pop_front();
-  return next;
-}
-
-}  // namespace
-
 bool FakeDialogs::NotifyIcon(std::uint32_t operation, const NotifyIconData& data) {
   std::lock_guard lock(mutex_);
   calls_.push_back(NotifyCall{operation, data});
@@ -34,7 +21,7 @@ int FakeDialogs::MessageBox(WindowHandle owner, const std::string& text, const s
                             std::uint32_t style) {
   std::lock_guard lock(mutex_);
   boxes_.push_back(Box{owner, text, caption, style});
-  return Next(boxAnswers_, int{message_box::kIdOk});
+  return message_box::kIdOk;
 }
 
 MenuHandle FakeDialogs::CreatePopupMenu() {
@@ -44,40 +31,22 @@ MenuHandle FakeDialogs::CreatePopupMenu() {
   return menu;
 }
 
+// Menus are only ever used through handles CreatePopupMenu gave: at() fails loudly otherwise.
 bool FakeDialogs::AppendMenuItem(MenuHandle menu, std::uint32_t id, const std::string& text) {
   std::lock_guard lock(mutex_);
-  auto it = menus_.find(menu.value);
-  if (it == menus_.end()) return false;
-  it->second.items.push_back(MenuItem{id, text});
+  menus_.at(menu.value).items.push_back(MenuItem{id, text});
   return true;
 }
 
-bool FakeDialogs::SetDefaultMenuItem(MenuHandle menu, std::uint32_t id) {
+std::uint32_t FakeDialogs::TrackPopupMenu(MenuHandle menu, CursorPosition, WindowHandle) {
   std::lock_guard lock(mutex_);
-  auto it = menus_.find(menu.value);
-  if (it == menus_.end()) return false;
-  it->second.defaultItem = id;
-  return true;
-}
-
-std::uint32_t FakeDialogs::TrackPopupMenu(MenuHandle menu, CursorPosition, WindowHandle owner) {
-  std::lock_guard lock(mutex_);
-  auto it = menus_.find(menu.value);
-  if (it == menus_.end()) return 0;
-  it->second.owner = owner;
-  shown_.push_back(it->second);
-  return Next(menuChoices_, std::uint32_t{0});
+  shown_.push_back(menus_.at(menu.value));
+  return 0;  // dismissed
 }
 
 void FakeDialogs::DestroyMenu(MenuHandle menu) {
   std::lock_guard lock(mutex_);
   menus_.erase(menu.value);
-}
-
-bool FakeDialogs::SetForegroundWindow(WindowHandle window) {
-  std::lock_guard lock(mutex_);
-  foreground_.push_back(window);
-  return true;
 }
 
 std::int16_t FakeDialogs::GetKeyState(int virtualKey) {
@@ -93,16 +62,6 @@ std::vector<NotifyIconData> FakeDialogs::Balloons() const {
       out.push_back(call.data);
   }
   return out;
-}
-
-void FakeDialogs::QueueBoxAnswer(int answer) {
-  std::lock_guard lock(mutex_);
-  boxAnswers_.push_back(answer);
-}
-
-void FakeDialogs::QueueMenuChoice(std::uint32_t command) {
-  std::lock_guard lock(mutex_);
-  menuChoices_.push_back(command);
 }
 
 void FakeDialogs::SetKeyDown(int virtualKey, bool down) {

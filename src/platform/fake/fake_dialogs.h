@@ -1,9 +1,8 @@
 #pragma once
-// The notification area, message boxes and popup menus, recorded. Message boxes and menus
-// answer from a script the test sets (OK and "no command" by default).
+// The notification area, message boxes and popup menus, recorded. Every box answers OK and every
+// menu is dismissed.
 
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <set>
@@ -24,12 +23,12 @@ class FakeDialogs final : public IDialogs, private FakeArea {
                  std::uint32_t style) override;
   MenuHandle CreatePopupMenu() override;
   bool AppendMenuItem(MenuHandle menu, std::uint32_t id, const std::string& text) override;
-  bool SetDefaultMenuItem(MenuHandle menu, std::uint32_t id) override;
+  bool SetDefaultMenuItem(MenuHandle, std::uint32_t) override { return true; }
   std::uint32_t TrackPopupMenu(MenuHandle menu, CursorPosition at, WindowHandle owner) override;
   void DestroyMenu(MenuHandle menu) override;
   void EndMenu() override {}  // the fake's menus answer at once: none is ever open
   CursorPosition GetCursorPos() override { return CursorPosition{640, 480}; }
-  bool SetForegroundWindow(WindowHandle window) override;
+  bool SetForegroundWindow(WindowHandle) override { return true; }
   std::int16_t GetKeyState(int virtualKey) override;
 
   struct NotifyCall {
@@ -47,39 +46,23 @@ class FakeDialogs final : public IDialogs, private FakeArea {
   };
   struct ShownMenu {
     std::vector<MenuItem> items;
-    std::uint32_t defaultItem;
-    WindowHandle owner;
   };
 
   std::vector<NotifyCall> NotifyCalls() const { return Locked(mutex_, calls_); }
   // The NIM_MODIFY calls that carried NIF_INFO: shown (or, without text, removed) balloons.
   std::vector<NotifyIconData> Balloons() const;
-  bool IconAdded(WindowHandle window, std::uint32_t id) const {
-    std::lock_guard lock(mutex_);
-    return added_.count({window, id}) != 0;
-  }
   std::vector<Box> Boxes() const { return Locked(mutex_, boxes_); }
-  void QueueBoxAnswer(int answer);
   std::vector<ShownMenu> Menus() const { return Locked(mutex_, shown_); }
-  void QueueMenuChoice(std::uint32_t command);
   void SetKeyDown(int virtualKey, bool down);
-  std::size_t OpenMenuCount() const {
-    std::lock_guard lock(mutex_);
-    return menus_.size();
-  }
-  std::vector<WindowHandle> ForegroundRequests() const { return Locked(mutex_, foreground_); }
 
  private:
   mutable std::mutex mutex_;
   std::vector<NotifyCall> calls_;
   std::set<std::pair<WindowHandle, std::uint32_t>> added_;
   std::vector<Box> boxes_;
-  std::deque<int> boxAnswers_;
   std::map<std::uintptr_t, ShownMenu> menus_;
   std::vector<ShownMenu> shown_;
-  std::deque<std::uint32_t> menuChoices_;
   std::set<int> keysDown_;
-  std::vector<WindowHandle> foreground_;
 };
 
 }  // namespace keldran::fake

@@ -35,10 +35,6 @@ class FakeEventLog final : public IEventLog, private FakeArea {
     std::lock_guard lock(mutex_);
     events_.clear();
   }
-  std::size_t OpenSourceCount() const {
-    std::lock_guard lock(mutex_);
-    return sources_.size();
-  }
 
  private:
   mutable std::mutex mutex_;

@@ -153,8 +153,7 @@ Win32Error FakeFileSystem::WriteFile(FileHandle file, const void* data, std::uin
   auto f = Opened(file);
   if (!f) return win32_error::kInvalidHandle;
   if (!Wants(f->access, file_access::kGenericWrite)) return Fail(win32_error::kAccessDenied);
-  const std::uint32_t n = std::min(size, writeLimit_.value_or(size));
-  writeLimit_.reset();
+  const std::uint32_t n = size;
   auto& content = f->node->content;
   if (content.size() < f->position + n) content.resize(f->position + n);
   std::memcpy(content.data() + f->position, data, n);
@@ -180,9 +179,7 @@ Win32Error FakeFileSystem::ReadFile(FileHandle file, void* data, std::uint32_t s
 
 Win32Error FakeFileSystem::FlushFileBuffers(FileHandle file) {
   std::lock_guard lock(mutex_);
-  if (!Opened(file)) return win32_error::kInvalidHandle;
-  ++flushes_;
-  return 0;
+  return Opened(file) ? 0 : win32_error::kInvalidHandle;
 }
 
 Win32Error FakeFileSystem::GetFileSize(FileHandle file, std::uint64_t* size) {

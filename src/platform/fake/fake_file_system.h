@@ -82,11 +82,6 @@ class FakeFileSystem final : public IFileSystem, private FakeArea {
   bool IsDirectory(const std::string& path) const;
   std::vector<std::string> List(const std::string& directory) const;
   void RemoveTree(const std::string& path);
-  // The next WriteFile writes at most this many bytes (a short write), once.
-  void LimitNextWrite(std::uint32_t bytes) {
-    std::lock_guard lock(mutex_);
-    writeLimit_ = bytes;
-  }
   std::size_t OpenHandleCount() const;
 
   struct OpenRecord {
@@ -95,7 +90,6 @@ class FakeFileSystem final : public IFileSystem, private FakeArea {
   };
   // Every CreateFile call, successful or not.
   std::vector<OpenRecord> Opens() const { return Locked(mutex_, opens_); }
-  int FlushCount() const { return Locked(mutex_, flushes_); }
 
  private:
   struct Node;
@@ -110,9 +104,7 @@ class FakeFileSystem final : public IFileSystem, private FakeArea {
   mutable std::recursive_mutex mutex_;
   std::map<std::string, std::shared_ptr<Node>> nodes_;  // by canonical, folded path
   std::map<std::uintptr_t, std::shared_ptr<OpenFile>> open_;
-  std::optional<std::uint32_t> writeLimit_;
   std::vector<OpenRecord> opens_;
-  int flushes_ = 0;
 };
 
 }  // namespace keldran::fake

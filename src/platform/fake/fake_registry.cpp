@@ -209,22 +209,16 @@ void FakeRegistry::PutDword(RegKey root, const std::string& path, const std::str
   At(root, path, true)->values[FoldCase(name)] = Stored{RegType::kDword, data};
 }
 
-std::optional<FakeRegistry::Stored> FakeRegistry::StoredValue(RegKey root, const std::string& path,
-                                                              const std::string& name) const {
+std::optional<std::uint32_t> FakeRegistry::DwordValue(RegKey root, const std::string& path,
+                                                      const std::string& name) const {
   std::lock_guard lock(mutex_);
   auto node = At(root, path);
   if (!node) return std::nullopt;
   auto it = node->values.find(FoldCase(name));
-  if (it == node->values.end()) return std::nullopt;
-  return it->second;
-}
-
-std::optional<std::uint32_t> FakeRegistry::DwordValue(RegKey root, const std::string& path,
-                                                      const std::string& name) const {
-  const auto stored = StoredValue(root, path, name);
-  if (!stored || stored->type != RegType::kDword || stored->data.size() != 4) return std::nullopt;
+  if (it == node->values.end() || it->second.type != RegType::kDword || it->second.data.size() != 4)
+    return std::nullopt;
   std::uint32_t value;
-  std::memcpy(&value, stored->data.data(), 4);
+  std::memcpy(&value, it->second.data.data(), 4);
   return value;
 }
 

@@ -71,8 +71,6 @@ class FakeRegistry final : public IRegistry, private FakeArea {
   std::shared_ptr<Node> Walk(std::shared_ptr<Node> from, const WideString& path,
                              bool* created = nullptr) const;
   std::shared_ptr<Node> At(RegKey root, const std::string& path, bool create = false) const;
-  std::optional<Stored> StoredValue(RegKey root, const std::string& path,
-                                    const std::string& name) const;
 
   mutable std::recursive_mutex mutex_;
   std::shared_ptr<Node> classesRoot_, currentUser_, localMachine_, users_;

@@ -3,9 +3,8 @@
 namespace keldran::fake {
 namespace {
 
-constexpr HResult kPathNotFound = static_cast<HResult>(0x80070003u);
-constexpr HResult kFileNotFound = static_cast<HResult>(0x80070002u);
-constexpr HResult kAlreadyExists = static_cast<HResult>(0x800700B7u);
+constexpr HResult kPathNotFound = HResultFromWin32(win32_error::kPathNotFound);
+constexpr HResult kFileNotFound = HResultFromWin32(win32_error::kFileNotFound);
 
 const std::map<std::string, std::string>& Folders() {
   static const std::map<std::string, std::string> folders = {
@@ -36,9 +35,6 @@ HResult FakeShell::SaveShortcut(const ShortcutDefinition& shortcut) {
                             file_creation::kCreateAlways, file_attribute::kNormal, &file)) {
     return HResultFromWin32(e);
   }
-  const std::string body = "[shortcut]\r\ntarget=" + shortcut.target + "\r\n";
-  std::uint32_t written = 0;
-  (void)files_.WriteFile(file, body.data(), static_cast<std::uint32_t>(body.size()), &written);
   files_.CloseFile(file);
   std::lock_guard lock(mutex_);
   shortcuts_[FoldCase(shortcut.path)] = shortcut;
@@ -60,7 +56,7 @@ HResult FakeShell::DeleteFile(const std::string& path) {
 }
 
 HResult FakeShell::CreateFolder(const std::string& path) {
-  if (files_.Exists(path)) return kAlreadyExists;
+  if (files_.Exists(path)) return HResultFromWin32(win32_error::kAlreadyExists);
   if (Win32Error e = files_.CreateDirectory(path)) return HResultFromWin32(e);
   return kSOk;
 }

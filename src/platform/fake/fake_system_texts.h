@@ -33,10 +33,6 @@ class FakeSystemTexts final : public ISystemTexts {
     std::lock_guard lock(mutex_);
     return debugOutput_;
   }
-  void ClearDebugOutput() {
-    std::lock_guard lock(mutex_);
-    debugOutput_.clear();
-  }
 
  private:
   std::map<std::uint32_t, std::string> moduleMessages_;
