@@ -69,8 +69,6 @@ class IWindowing {
   virtual std::intptr_t DefWindowProc(WindowHandle window, std::uint32_t message,
                                       std::uintptr_t wParam, std::intptr_t lParam) = 0;
 
-  // GetMessageA for any window of the calling thread: > 0 a message, 0 WM_QUIT, -1 failure.
-  virtual int GetMessage(Message* message) = 0;
   // PeekMessageA with PM_REMOVE for any window of the calling thread: true when one was taken.
   virtual bool PeekMessage(Message* message) = 0;
   // MsgWaitForMultipleObjects on the process with QS_ALLINPUT: wait_result::kObject0 when it

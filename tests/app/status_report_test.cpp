@@ -1,8 +1,13 @@
-// /Status as JSON: strings escaped into ASCII, null where there is no value, and the fields that
-// each kind of answer has.
+// /Status as JSON: strings escaped into ASCII, null where there is no value, the fields that
+// each kind of answer has, and every field and metric named in the administrator's guide.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <regex>
+#include <sstream>
+
 #include "app/status_report.h"
+#include "supervision/metrics_file.h"
 
 namespace keldran {
 namespace {
@@ -93,6 +98,36 @@ TEST(StatusJsonTest, EachAnswerHasItsFieldsAndNullWhereThereIsNoValue) {
     for (const std::string& fragment : c.fragments)
       EXPECT_NE(json.find(fragment), std::string::npos) << c.name << ": " << fragment << "\n"
                                                         << json;
+  }
+}
+
+TEST(StatusJsonTest, TheGuideNamesEveryFieldAndEveryMetric) {
+  std::ifstream file(KELDRAN_ADMIN_GUIDE);
+  ASSERT_TRUE(file) << KELDRAN_ADMIN_GUIDE;
+  std::stringstream guide;
+  guide << file.rdbuf();
+  const std::string text = guide.str();
+
+  HostStatus host = Healthy();
+  host.lastExitCode = 0;
+  host.startTime = 1700000000;
+  std::vector<std::string> names;
+  const std::string json = StatusJson(Running(host));
+  const std::regex field(R"re("([A-Za-z]+)":)re");
+  for (std::sregex_iterator it(json.begin(), json.end(), field), end; it != end; ++it)
+    names.push_back((*it)[1].str());
+  MetricsSample sample;
+  sample.hostUp = true;
+  const std::string metrics = MetricsText(sample);
+  const std::regex family("# TYPE (\\w+) ");
+  for (std::sregex_iterator it(metrics.begin(), metrics.end(), family), end; it != end; ++it)
+    names.push_back((*it)[1].str());
+  ASSERT_GT(names.size(), 40u);
+  // A row of a table each; a member of an object as "object.member".
+  for (const std::string& name : names) {
+    EXPECT_TRUE(text.find("| `" + name + "` |") != std::string::npos ||
+                text.find("." + name + "` |") != std::string::npos)
+        << name << " has no row in the guide";
   }
 }
 

@@ -42,8 +42,11 @@ TEST(DayFileRetentionTest, OnlyDailyFilesOlderThanTheKeptDaysGoAcrossMonthsYears
   } cases[] = {
       {"2024-02-24.log", "2024-03-03.log", 7, true},   // 8 days old
       {"2024-02-25.log", "2024-03-03.log", 7, false},  // 7: kept
-      {"2023-12-31.log", "2024-01-08.log", 7, true},   // across the year's end
-      {"2000-02-28.log", "2000-03-08.log", 8, true},   // 2000 has a leap day, 2100 none
+      {"2024-03-31.log", "2024-04-08.log", 7, true},   // the 31st
+      {"2024-03-31.log", "2024-04-07.log", 7, false},
+      {"2024-01-23.log", "2024-01-31.log", 7, true},  // today the 31st
+      {"2023-12-31.log", "2024-01-08.log", 7, true},  // across the year's end
+      {"2000-02-28.log", "2000-03-08.log", 8, true},  // 2000 has a leap day, 2100 none
       {"2100-02-28.log", "2100-03-08.log", 8, false},
       {"2024-02-01.LOG", "2024-03-03.log", 7, true},   // names ignore case
       {"2020-01-01.log", "2024-03-03.log", 0, false},  // no LogKeepDays: nothing goes

@@ -78,7 +78,10 @@ TEST_P(RunSetUpTest, AFailureToSecureComOrStartTheWatchdogEndsTheRunReportedBefo
 
 INSTANTIATE_TEST_SUITE_P(
     EachStep, RunSetUpTest,
-    ::testing::Values(std::pair{"CoInitializeSecurity", ": Cannot secure the control interface :"},
+    ::testing::Values(std::pair{"CoInitialize", ": Cannot initialize COM :"},
+                      std::pair{"CoInitializeSecurity", ": Cannot secure the control interface :"},
+                      std::pair{"IRunningObjectTable::Register",
+                                ": Cannot register service in ROT :"},
                       std::pair{"SetTimer", ": Cannot start the watchdog's timer :"}));
 
 TEST_F(RunLoopTest, AControlDocumentThatCannotBeChangedEndsTheRunFirst) {

@@ -71,6 +71,35 @@ const MenuCase kMenuCases[] = {
 INSTANTIATE_TEST_SUITE_P(ByState, TrayMenuTest, ::testing::ValuesIn(kMenuCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Cancel leaves the client running; OK stops the host as any stop does.
+TEST_F(TrayTest, StopFromTheMenuAsksFirstAndOnlyOkStops) {
+  fake.dialogs.SetMenuChoice(tray_command::kStop);
+  fake.dialogs.QueueBoxAnswer(message_box::kIdCancel);
+  WindowHandle window = 0;
+  auto rightClick = [&] {
+    (void)fake.windowing.PostMessage(window, host.messages.trayNotify, TrayIcon::kIconId,
+                                     window_message::kRButtonDown);
+  };
+  bool untouchedByCancel = false;
+  fake.clock.After(2000, [&] {
+    Connect();
+    window = host.window.handle();
+    rightClick();
+  });
+  fake.clock.After(3000, [&] {
+    untouchedByCancel =
+        fake.dialogs.Boxes().size() == 1 && supervisor.ClientRunning() && ClientEvents().empty();
+    rightClick();
+  });
+  RunHost();
+  EXPECT_TRUE(untouchedByCancel);
+  ASSERT_EQ(fake.dialogs.Boxes().size(), 2u);
+  EXPECT_EQ(fake.dialogs.Boxes()[1].style, 0x1021u);  // OK and Cancel, question icon, system modal
+  EXPECT_EQ(ClientEvents(), std::vector<std::uintptr_t>{client_event::kStop});
+  EXPECT_TRUE(fake.windowing.Windows().empty());
+  EXPECT_FALSE(host.service.runFailed());
+}
+
 TEST_F(TrayTest, ANewTaskbarGetsTheIconBackWithTheDisplayNameAndThePendingNotice) {
   // Tooltip, balloon text and balloon title are cut to 127, 255 and 63 characters.
   config.DisplayName = std::string(70, 'n') + std::string(130, 'N');

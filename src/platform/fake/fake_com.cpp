@@ -41,7 +41,9 @@ HResult FakeCom::InitializeSecurity() {
 HResult FakeCom::RegisterInRunningObjectTable(const std::string& monikerName, const ObjectRef&,
                                               std::uint32_t flags, std::uint32_t* cookie) {
   std::lock_guard lock(mutex_);
+  *cookie = 0;
   attempts_.push_back(monikerName + " flags=" + std::to_string(flags));
+  if (auto hr = InjectedHResult("IRunningObjectTable::Register")) return *hr;
   *cookie = nextCookie_++;
   table_[*cookie] = FoldCase(monikerName);
   return kSOk;

@@ -21,7 +21,10 @@ int FakeDialogs::MessageBox(WindowHandle owner, const std::string& text, const s
                             std::uint32_t style) {
   std::lock_guard lock(mutex_);
   boxes_.push_back(Box{owner, text, caption, style});
-  return message_box::kIdOk;
+  if (boxAnswers_.empty()) return message_box::kIdOk;
+  const int answer = boxAnswers_.front();
+  boxAnswers_.pop_front();
+  return answer;
 }
 
 MenuHandle FakeDialogs::CreatePopupMenu() {
@@ -41,7 +44,7 @@ bool FakeDialogs::AppendMenuItem(MenuHandle menu, std::uint32_t id, const std::s
 std::uint32_t FakeDialogs::TrackPopupMenu(MenuHandle menu, CursorPosition, WindowHandle) {
   std::lock_guard lock(mutex_);
   shown_.push_back(menus_.at(menu.value));
-  return 0;  // dismissed
+  return menuChoice_;
 }
 
 void FakeDialogs::DestroyMenu(MenuHandle menu) {
@@ -67,6 +70,16 @@ std::vector<NotifyIconData> FakeDialogs::Balloons() const {
 void FakeDialogs::SetKeyDown(int virtualKey, bool down) {
   std::lock_guard lock(mutex_);
   down ? (void)keysDown_.insert(virtualKey) : (void)keysDown_.erase(virtualKey);
+}
+
+void FakeDialogs::SetMenuChoice(std::uint32_t command) {
+  std::lock_guard lock(mutex_);
+  menuChoice_ = command;
+}
+
+void FakeDialogs::QueueBoxAnswer(int answer) {
+  std::lock_guard lock(mutex_);
+  boxAnswers_.push_back(answer);
 }
 
 }  // namespace keldran::fake

@@ -3,6 +3,7 @@
 // menu is dismissed.
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <set>
@@ -54,6 +55,9 @@ class FakeDialogs final : public IDialogs, private FakeArea {
   std::vector<Box> Boxes() const { return Locked(mutex_, boxes_); }
   std::vector<ShownMenu> Menus() const { return Locked(mutex_, shown_); }
   void SetKeyDown(int virtualKey, bool down);
+  // What the user picks: every menu gives `command`; boxes answer from the queue, then OK.
+  void SetMenuChoice(std::uint32_t command);
+  void QueueBoxAnswer(int answer);
 
  private:
   mutable std::mutex mutex_;
@@ -63,6 +67,8 @@ class FakeDialogs final : public IDialogs, private FakeArea {
   std::map<std::uintptr_t, ShownMenu> menus_;
   std::vector<ShownMenu> shown_;
   std::set<int> keysDown_;
+  std::uint32_t menuChoice_ = 0;  // dismissed
+  std::deque<int> boxAnswers_;
 };
 
 }  // namespace keldran::fake

@@ -30,7 +30,6 @@ class FakeSync final : public ISync, private FakeArea {
 
   // Another process takes (true) or gives back (false) the named mutex.
   void HoldElsewhere(const std::string& name, bool held);
-  std::size_t OpenMutexCount() const { return Locked(mutex_, handles_).size(); }
   std::string SddlOf(const std::string& name) const;
 
  private:

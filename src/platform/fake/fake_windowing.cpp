@@ -77,7 +77,7 @@ bool FakeWindowing::TakeMessage(Message* message) {
 
 std::uint32_t FakeWindowing::WaitForProcessOrMessage(ProcessHandle process,
                                                      std::uint32_t milliseconds) {
-  // An endless wait ends with the day of virtual time, as GetMessage's does.
+  // An endless wait ends after a day of virtual time rather than hang.
   const std::uint64_t deadline =
       milliseconds == kInfinite ? kDeadline : clock_.Elapsed() + milliseconds;
   for (;;) {
@@ -99,13 +99,6 @@ std::uint32_t FakeWindowing::WaitForProcessOrMessage(ProcessHandle process,
       return wait_result::kTimeout;
     }
     clock_.RunNextAction();
-  }
-}
-
-int FakeWindowing::GetMessage(Message* message) {
-  for (;;) {
-    if (TakeMessage(message)) return message->message == window_message::kQuit ? 0 : 1;
-    if (WaitForProcessOrMessage(ProcessHandle{}, kInfinite) == wait_result::kFailed) return -1;
   }
 }
 
@@ -227,13 +220,6 @@ std::vector<WindowHandle> FakeWindowing::Windows() const {
   std::vector<WindowHandle> out;
   for (const auto& [handle, _] : windows_) out.push_back(handle);
   return out;
-}
-
-std::vector<std::string> FakeWindowing::LoadedIcons() const {
-  std::lock_guard lock(mutex_);
-  std::vector<std::string> sources;
-  for (const auto& [_, source] : icons_) sources.push_back(source);
-  return sources;
 }
 
 std::string FakeWindowing::IconFileOf(IconHandle icon) const {

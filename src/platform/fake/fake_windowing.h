@@ -1,5 +1,5 @@
 #pragma once
-// Windows, message queues and timers in virtual time: with its queue empty, GetMessage runs the
+// Windows, message queues and timers in virtual time: with its queue empty, a wait runs the
 // clock's next action, so a message loop plays a whole scenario without real waiting, and fails
 // with nothing left to happen or past a day rather than hang. Messages posted to foreign windows
 // (a client's) are recorded for the test.
@@ -34,7 +34,6 @@ class FakeWindowing final : public IWindowing, private FakeArea {
   std::intptr_t DefWindowProc(WindowHandle, std::uint32_t, std::uintptr_t, std::intptr_t) override {
     return 0;
   }
-  int GetMessage(Message* message) override;
   bool PeekMessage(Message* message) override { return TakeMessage(message); }
   std::uint32_t WaitForProcessOrMessage(ProcessHandle process, std::uint32_t milliseconds) override;
   void DispatchMessage(const Message& message) override;
@@ -72,7 +71,6 @@ class FakeWindowing final : public IWindowing, private FakeArea {
   std::vector<WindowHandle> Windows() const;
   std::string IconFileOf(IconHandle icon) const;
   // Where each icon that is still loaded came from (a path, or "#201"), in load order.
-  std::vector<std::string> LoadedIcons() const;
 
  private:
   struct Window {

@@ -129,13 +129,6 @@ class Windowing final : public IWindowing {
     return ::DefWindowProcA(ToHwnd(window), message, wParam, lParam);
   }
 
-  int GetMessage(Message* message) override {
-    MSG m{};
-    BOOL r = ::GetMessageA(&m, nullptr, 0, 0);
-    *message = Message{reinterpret_cast<WindowHandle>(m.hwnd), m.message, m.wParam, m.lParam};
-    return r;
-  }
-
   bool PeekMessage(Message* message) override {
     MSG m{};
     if (!::PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) return false;
