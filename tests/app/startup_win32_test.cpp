@@ -4,7 +4,6 @@
 #include "platform/win32/windows_api.h"
 
 #include <functional>
-#include <tuple>
 
 #include "support_win32/real_files.h"
 
@@ -206,17 +205,6 @@ TEST(StartupTest, TheExitCodeTable) {
          ASSERT_EQ(texts.size(), 1u);
          EXPECT_EQ(texts[0].rfind("CoInitialize failure ", 0), 0u);
          EXPECT_TRUE(h.Insertions(117).empty());
-       }},
-      {"the command line's settings win over the INI file's", "/Timeout=30 /Hide /Auto /Quiet",
-       [](FakeHost& h) {
-         h.WriteIni(std::string(kIni) + "Timeout=120\r\nShow=1\r\nAutoStart=0\r\n");
-         h.RegisterComponent("Grid", "{ID}");
-       },
-       kEFail,
-       [](FakeHost& h) {
-         EXPECT_TRUE(h.Insertions(117).empty());
-         const Configuration& c = h.host.config;
-         EXPECT_EQ(std::tuple(c.Timeout, c.Show, c.AutoStart), std::tuple(30, 0, 1));
        }},
       {"/Service for a component registered as an application", "/Service",
        [](FakeHost& h) {

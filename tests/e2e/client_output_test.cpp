@@ -78,7 +78,7 @@ TEST_F(ClientOutputTest, AConsoleClientSeesItsSettingsFloodsUpToTheCapAndAListed
   HostSetup setup;
   setup.clientCommand =
       ConsoleClient("report=KELDRAN_GREETING report=KeldranService_PDF_PARAMS flood=3 exit=3");
-  setup.iniLines = {"StopExitCodes=0,3", "OutputMaxMB=1"};
+  setup.iniLines = {"Priority=Below Normal", "Affinity=0", "StopExitCodes=0,3", "OutputMaxMB=1"};
   // A configured variable cannot stand in for the host's parameters.
   setup.moreIni =
       "[Environment]\r\nKELDRAN_GREETING=%COMP% says hello\r\n"
@@ -91,6 +91,9 @@ TEST_F(ClientOutputTest, AConsoleClientSeesItsSettingsFloodsUpToTheCapAndAListed
       " /ServiceID=" + run_.serviceId() + " /ServiceName=KeldranGridAgent321$" + run_.component();
   EXPECT_EQ(out.rfind(setup.clientCommand + params + "\n" + params + "\n", 0), 0u) << out;
   EXPECT_TRUE(run_.OutHas("env KELDRAN_GREETING=" + run_.component() + " says hello")) << out;
+  // Wine's CreateProcess ignores priority flags: the host sets the class itself.
+  EXPECT_TRUE(run_.OutHas("priority 0x4000")) << out;  // BELOW_NORMAL_PRIORITY_CLASS
+  EXPECT_TRUE(run_.OutHas("affinity 0x1")) << out;
   EXPECT_TRUE(run_.OutHas("env KeldranService_PDF_PARAMS=" + params + "\n")) << out;
   EXPECT_EQ(run_.LogCount("exit code 3, which StopExitCodes names"), 1u) << run_.Log();
 
