@@ -97,6 +97,7 @@ TEST_F(TrayTest, StopFromTheMenuAsksFirstAndOnlyOkStops) {
   EXPECT_EQ(fake.dialogs.Boxes()[1].style, 0x1021u);  // OK and Cancel, question icon, system modal
   EXPECT_EQ(ClientEvents(), std::vector<std::uintptr_t>{client_event::kStop});
   EXPECT_TRUE(fake.windowing.Windows().empty());
+  EXPECT_EQ(fake.dialogs.NotifyCalls().back().operation, notify_icon::kDelete);  // no stale icon
   EXPECT_FALSE(host.service.runFailed());
 }
 
@@ -113,7 +114,9 @@ TEST_F(TrayTest, ANewTaskbarGetsTheIconBackWithTheDisplayNameAndThePendingNotice
   ASSERT_EQ(calls.SetToolTip(&clientTip), kSOk);
   EXPECT_EQ(fake.dialogs.NotifyCalls().back().data.tip, std::string(127, 't'));
 
+  const std::size_t before = fake.dialogs.NotifyCalls().size();
   (void)fake.windowing.SendMessage(window, host.messages.taskbarCreated, 0, 0);
+  EXPECT_EQ(fake.dialogs.NotifyCalls().at(before).operation, notify_icon::kDelete);  // old first
   const auto added = LastAdded();
   EXPECT_EQ(added.tip, config.DisplayName.substr(0, 127));  // the client's tip is not restored
   EXPECT_EQ(fake.windowing.IconFileOf(added.icon), "#201");
