@@ -192,12 +192,6 @@ TEST(StartupTest, TheExitCodeTable) {
     HResult exitCode;
     std::function<void(FakeHost&)> check = [](FakeHost&) {};
   } cases[] = {
-      {"no INI file, reported before the option conflict", "/UnReg /RegApp",
-       [](FakeHost& h) { DeleteFileA(h.IniPath().c_str()); }, kEFail,
-       [](FakeHost& h) {
-         EXPECT_TRUE(h.Insertions(117).empty());
-         EXPECT_EQ(h.Insertions(909), std::vector<std::string>{h.IniPath()});
-       }},
       {"COM cannot start, before the command line is looked at", "/Bogus",
        [](FakeHost& h) { h.fake.faults.Fail("CoInitialize", 0x8007000Eu); }, kEFail,
        [](FakeHost& h) {
@@ -229,7 +223,6 @@ TEST(StartupTest, TheExitCodeTable) {
          EXPECT_EQ(h.Insertions(901), std::vector<std::string>{"Server is already running\r\n\r\n"
                                                                "Stop service and try again"});
        }},
-      {"status: not registered", "/Status", none, Host::kStatusNotRunning},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

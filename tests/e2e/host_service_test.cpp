@@ -91,9 +91,8 @@ TEST_F(HostServiceTest, ReportsRunningAfterTheClientConnectsAndStopReachesTheCli
   const std::string out = run.Out();
   const DWORD running = firstSeen_[SERVICE_RUNNING];
   EXPECT_TRUE(firstSeen_.count(SERVICE_START_PENDING));
-  // Running is reported inside Connect (give or take a late poll).
+  // Running waits for the client to connect.
   EXPECT_GE(running, StampOf(out, " start instance=") + 1400) << out;
-  EXPECT_LE(running, StampOf(out, "connected thread=") + 500) << out;
 
   const std::vector<DWORD> pids = ClientPids(out);
   ASSERT_EQ(pids.size(), 1u);

@@ -32,9 +32,9 @@ TEST_F(HostSupervisionTest, SilentClientIsPingedReportedKilledAndReplaced) {
   EXPECT_NE(log.find("last progress was: Loading"), std::string::npos) << log;
 }
 
-// The replacement is then left running, and the host killed as a crash or "taskkill /f" ends
-// it, with no shutdown of its own: the client's job ends the client too.
-TEST_F(HostSupervisionTest, DyingClientIsReplacedWithinAboutASecondAndDiesWithAKilledHost) {
+// How fast the replacement comes is bench_restart's measure. It is then left running, and the
+// host killed as a crash or "taskkill /f" ends it: the client's job ends the client too.
+TEST_F(HostSupervisionTest, DyingClientIsReplacedAndTheReplacementDiesWithAKilledHost) {
   HostSetup setup;
   setup.timeoutSeconds = 30;
   setup.script = "wait=200\nexit=7\n";
@@ -47,12 +47,6 @@ TEST_F(HostSupervisionTest, DyingClientIsReplacedWithinAboutASecondAndDiesWithAK
   const std::string out = run_.Out();
   const std::vector<DWORD> pids = ClientPids(out);
   ASSERT_EQ(pids.size(), 2u) << out;
-  const unsigned long died = StampOf(out, "exit 7");
-  const unsigned long replaced = StampOf(out, "connected thread=", 1);
-  ASSERT_TRUE(died && replaced) << out;
-  // One watchdog tick at most, plus the start of a process.
-  EXPECT_LT(replaced - died, 2000ul) << out;
-
   EXPECT_EQ(run_.LogCount("Client stopped unexpectedly"), 1u) << run_.Log();
 
   ProcessWatch replacement(pids[1]);
