@@ -118,6 +118,7 @@ TEST_F(HostServiceTest, ReportsRunningAfterTheClientConnectsAndStopReachesTheCli
 TEST_F(HostServiceTest, EveryWayARunEndsWritesServiceStoppedOnceAndTheRightExitCode) {
   enum How { kByClient, kWindowMessage, kFailedRestart, kEndsDuringStop };
   const std::pair<How, const char*> endings[] = {
+      {kByClient, "heartbeat=250\nwait=1000\ncall=Stop()\n"},
       {kByClient, "heartbeat=250\nwait=1000\ncall=RequestStop()\n"},
       // The message that the tray's confirmed Stop also ends in.
       {kWindowMessage, "heartbeat=250\n"},
