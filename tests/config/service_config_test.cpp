@@ -170,6 +170,9 @@ TEST(ServiceConfigLoadTest, ValuesUpToTheBufferAreKeptAndLongerOnesRefusedByName
       EXPECT_EQ(load.refusal->insert, c.insert) << c.name;
     }
     EXPECT_EQ(load.eventSource, "KeldranGridAgent321") << c.name;
+    if (c.insert.rfind("WorkingDir", 0) == 0) {
+      EXPECT_EQ(load.config.WorkingDir, "") << "a refused folder is not kept (it once was)";
+    }
   }
 }
 
