@@ -28,18 +28,4 @@ std::optional<std::string> ReadRegString(HKEY root, const std::string& subkey,
   return text;
 }
 
-std::optional<DWORD> ReadRegDword(HKEY root, const std::string& subkey, const std::string& name) {
-  RegKey key;
-  if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  DWORD type = 0, value = 0, size = sizeof value;
-  if (RegQueryValueExA(key.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                       &size) != ERROR_SUCCESS ||
-      type != REG_DWORD) {
-    return std::nullopt;
-  }
-  return value;
-}
-
 }  // namespace keldran::tools

@@ -26,6 +26,5 @@ class RegKey {
 bool RegKeyExists(HKEY root, const std::string& subkey);
 std::optional<std::string> ReadRegString(HKEY root, const std::string& subkey,
                                          const std::string& name);
-std::optional<DWORD> ReadRegDword(HKEY root, const std::string& subkey, const std::string& name);
 
 }  // namespace keldran::tools
